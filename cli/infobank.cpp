@@ -1,0 +1,10 @@
+#include "cli/Ccommand.h"
+
+#include <cstdio>
+
+// Filled in when the bank reader lands.
+int infobank(const std::string& path)
+{
+    std::fprintf(stderr, "cantorix-cli: %s: this kind of file is not supported yet\n", path.c_str());
+    return 1;
+}

@@ -1,0 +1,58 @@
+// cantorix-cli: the command-line face of the core. Message boxes print as "caption: text" on
+// standard error (the default sink of the message-box function).
+#include "cli/Ccommand.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Csubcmd {
+    const char* name;
+    int (*run)(const Args&);
+    const char* summary;
+};
+
+const Csubcmd SUBCMDS[] = {
+    {"dump", cmddump, "print a MIDI file's events as JSON lines"},
+    {"info", cmdinfo, "describe a MIDI, karaoke, WAVE or sound bank file"},
+};
+
+void usage(FILE* out)
+{
+    std::fprintf(out, "usage: cantorix-cli COMMAND [ARGS...]\n\ncommands:\n");
+    for (const Csubcmd& c : SUBCMDS) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
+    std::fprintf(out, "\n'cantorix-cli COMMAND --help' describes one command.\n");
+}
+
+}  // namespace
+
+std::string extof(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return char(std::tolower(ch)); });
+    return ext;
+}
+
+bool wantshelp(const Args& args)
+{
+    return std::find_if(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; }) != args.end();
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        usage(argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    for (const Csubcmd& c : SUBCMDS)
+        if (!std::strcmp(argv[1], c.name)) return c.run(Args(argv + 2, argv + argc));
+    std::fprintf(stderr, "cantorix-cli: unknown command '%s'\n", argv[1]);
+    usage(stderr);
+    return 2;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The settings record: one per application context. Paths and devices are written only by the
+// user-interface thread while no conversion runs. The conversion options and the effect
+// parameters are read by the render thread while the user interface may change them, so each is
+// an atomic read and written with relaxed ordering: a reader sees the old or the new value.
+#include <atomic>
+#include <string>
+
+struct Csettings {
+    // Paths, at most MAXPATH characters each; "/" separators.
+    static constexpr size_t MAXPATH = 259;
+    std::string progdir;        // program folder, no trailing "/"
+    std::string bankpath;       // sound bank file
+    bool compressed = false;    // bankpath ends in ".csf" (case-sensitive)
+    std::string workdir;        // working folder, no trailing "/"
+    std::string inipath;        // progdir + "/Cantorix.ini"
+
+    // Devices: -1 is the system default, else an index into the platform's enumeration.
+    int waveout = -1;
+    int wavein = -1;
+    int midiout = -1;
+
+    // Conversion options.
+    std::atomic<bool> normalize{true};
+    std::atomic<bool> showerrors{false};   // "Show MIDI error messages"
+    std::atomic<int> tempo{0};             // percent; positive = slower
+    std::atomic<int> transpose{0};         // half tones
+
+    // Effect parameters, in the units and ranges the Effects dialog sets.
+    std::atomic<float> roomsize{0.5f};     // 0.0 .. 1.0
+    std::atomic<int> damping{50};          // percent 0 .. 100
+    std::atomic<float> reverbamt{0.0f};    // -1.0 .. +1.0
+    std::atomic<float> chorusamt{0.0f};    // -1.0 .. +1.0
+    std::atomic<int> mastervoldb{0};       // -20 .. +20 dB
+    std::atomic<int> complevel{8};         // 0 .. 20, 0 = compressor off
+    std::atomic<int> delayms{20};          // 1 .. 1000 ms
+    std::atomic<int> delaymodms{0};        // 0 .. 20 ms
+    std::atomic<float> delayfb{0.0f};      // 0.0 .. 0.9
+    std::atomic<float> delayamt{0.5f};     // 0.0 .. 1.0, 0 = delay off
+    std::atomic<int> spreadms{8};          // 0 .. 40 ms
+
+    // Reads and writes with relaxed ordering, for the render thread and the dialogs.
+    template <class T> static T get(const std::atomic<T>& v) { return v.load(std::memory_order_relaxed); }
+    template <class T, class U> static void set(std::atomic<T>& v, U x) { v.store(T(x), std::memory_order_relaxed); }
+
+    void effectdefaults();
+    void convdefaults();
+};
