@@ -5,11 +5,23 @@
 #include "synth/Cvoice.h"
 
 #include <cstddef>
+#include <vector>
 
 // A run of generators [begin, end) in the preset or instrument generator list.
 struct Cgenrange {
     size_t begin = 0, end = 0;
 };
+
+// The generator run of bag b: from its generator index to the next bag's, kept inside the list
+// whatever indices the file holds.
+inline Cgenrange genrange(const std::vector<Cbankview::Bag>& bags, size_t ngens, size_t b)
+{
+    Cgenrange r;
+    r.begin = bags[b].gen < ngens ? bags[b].gen : ngens;
+    r.end = b + 1 < bags.size() && bags[b + 1].gen < ngens ? bags[b + 1].gen : ngens;
+    if (r.end < r.begin) r.end = r.begin;
+    return r;
+}
 
 // Controller state of a channel, as this zone has received it.
 struct Cchanstate {
@@ -64,7 +76,8 @@ private:
     void noteon(int key, int vel);
     void noteoff(int key);
     void control(int ctl, int val);
-    void releasenow(Cvoice* v);
+    void sustainup();
+    void recycle(Cvoice* v);
     void destroyall();
     void notedata(Cnote& n, int key, int vel) const;
 };

@@ -12,6 +12,9 @@
 #include <cstdint>
 
 class Cosc {
+    const Cbankview::Smp& m_smp;
+    size_t m_index;
+
 public:
     enum Mode { STOPPED, ONCE, LOOP };
 
@@ -50,6 +53,7 @@ public:
         if (m_modes == 3 && m_mode == LOOP) m_mode = ONCE;
     }
     void stop() { m_mode = STOPPED; }
+    int correction() const { return m_smp.correction; }
     bool playing() const { return m_mode != STOPPED; }
 
     // Writes n outputs (1.0 = full scale); once the oscillator stops, the rest are 0.
@@ -153,6 +157,4 @@ private:
         m_frac = frac;
     }
 
-    const Cbankview::Smp& m_smp;
-    size_t m_index;
 };

@@ -23,6 +23,7 @@ struct Csynth {
     const std::atomic<bool>* abort = nullptr;     // stop request, polled once per control step
     float* bus[NBUS] = {};                        // mixing buses
     int mixpos = 0;                               // where the next rendered sample is added
+    const void* owner = nullptr;                  // window that owns warning boxes
     uint32_t noteserial = 0;                      // counts note-on messages (exclusive classes)
 
     bool aborted() const { return abort && abort->load(std::memory_order_relaxed); }
