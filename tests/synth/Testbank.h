@@ -89,13 +89,13 @@ public:
 // Sample makers.
 inline std::vector<int16_t> sine(int n, double period, double amp = 16000)
 {
-    std::vector<int16_t> s(size_t(n));
+    std::vector<int16_t> s(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) s[size_t(i)] = int16_t(std::lround(amp * std::sin(2 * std::numbers::pi * i / period)));
     return s;
 }
 inline std::vector<int16_t> ramp(int n)
 {
-    std::vector<int16_t> s(size_t(n));
+    std::vector<int16_t> s(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) s[size_t(i)] = int16_t(i * 7 - 3000);
     return s;
 }
