@@ -15,7 +15,7 @@ public:
     void show(const Cbox&) override {}
 };
 
-// One temporary file for the whole run, rewritten for every input.
+// One temporary file name for the whole run; the file lives only while an input is tried.
 const std::string& fuzzpath()
 {
     static const std::string path = [] {
@@ -51,5 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         wav.close();
     }
     wav.duration();
+    ::unlink(path.c_str());
     return 0;
 }
