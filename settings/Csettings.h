@@ -49,7 +49,7 @@ struct Csettings {
     // Start-up: conversion and effect defaults, devices -1, then the sound bank and the working
     // folder from progdir + "/Cantorix.ini" with their defaults; creates a missing working
     // folder (one level). A missing INI file, section or key reads as empty.
-    void load(const std::string& progfolder);
+    void load(const std::string& folder);
     // Options OK: stores the sound bank and the working folder as typed (cut to MAXPATH, "\"
     // turned into "/", one trailing "/" of the folder removed) in the record and the INI file.
     // The record changes even when the INI file could not be written; false then.
