@@ -74,7 +74,7 @@ public:
         m_exact = o.m_exact;
     }
 
-    // Generator values (Part of the voice's creation).
+    // Generator values, applied when the voice object is created.
     int64_t m_startofs = 0, m_endofs = 0, m_lsofs = 0, m_leofs = 0;   // points
     int m_modlfoc = 0, m_vibc = 0, m_modenvc = 0, m_bendc = 0;       // pitch depths, cents
     int m_rootkey;
@@ -115,11 +115,13 @@ private:
     {
         const int16_t* s = m_data;
         int p = m_pos;
+        int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
         for (int i = 0; i < n; ++i) {
             out[i] = s[p] * (1.0f / 32768);
-            if (++p >= (m_mode == LOOP ? std::min(m_end, m_loopend) : m_end)) {
+            if (++p >= bound) {
                 --p;
                 if (!advance(p, 1)) { std::fill(out + i + 1, out + n, 0.0f); break; }
+                bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
             }
         }
         m_pos = p;

@@ -2,15 +2,24 @@
 // presets and their fallbacks, warnings, transposition and the voice free lists.
 #include "Testbank.h"
 #include "support/Boxes.h"
+#include "support/Tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 
 namespace {
 
 using Msgs = std::vector<std::array<int, 3>>;
+
+Bytes cat(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 void send(Cchannel& ch, const Msgs& m)
 {
@@ -319,4 +328,30 @@ TEST(Cchannel, IdleZonesMissBendAndAllSoundOffEndsAtOnce)
     EXPECT_EQ(z.m_voices, nullptr);
     rig.render(ch, 0, 100);
     EXPECT_EQ(rig.dryl()[50], 0.0f);
+}
+
+// Seeds for the synthesizer's fuzz target when the test runner asks for them: sample header,
+// three generator lists, then messages.
+TEST(Cchannel, WritesFuzzSeeds)
+{
+    const char* dir = std::getenv("CANTORIX_SEED_DIR");
+    if (!dir) GTEST_SKIP() << "CANTORIX_SEED_DIR not set";
+    const std::string out = std::string(dir) + "/synth";
+    std::error_code ec;
+    std::filesystem::create_directories(out, ec);
+    ASSERT_FALSE(ec);
+    const Bytes header = {0x00, 0x02, 0x40, 0x00, 0xc0, 0x01, 0x44, 0xac, 0, 0, 60, 0, 1, 0, 0, 0};
+    const Bytes seeds[] = {
+        // Looped sample, instant envelopes, a note with pedals, bend and all notes off.
+        cat(header, {0, 4, 54, 1, 0, 33, 0x00, 0x80, 34, 0x00, 0x80, 38, 0x00, 0, 0,
+                              9, 60, 100, 11, 64, 127, 14, 0, 0x60, 8, 60, 0, 11, 64, 0, 11, 123, 0}),
+        // Offsets past the end, a huge root key and fine tune, filter on.
+        cat(header, {2, 0, 0xff, 0x7f, 12, 0x10, 0, 3, 58, 127, 0, 52, 0xff, 0x7f, 8, 0x00, 0x10, 1, 2, 5, 0,
+                              9, 127, 1, 9, 0, 2, 10, 0, 127, 13, 100, 0}),
+        // A left/right pair linked to each other.
+        cat({0x00, 0x01, 0x10, 0, 0x80, 0, 0x44, 0xac, 0, 0, 60, 0, 4, 0, 1, 0},
+            {1, 54, 3, 0, 1, 17, 0xf4, 0x01, 0, 9, 64, 100, 11, 10, 0, 11, 120, 0}),
+    };
+    int i = 0;
+    for (const Bytes& s : seeds) EXPECT_TRUE(writebytes(out + "/seed" + std::to_string(i++), s));
 }
