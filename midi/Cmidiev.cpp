@@ -1,0 +1,2 @@
+#include "midi/Cmidiev.h"
+// Everything of the base is inline; this file keeps the vtable in one object file.
