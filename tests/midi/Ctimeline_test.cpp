@@ -1,6 +1,7 @@
 #include "midi/Ctimeline.h"
 #include "midi/Cmidfil.h"
 #include "midi/Cmidprops.h"
+#include "midi/Cmixtab.h"
 #include "support/Boxes.h"
 #include "tests/midi/Midbytes.h"
 #include "tests/midi/Midfixture.h"
@@ -181,6 +182,45 @@ TEST(Cmidprops, KaraokeTagsAndCopyright)
     EXPECT_EQ(p.titles[1], "you do me wrong");
     EXPECT_EQ(p.titles[2], "");
     EXPECT_EQ(p.copyright.size(), Cmidprops::MAXTEXT);
+}
+
+}  // namespace
+
+namespace {
+
+// The example karaoke file of the repository, as the loader, the player and Properties see it.
+TEST(Example, GreensleevesLoadsAsKaraoke)
+{
+    Cmixtab mixer;
+    std::unique_ptr<Cmidfil> file;
+    Boxes boxes;
+    ASSERT_TRUE(loadmidi(file, std::string(CANTORIX_SOURCE_DIR) + "/examples/greensleeves.kar", mixer));
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(file->ntrks, 6);
+    EXPECT_EQ(file->lyrictrack, 1);
+    EXPECT_EQ(file->lyrickind, 1);
+    EXPECT_EQ(mixer[0].names, "Flute/Oboe");
+    EXPECT_EQ(mixer[9].names, "Percussion");
+
+    Ctimeline tl;
+    tl.buildplayer(*file);
+    int syllables = 0, marks = 0;
+    for (const Cnode* n = tl.first; n; n = n->next) {
+        if (n->ev->kind() != 2 || n->ev->metatype() != 1) continue;
+        ++syllables;
+        EXPECT_NE(n->ev->data()[0], '@');
+        marks += n->ev->data()[0] == '/' || n->ev->data()[0] == '\\';
+    }
+    EXPECT_EQ(syllables, 118);
+    EXPECT_EQ(marks, 8);   // two lines in each of four paragraphs
+
+    Cmidprops props;
+    props.scan(*file);
+    EXPECT_EQ(props.filetype, "MIDI KARAOKE FILE");
+    EXPECT_EQ(props.language, "ENGL");
+    EXPECT_EQ(props.titles[0], "Greensleeves");
+    EXPECT_GT(props.seconds, 60.0);
+    EXPECT_LT(props.seconds, 130.0);
 }
 
 }  // namespace
