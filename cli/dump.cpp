@@ -2,6 +2,7 @@
 // file order, exactly as the reader keeps them.
 #include "cli/Ccommand.h"
 #include "midi/Cmidfil.h"
+#include "midi/Csysexev.h"
 
 #include <cstdio>
 #include <string>
@@ -53,7 +54,7 @@ int cmddump(const Args& args)
             case 1:
                 // The buffer starts with the status byte; the file's data follow it.
                 std::snprintf(body, sizeof body, "\"kind\":\"sysex\",\"status\":%d,\"length\":%d,\"data\":\"",
-                              ev->data() ? ev->data()[0] : 0, int(ev->length()));
+                              static_cast<const Csysexev*>(ev)->sysstatus(), int(ev->length()));
                 line += body;
                 if (ev->data()) hex(line, ev->data() + 1, ev->length());
                 line += "\"}";

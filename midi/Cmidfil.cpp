@@ -35,6 +35,8 @@ bool Cmidfil::rdall()
 
     tracks.clear();
     tracks.resize(ntrks);
+    lyrictrack = 0;
+    lyrickind = 0;
     int32_t best = 0;
     for (int i = 0; i < ntrks; ++i) {
         tracks[size_t(i)] = std::make_unique<Ctrack>();

@@ -1,2 +1,4 @@
 #include "midi/Cmidiev.h"
-// Everything of the base is inline; this file keeps the vtable in one object file.
+
+// Out of line so that the vtable lives in this one object file.
+Cmidiev::~Cmidiev() = default;

@@ -9,7 +9,7 @@
 class Cmidiev {
 public:
     explicit Cmidiev(int32_t tick) : time(tick) {}
-    virtual ~Cmidiev() = default;
+    virtual ~Cmidiev();
     Cmidiev(const Cmidiev&) = delete;
     Cmidiev& operator=(const Cmidiev&) = delete;
 

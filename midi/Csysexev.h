@@ -15,6 +15,8 @@ public:
     int kind() const override { return 1; }
     const uint8_t* data() const override { return m_data.get(); }
     int32_t length() const override { return m_length; }
+    // 0xF0 or 0xF7; kept apart from the buffer, which does not exist for an empty message.
+    uint8_t sysstatus() const { return m_status; }
 
     // Reads the length bytes; avail is what is left of the track chunk. Data running past the
     // chunk or the file fails with this event's own box.

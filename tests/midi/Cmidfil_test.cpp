@@ -1,5 +1,6 @@
 #include "midi/Cmidfil.h"
 #include "midi/Cmetaev.h"
+#include "midi/Csysexev.h"
 #include "support/Boxes.h"
 #include "tests/midi/Midbytes.h"
 #include "tests/midi/Midfixture.h"
@@ -78,6 +79,24 @@ TEST(Cmidfil, ReadsEveryKindOfEvent)
     EXPECT_EQ(t1[5]->metatype(), 0x2F);
     EXPECT_EQ(t1[5]->data(), nullptr);
     EXPECT_EQ(fx.file->track(1)->last, t1[5]);
+}
+
+TEST(Cmidfil, EmptySysexAndMetaHaveNoBuffer)
+{
+    Midfixture fx;
+    ASSERT_TRUE(fx.read(Midbytes().track({0x00, 0xF7, 0x00, 0x00, 0xF0, 0x00, 0x00, 0xFF, 0x01, 0x00}).bytes()));
+    auto ev = fx.events(0);
+    ASSERT_EQ(ev.size(), 3u);
+    const uint8_t status[] = {0xF7, 0xF0};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(ev[i]->kind(), 1);
+        EXPECT_EQ(static_cast<const Csysexev*>(ev[i])->sysstatus(), status[i]);
+        EXPECT_EQ(ev[i]->status(), 0);
+        EXPECT_EQ(ev[i]->length(), 0);
+        EXPECT_EQ(ev[i]->data(), nullptr);
+    }
+    EXPECT_EQ(ev[2]->data(), nullptr);
+    EXPECT_EQ(fx.file->track(0)->ntexts, 1);
 }
 
 TEST(Cmidfil, RunningStatusAcrossOtherMessages)
