@@ -84,21 +84,65 @@ inline int32_t predict(int32_t s1, int32_t s2, int32_t s3)
 }
 
 // Residual block of one order: decodes up to count points, returns how many it produced.
+// The fast path loads 64 stream bits (at least 57 of them usable) and decodes codes from that
+// word while they fit, as long as a code's zero run is at most 16 bits (every code of a 16-bit
+// residual then takes at most 2 * 16 + 1 + 15 = 48 bits). Anything else, and the last 8 bytes
+// of the data, go through residual() one code at a time.
 template <int ORDER>
 size_t residuals(Cbits& br, unsigned k, int16_t* dst, size_t count, Cdecoder& st)
 {
     int32_t s1 = st.s1, s2 = st.s2, s3 = st.s3;
-    const uint64_t end = uint64_t(br.n) * 8;
+    const uint8_t* const src = br.src;
+    const size_t n = br.n;
+    const uint64_t end = uint64_t(n) * 8;
+    uint64_t pos = br.pos;
     size_t i = 0;
-    for (; i < count; ++i) {
-        uint32_t r;
-        if (!residual(br, k, end, r)) break;
+    auto put = [&](uint32_t r) {
         const int16_t y = int16_t(uint16_t(r + uint32_t(predict<ORDER>(s1, s2, s3))));
-        dst[i] = y;
+        dst[i++] = y;
         s3 = s2;
         s2 = s1;
         s1 = y;
+    };
+    while (i < count) {
+        const size_t b = size_t(pos >> 3);
+        if (b + 8 > n) {
+            br.pos = pos;
+            uint32_t r;
+            if (!residual(br, k, end, r)) break;
+            pos = br.pos;
+            put(r);
+            continue;
+        }
+        uint64_t w;
+        std::memcpy(&w, src + b, 8);
+        w = __builtin_bswap64(w) << (pos & 7);
+        unsigned used = unsigned(pos & 7);
+        unsigned got = 0;
+        while (i < count) {
+            const unsigned z = unsigned(__builtin_clzll(w | 1));
+            const unsigned len = 2 * z + 1 + k;
+            if (z > 16 || used + len > 64) break;
+            // The code's top 2z + 1 + k bits read as one number are ((v >> k) + 1) << k plus
+            // v's low k bits, so v is that number less 2^k.
+            const uint32_t v = uint32_t(w >> (64 - len)) - (1u << k);
+            w <<= len;
+            used += len;
+            got += len;
+            const uint32_t odd = v & 1;
+            put(((v >> 1) ^ (0u - odd)) + odd);
+        }
+        pos += got;
+        if (got == 0) {
+            // A code longer than the word: one code the slow way.
+            br.pos = pos;
+            uint32_t r;
+            if (!residual(br, k, end, r)) break;
+            pos = br.pos;
+            put(r);
+        }
     }
+    br.pos = pos;
     st.s1 = int16_t(s1);
     st.s2 = int16_t(s2);
     st.s3 = int16_t(s3);
