@@ -1,0 +1,121 @@
+#pragma once
+// The effects processor: six mixing buses that the voices render into, then per frame the stereo
+// delay, the reverberator, the chorus and the output stage (master gain, look-ahead limiter,
+// makeup gain with soft clip, 16-bit conversion), whose frames are appended to the output WAVE
+// file with wrframe.
+//
+//   voices --add--> buses[mixpos..] --processblock--> Cdelay -> Creverb -> Cchorus -> Coutstage
+//                                                                                  -> Cwavfil
+//
+// One thread at a time uses it: the render thread during a conversion, or the audio mixer. The
+// settings are read without locks (relaxed atomics): delay values and the compressor on/off test
+// per frame; room size, damping, master volume and makeup gain at prepare().
+// Everything is allocated at construction; nothing is allocated while processing.
+#include "synth/Cchorus.h"
+#include "synth/Cdelay.h"
+#include "synth/Creverb.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+struct Csettings;
+class Cwavfil;
+
+// The output stage: master gain, a look-ahead peak limiter whose gain ramps linearly so that it
+// reaches exactly 1/peak when the frame carrying that peak leaves the look-ahead lines, an
+// optional makeup gain with soft clip, and truncation to 16 bits. The first LOOKAHEAD frames of
+// a run produce no output: they push the initial silence out of the lines.
+class Coutstage {
+public:
+    static constexpr int LOOKAHEAD = 131072;
+
+    Coutstage();
+    virtual ~Coutstage();
+    Coutstage(const Coutstage&) = delete;
+    Coutstage& operator=(const Coutstage&) = delete;
+
+    // Clears the lines and the limiter; master and makeup are linear gains.
+    void reset(float master, float makeup);
+    // Runs n frames; complevel (0 = compressor off) is read per frame. Writes the frames that
+    // leave the lines as interleaved 16-bit pairs to out and returns how many were written.
+    int run(const float* l, const float* r, int n, const std::atomic<int>& complevel, int16_t* out);
+
+    double gain() const { return m_g; }
+    int countdown() const { return m_countdown; }
+
+    // Soft clip on the 16-bit scale: +-24575 pass, the knee bends towards 24575 + 45, and values
+    // past full scale are held at +-28671.
+    static double softclip(double x);
+
+private:
+    void limit(double p);
+
+    std::unique_ptr<float[]> m_linel, m_liner;
+    int m_pos = 0;              // P: common position of both lines
+    double m_g = 1.0;           // G: current gain
+    double m_slope = 0.0;       // S: gain change per frame
+    double m_target = 1.0;      // T: gain the running ramp ends at
+    double m_recover = 0.0;     // R: slope of the recovery that follows
+    int m_since = 0;            // N: frames since the target was set
+    float m_master = 1.0f;      // M
+    float m_makeup = 1.0f;      // K
+    int m_countdown = LOOKAHEAD;  // D
+};
+
+class Ceffects {
+public:
+    enum { DRYL, DRYR, CHOL, CHOR, REVL, REVR, NBUS };
+    static constexpr int BUSLEN = 220500;        // five seconds at 44100 Hz
+    static constexpr int LOOKAHEAD = Coutstage::LOOKAHEAD;
+    static constexpr int DELAYTAIL = 44100;      // extra flush frames while the delay is on
+
+    // abortflag may be null; when set, processblock stops at the next frame.
+    Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag);
+    virtual ~Ceffects();
+    Ceffects(const Ceffects&) = delete;
+    Ceffects& operator=(const Ceffects&) = delete;
+
+    float* bus(int which) { return m_bus[which].get(); }
+
+    int mixpos = 0;             // mixing position inside the current block (voices add here)
+
+    // The WAVE file that receives the frames; may be null (frames are then dropped).
+    void setoutput(Cwavfil* out) { m_out = out; }
+    Cwavfil* output() const { return m_out; }
+
+    // Starts a run: clears the buses, the effect lines and the output stage, and takes room size,
+    // damping, master volume and makeup gain from the settings.
+    void prepare();
+    // Processes the first n frames of the buses (n <= BUSLEN), then clears them and mixpos.
+    void processblock(int n);
+    // Processes interleaved 16-bit stereo frames (the audio mixer's input).
+    void processframes(const int16_t* frames, int nframes);
+    // Ends a run: pushes silence through the delay, the reverb tail and the look-ahead lines.
+    void flush();
+    // Frames flush() would push now: reverb tail + look-ahead (+ delay tail while the delay is on).
+    int flushlength() const;
+
+    Creverb& reverb() { return m_reverb; }
+    Cchorus& chorus() { return m_chorus; }
+    Cdelay& delay() { return m_delay; }
+    Coutstage& outstage() { return m_outstage; }
+
+private:
+    static constexpr int CHUNK = 256;
+    // Runs CHUNK or fewer frames through the chain; dry is copied, chorus input may be null.
+    void runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
+                  const float* revl, const float* revr, int n);
+
+    const Csettings& m_settings;
+    const std::atomic<bool>* m_abort;
+    Cwavfil* m_out = nullptr;
+    std::unique_ptr<float[]> m_bus[NBUS];
+    Creverb m_reverb;
+    Cchorus m_chorus;
+    Cdelay m_delay;
+    Coutstage m_outstage;
+    // Scratch for one chunk: working frame, the audio mixer's sends, silence, 16-bit output.
+    std::unique_ptr<float[]> m_work;
+    std::unique_ptr<int16_t[]> m_pcm;
+};
