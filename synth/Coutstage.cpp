@@ -55,6 +55,9 @@ double Coutstage::softclip(double x)
 // Advances the gain ramp by one frame, then plans for the peak p that has just entered the
 // lines: the gain must reach 1/p in LOOKAHEAD frames, when that frame leaves. A ramp down is
 // followed by a linear recovery to 1 that is never steeper than what later peaks allow.
+// The gain holds at its target until the peak that set the target leaves (m_since reaches a
+// look-ahead); only then does the recovery start. A ramp planned for an earlier, bigger peak may
+// reach a later peak's target early, and must not rise again before that peak has left.
 void Coutstage::limit(double p)
 {
     if (m_slope != 0) {
@@ -62,14 +65,16 @@ void Coutstage::limit(double p)
         if (m_slope > 0 && m_g >= 1) {
             m_g = 1;
             m_slope = 0;
-        }
-        if (m_slope < 0 && m_g <= m_target) {
+        } else if (m_slope < 0 && m_g <= m_target) {
             m_g = m_target;
-            m_slope = m_recover;
-            m_target = 1;
-            m_recover = (1 - m_g) / LA;
-            m_since = 0;
+            m_slope = 0;
         }
+    }
+    if (m_slope == 0 && m_g < 1 && m_since >= LOOKAHEAD - 1) {
+        m_slope = m_recover;
+        m_target = 1;
+        m_recover = (1 - m_g) / LA;
+        m_since = 0;
     }
     ++m_since;
     if (!(p > 1.0)) return;   // also stops a NaN peak
@@ -90,7 +95,10 @@ void Coutstage::limit(double p)
             m_target = g;
             m_slope = s;
         } else {
-            m_target = m_g + LA * m_slope;   // the running ramp already goes deeper
+            // The running ramp is steeper: it passes the earlier target in time and reaches g
+            // before this peak leaves, then holds there. (Running it on for a whole look-ahead
+            // instead would carry the gain far below g, even below zero after a large peak.)
+            m_target = g;
         }
         m_recover = (1 - m_target) / LA;
         m_since = 0;
