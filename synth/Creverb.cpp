@@ -78,8 +78,10 @@ void Creverb::run(const float* a, const float* b, float* l, float* r, int n)
     }
 }
 
-// One filter at a time over the whole chunk: each filter's state stays in registers, and the
-// run up to the end of its line needs no wrap test.
+// The 8 combs of a channel run side by side, frame by frame: each comb's low-pass store is a
+// serial chain from one frame to the next, and 8 independent chains keep the processor busy
+// where one chain at a time would wait on each multiply-add. The allpasses then run one at a time
+// over the whole chunk: their only feedback is through lines of 225 frames or more.
 void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n)
 {
     float in[CHUNK], out[2][CHUNK];
@@ -87,38 +89,47 @@ void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n
     const float fb = m_feedback, damp1 = m_damp1, damp2 = m_damp2;
     for (int ch = 0; ch < 2; ++ch) {
         float* acc = out[ch];
-        std::fill(acc, acc + n, 0.0f);
-        for (Comb& c : m_comb[ch]) {
-            float* line = c.line;
-            int pos = c.pos;
-            float store = c.store;
-            for (int i = 0; i < n;) {
-                const int run = std::min(n - i, c.len - pos);
-                for (int j = 0; j < run; ++j, ++i, ++pos) {
-                    const float o = flushdenormal(line[pos]);
-                    store = flushdenormal(o * damp2 + store * damp1);
-                    line[pos] = in[i] + store * fb;
-                    acc[i] += o;
-                }
-                if (pos == c.len) pos = 0;
+        float* line[NCOMB];
+        int pos[NCOMB], len[NCOMB];
+        float store[NCOMB];
+        for (int c = 0; c < NCOMB; ++c) {
+            line[c] = m_comb[ch][c].line;
+            pos[c] = m_comb[ch][c].pos;
+            len[c] = m_comb[ch][c].len;
+            store[c] = m_comb[ch][c].store;
+        }
+        for (int i = 0; i < n; ++i) {
+            const float x = in[i];
+            float sum = 0.0f;
+#pragma GCC unroll 8
+            for (int c = 0; c < NCOMB; ++c) {
+                float* p = line[c] + pos[c];
+                const float o = flushdenormal(*p);
+                store[c] = flushdenormal(o * damp2 + store[c] * damp1);
+                *p = x + store[c] * fb;
+                pos[c] = pos[c] + 1 == len[c] ? 0 : pos[c] + 1;
+                sum += o;
             }
-            c.pos = pos;
-            c.store = store;
+            acc[i] = sum;
+        }
+        for (int c = 0; c < NCOMB; ++c) {
+            m_comb[ch][c].pos = pos[c];
+            m_comb[ch][c].store = store[c];
         }
         for (Allpass& ap : m_all[ch]) {
-            float* line = ap.line;
-            int pos = ap.pos;
+            float* apline = ap.line;
+            int appos = ap.pos;
             for (int i = 0; i < n;) {
-                const int run = std::min(n - i, ap.len - pos);
-                for (int j = 0; j < run; ++j, ++i, ++pos) {
-                    const float buf = flushdenormal(line[pos]);
+                const int run = std::min(n - i, ap.len - appos);
+                for (int k = 0; k < run; ++k, ++i, ++appos) {
+                    const float buf = flushdenormal(apline[appos]);
                     const float x = acc[i];
-                    line[pos] = x + buf * ALLFB;
+                    apline[appos] = x + buf * ALLFB;
                     acc[i] = buf - x;
                 }
-                if (pos == ap.len) pos = 0;
+                if (appos == ap.len) appos = 0;
             }
-            ap.pos = pos;
+            ap.pos = appos;
         }
     }
     const float w1 = m_wet1, w2 = m_wet2;
