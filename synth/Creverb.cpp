@@ -1,20 +1,16 @@
 #include "synth/Creverb.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
+#include <cmath>
+#include <limits>
 
 namespace {
 
-// A float whose exponent bits are all zero is 0 or a denormal; both become +0. Branch-free, so
-// the compiler keeps the comb loops tight.
+// A float whose exponent bits are all zero is 0 or a denormal, that is |x| < FLT_MIN; both
+// become +0. Written as a compare and select on floats, which compiles to three SSE operations.
 inline float flushdenormal(float x)
 {
-    uint32_t u;
-    std::memcpy(&u, &x, 4);
-    u &= (u & 0x7f800000u) ? ~0u : 0u;
-    std::memcpy(&x, &u, 4);
-    return x;
+    return std::fabs(x) < std::numeric_limits<float>::min() ? 0.0f : x;
 }
 
 } // namespace
