@@ -7,12 +7,13 @@ namespace {
 
 constexpr double LA = Coutstage::LOOKAHEAD;
 
-// Truncates toward zero and saturates to 16 bits; NaN becomes silence.
+// Truncates toward zero and saturates to 16 bits; NaN becomes silence. Selects rather than
+// branches: loud material crosses these limits at random.
 inline int16_t tosample(double v)
 {
-    if (v >= 32767.0) return 32767;
-    if (v <= -32768.0) return -32768;
-    if (v != v) return 0;
+    v = v == v ? v : 0.0;
+    v = v > -32768.0 ? v : -32768.0;
+    v = v < 32767.0 ? v : 32767.0;
     return int16_t(int(v));
 }
 
@@ -43,13 +44,11 @@ void Coutstage::reset(float master, float makeup)
 
 double Coutstage::softclip(double x)
 {
-    if (x < 0) return -softclip(-x);
-    if (x > 32767) return 28671;
-    if (x > 24575) {
-        const double y = x - 24575;
-        return 24575 + y / (1 + 0.000122 * y * y);
-    }
-    return x;
+    const double a = std::fabs(x), y = a - 24575;
+    const double knee = 24575 + y / (1 + 0.000122 * y * y);
+    double v = a > 24575 ? knee : a;
+    v = a > 32767 ? 28671 : v;
+    return std::copysign(v, x);
 }
 
 // Advances the gain ramp by one frame, then plans for the peak p that has just entered the

@@ -94,19 +94,32 @@ void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n
             len[c] = m_comb[ch][c].len;
             store[c] = m_comb[ch][c].store;
         }
-        for (int i = 0; i < n; ++i) {
-            const float x = in[i];
-            float sum = 0.0f;
+        // Split the chunk where any comb's line wraps; inside a piece every comb reads and
+        // writes straight on from its position.
+        for (int i = 0; i < n;) {
+            int piece = n - i;
+            for (int c = 0; c < NCOMB; ++c) piece = std::min(piece, len[c] - pos[c]);
+            float* p[NCOMB];
+            for (int c = 0; c < NCOMB; ++c) p[c] = line[c] + pos[c];
+            const float* inp = in + i;
+            float* accp = acc + i;
+            for (int j = 0; j < piece; ++j) {
+                const float x = inp[j];
+                float sum = 0.0f;
 #pragma GCC unroll 8
-            for (int c = 0; c < NCOMB; ++c) {
-                float* p = line[c] + pos[c];
-                const float o = flushdenormal(*p);
-                store[c] = flushdenormal(o * damp2 + store[c] * damp1);
-                *p = x + store[c] * fb;
-                pos[c] = pos[c] + 1 == len[c] ? 0 : pos[c] + 1;
-                sum += o;
+                for (int c = 0; c < NCOMB; ++c) {
+                    const float o = flushdenormal(p[c][j]);
+                    store[c] = flushdenormal(o * damp2 + store[c] * damp1);
+                    p[c][j] = x + store[c] * fb;
+                    sum += o;
+                }
+                accp[j] = sum;
             }
-            acc[i] = sum;
+            i += piece;
+            for (int c = 0; c < NCOMB; ++c) {
+                pos[c] += piece;
+                if (pos[c] == len[c]) pos[c] = 0;
+            }
         }
         for (int c = 0; c < NCOMB; ++c) {
             m_comb[ch][c].pos = pos[c];
