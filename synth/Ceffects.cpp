@@ -20,8 +20,15 @@ Ceffects::Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag
 {
     for (auto& b : m_bus) b = std::make_unique<float[]>(BUSLEN);   // value-initialised: zero
     std::fill(m_work.get(), m_work.get() + NWORK * CHUNK, 0.0f);
-    m_outstage.reset(std::pow(10.0f, Csettings::get(settings.mastervoldb) * 0.05f),
-                     std::pow(10.0f, Csettings::get(settings.complevel) * 0.05f));
+    resetoutput();
+}
+
+// Master gain M = 10^(dB / 20), makeup gain K = 10^(level / 20), both held to the dialog's ranges.
+void Ceffects::resetoutput()
+{
+    const int db = std::clamp(Csettings::get(m_settings.mastervoldb), -20, 20);
+    const int level = std::clamp(Csettings::get(m_settings.complevel), 0, 20);
+    m_outstage.reset(std::pow(10.0f, db * 0.05f), std::pow(10.0f, level * 0.05f));
 }
 
 Ceffects::~Ceffects() = default;
@@ -34,9 +41,7 @@ void Ceffects::prepare()
     m_reverb.clear();
     m_chorus.clear();
     m_delay.clear();
-    const int db = std::clamp(Csettings::get(m_settings.mastervoldb), -20, 20);
-    const int level = std::clamp(Csettings::get(m_settings.complevel), 0, 20);
-    m_outstage.reset(std::pow(10.0f, db * 0.05f), std::pow(10.0f, level * 0.05f));
+    resetoutput();
     mixpos = 0;
 }
 

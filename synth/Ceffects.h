@@ -63,6 +63,7 @@ public:
 
 private:
     static constexpr int CHUNK = 256;
+    void resetoutput();
     // Runs CHUNK or fewer frames through the chain; dry is copied, chorus input may be null.
     void runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
                   const float* revl, const float* revr, int n);

@@ -52,18 +52,6 @@ TEST(Cchorus, TapsReadTheInputAtTheDesignedDelays)
     EXPECT_EQ(ch.pos(), total % 2048);
 }
 
-TEST(Cchorus, DelaySweepsBetweenItsLimits)
-{
-    struct Case { int n; double left, right; };
-    const Case cases[] = {
-        {0, 25 * 44.1, 33 * 44.1}, {11025, 28 * 44.1, 36 * 44.1}, {5512, 26.5 * 44.1, 34.5 * 44.1},
-    };
-    for (const Case& c : cases) {
-        EXPECT_NEAR(Cchorus::delayleft(c.n), c.left, 0.01);
-        EXPECT_NEAR(Cchorus::delayright(c.n), c.right, 0.01);
-    }
-}
-
 TEST(Cchorus, ClearKeepsPositionAndPhase)
 {
     Cchorus ch;
