@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "midi/Cmixtab.h"
+
 class Cbankview;
 struct Csettings;
 
@@ -19,7 +21,7 @@ struct Csynth {
 
     Cbankview* bank = nullptr;                    // null: every preset instance is silent
     const Csettings* settings = nullptr;          // null: the settings' defaults
-    const std::atomic<int>* gains = nullptr;      // 16 mixer gains (tenths of a dB), or null
+    const Cmixtab* mixtab = nullptr;              // per-channel gains (tenths of a dB), or null
     const std::atomic<bool>* abort = nullptr;     // stop request, polled once per control step
     float* bus[NBUS] = {};                        // mixing buses
     int mixpos = 0;                               // where the next rendered sample is added
@@ -27,10 +29,7 @@ struct Csynth {
     uint32_t noteserial = 0;                      // counts note-on messages (exclusive classes)
 
     bool aborted() const { return abort && abort->load(std::memory_order_relaxed); }
-    int gain(int channel) const
-    {
-        return gains && channel >= 0 && channel < 16 ? gains[channel].load(std::memory_order_relaxed) : 0;
-    }
+    int gain(int channel) const { return mixtab ? mixtab->gain(channel) : 0; }
     bool showerrors() const;
     int transpose() const;
     float reverbamt() const;

@@ -135,7 +135,7 @@ TEST(Cvoice, LevelsInDecibels)
         const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
         onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {17, -500}} + c.gens});
         Rig rig(b);
-        rig.gains[0] = c.gain;
+        rig.mixtab.setgain(0, c.gain);
         Cchannel ch(rig.synth, 0);
         for (auto m : c.msgs) ch.dispatch(m[0], m[1], m[2]);
         ch.dispatch(9, 60, c.vel);

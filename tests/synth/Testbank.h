@@ -113,7 +113,7 @@ inline Gens operator+(Gens a, const Gens& b)
 struct Rig {
     static constexpr int LEN = 44100 * 2;
     Csettings settings;
-    std::array<std::atomic<int>, 16> gains{};
+    Cmixtab mixtab;
     std::atomic<bool> abort{false};
     std::array<std::vector<float>, 6> bus;
     Csynth synth;
@@ -123,7 +123,7 @@ struct Rig {
         for (auto& b : bus) b.assign(LEN, 0.0f);
         synth.bank = &bank;
         synth.settings = &settings;
-        synth.gains = gains.data();
+        synth.mixtab = &mixtab;
         synth.abort = &abort;
         for (int i = 0; i < 6; ++i) synth.bus[i] = bus[size_t(i)].data();
     }
