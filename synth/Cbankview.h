@@ -5,6 +5,7 @@
 // Ccompsf and the sample store) and is then read by every preset instance built from it.
 //
 // Render thread only. Preset construction walks the lists; note starts call points().
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
