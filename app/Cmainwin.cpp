@@ -6,6 +6,7 @@
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
 #include "settings/Ceffdialog.h"
+#include "settings/Cmixdialog.h"
 #include "settings/Coptdialog.h"
 
 #include <QAction>
@@ -232,6 +233,11 @@ void Cmainwin::command(int id)
         dlg.exec();
         break;
     }
+    case ID_MIDIMIXER: {
+        Cmixdialog dlg(m_ctx.mixer);
+        dlg.exec();
+        break;
+    }
     case ID_ABOUT: {
         Caboutdialog dlg;
         dlg.exec();
@@ -266,11 +272,11 @@ void Cmainwin::changeEvent(QEvent* e)
     QDialog::changeEvent(e);
 }
 
-void Cmainwin::receive(const Cmsg& m)
+void Cmainwin::handle(unsigned msg, uintptr_t, intptr_t)
 {
-    if (m.msg != WM_REFRESH) return;
-    if (m_ctx.hasmidi) m_midi->setText(qs(m_ctx.midititle));
-    if (m_ctx.haswave) m_wave->setText(qs(m_ctx.wavetitle));
+    if (msg != WM_REFRESH) return;
+    if (m_ctx.midi) m_midi->setText(qs(m_ctx.midititle));
+    if (m_ctx.wave) m_wave->setText(qs(m_ctx.wavetitle));
 }
 
 void Cmainwin::cmdopen()
@@ -279,7 +285,7 @@ void Cmainwin::cmdopen()
     req.filter = "MIDI, Kar & WAVE Files (*.mid;*.midi;*.kar;*.wav)|*.mid;*.midi;*.kar;*.wav|"
                  "MIDI Files (*.mid;*.midi)|*.mid;*.midi|Karaoke Files (*.kar)|*.kar|"
                  "WAVE Files (*.wav)|*.wav|All Files (*.*)|*.*||";
-    if (!m_ctx.hasmidi && !m_ctx.haswave) req.startdir = m_ctx.settings.workdir;
+    if (!m_ctx.midi && !m_ctx.wave) req.startdir = m_ctx.settings.workdir;
     req.owner = this;
     const std::optional<Cfilepick> pick = shell().openfile(req);
     if (!pick) return;
@@ -330,28 +336,33 @@ void Cmainwin::loadwave(const std::string& path, const std::string& title)
 {
     m_ctx.wavepath = path;
     m_ctx.wavetitle = title;
-    m_ctx.haswave = true;
     m_wave->setText(qs(title));
+    m_ctx.wave.reset();
+    m_ctx.wave = std::make_unique<Cwavfil>(path);
 }
 
 void Cmainwin::loadmidi(const std::string& path, const std::string& title)
 {
     m_ctx.midipath = path;
     m_ctx.midititle = title;
-    m_ctx.hasmidi = true;
     m_midi->setText(qs(title));
+    if (::loadmidi(m_ctx.midi, path, m_ctx.mixer)) return;
+    msgbox("The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\n"
+           "or it has an unknown format\nPlease select another MIDI/KAR file and try again",
+           "Couldn't load MIDI/KAR file", Boxicon::warning, this);
+    m_midi->setText(NONE);
 }
 
 void Cmainwin::cmdclear()
 {
-    if (m_ctx.haswave) {
-        m_ctx.haswave = false;
+    if (m_ctx.wave) {
+        m_ctx.wave.reset();
         m_ctx.wavepath.clear();
         m_ctx.wavetitle.clear();
         m_wave->setText(NONE);
     }
-    if (m_ctx.hasmidi) {
-        m_ctx.hasmidi = false;
+    if (m_ctx.midi) {
+        m_ctx.midi.reset();   // clears the mixer table
         m_ctx.midipath.clear();
         m_ctx.midititle.clear();
         m_midi->setText(NONE);

@@ -24,7 +24,7 @@ enum Cmd : int {
     ID_HELPRECOR = 32793, ID_HELPAUMIX = 32794, ID_HELPMP3 = 32795, ID_ABOUT = 32787,
 };
 
-class Cmainwin : public QDialog, public Creceiver {
+class Cmainwin : public QDialog, public Cwindow {
     Q_OBJECT
 public:
     explicit Cmainwin(Ccontext& ctx, QWidget* parent = nullptr);
@@ -34,7 +34,7 @@ public:
     static const char* NONE;     // "(None)"
     static const char* READY;    // "Ready"
 
-    void receive(const Cmsg& m) override;
+    void handle(unsigned msg, uintptr_t wparam, intptr_t lparam) override;
 
     // The commands, as the menu, the accelerators and the toolbar run them.
     void command(int id);

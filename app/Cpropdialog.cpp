@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "midi/Cmidprops.h"
+
 #include <sys/stat.h>
 
 const char* Cpropdialog::TITLE = "Cantorix - File Properties";
@@ -61,9 +63,10 @@ QString Cpropdialog::text(Field f) const
     return m_fields.at(f)->text();
 }
 
-QString Cpropdialog::minsec(unsigned seconds)
+QString Cpropdialog::minsec(double seconds)
 {
-    return QString::asprintf("%02u:%02u", seconds / 60, seconds % 60);
+    const unsigned s = seconds > 0 && seconds < 4e9 ? unsigned(seconds) : 0;
+    return QString::asprintf("%02u:%02u", s / 60, s % 60);
 }
 
 void Cpropdialog::set(Field f, const std::string& s)
@@ -73,13 +76,31 @@ void Cpropdialog::set(Field f, const std::string& s)
 
 void Cpropdialog::showmidi(Ccontext& ctx)
 {
-    if (!ctx.hasmidi) return;
+    if (!ctx.midi) return;
     set(MIDIFILE, ctx.midipath);
+    Cmidprops props;
+    props.scan(*ctx.midi);
+    m_fields.at(MIDILEN)->setText(minsec(props.seconds));
+    set(COPYRIGHT, props.copyright);
+    set(FILETYPE, props.filetype);
+    set(VERSION, props.version);
+    set(INFO, props.information);
+    set(LANGUAGE, props.language);
+    set(TITLE1, props.titles[0]);
+    set(TITLE2, props.titles[1]);
+    set(TITLE3, props.titles[2]);
 }
 
 void Cpropdialog::showwave(Ccontext& ctx)
 {
     struct stat st;
-    if (!ctx.haswave || ::stat(ctx.wavepath.c_str(), &st) != 0) return;
+    if (!ctx.wave || ::stat(ctx.wavepath.c_str(), &st) != 0) return;
     set(WAVEFILE, ctx.wavepath);
+    // duration() reads the header (showing the reader's box for a file it cannot take) and
+    // leaves the format record as it found it.
+    const double usec = ctx.wave->duration();
+    m_fields.at(WAVELEN)->setText(minsec(usec * 0.000001));
+    const Wavfmt& f = ctx.wave->fmt;
+    m_fields.at(WAVEFMT)->setText(QString::asprintf("PCM, %u Sps, %u bits, %s", unsigned(f.rate), unsigned(f.bits),
+                                                    f.channels > 1 ? "Stereo" : "Mono"));
 }

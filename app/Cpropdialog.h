@@ -23,8 +23,8 @@ public:
     explicit Cpropdialog(Ccontext& ctx, QWidget* parent = nullptr);
 
     QString text(Field f) const;
-    // "%02u:%02u" of whole seconds.
-    static QString minsec(unsigned seconds);
+    // "%02u:%02u" of the whole seconds of a length (negative or unreadable lengths show 00:00).
+    static QString minsec(double seconds);
 
 private:
     void set(Field f, const std::string& s);

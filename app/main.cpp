@@ -16,7 +16,7 @@ int main(int argc, char** argv)
     Cqtfaces faces;
 
     Ccontext ctx;
-    ctx.settings.progdir = QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
+    ctx.settings.load(progfolder(argv[0]));
     ctx.devices = [] { return Cdevlist::all(); };
 
     Cmainwin win(ctx);

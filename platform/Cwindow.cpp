@@ -1,97 +1,83 @@
 #include "platform/Cwindow.h"
 
 #include <atomic>
-#include <chrono>
 
 namespace {
-std::atomic<Cmsgpump*> g_pump{nullptr};
+std::atomic<Cdispatch*> g_dispatch{nullptr};
 }
 
-Cqueuepump& mainqueue()
+void postmsg(Cwindow* w, unsigned msg, uintptr_t wparam, intptr_t lparam)
 {
-    static Cqueuepump queue;
-    return queue;
+    if (Cdispatch* d = g_dispatch.load()) d->post(w, msg, wparam, lparam);
+    else if (w) w->handle(msg, wparam, lparam);
 }
 
-static Cmsgpump& pump()
+void sendmsg(Cwindow* w, unsigned msg, uintptr_t wparam, intptr_t lparam)
 {
-    Cmsgpump* p = g_pump.load();
-    return p ? *p : mainqueue();
+    if (Cdispatch* d = g_dispatch.load()) d->send(w, msg, wparam, lparam);
+    else if (w) w->handle(msg, wparam, lparam);
 }
 
-void postmsg(Creceiver* to, unsigned msg, uintptr_t wparam, intptr_t lparam)
+Cdispatch* setdispatch(Cdispatch* d)
 {
-    if (to) pump().post(to, Cmsg{msg, wparam, lparam});
+    return g_dispatch.exchange(d);
 }
 
-void sendmsg(Creceiver* to, unsigned msg, uintptr_t wparam, intptr_t lparam)
+Cmsgloop::Cmsgloop() : m_owner(std::this_thread::get_id())
 {
-    if (to) pump().send(to, Cmsg{msg, wparam, lparam});
+    m_prev = setdispatch(this);
 }
 
-Cmsgpump* setmsgpump(Cmsgpump* p)
+Cmsgloop::~Cmsgloop()
 {
-    return g_pump.exchange(p);
+    setdispatch(m_prev);
 }
 
-void Cqueuepump::post(Creceiver* to, const Cmsg& m)
+void Cmsgloop::post(Cwindow* w, unsigned msg, uintptr_t wparam, intptr_t lparam)
 {
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        m_queue.push_back(Entry{to, to->alive(), m, nullptr});
+        m_items.push_back({w, msg, wparam, lparam, nullptr});
     }
     m_cv.notify_all();
 }
 
-void Cqueuepump::send(Creceiver* to, const Cmsg& m)
+void Cmsgloop::send(Cwindow* w, unsigned msg, uintptr_t wparam, intptr_t lparam)
 {
     if (std::this_thread::get_id() == m_owner) {
-        to->receive(m);
+        if (w) w->handle(msg, wparam, lparam);
         return;
     }
-    bool done = false;
+    bool handled = false;
     std::unique_lock<std::mutex> lock(m_lock);
-    m_queue.push_back(Entry{to, to->alive(), m, &done});
+    m_items.push_back({w, msg, wparam, lparam, &handled});
     m_cv.notify_all();
-    m_cv.wait(lock, [&] { return done; });
+    m_cv.wait(lock, [&] { return handled; });
 }
 
-int Cqueuepump::pump()
+int Cmsgloop::pump()
 {
     int n = 0;
     for (;;) {
-        Entry e;
+        Item it;
         {
             std::lock_guard<std::mutex> lock(m_lock);
-            if (m_queue.empty()) break;
-            e = m_queue.front();
-            m_queue.pop_front();
+            if (m_items.empty()) return n;
+            it = m_items.front();
+            m_items.pop_front();
         }
-        // Receivers are destroyed on this thread only, so the check cannot race the delivery.
-        if (!e.alive.expired()) {
-            e.to->receive(e.msg);
-            ++n;
-        }
-        if (e.done) {
+        if (it.w) it.w->handle(it.msg, it.wparam, it.lparam);
+        ++n;
+        if (it.handled) {
             std::lock_guard<std::mutex> lock(m_lock);
-            *e.done = true;
+            *it.handled = true;
             m_cv.notify_all();
         }
     }
-    return n;
 }
 
-int Cqueuepump::wait(int ms)
+void Cmsgloop::waitone()
 {
-    {
-        std::unique_lock<std::mutex> lock(m_lock);
-        m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return !m_queue.empty(); });
-    }
-    return pump();
-}
-
-size_t Cqueuepump::pending() const
-{
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_queue.size();
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_cv.wait(lock, [&] { return !m_items.empty(); });
 }

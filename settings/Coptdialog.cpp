@@ -19,15 +19,6 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
 
-// The edit's text as a path: at most MAXPATH characters, "\" separators turned into "/".
-std::string pathof(const QLineEdit* e)
-{
-    std::string s = e->text().toLocal8Bit().toStdString();
-    if (s.size() > Csettings::MAXPATH) s.resize(Csettings::MAXPATH);
-    std::replace(s.begin(), s.end(), '\\', '/');
-    return s;
-}
-
 QComboBox* devicelist(QWidget* parent, const std::vector<std::string>& names, int device)
 {
     auto* c = new QComboBox(parent);
@@ -112,18 +103,15 @@ void Coptdialog::browsework()
 {
     std::optional<std::string> dir = shell().browsefolder("Choose the working folder", this);
     if (!dir) return;
-    std::replace(dir->begin(), dir->end(), '\\', '/');
+    slashes(*dir);
     m_work->setText(qs(*dir));
 }
 
 void Coptdialog::accept()
 {
     Csettings& s = m_settings;
-    s.bankpath = pathof(m_bank);
-    const size_t dot = s.bankpath.find_last_of('.');
-    s.compressed = dot != std::string::npos && s.bankpath.compare(dot, std::string::npos, ".csf") == 0;
-    s.workdir = pathof(m_work);
-    if (!s.workdir.empty() && s.workdir.back() == '/') s.workdir.pop_back();
+    // A failed INI write is not reported: the record holds the new values for this run anyway.
+    s.savefiles(m_bank->text().toLocal8Bit().toStdString(), m_work->text().toLocal8Bit().toStdString());
     s.waveout = deviceof(m_waveout);
     s.wavein = deviceof(m_wavein);
     s.midiout = deviceof(m_midiout);

@@ -5,8 +5,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
 #include <QUrl>
+
+#include <functional>
 
 namespace {
 
@@ -27,9 +30,15 @@ void showbox(const Cbox& box)
     mb.exec();
 }
 
-void deliver(Creceiver* to, std::weak_ptr<int> alive, const Cmsg& m)
+// Calls w unless it is a QObject that has been destroyed since the message was queued.
+std::function<void()> delivery(Cwindow* w, unsigned msg, uintptr_t wparam, intptr_t lparam)
 {
-    if (!alive.expired()) to->receive(m);
+    QPointer<QObject> guard(dynamic_cast<QObject*>(w));
+    const bool guarded = !guard.isNull();
+    return [=] {
+        if (guarded && guard.isNull()) return;
+        w->handle(msg, wparam, lparam);
+    };
 }
 
 std::optional<Cfilepick> filedialog(const Cfilereq& req, bool save)
@@ -63,20 +72,18 @@ void Cqtboxsink::show(const Cbox& box)
         QMetaObject::invokeMethod(qApp, [&box] { showbox(box); }, Qt::BlockingQueuedConnection);
 }
 
-void Cqtpump::post(Creceiver* to, const Cmsg& m)
+void Cqtpump::post(Cwindow* w, unsigned msg, uintptr_t wparam, intptr_t lparam)
 {
-    std::weak_ptr<int> alive = to->alive();
-    QMetaObject::invokeMethod(qApp, [to, alive, m] { deliver(to, alive, m); }, Qt::QueuedConnection);
+    if (w) QMetaObject::invokeMethod(qApp, delivery(w, msg, wparam, lparam), Qt::QueuedConnection);
 }
 
-void Cqtpump::send(Creceiver* to, const Cmsg& m)
+void Cqtpump::send(Cwindow* w, unsigned msg, uintptr_t wparam, intptr_t lparam)
 {
-    if (onuithread()) {
-        to->receive(m);
-        return;
-    }
-    std::weak_ptr<int> alive = to->alive();
-    QMetaObject::invokeMethod(qApp, [to, alive, m] { deliver(to, alive, m); }, Qt::BlockingQueuedConnection);
+    if (!w) return;
+    if (onuithread())
+        w->handle(msg, wparam, lparam);
+    else
+        QMetaObject::invokeMethod(qApp, delivery(w, msg, wparam, lparam), Qt::BlockingQueuedConnection);
 }
 
 std::optional<Cfilepick> Cqtshell::openfile(const Cfilereq& req) { return filedialog(req, false); }
@@ -100,13 +107,13 @@ void Cqtshell::openpath(const std::string& file, const std::string& dir, const v
 Cqtfaces::Cqtfaces()
 {
     m_prevbox = setboxsink(&m_box);
-    m_prevpump = setmsgpump(&m_pump);
+    m_prevpump = setdispatch(&m_pump);
     m_prevshell = setshell(&m_shell);
 }
 
 Cqtfaces::~Cqtfaces()
 {
     setboxsink(m_prevbox);
-    setmsgpump(m_prevpump);
+    setdispatch(m_prevpump);
     setshell(m_prevshell);
 }

@@ -3,7 +3,8 @@
 // - Cqtboxsink shows every msgbox() as a QMessageBox. A box raised on another thread is shown by
 //   the user-interface thread while the caller waits (a blocking queued call).
 // - Cqtpump delivers postmsg() through the Qt event queue and sendmsg() from other threads as a
-//   blocking queued call; a send on the user-interface thread is a direct call.
+//   blocking queued call; a send on the user-interface thread is a direct call. A window that is
+//   also a QObject and is destroyed before delivery does not get the message.
 // - Cqtshell uses QFileDialog, the folder browser and QDesktopServices::openUrl.
 // Owners passed as const void* are QWidget pointers; an owner that is no longer a live widget
 // is ignored.
@@ -20,10 +21,10 @@ public:
     void show(const Cbox& box) override;
 };
 
-class Cqtpump : public Cmsgpump {
+class Cqtpump : public Cdispatch {
 public:
-    void post(Creceiver* to, const Cmsg& m) override;
-    void send(Creceiver* to, const Cmsg& m) override;
+    void post(Cwindow* w, unsigned msg, uintptr_t wparam, intptr_t lparam) override;
+    void send(Cwindow* w, unsigned msg, uintptr_t wparam, intptr_t lparam) override;
 };
 
 class Cqtshell : public Cshell {
@@ -45,6 +46,6 @@ private:
     Cqtpump m_pump;
     Cqtshell m_shell;
     Cboxsink* m_prevbox;
-    Cmsgpump* m_prevpump;
+    Cdispatch* m_prevpump;
     Cshell* m_prevshell;
 };

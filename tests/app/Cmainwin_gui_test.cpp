@@ -1,6 +1,7 @@
 #include "app/Cmainwin.h"
 
 #include "app/Caboutdialog.h"
+#include "app/Cpropdialog.h"
 #include "app/Fixtures.h"
 #include "app/Guitest.h"
 #include "platform/Cshell.h"
@@ -154,8 +155,8 @@ TEST_F(Mainwin, OpenDecidesByExtension)
         win->command(ID_OPEN);
         EXPECT_EQ(win->miditext(), c.midi ? QString::fromStdString(c.name) : "(None)");
         EXPECT_EQ(win->wavetext(), c.wave ? QString::fromStdString(c.name) : "(None)");
-        EXPECT_EQ(ctx.hasmidi, c.midi);
-        EXPECT_EQ(ctx.haswave, c.wave);
+        EXPECT_EQ(bool(ctx.midi), c.midi);
+        EXPECT_EQ(bool(ctx.wave), c.wave);
     }
     EXPECT_TRUE(boxes.empty());
 }
@@ -227,22 +228,21 @@ TEST_F(Mainwin, ClearForgetsBothFiles)
     win->command(ID_CLEAR);
     EXPECT_EQ(win->miditext(), "(None)");
     EXPECT_EQ(win->wavetext(), "(None)");
-    EXPECT_FALSE(ctx.hasmidi);
-    EXPECT_FALSE(ctx.haswave);
+    EXPECT_FALSE(ctx.midi);
+    EXPECT_FALSE(ctx.wave);
     EXPECT_EQ(ctx.wavepath, "");
 }
 
 TEST_F(Mainwin, RefreshShowsTitlesOfCurrentFilesOnly)
 {
-    Cqueuepump q;
-    Cmsgpump* prev = setmsgpump(&q);
-    ctx.haswave = true;
+    Cmsgloop loop;
+    // A tool replaced the current WAVE file; there is no current MIDI file, so its line stays.
+    ctx.wave = std::make_unique<Cwavfil>(wave("mixed.wav"));
     ctx.wavetitle = "mixed.wav";
-    ctx.midititle = "stale.mid";   // no current MIDI file: its line stays
+    ctx.midititle = "stale.mid";
     postmsg(win.get(), WM_REFRESH);
-    setmsgpump(prev);
     EXPECT_EQ(win->wavetext(), "(None)");
-    q.pump();
+    EXPECT_EQ(loop.pump(), 1);
     EXPECT_EQ(win->wavetext(), "mixed.wav");
     EXPECT_EQ(win->miditext(), "(None)");
 }
@@ -316,4 +316,62 @@ TEST_F(Mainwin, ExitEndsTheMainDialog)
     win->command(ID_EXIT);
     EXPECT_FALSE(win->isVisible());
     EXPECT_EQ(win->result(), QDialog::Accepted);
+}
+
+TEST_F(Mainwin, MidiThatFailsToLoadShowsBothBoxesAndNone)
+{
+    win->loadmidi(midi("good.mid"), "good.mid");
+    ctx.mixer.setgain(3, 150);
+    ctx.mixer.setmute(5, true);
+    writebytes(dir.file("bad.mid"), Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1});
+    script.answer(dir.file("bad.mid"));
+    win->command(ID_OPEN);
+    const std::vector<std::string> texts = boxes.texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(boxes.all()[0].caption, "Error!");   // the reader's own box comes first
+    EXPECT_EQ(texts[1], "The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\n"
+                        "or it has an unknown format\nPlease select another MIDI/KAR file and try again");
+    EXPECT_EQ(boxes.last().caption, "Couldn't load MIDI/KAR file");
+    EXPECT_EQ(boxes.last().icon, Boxicon::warning);
+    EXPECT_EQ(win->miditext(), "(None)");
+    EXPECT_FALSE(ctx.midi);
+    // The previous file is gone, and with it the mixer values.
+    EXPECT_EQ(ctx.mixer.gain(3), 0);
+    EXPECT_FALSE(ctx.mixer.muted(5));
+}
+
+TEST_F(Mainwin, LoadingAnotherMidiFileResetsTheMixer)
+{
+    win->loadmidi(midi("one.mid"), "one.mid");
+    for (int ch = 0; ch < 16; ++ch) {
+        ctx.mixer.setgain(ch, -100);
+        ctx.mixer.setmute(ch, true);
+    }
+    writebytes(dir.file("two.mid"), midifile({0x00, 0xC9, 0x00, 0x00, 0xC1, 40, 0x00, 0x91, 60, 100, 0x60, 0x81, 60, 0}));
+    win->dropfiles({QString::fromStdString(dir.file("two.mid"))});
+    EXPECT_EQ(win->miditext(), "two.mid");
+    for (int ch = 0; ch < 16; ++ch) {
+        EXPECT_EQ(ctx.mixer.gain(ch), 0) << ch;
+        EXPECT_FALSE(ctx.mixer.muted(ch)) << ch;
+    }
+    EXPECT_EQ(ctx.mixer[1].names, "Violin");
+    EXPECT_EQ(ctx.mixer[9].names, "Percussion");
+    EXPECT_TRUE(ctx.mixer[0].names.empty());
+}
+
+TEST_F(Mainwin, PropertiesFromTheMenuShowTheCurrentFiles)
+{
+    win->loadmidi(midi("p.mid"), "p.mid");
+    win->loadwave(wave("p.wav"), "p.wav");
+    QString midipath, wavepath, fmt;
+    onmodal<Cpropdialog>([&](Cpropdialog* d) {
+        midipath = d->text(Cpropdialog::MIDIFILE);
+        wavepath = d->text(Cpropdialog::WAVEFILE);
+        fmt = d->text(Cpropdialog::WAVEFMT);
+        d->accept();
+    });
+    win->action(ID_PROPERTIES)->trigger();
+    EXPECT_EQ(midipath.toStdString(), dir.file("p.mid"));
+    EXPECT_EQ(wavepath.toStdString(), dir.file("p.wav"));
+    EXPECT_EQ(fmt, "PCM, 44100 Sps, 16 bits, Stereo");
 }

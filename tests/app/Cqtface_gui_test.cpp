@@ -11,10 +11,12 @@
 
 namespace {
 
-struct Log : Creceiver {
-    std::vector<Cmsg> got;
-    void receive(const Cmsg& m) override { got.push_back(m); }
+struct Log : Cwindow {
+    std::vector<unsigned> got;
+    void handle(unsigned msg, uintptr_t, intptr_t) override { got.push_back(msg); }
 };
+
+struct Qlog : QObject, Log {};
 
 // Runs the Qt event loop until done is set (or a generous limit passes).
 void spin(const std::atomic<bool>& done)
@@ -38,8 +40,8 @@ TEST(Cqtface, PostedMessagesArriveThroughTheEventLoop)
     EXPECT_TRUE(w.got.empty());
     QApplication::processEvents();
     ASSERT_EQ(w.got.size(), 1u);
-    EXPECT_EQ(w.got[0].msg, WM_REFRESH);
-    auto gone = std::make_unique<Log>();
+    EXPECT_EQ(w.got[0], WM_REFRESH);
+    auto gone = std::make_unique<Qlog>();
     postmsg(gone.get(), WM_REFRESH);
     gone.reset();
     QApplication::processEvents();   // dropped, not delivered to a destroyed window

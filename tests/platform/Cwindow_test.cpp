@@ -7,77 +7,44 @@
 #include <vector>
 
 namespace {
-
-struct Log : Creceiver {
-    std::vector<Cmsg> got;
-    void receive(const Cmsg& m) override { got.push_back(m); }
-};
-
-}
-
-TEST(Cqueuepump, PostedMessagesArriveInOrderWhenPumped)
-{
-    Cqueuepump q;
-    Log w;
-    q.post(&w, Cmsg{WM_PROGRESS, 0, 10});
-    q.post(&w, Cmsg{WM_PROGRESS, 0, 20});
-    q.post(&w, Cmsg{WM_FINISHED, 0, 0});
-    EXPECT_TRUE(w.got.empty());
-    EXPECT_EQ(q.pump(), 3);
-    ASSERT_EQ(w.got.size(), 3u);
-    EXPECT_EQ(w.got[0].lparam, 10);
-    EXPECT_EQ(w.got[1].lparam, 20);
-    EXPECT_EQ(w.got[2].msg, WM_FINISHED);
-}
-
-TEST(Cqueuepump, DropsMessagesForDestroyedReceivers)
-{
-    Cqueuepump q;
-    Log kept;
+struct Recorder : Cwindow {
+    std::vector<std::pair<unsigned, intptr_t>> got;
+    std::thread::id lastthread;
+    void handle(unsigned msg, uintptr_t, intptr_t lparam) override
     {
-        Log gone;
-        q.post(&gone, Cmsg{WM_REFRESH, 0, 0});
+        got.push_back({msg, lparam});
+        lastthread = std::this_thread::get_id();
     }
-    q.post(&kept, Cmsg{WM_REFRESH, 0, 0});
-    EXPECT_EQ(q.pump(), 1);
-    EXPECT_EQ(kept.got.size(), 1u);
-}
+};
+}  // namespace
 
-TEST(Cqueuepump, SendFromAnotherThreadWaitsUntilHandled)
-{
-    Cqueuepump q;
-    Log w;
-    std::atomic<int> returned{0};
-    std::thread render([&] {
-        for (int pct = 1; pct <= 3; ++pct) {
-            q.send(&w, Cmsg{WM_PROGRESS, 0, pct});
-            // The owner has handled this message before send returns.
-            if (int(w.got.size()) == pct && w.got.back().lparam == pct) returned.fetch_add(1);
+TEST(Cmsgloop, SendFromWorkerWaitsForThePumpAndKeepsOrder) {
+    Cmsgloop loop;
+    Recorder w;
+    std::atomic<int> sent{0};
+    std::thread worker([&] {
+        for (int p = 0; p <= 100; p += 50) {
+            sendmsg(&w, WM_PROGRESS, 0, p);
+            ++sent;   // only after the window handled the message
         }
+        sendmsg(&w, WM_RENDERED);
     });
-    int delivered = 0;
-    while (delivered < 3) delivered += q.wait(1000);
-    render.join();
-    EXPECT_EQ(returned.load(), 3);
+    loop.pumpuntil([&] { return !w.got.empty() && w.got.back().first == WM_RENDERED; });
+    worker.join();
+    ASSERT_EQ(w.got.size(), 4u);
+    EXPECT_EQ(w.got[0], (std::pair<unsigned, intptr_t>{WM_PROGRESS, 0}));
+    EXPECT_EQ(w.got[2].second, 100);
+    EXPECT_EQ(sent.load(), 3);
+    EXPECT_EQ(w.lastthread, std::this_thread::get_id());
 }
 
-TEST(Cqueuepump, SendOnTheOwnerThreadIsDirect)
-{
-    Cqueuepump q;
-    Log w;
-    q.send(&w, Cmsg{WM_TICK, 1, 2});
+TEST(Cmsgloop, PostQueuesUntilPumpedAndOwnerSendIsImmediate) {
+    Cmsgloop loop;
+    Recorder w;
+    postmsg(&w, WM_REFRESH);
+    EXPECT_TRUE(w.got.empty());
+    sendmsg(&w, WM_SCHEDULE);   // from the owning thread: handled at once, ahead of the post
     ASSERT_EQ(w.got.size(), 1u);
-    EXPECT_EQ(q.pending(), 0u);
-}
-
-TEST(Cwindow, PostmsgUsesTheInstalledPump)
-{
-    Cqueuepump q;
-    Cmsgpump* prev = setmsgpump(&q);
-    Log w;
-    postmsg(&w, WM_LYRIC, 0, 77);
-    postmsg(nullptr, WM_LYRIC);   // no window: nothing happens
-    setmsgpump(prev);
-    EXPECT_EQ(q.pump(), 1);
-    EXPECT_EQ(w.got.at(0).lparam, 77);
+    EXPECT_EQ(loop.pump(), 1);
+    EXPECT_EQ(w.got.back().first, unsigned(WM_REFRESH));
 }

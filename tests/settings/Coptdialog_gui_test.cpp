@@ -2,6 +2,7 @@
 
 #include "app/Guitest.h"
 #include "platform/Cshell.h"
+#include "support/Tempdir.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -126,4 +127,23 @@ TEST(Coptdialog, BrowseButtonsFillTheEditsOnly)
     EXPECT_EQ(script.last().text, "Choose the working folder");
     EXPECT_EQ(dlg.workedit()->text(), "/home/me/Music");
     EXPECT_EQ(s.workdir, "/w");
+}
+
+TEST(Coptdialog, OkWritesTheIniFileAndKeepsForeignLines)
+{
+    Tempdir dir;
+    Csettings s;
+    s.inipath = dir.file("Cantorix.ini");
+    const std::string before = "; my notes\n[Other]\nSound Bank=not this one\n[Files]\nSound Bank=old.sf2\nColour=blue\n";
+    writebytes(s.inipath, Bytes(before.begin(), before.end()));
+    Coptdialog dlg(s, Cdevnames{});
+    dlg.bankedit()->setText("C:\\banks\\piano.sf2");
+    dlg.workedit()->setText("/home/me/Music/");
+    dlg.accept();
+    const Bytes after = readbytes(s.inipath);
+    const std::string text(after.begin(), after.end());
+    EXPECT_EQ(text, "; my notes\n[Other]\nSound Bank=not this one\n[Files]\nSound Bank=C:/banks/piano.sf2\nColour=blue\n"
+                    "Working folder=/home/me/Music\n");
+    EXPECT_EQ(s.bankpath, "C:/banks/piano.sf2");
+    EXPECT_EQ(s.workdir, "/home/me/Music");
 }
