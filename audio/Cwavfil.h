@@ -49,6 +49,10 @@ public:
     // A write, size patch or set-length that failed since openwr (Wverr::none when all held).
     Wverr failed() const { return m_err; }
 
+    // Name of the temporary file normalize writes: the path without everything from its last
+    // "." (searched over the whole path), followed by ".tmp".
+    static std::string tmpname(const std::string& path);
+
     int fd = -1;
     int32_t nframes = 0;
     int32_t frpos = 0;
@@ -58,6 +62,11 @@ public:
     int32_t bufpos = 0;
 
 protected:
+    // Writes the samples held in m_buf and empties it; a failure is remembered in m_err.
+    void flush();
+
+    // Between openwr and closewr: up to one second of frames, stored as the file's
+    // little-endian bytes.
     std::unique_ptr<int16_t[]> m_buf;
     Wverr m_err = Wverr::none;
 };

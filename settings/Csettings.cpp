@@ -1,5 +1,10 @@
 #include "settings/Csettings.h"
 
+#include "settings/Cinifile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 void Csettings::effectdefaults()
 {
     set(roomsize, 0.5f);
@@ -21,4 +26,88 @@ void Csettings::convdefaults()
     set(showerrors, false);
     set(tempo, 0);
     set(transpose, 0);
+}
+
+namespace {
+
+const char* SECTION = "Files";
+const char* BANKKEY = "Sound Bank";
+const char* WORKKEY = "Working folder";
+
+std::string cut(std::string path)
+{
+    if (path.size() > Csettings::MAXPATH) path.resize(Csettings::MAXPATH);
+    return path;
+}
+
+// Paths from the user or the INI file: limited, with "/" separators.
+std::string cleanpath(const std::string& raw)
+{
+    std::string path = cut(raw);
+    slashes(path);
+    return path;
+}
+
+void dropslash(std::string& folder)
+{
+    if (!folder.empty() && folder.back() == '/') folder.pop_back();
+}
+
+}  // namespace
+
+void slashes(std::string& path)
+{
+    for (char& c : path)
+        if (c == '\\') c = '/';
+}
+
+bool iscompressed(const std::string& bankpath)
+{
+    const size_t dot = bankpath.find_last_of('.');
+    return dot != std::string::npos && bankpath.compare(dot, std::string::npos, ".csf") == 0;
+}
+
+std::string progfolder(const char* argv0)
+{
+    std::string exe;
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
+    if (n > 0 && size_t(n) < sizeof buf) exe.assign(buf, size_t(n));
+    else if (argv0) exe = argv0;
+    const size_t slash = exe.find_last_of('/');
+    return slash == std::string::npos ? "" : exe.substr(0, slash);
+}
+
+void Csettings::load(const std::string& folder)
+{
+    convdefaults();
+    effectdefaults();
+    progdir = cut(folder);
+    inipath = cut(progdir + "/Cantorix.ini");
+    waveout = wavein = midiout = -1;
+
+    const Cinifile ini(inipath);
+    bankpath = cleanpath(ini.read(SECTION, BANKKEY));
+    if (bankpath.empty()) bankpath = "VUZADada.csf";
+    // A bare file name lives in the program folder; anything with a folder part is used as given.
+    if (bankpath.find('/') == std::string::npos) bankpath = cut(progdir + "/" + bankpath);
+    compressed = iscompressed(bankpath);
+
+    workdir = cleanpath(ini.read(SECTION, WORKKEY));
+    dropslash(workdir);
+    if (workdir.empty()) workdir = cut(progdir + "/WorkDir");
+    struct stat st {};
+    if (::stat(workdir.c_str(), &st) != 0) (void)::mkdir(workdir.c_str(), 0777);   // one level; failure is not fatal
+}
+
+bool Csettings::savefiles(const std::string& bank, const std::string& work)
+{
+    const Cinifile ini(inipath);
+    bankpath = cleanpath(bank);
+    bool ok = ini.write(SECTION, BANKKEY, bankpath);
+    compressed = iscompressed(bankpath);
+    workdir = cleanpath(work);
+    dropslash(workdir);
+    ok = ini.write(SECTION, WORKKEY, workdir) && ok;
+    return ok;
 }

@@ -45,4 +45,22 @@ struct Csettings {
 
     void effectdefaults();
     void convdefaults();
+
+    // Start-up: conversion and effect defaults, devices -1, then the sound bank and the working
+    // folder from progdir + "/Cantorix.ini" with their defaults; creates a missing working
+    // folder (one level). A missing INI file, section or key reads as empty.
+    void load(const std::string& folder);
+    // Options OK: stores the sound bank and the working folder as typed (cut to MAXPATH, "\"
+    // turned into "/", one trailing "/" of the folder removed) in the record and the INI file.
+    // The record changes even when the INI file could not be written; false then.
+    bool savefiles(const std::string& bank, const std::string& work);
 };
+
+// Folder of the running executable, without a trailing "/" ("" for the root). Falls back to the
+// folder part of argv0 when the executable cannot be found through /proc.
+std::string progfolder(const char* argv0 = nullptr);
+// Turns every "\" of a path from the user or the INI file into "/", so values written on
+// Windows still work.
+void slashes(std::string& path);
+// True exactly when the text from the last "." of path is ".csf" (case-sensitive).
+bool iscompressed(const std::string& bankpath);

@@ -1,0 +1,316 @@
+#include "audio/Cwavfil.h"
+
+#include "platform/Cmsgbox.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void put16(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+void put32(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+uint32_t get32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Reads up to n bytes, retrying after signals and partial reads; returns the bytes that arrived.
+size_t readall(int fd, void* dest, size_t n)
+{
+    auto* p = static_cast<uint8_t*>(dest);
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::read(fd, p + got, n - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += size_t(r);
+    }
+    return got;
+}
+
+// Writes all n bytes at the current position; false when any of them could not be written.
+bool writeall(int fd, const void* src, size_t n)
+{
+    const auto* p = static_cast<const uint8_t*>(src);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::write(fd, p + done, n - done);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        done += size_t(r);
+    }
+    return true;
+}
+
+bool pwrite32(int fd, off_t at, uint32_t v)
+{
+    uint8_t b[4];
+    put32(b, v);
+    ssize_t r;
+    do r = ::pwrite(fd, b, 4, at);
+    while (r < 0 && errno == EINTR);
+    return r == 4;
+}
+
+// The canonical header: RIFF size and data size stay 0 until closewr knows the frame count.
+void makeheader(uint8_t* h)
+{
+    std::memcpy(h + 0, "RIFF", 4);
+    put32(h + 4, 0);
+    std::memcpy(h + 8, "WAVE", 4);
+    std::memcpy(h + 12, "fmt ", 4);
+    put32(h + 16, 16);
+    put16(h + 20, 1);        // PCM
+    put16(h + 22, 2);        // channels
+    put32(h + 24, 44100);    // samples per second
+    put32(h + 28, 176400);   // bytes per second
+    put16(h + 32, 4);        // block align
+    put16(h + 34, 16);       // bits per sample
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, 0);
+}
+
+// Largest frame count whose RIFF size (36 + 4 * frames) still fits the 32-bit field.
+constexpr int64_t MAXFRAMES = (int64_t(UINT32_MAX) - 36) / 4;
+
+}  // namespace
+
+Cwavfil::Cwavfil(std::string path) : Cbasfil(std::move(path)) {}
+
+Cwavfil::~Cwavfil()
+{
+    // Owners close first; a handle still open here would otherwise leak.
+    if (fd >= 0) ::close(fd);
+}
+
+bool Cwavfil::openrd()
+{
+    if (fd >= 0) ::close(fd);
+    fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    uint8_t h[HEADER];
+    bool ok = fd >= 0 && readall(fd, h, HEADER) == HEADER;
+    ok = ok && !std::memcmp(h, "RIFF", 4) && !std::memcmp(h + 8, "WAVE", 4) && !std::memcmp(h + 12, "fmt ", 4) &&
+         !std::memcmp(h + 36, "data", 4);
+    if (ok) {
+        fmt.tag = get16(h + 20);
+        fmt.channels = get16(h + 22);
+        fmt.rate = get32(h + 24);
+        fmt.bytespersec = get32(h + 28);
+        fmt.align = get16(h + 32);
+        fmt.bits = get16(h + 34);
+        fmt.extra = 0;
+        ok = fmt.tag == 1 && fmt.channels == 2 && fmt.bits == 16;
+    }
+    struct stat st {};
+    ok = ok && ::fstat(fd, &st) == 0;
+    if (!ok) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+        errbox("Cwavfil::openrd\nError while reading WAVE file");
+        return false;
+    }
+    // A data size of 0 (an unfinished file) or one that claims more than the file holds falls
+    // back to the frames actually present after the header.
+    const int64_t present = std::min<int64_t>((int64_t(st.st_size) - HEADER) / 4, INT32_MAX);
+    const int64_t declared = get32(h + 40) / 4;
+    nframes = int32_t(declared == 0 ? present : std::min(declared, present));
+    frpos = 0;
+    return true;
+}
+
+bool Cwavfil::openwr()
+{
+    if (fd >= 0) ::close(fd);
+    fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    uint8_t h[HEADER];
+    makeheader(h);
+    if (fd < 0 || !writeall(fd, h, HEADER)) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+        m_err = Wverr::open;
+        errbox("Cwavfil::openwr\nError while writing WAVE file");
+        return false;
+    }
+    m_buf = std::make_unique<int16_t[]>(BUFSAMPLES);
+    nframes = 0;
+    bufpos = 0;
+    peak = 0;
+    m_err = Wverr::none;
+    return true;
+}
+
+void Cwavfil::flush()
+{
+    if (bufpos > 0 && !writeall(fd, m_buf.get(), size_t(bufpos) * 2)) m_err = Wverr::write;
+    bufpos = 0;
+}
+
+void Cwavfil::wrframe(int16_t left, int16_t right)
+{
+    if (!m_buf) return;   // not open for writing
+    const int32_t l = left < 0 ? -int32_t(left) : left;
+    const int32_t r = right < 0 ? -int32_t(right) : right;
+    if (l > 8 || r > 8) {
+        peak = std::max({peak, l, r});
+        quiet = 0;
+    } else {
+        ++quiet;
+    }
+    // The buffer holds the file's bytes: each sample little-endian, left before right.
+    uint8_t* p = reinterpret_cast<uint8_t*>(m_buf.get()) + size_t(bufpos) * 2;
+    put16(p, uint16_t(left));
+    put16(p + 2, uint16_t(right));
+    bufpos += 2;
+    ++nframes;
+    if (bufpos >= BUFSAMPLES) flush();
+}
+
+void Cwavfil::wrblock(const void* src, int nbytes)
+{
+    if (fd < 0 || nbytes <= 0) return;
+    flush();   // frames queued by wrframe go first, so the file keeps the calling order
+    if (!writeall(fd, src, size_t(nbytes))) m_err = Wverr::write;
+    nframes += nbytes / 4;
+}
+
+void Cwavfil::closewr(bool trim, int32_t extra)
+{
+    if (fd < 0) return;
+    if (m_buf) flush();
+    if (trim && nframes != quiet) nframes = std::max(0, nframes - quiet);
+    nframes = int32_t(std::clamp<int64_t>(int64_t(nframes) + extra, 0, INT32_MAX));
+    if (nframes > MAXFRAMES) m_err = Wverr::patch;   // more than a RIFF file can describe
+    const uint32_t datasize = uint32_t(std::min<int64_t>(int64_t(nframes) * 4, MAXFRAMES * 4));
+    // Data size sits at byte 40, RIFF size at byte 4; both are known only now.
+    if (!pwrite32(fd, 40, datasize) || !pwrite32(fd, 4, datasize + 36)) m_err = Wverr::patch;
+    m_buf.reset();
+    // Cuts off trimmed frames; extra frames come back as zero bytes, that is silence.
+    if (::ftruncate(fd, off_t(HEADER) + off_t(nframes) * 4) != 0) m_err = Wverr::patch;
+    if (::close(fd) != 0) m_err = Wverr::write;
+    fd = -1;
+}
+
+bool Cwavfil::rdblock(void* dest, int nbytes)
+{
+    if (nbytes <= 0) return false;
+    auto* d = static_cast<uint8_t*>(dest);
+    size_t got = 0;
+    bool ok = false;
+    if (fd >= 0 && frpos < nframes) {
+        const size_t c = size_t(std::min<int64_t>(nbytes, (int64_t(nframes) - frpos) * 4));
+        got = readall(fd, d, c);
+        ok = got == c;
+        if (ok) frpos += int32_t(c / 4);
+    }
+    // Whatever did not arrive reads as silence.
+    std::memset(d + got, 0, size_t(nbytes) - got);
+    return ok;
+}
+
+std::string Cwavfil::tmpname(const std::string& path)
+{
+    const size_t dot = path.find_last_of('.');
+    return (dot == std::string::npos ? path : path.substr(0, dot)) + ".tmp";
+}
+
+bool Cwavfil::normalize(int32_t gain)
+{
+    const std::string tmp = tmpname(m_path);
+    const int in = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    uint8_t h[HEADER];
+    bool ok = in >= 0 && readall(in, h, HEADER) == HEADER;
+    struct stat st {};
+    if (ok && ::fstat(in, &st) != 0) ok = false;
+    int out = -1;
+    if (ok) {
+        out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        ok = out >= 0 && writeall(out, h, HEADER);
+        if (out >= 0) (void)::fchmod(out, st.st_mode & 07777);   // the result keeps the original's permissions
+    }
+    if (ok) {
+        std::vector<uint8_t> chunk(BUFBYTES);
+        int64_t left = int64_t(std::max(nframes, 0)) * 2;   // samples still to scale
+        while (left > 0 && ok) {
+            const size_t n = size_t(std::min<int64_t>(left, BUFSAMPLES)) * 2;
+            ok = readall(in, chunk.data(), n) == n;
+            for (size_t i = 0; ok && i < n; i += 2) {
+                const int64_t s = int16_t(get16(&chunk[i]));
+                const int64_t y = std::clamp<int64_t>((s * gain) >> 10, -32768, 32767);
+                put16(&chunk[i], uint16_t(int16_t(y)));
+            }
+            ok = ok && writeall(out, chunk.data(), n);
+            left -= int64_t(n / 2);
+        }
+        ok = ok && ::fsync(out) == 0;
+    }
+    if (in >= 0) ::close(in);
+    if (out >= 0 && ::close(out) != 0) ok = false;
+    if (!ok) {
+        if (out >= 0) ::unlink(tmp.c_str());
+        errbox("Cwavfil::normalize\nError while rescaling WAVE file");
+        return false;
+    }
+    // One rename replaces the original, so it is never missing, whatever happens in between.
+    if (::rename(tmp.c_str(), m_path.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+double Cwavfil::duration()
+{
+    if (!openrd()) return 0;
+    struct stat st {};
+    double usec = 0;
+    if (::fstat(fd, &st) == 0 && fmt.rate > 0) {
+        const int64_t align = fmt.align ? fmt.align : 4;
+        const int64_t frames = (int64_t(st.st_size) - HEADER) / align;
+        usec = double(frames) * 1000000.0 / fmt.rate;
+    }
+    close();
+    return usec;
+}
+
+bool Cwavfil::seek(double usec)
+{
+    double f = std::trunc(usec * fmt.rate * 1e-6);
+    if (!(f > 0)) f = 0;                         // negative times and NaN go to the start
+    frpos = int32_t(std::min<double>(f, nframes));   // past the end reads as the end
+    const off_t at = off_t(HEADER) + off_t(fmt.align ? fmt.align : 4) * frpos;
+    return fd >= 0 && ::lseek(fd, at, SEEK_SET) > 0;
+}
+
+int Cwavfil::close()
+{
+    if (fd < 0) return -1;
+    const int r = ::close(fd);
+    fd = -1;
+    return r;
+}
+
+void Cwavfil::setformat()
+{
+    fmt = Wavfmt{1, 2, 44100, 176400, 4, 16, 0};
+}
