@@ -8,6 +8,8 @@ using Args = std::vector<std::string>;
 
 int cmddump(const Args& args);
 int cmdinfo(const Args& args);
+int cmdpack(const Args& args);
+int cmdunpack(const Args& args);
 
 // The kinds of file "info" tells apart by extension; each prints its own facts.
 int infomidi(const std::string& path);

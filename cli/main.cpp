@@ -18,6 +18,8 @@ struct Csubcmd {
 const Csubcmd SUBCMDS[] = {
     {"dump", cmddump, "print a MIDI file's events as JSON lines"},
     {"info", cmdinfo, "describe a MIDI, karaoke, WAVE or sound bank file"},
+    {"pack", cmdpack, "write a SoundFont 2 bank as a compressed bank (.csf)"},
+    {"unpack", cmdunpack, "write a compressed bank (.csf) as a SoundFont 2 bank"},
 };
 
 void usage(FILE* out)

@@ -1,0 +1,255 @@
+#include "bank/Csf2file.h"
+
+#include "bank/Ckey.h"
+#include "bank/Cstore.h"
+#include "platform/Cmsgbox.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const OPENFAIL = "Csf2file::rdfile\nFatal error while reading Sound Font file\nCould not open Sound Font file";
+const char* const BADFORMAT = "Csf2file::rdfile\nFatal error while reading Sound Font file\nInvalid Sound Font file format";
+
+uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+bool tagis(const uint8_t* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
+
+}  // namespace
+
+Csf2file::Csf2file(std::string path, Cstore* store) : Cbasfil(std::move(path)), m_store(store) {}
+
+Csf2file::~Csf2file()
+{
+    if (m_store) m_store->release(*this);
+    if (fd >= 0) ::close(fd);
+}
+
+bool Csf2file::openfile()
+{
+    fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    filesize = ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : 0;
+    return true;
+}
+
+bool Csf2file::rdbytes(void* dest, size_t size)
+{
+    auto* p = static_cast<uint8_t*>(dest);
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, p + got, size - got);
+        if (n <= 0) return false;
+        got += size_t(n);
+    }
+    if (m_scramble) m_keypos = scramble(p, size, m_keypos);
+    return true;
+}
+
+bool Csf2file::skip(int64_t bytes)
+{
+    if (bytes < 0) return false;
+    return ::lseek(fd, off_t(bytes), SEEK_CUR) >= 0;
+}
+
+// The record readers check the bytes asked for against what is left of the file before they
+// allocate, so a size field the file cannot hold fails as a short read would.
+namespace {
+
+bool fits(int fd, int64_t filesize, uint64_t bytes)
+{
+    const off_t pos = ::lseek(fd, 0, SEEK_CUR);
+    return pos >= 0 && int64_t(pos) <= filesize && bytes <= uint64_t(filesize - pos);
+}
+
+}  // namespace
+
+bool Csf2file::rdphdr(uint32_t size)
+{
+    const uint32_t count = size / 38;
+    if (count < 1) return true;
+    if (!fits(fd, filesize, uint64_t(count) * 38)) return false;
+    std::vector<uint8_t> raw(size_t(count) * 38);
+    if (!rdbytes(raw.data(), raw.size())) return false;
+    phdrs.reserve(phdrs.size() + count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* p = raw.data() + size_t(i) * 38;
+        Sfphdr h;
+        std::memcpy(h.name, p, 20);
+        h.preset = u16(p + 20);
+        h.bank = u16(p + 22);
+        h.bagindex = u16(p + 24);
+        h.library = u32(p + 26);
+        h.genre = u32(p + 30);
+        h.morphology = u32(p + 34);
+        phdrs.push_back(h);
+    }
+    return true;
+}
+
+bool Csf2file::rdbag(std::vector<Sfbag>& list, uint32_t size)
+{
+    const uint32_t count = size / 4;
+    if (count < 1) return true;
+    if (!fits(fd, filesize, uint64_t(count) * 4)) return false;
+    std::vector<uint8_t> raw(size_t(count) * 4);
+    if (!rdbytes(raw.data(), raw.size())) return false;
+    list.reserve(list.size() + count);
+    for (uint32_t i = 0; i < count; ++i) list.push_back({u16(&raw[i * 4]), u16(&raw[i * 4 + 2])});
+    return true;
+}
+
+bool Csf2file::rdgen(std::vector<Sfgen>& list, uint32_t size)
+{
+    const uint32_t count = size / 4;
+    if (count < 1) return true;
+    if (!fits(fd, filesize, uint64_t(count) * 4)) return false;
+    std::vector<uint8_t> raw(size_t(count) * 4);
+    if (!rdbytes(raw.data(), raw.size())) return false;
+    list.reserve(list.size() + count);
+    for (uint32_t i = 0; i < count; ++i) list.push_back({u16(&raw[i * 4]), u16(&raw[i * 4 + 2])});
+    return true;
+}
+
+bool Csf2file::rdinst(uint32_t size)
+{
+    const uint32_t count = size / 22;
+    if (count < 1) return true;
+    if (!fits(fd, filesize, uint64_t(count) * 22)) return false;
+    std::vector<uint8_t> raw(size_t(count) * 22);
+    if (!rdbytes(raw.data(), raw.size())) return false;
+    insts.reserve(insts.size() + count);
+    for (uint32_t i = 0; i < count; ++i) {
+        Sfinst in;
+        std::memcpy(in.name, &raw[i * 22], 20);
+        in.bagindex = u16(&raw[i * 22 + 20]);
+        insts.push_back(in);
+    }
+    return true;
+}
+
+void Csf2file::tidy()
+{
+    // Index fields: each list's first-element index never passes the list it points into and
+    // never goes backwards, so a zone always spans [index(i), index(i+1)) inside the list.
+    auto mend = [](auto& owners, size_t limit) {
+        uint16_t prev = 0;
+        for (auto& o : owners) {
+            uint16_t& ix = o.bagindex;
+            ix = uint16_t(std::clamp<size_t>(ix, prev, limit));
+            prev = ix;
+        }
+    };
+    mend(phdrs, pbags.size());
+    mend(insts, ibags.size());
+    auto mendbags = [](std::vector<Sfbag>& bags, size_t limit) {
+        uint16_t prev = 0;
+        for (Sfbag& b : bags) {
+            b.genindex = uint16_t(std::clamp<size_t>(b.genindex, prev, limit));
+            prev = b.genindex;
+        }
+    };
+    mendbags(pbags, pgens.size());
+    mendbags(ibags, igens.size());
+
+    // Stored audio stays inside the file: an offset past the end holds nothing, a count running
+    // past the end is cut where the file ends.
+    for (Sfshdr& s : shdrs) {
+        if (s.offset < 0 || s.offset > filesize) s.offset = filesize;
+        const uint64_t room = uint64_t(filesize - s.offset);
+        if (s.ppb == 0) {
+            if (uint64_t(s.ptsload) * 2 > room) s.ptsload = uint32_t(room / 2);
+            s.coded = s.ptsload;
+        } else if (s.cbytes > room) {
+            s.cbytes = uint32_t(room);
+        }
+        s.loopstart = std::min(s.loopstart, s.length);
+        s.loopend = std::clamp(s.loopend, s.loopstart, s.length);
+    }
+}
+
+bool Csf2file::rdfile()
+{
+    loaded = 0;
+    m_scramble = false;
+    if (fd >= 0) ::close(fd);
+    if (!openfile()) {
+        errbox(OPENFAIL);
+        return false;
+    }
+    auto bad = [] {
+        errbox(BADFORMAT);
+        return false;
+    };
+    uint8_t h[24];
+    if (!rdbytes(h, 24) || !tagis(h, "RIFF") || !tagis(h + 8, "sfbk") || !tagis(h + 12, "LIST") || !tagis(h + 20, "INFO"))
+        return bad();
+    if (!skip(int64_t(u32(h + 16)) - 4)) return bad();
+
+    if (!rdbytes(h, 12) || !tagis(h, "LIST") || !tagis(h + 8, "sdta")) return bad();
+    if (!rdbytes(h, 8) || !tagis(h, "smpl")) return bad();
+    smploff = ::lseek(fd, 0, SEEK_CUR);
+    const uint32_t smplsize = u32(h + 4);
+    if (!skip(smplsize)) return bad();
+
+    if (!rdbytes(h, 12) || !tagis(h, "LIST") || !tagis(h + 8, "pdta")) return bad();
+
+    static const char* const ORDER[9] = {"phdr", "pbag", "pmod", "pgen", "inst", "ibag", "imod", "igen", "shdr"};
+    for (int i = 0; i < 9; ++i) {
+        if (!rdbytes(h, 8) || !tagis(h, ORDER[i])) return bad();
+        const uint32_t size = u32(h + 4);
+        bool ok = true;
+        switch (i) {
+        case 0: ok = rdphdr(size); break;
+        case 1: ok = rdbag(pbags, size); break;
+        case 2: ok = skip(size); break;
+        case 3: ok = rdgen(pgens, size); break;
+        case 4: ok = rdinst(size); break;
+        case 5: ok = rdbag(ibags, size); break;
+        case 6: ok = skip(size); break;
+        case 7: ok = rdgen(igens, size); break;
+        case 8: {
+            const uint32_t count = size / 46;
+            if (count < 1) break;
+            if (!fits(fd, filesize, uint64_t(count) * 46)) return bad();
+            std::vector<uint8_t> raw(size_t(count) * 46);
+            if (!rdbytes(raw.data(), raw.size())) return bad();
+            shdrs.reserve(count);
+            // Sample positions are counted in points from the start of "smpl"; a sample must lie
+            // inside that chunk, so start and end are held to it and end to at least start.
+            const uint32_t chunkpts = smplsize / 2;
+            for (uint32_t k = 0; k < count; ++k) {
+                const uint8_t* p = &raw[size_t(k) * 46];
+                Sfshdr s;
+                std::memcpy(s.name, p, 20);
+                const uint32_t start = std::min(u32(p + 20), chunkpts);
+                const uint32_t end = std::clamp(u32(p + 24), start, chunkpts);
+                const uint32_t ls = u32(p + 28), le = u32(p + 32);
+                s.length = end - start;
+                s.loopstart = ls > start ? ls - start : 0;
+                s.loopend = le > start ? le - start : 0;
+                s.rate = u32(p + 36);
+                s.pitch = p[40];
+                s.correction = int8_t(p[41]);
+                s.link = u16(p + 42);
+                s.type = u16(p + 44);
+                s.fd = fd;
+                s.offset = smploff + 2 * int64_t(start);
+                s.ptsload = s.length;
+                s.coded = s.length;
+                shdrs.push_back(s);
+            }
+            break;
+        }
+        }
+        if (!ok) return bad();
+    }
+    tidy();
+    loaded = 1;
+    return true;
+}

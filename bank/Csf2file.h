@@ -1,0 +1,58 @@
+#pragma once
+// A SoundFont 2 bank (RIFF form "sfbk"): rdfile reads its structure into record lists in file
+// order; no audio is read. The file stays open while the bank lives, because the sample store
+// (Cstore) reads each sample's audio on its first request. Ccompsf reads the program's own
+// compressed format into the same lists.
+//
+// Lifetime: a bank given a store releases its samples from that store when destroyed, so the
+// store must outlive every bank that uses it.
+#include "bank/Sfrec.h"
+#include "midi/Cbasfil.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class Cstore;
+
+class Csf2file : public Cbasfil {
+public:
+    explicit Csf2file(std::string path, Cstore* store = nullptr);
+    ~Csf2file() override;
+
+    // Reads the bank's structure and shows its own message box on failure.
+    virtual bool rdfile();
+
+    int fd = -1;                 // -1 when no file is open
+    uint8_t loaded = 0;          // 1 after a successful rdfile
+    std::vector<Sfphdr> phdrs;   // presets
+    std::vector<Sfbag> pbags;
+    std::vector<Sfgen> pgens;
+    std::vector<Sfinst> insts;   // instruments
+    std::vector<Sfbag> ibags;
+    std::vector<Sfgen> igens;
+    std::vector<Sfshdr> shdrs;   // samples
+    int64_t smploff = 0;         // file position of the first byte of sample data
+    int64_t filesize = 0;        // bytes, taken when the file was opened
+
+    Cstore* store() const { return m_store; }
+
+protected:
+    // Reads whole records of one list (count = size / record size); with m_scramble on, the
+    // bytes are descrambled with the running key position m_keypos. False on a short read.
+    bool rdphdr(uint32_t size);
+    bool rdbag(std::vector<Sfbag>& list, uint32_t size);
+    bool rdgen(std::vector<Sfgen>& list, uint32_t size);
+    bool rdinst(uint32_t size);
+    // Reads size bytes at the current position, descrambled when m_scramble is on.
+    bool rdbytes(void* dest, size_t size);
+    bool skip(int64_t bytes);
+    bool openfile();
+    // Keeps every index field inside its list and non-decreasing, and every sample's stored
+    // audio inside the file, so that no later walk leaves a list or reads past the file.
+    void tidy();
+
+    Cstore* m_store = nullptr;
+    bool m_scramble = false;
+    unsigned m_keypos = 0;       // 0 .. KEYLEN-1
+};

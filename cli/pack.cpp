@@ -1,0 +1,24 @@
+#include "bank/Cpacker.h"
+#include "cli/Ccommand.h"
+
+#include <cstdio>
+
+int cmdpack(const Args& args)
+{
+    if (wantshelp(args) || args.size() != 2) {
+        std::fprintf(wantshelp(args) ? stdout : stderr,
+                     "usage: cantorix-cli pack IN.sf2 OUT.csf\n\n"
+                     "Writes the SoundFont 2 bank IN.sf2 as a compressed bank OUT.csf: the same preset,\n"
+                     "instrument and sample records (modulators dropped) and losslessly coded sample\n"
+                     "audio. Exits 1 when IN cannot be read or OUT cannot be written.\n");
+        return wantshelp(args) ? 0 : 2;
+    }
+    Csf2file bank(args[0]);
+    Caudio audio;
+    if (!bank.rdfile() || !Cpacker::rdaudio(bank, audio)) return 1;
+    if (!Cpacker::wrfile(bank, audio, args[1])) {
+        std::fprintf(stderr, "cantorix-cli: %s: could not write the compressed bank\n", args[1].c_str());
+        return 1;
+    }
+    return 0;
+}

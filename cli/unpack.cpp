@@ -1,0 +1,27 @@
+#include "bank/Ccompsf.h"
+#include "bank/Csf2writer.h"
+#include "cli/Ccommand.h"
+
+#include <cstdio>
+
+int cmdunpack(const Args& args)
+{
+    if (wantshelp(args) || args.size() != 2) {
+        std::fprintf(wantshelp(args) ? stdout : stderr,
+                     "usage: cantorix-cli unpack IN.csf OUT.sf2\n\n"
+                     "Writes the compressed bank IN.csf as a SoundFont 2 file OUT.sf2 with the same preset,\n"
+                     "instrument and sample records and bit-identical sample audio (modulator lists hold\n"
+                     "only their terminal records). Exits 1 when IN cannot be read or OUT cannot be written.\n");
+        return wantshelp(args) ? 0 : 2;
+    }
+    Ccompsf bank(args[0]);
+    Caudio audio;
+    if (!bank.rdfile() || !Cpacker::rdaudio(bank, audio)) return 1;
+    std::string name = args[0];
+    if (const size_t slash = name.find_last_of('/'); slash != std::string::npos) name.erase(0, slash + 1);
+    if (!Csf2writer::wrfile(bank, audio, args[1], name)) {
+        std::fprintf(stderr, "cantorix-cli: %s: could not write the SoundFont file\n", args[1].c_str());
+        return 1;
+    }
+    return 0;
+}

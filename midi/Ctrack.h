@@ -1,0 +1,28 @@
+#pragma once
+// One track chunk: a doubly linked list of events in file order, owned, with the counts of Text
+// and Lyric meta events that decide which track carries the karaoke lyrics.
+#include "midi/Cmidiev.h"
+#include "midi/Cmidsrc.h"
+
+#include <cstdint>
+
+class Ctrack {
+public:
+    Ctrack() = default;
+    virtual ~Ctrack();
+    Ctrack(const Ctrack&) = delete;
+    Ctrack& operator=(const Ctrack&) = delete;
+
+    // Reads one "MTrk" chunk from the current position. Shows its own box on failure (none for
+    // a wrong identifier); events read before the fault stay in the list.
+    bool rdmidi(Cmidsrc& file);
+
+    Cmidiev* first = nullptr;
+    Cmidiev* last = nullptr;
+    int32_t nlyrics = 0;   // Lyric meta events (type 5)
+    int32_t ntexts = 0;    // Text meta events (type 1)
+
+private:
+    void append(Cmidiev* ev);
+    bool rdvnum(Cmidsrc& file, uint32_t& remaining, uint32_t& value);
+};

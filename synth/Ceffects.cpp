@@ -1,0 +1,126 @@
+#include "synth/Ceffects.h"
+
+#include "audio/Cwavfil.h"
+#include "settings/Csettings.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Scratch rows of one chunk.
+enum { WL, WR, DL, DR, SCL, SCR, SRL, SRR, ZERO, NWORK };
+
+} // namespace
+
+Ceffects::Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag)
+    : m_settings(settings), m_abort(abortflag),
+      m_work(std::make_unique<float[]>(NWORK * CHUNK)),
+      m_pcm(std::make_unique<int16_t[]>(2 * CHUNK))
+{
+    for (auto& b : m_bus) b = std::make_unique<float[]>(BUSLEN);   // value-initialised: zero
+    std::fill(m_work.get(), m_work.get() + NWORK * CHUNK, 0.0f);
+    resetoutput();
+}
+
+// Master gain M = 10^(dB / 20), makeup gain K = 10^(level / 20), both held to the dialog's ranges.
+void Ceffects::resetoutput()
+{
+    const int db = std::clamp(Csettings::get(m_settings.mastervoldb), -20, 20);
+    const int level = std::clamp(Csettings::get(m_settings.complevel), 0, 20);
+    m_outstage.reset(std::pow(10.0f, db * 0.05f), std::pow(10.0f, level * 0.05f));
+}
+
+Ceffects::~Ceffects() = default;
+
+void Ceffects::prepare()
+{
+    for (auto& b : m_bus) std::fill(b.get(), b.get() + BUSLEN, 0.0f);
+    m_reverb.setroomsize(Csettings::get(m_settings.roomsize));
+    m_reverb.setdamp(Csettings::get(m_settings.damping) * 0.01f);
+    m_reverb.clear();
+    m_chorus.clear();
+    m_delay.clear();
+    resetoutput();
+    mixpos = 0;
+}
+
+int Ceffects::flushlength() const
+{
+    const int n = Creverb::TAIL + LOOKAHEAD;
+    return Csettings::get(m_settings.delayamt) > 0 ? n + DELAYTAIL : n;
+}
+
+void Ceffects::runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
+                        const float* revl, const float* revr, int n)
+{
+    float* l = m_work.get() + WL * CHUNK;
+    float* r = m_work.get() + WR * CHUNK;
+    std::copy(dryl, dryl + n, l);
+    std::copy(dryr, dryr + n, r);
+    m_delay.run(l, r, n, m_settings);   // each frame passes unchanged while the amount is 0
+    m_reverb.run(revl, revr, l, r, n);
+    if (chol) m_chorus.run(chol, chor, l, r, n);
+    const int nout = m_outstage.run(l, r, n, m_settings.complevel, m_pcm.get());
+    if (!m_out) return;
+    const int16_t* pcm = m_pcm.get();
+    for (int i = 0; i < nout; ++i) m_out->wrframe(pcm[2 * i], pcm[2 * i + 1]);
+}
+
+void Ceffects::processblock(int n)
+{
+    n = std::clamp(n, 0, BUSLEN);
+    bool stop = false;
+    for (int i = 0; i < n && !stop; i += CHUNK) {
+        int k = std::min(CHUNK, n - i);
+        if (m_abort) {
+            // The flag is polled before every frame; processing ends at the first frame that
+            // finds it set.
+            for (int j = 0; j < k; ++j) {
+                if (m_abort->load(std::memory_order_relaxed)) {
+                    k = j;
+                    stop = true;
+                    break;
+                }
+            }
+        }
+        runchunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i,
+                 bus(REVR) + i, k);
+    }
+    for (auto& b : m_bus) std::fill(b.get(), b.get() + n, 0.0f);
+    mixpos = 0;
+}
+
+void Ceffects::processframes(const int16_t* frames, int nframes)
+{
+    const float chorus = Csettings::get(m_settings.chorusamt);
+    const float reverb = Csettings::get(m_settings.reverbamt);
+    const float dry = 1 - chorus - reverb;
+    float* w = m_work.get();
+    for (int i = 0; i < nframes; i += CHUNK) {
+        const int k = std::min(CHUNK, nframes - i);
+        const int16_t* f = frames + 2 * i;
+        float* dl = w + DL * CHUNK;
+        float* dr = w + DR * CHUNK;
+        for (int j = 0; j < k; ++j) {
+            const float xl = f[2 * j] * (1.0f / 32768), xr = f[2 * j + 1] * (1.0f / 32768);
+            dl[j] = xl * dry;
+            dr[j] = xr * dry;
+            w[SCL * CHUNK + j] = xl * chorus;
+            w[SCR * CHUNK + j] = xr * chorus;
+            w[SRL * CHUNK + j] = xl * reverb;
+            w[SRR * CHUNK + j] = xr * reverb;
+        }
+        runchunk(dl, dr, w + SCL * CHUNK, w + SCR * CHUNK, w + SRL * CHUNK, w + SRR * CHUNK, k);
+    }
+}
+
+void Ceffects::flush()
+{
+    const float* zero = m_work.get() + ZERO * CHUNK;
+    const int n = flushlength();
+    for (int i = 0; i < n; i += CHUNK) {
+        const int k = std::min(CHUNK, n - i);
+        runchunk(zero, zero, nullptr, nullptr, zero, zero, k);
+    }
+}

@@ -1,0 +1,82 @@
+#pragma once
+// The effects processor: six mixing buses that the voices render into, then per frame the stereo
+// delay, the reverberator, the chorus and the output stage (master gain, look-ahead limiter,
+// makeup gain with soft clip, 16-bit conversion), whose frames are appended to the output WAVE
+// file with wrframe.
+//
+//   voices --add--> buses[mixpos..] --processblock--> Cdelay -> Creverb -> Cchorus -> Coutstage
+//                                                                                  -> Cwavfil
+//
+// One thread at a time uses it: the render thread during a conversion, or the audio mixer. The
+// settings are read without locks (relaxed atomics): delay values and the compressor on/off test
+// per frame; room size, damping, master volume and makeup gain at prepare().
+// Everything is allocated at construction; nothing is allocated while processing.
+#include "synth/Cchorus.h"
+#include "synth/Cdelay.h"
+#include "synth/Coutstage.h"
+#include "synth/Creverb.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+struct Csettings;
+class Cwavfil;
+
+class Ceffects {
+public:
+    enum { DRYL, DRYR, CHOL, CHOR, REVL, REVR, NBUS };
+    static constexpr int BUSLEN = 220500;        // five seconds at 44100 Hz
+    static constexpr int LOOKAHEAD = Coutstage::LOOKAHEAD;
+    static constexpr int DELAYTAIL = 44100;      // extra flush frames while the delay is on
+
+    // abortflag may be null; when set, processblock stops at the next frame.
+    Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag);
+    virtual ~Ceffects();
+    Ceffects(const Ceffects&) = delete;
+    Ceffects& operator=(const Ceffects&) = delete;
+
+    float* bus(int which) { return m_bus[which].get(); }
+
+    int mixpos = 0;             // mixing position inside the current block (voices add here)
+
+    // The WAVE file that receives the frames; may be null (frames are then dropped).
+    void setoutput(Cwavfil* out) { m_out = out; }
+    Cwavfil* output() const { return m_out; }
+
+    // Starts a run: clears the buses, the effect lines and the output stage, and takes room size,
+    // damping, master volume and makeup gain from the settings.
+    void prepare();
+    // Processes the first n frames of the buses (n <= BUSLEN), then clears them and mixpos.
+    void processblock(int n);
+    // Processes interleaved 16-bit stereo frames (the audio mixer's input).
+    void processframes(const int16_t* frames, int nframes);
+    // Ends a run: pushes silence through the delay, the reverb tail and the look-ahead lines.
+    void flush();
+    // Frames flush() would push now: reverb tail + look-ahead (+ delay tail while the delay is on).
+    int flushlength() const;
+
+    Creverb& reverb() { return m_reverb; }
+    Cchorus& chorus() { return m_chorus; }
+    Cdelay& delay() { return m_delay; }
+    Coutstage& outstage() { return m_outstage; }
+
+private:
+    static constexpr int CHUNK = 256;
+    void resetoutput();
+    // Runs CHUNK or fewer frames through the chain; dry is copied, chorus input may be null.
+    void runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
+                  const float* revl, const float* revr, int n);
+
+    const Csettings& m_settings;
+    const std::atomic<bool>* m_abort;
+    Cwavfil* m_out = nullptr;
+    std::unique_ptr<float[]> m_bus[NBUS];
+    Creverb m_reverb;
+    Cchorus m_chorus;
+    Cdelay m_delay;
+    Coutstage m_outstage;
+    // Scratch for one chunk: working frame, the audio mixer's sends, silence, 16-bit output.
+    std::unique_ptr<float[]> m_work;
+    std::unique_ptr<int16_t[]> m_pcm;
+};

@@ -1,0 +1,145 @@
+#include "synth/Coutstage.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double LA = Coutstage::LOOKAHEAD;
+
+// Truncates toward zero and saturates to 16 bits; NaN becomes silence. Selects rather than
+// branches: loud material crosses these limits at random.
+inline int16_t tosample(double v)
+{
+    v = v == v ? v : 0.0;
+    v = v > -32768.0 ? v : -32768.0;
+    v = v < 32767.0 ? v : 32767.0;
+    return int16_t(int(v));
+}
+
+} // namespace
+
+Coutstage::Coutstage()
+    : m_linel(std::make_unique<float[]>(LOOKAHEAD)), m_liner(std::make_unique<float[]>(LOOKAHEAD))
+{
+    reset(1.0f, 1.0f);
+}
+
+Coutstage::~Coutstage() = default;
+
+void Coutstage::reset(float master, float makeup)
+{
+    std::fill(m_linel.get(), m_linel.get() + LOOKAHEAD, 0.0f);
+    std::fill(m_liner.get(), m_liner.get() + LOOKAHEAD, 0.0f);
+    m_pos = 0;
+    m_g = 1.0;
+    m_slope = 0.0;
+    m_target = 1.0;
+    m_recover = 0.0;
+    m_since = 0;
+    m_master = master;
+    m_makeup = makeup;
+    m_countdown = LOOKAHEAD;
+}
+
+double Coutstage::softclip(double x)
+{
+    const double a = std::fabs(x), y = a - 24575;
+    const double knee = 24575 + y / (1 + 0.000122 * y * y);
+    double v = a > 24575 ? knee : a;
+    v = a > 32767 ? 28671 : v;
+    return std::copysign(v, x);
+}
+
+// Advances the gain ramp by one frame, then plans for the peak p that has just entered the
+// lines: the gain must reach 1/p in LOOKAHEAD frames, when that frame leaves. A ramp down is
+// followed by a linear recovery to 1 that is never steeper than what later peaks allow.
+// The gain holds at its target until the peak that set the target leaves (m_since reaches a
+// look-ahead); only then does the recovery start. A ramp planned for an earlier, bigger peak may
+// reach a later peak's target early, and must not rise again before that peak has left.
+void Coutstage::limit(double p)
+{
+    if (m_slope != 0) {
+        m_g += m_slope;
+        if (m_slope > 0 && m_g >= 1) {
+            m_g = 1;
+            m_slope = 0;
+        } else if (m_slope < 0 && m_g <= m_target) {
+            m_g = m_target;
+            m_slope = 0;
+        }
+    }
+    if (m_slope == 0 && m_g < 1 && m_since >= LOOKAHEAD - 1) {
+        m_slope = m_recover;
+        m_target = 1;
+        m_recover = (1 - m_g) / LA;
+        m_since = 0;
+    }
+    ++m_since;
+    if (!(p > 1.0)) return;   // also stops a NaN peak
+    const double g = 1 / p;
+    if (m_slope > 0) {
+        if (g < m_g) {
+            m_target = g;
+            m_slope = (g - m_g) / LA;
+            m_recover = (1 - g) / LA;
+            m_since = 0;
+        } else {
+            const double s = (g - m_g) / LA;
+            if (s < m_slope) m_slope = s;
+        }
+    } else if (g <= m_target) {
+        const double s = (g - m_g) / LA;
+        if (s <= m_slope || m_slope == 0) {
+            m_target = g;
+            m_slope = s;
+        } else {
+            // The running ramp is steeper: it passes the earlier target in time and reaches g
+            // before this peak leaves, then holds there. (Running it on for a whole look-ahead
+            // instead would carry the gain far below g, even below zero after a large peak.)
+            m_target = g;
+        }
+        m_recover = (1 - m_target) / LA;
+        m_since = 0;
+    } else {
+        const double rr = (g - m_target) / m_since;
+        if (rr < m_recover) m_recover = rr;
+    }
+}
+
+int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>& complevel,
+                   int16_t* out)
+{
+    float* linel = m_linel.get();
+    float* liner = m_liner.get();
+    const float master = m_master;
+    const double makeup = double(m_makeup) * 32767;
+    int pos = m_pos, countdown = m_countdown, written = 0;
+    for (int i = 0; i < n; ++i) {
+        const float lv = l[i] * master, rv = r[i] * master;
+        limit(std::max(std::fabs(lv), std::fabs(rv)));
+        const double g = m_g;
+        const float lo = linel[pos], ro = liner[pos];
+        double vl, vr;
+        if (complevel.load(std::memory_order_relaxed) != 0) {
+            vl = softclip(lo * g * makeup);
+            vr = softclip(ro * g * makeup);
+        } else {
+            vl = lo * g * 32767;
+            vr = ro * g * 32767;
+        }
+        linel[pos] = lv;
+        liner[pos] = rv;
+        pos = (pos + 1) & (LOOKAHEAD - 1);
+        if (countdown > 0) {
+            --countdown;   // the lines' initial silence is not written
+            continue;
+        }
+        out[2 * written] = tosample(vl);
+        out[2 * written + 1] = tosample(vr);
+        ++written;
+    }
+    m_pos = pos;
+    m_countdown = countdown;
+    return written;
+}

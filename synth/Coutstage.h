@@ -1,0 +1,45 @@
+#pragma once
+// The output stage: master gain, a look-ahead peak limiter whose gain ramps linearly so that it
+// reaches exactly 1/peak when the frame carrying that peak leaves the look-ahead lines, an
+// optional makeup gain with soft clip, and truncation to 16 bits. The first LOOKAHEAD frames of
+// a run produce no output: they push the initial silence out of the lines.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class Coutstage {
+public:
+    static constexpr int LOOKAHEAD = 131072;
+
+    Coutstage();
+    virtual ~Coutstage();
+    Coutstage(const Coutstage&) = delete;
+    Coutstage& operator=(const Coutstage&) = delete;
+
+    // Clears the lines and the limiter; master and makeup are linear gains.
+    void reset(float master, float makeup);
+    // Runs n frames; complevel (0 = compressor off) is read per frame. Writes the frames that
+    // leave the lines as interleaved 16-bit pairs to out and returns how many were written.
+    int run(const float* l, const float* r, int n, const std::atomic<int>& complevel, int16_t* out);
+
+    double gain() const { return m_g; }
+    int countdown() const { return m_countdown; }
+
+    // Soft clip on the 16-bit scale: +-24575 pass, the knee bends towards 24575 + 45, and values
+    // past full scale are held at +-28671.
+    static double softclip(double x);
+
+private:
+    void limit(double p);
+
+    std::unique_ptr<float[]> m_linel, m_liner;
+    int m_pos = 0;              // P: common position of both lines
+    double m_g = 1.0;           // G: current gain
+    double m_slope = 0.0;       // S: gain change per frame
+    double m_target = 1.0;      // T: gain the running ramp ends at
+    double m_recover = 0.0;     // R: slope of the recovery that follows
+    int m_since = 0;            // N: frames since the target was set
+    float m_master = 1.0f;      // M
+    float m_makeup = 1.0f;      // K
+    int m_countdown = LOOKAHEAD;  // D
+};

@@ -1,0 +1,149 @@
+#include "synth/Creverb.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A float whose exponent bits are all zero is 0 or a denormal, that is |x| < FLT_MIN; both
+// become +0. Written as a compare and select on floats, which compiles to three SSE operations.
+inline float flushdenormal(float x)
+{
+    return std::fabs(x) < std::numeric_limits<float>::min() ? 0.0f : x;
+}
+
+} // namespace
+
+Creverb::Creverb()
+{
+    for (int ch = 0; ch < 2; ++ch) {
+        for (int c = 0; c < NCOMB; ++c) m_memlen += COMBLEN[c] + ch * STEREOSPREAD;
+        for (int a = 0; a < NALL; ++a) m_memlen += ALLLEN[a] + ch * STEREOSPREAD;
+    }
+    m_mem = std::make_unique<float[]>(m_memlen);
+    float* p = m_mem.get();
+    for (int ch = 0; ch < 2; ++ch) {
+        for (int c = 0; c < NCOMB; ++c) {
+            m_comb[ch][c].line = p;
+            m_comb[ch][c].len = COMBLEN[c] + ch * STEREOSPREAD;
+            p += m_comb[ch][c].len;
+        }
+        for (int a = 0; a < NALL; ++a) {
+            m_all[ch][a].line = p;
+            m_all[ch][a].len = ALLLEN[a] + ch * STEREOSPREAD;
+            p += m_all[ch][a].len;
+        }
+    }
+    // Wet 1/3 scaled by 3, width 1: each side hears only its own channel.
+    const float wet = 1.0f / 3 * 3, width = 1.0f;
+    m_wet1 = wet * (width / 2 + 0.5f);
+    m_wet2 = wet * ((1 - width) / 2);
+    setroomsize(0.5f);
+    setdamp(0.5f);
+    clear();
+}
+
+Creverb::~Creverb() = default;
+
+void Creverb::setroomsize(float r)
+{
+    r = std::clamp(r, 0.0f, 1.0f);
+    m_feedback = r * 0.28f + 0.7f;
+}
+
+void Creverb::setdamp(float d)
+{
+    d = std::clamp(d, 0.0f, 1.0f);
+    m_damp1 = d * 0.4f;
+    m_damp2 = 1 - m_damp1;
+}
+
+void Creverb::clear()
+{
+    std::fill(m_mem.get(), m_mem.get() + m_memlen, 0.0f);
+    for (auto& side : m_comb)
+        for (Comb& c : side) c.store = 0.0f;
+}
+
+void Creverb::run(const float* a, const float* b, float* l, float* r, int n)
+{
+    for (int i = 0; i < n; i += CHUNK) {
+        const int k = std::min(CHUNK, n - i);
+        runchunk(a + i, b + i, l + i, r + i, k);
+    }
+}
+
+// The 8 combs of a channel run side by side, frame by frame: each comb's low-pass store is a
+// serial chain from one frame to the next, and 8 independent chains keep the processor busy
+// where one chain at a time would wait on each multiply-add. The allpasses then run one at a time
+// over the whole chunk: their only feedback is through lines of 225 frames or more.
+void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n)
+{
+    float in[CHUNK], out[2][CHUNK];
+    for (int i = 0; i < n; ++i) in[i] = (a[i] + b[i]) * INGAIN;
+    const float fb = m_feedback, damp1 = m_damp1, damp2 = m_damp2;
+    for (int ch = 0; ch < 2; ++ch) {
+        float* acc = out[ch];
+        float* line[NCOMB];
+        int pos[NCOMB], len[NCOMB];
+        float store[NCOMB];
+        for (int c = 0; c < NCOMB; ++c) {
+            line[c] = m_comb[ch][c].line;
+            pos[c] = m_comb[ch][c].pos;
+            len[c] = m_comb[ch][c].len;
+            store[c] = m_comb[ch][c].store;
+        }
+        // Split the chunk where any comb's line wraps; inside a piece every comb reads and
+        // writes straight on from its position.
+        for (int i = 0; i < n;) {
+            int piece = n - i;
+            for (int c = 0; c < NCOMB; ++c) piece = std::min(piece, len[c] - pos[c]);
+            float* p[NCOMB];
+            for (int c = 0; c < NCOMB; ++c) p[c] = line[c] + pos[c];
+            const float* inp = in + i;
+            float* accp = acc + i;
+            for (int j = 0; j < piece; ++j) {
+                const float x = inp[j];
+                float sum = 0.0f;
+#pragma GCC unroll 8
+                for (int c = 0; c < NCOMB; ++c) {
+                    const float o = flushdenormal(p[c][j]);
+                    store[c] = flushdenormal(o * damp2 + store[c] * damp1);
+                    p[c][j] = x + store[c] * fb;
+                    sum += o;
+                }
+                accp[j] = sum;
+            }
+            i += piece;
+            for (int c = 0; c < NCOMB; ++c) {
+                pos[c] += piece;
+                if (pos[c] == len[c]) pos[c] = 0;
+            }
+        }
+        for (int c = 0; c < NCOMB; ++c) {
+            m_comb[ch][c].pos = pos[c];
+            m_comb[ch][c].store = store[c];
+        }
+        for (Allpass& ap : m_all[ch]) {
+            float* apline = ap.line;
+            int appos = ap.pos;
+            for (int i = 0; i < n;) {
+                const int run = std::min(n - i, ap.len - appos);
+                for (int k = 0; k < run; ++k, ++i, ++appos) {
+                    const float buf = flushdenormal(apline[appos]);
+                    const float x = acc[i];
+                    apline[appos] = x + buf * ALLFB;
+                    acc[i] = buf - x;
+                }
+                if (appos == ap.len) appos = 0;
+            }
+            ap.pos = appos;
+        }
+    }
+    const float w1 = m_wet1, w2 = m_wet2;
+    for (int i = 0; i < n; ++i) {
+        l[i] += out[0][i] * w1 + out[1][i] * w2;
+        r[i] += out[1][i] * w1 + out[0][i] * w2;
+    }
+}
