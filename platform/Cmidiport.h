@@ -7,6 +7,12 @@
 #include <string>
 #include <vector>
 
+// The one system exclusive message in flight on an output: data is null when none is prepared.
+struct Midihdr {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+};
+
 // One open MIDI output port. User-interface thread and timer thread, one at a time.
 class Cmidiport {
 public:
