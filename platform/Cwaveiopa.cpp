@@ -79,7 +79,13 @@ public:
         if (m_running) Pa_StopStream(m_stream);
         m_running = Pa_StartStream(m_stream) == paNoError;
         if (!m_running) {
-            reset();
+            // The device refused to start: the blocks go back unplayed and without messages, so
+            // that the caller sees the failure once instead of a stream of returned blocks.
+            std::lock_guard<std::mutex> g(m_lock);
+            for (; m_count > 0; --m_count, m_first = (m_first + 1) % QUEUELEN)
+                m_queue[m_first]->flags.store(WHDR_DONE, std::memory_order_release);
+            m_first = 0;
+            m_offset = 0;
             return false;
         }
         return true;
