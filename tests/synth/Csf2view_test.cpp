@@ -37,8 +37,10 @@ TEST(Csf2view, EveryPresetOfARealBankPlaysAcrossTheKeyboard)
         for (int key = 0; key < 128; ++key) {
             ch.dispatch(9, key, 40 + key % 80);
             rig.render(ch, pos, 100);
-            pos += 100;
             ch.dispatch(8, key, 0);
+            rig.render(ch, pos + 100, 100);
+            pos += 200;
+            ch.dispatch(11, 120, 0);     // one note at a time keeps the test quick
         }
         // A held note as well, for presets whose attack is slower than the short notes above.
         ch.dispatch(9, 60, 127);
