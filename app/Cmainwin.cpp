@@ -14,6 +14,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
@@ -316,6 +317,16 @@ void Cmainwin::dropfiles(const QStringList& paths)
         loadwave(path, title);
     else if (ext == ".mid" || ext == ".kar")
         loadmidi(path, title);
+}
+
+void Cmainwin::keyPressEvent(QKeyEvent* e)
+{
+    // Enter ends the main dialog as Escape and the close button do.
+    if (e->modifiers() == Qt::NoModifier && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
 }
 
 void Cmainwin::dragEnterEvent(QDragEnterEvent* e)

@@ -375,3 +375,14 @@ TEST_F(Mainwin, PropertiesFromTheMenuShowTheCurrentFiles)
     EXPECT_EQ(wavepath.toStdString(), dir.file("p.wav"));
     EXPECT_EQ(fmt, "PCM, 44100 Sps, 16 bits, Stereo");
 }
+
+TEST_F(Mainwin, EnterAndEscapeEndTheMainDialog)
+{
+    const std::pair<Qt::Key, QDialog::DialogCode> keys[] = {{Qt::Key_Return, QDialog::Accepted}, {Qt::Key_Escape, QDialog::Rejected}};
+    for (auto [key, code] : keys) {
+        win->show();
+        QTest::keyClick(win.get(), key);
+        EXPECT_FALSE(win->isVisible()) << key;
+        EXPECT_EQ(win->result(), code) << key;
+    }
+}
