@@ -27,7 +27,7 @@ Cmixdialog::Cmixdialog(Cmixtab& mixer, QWidget* parent) : QDialog(parent), m_mix
         grid->setVerticalSpacing(2);
         m_names[ch] = new QLineEdit(box);
         m_names[ch]->setReadOnly(true);
-        m_names[ch]->setFixedWidth(96);
+        m_names[ch]->setMinimumWidth(96);
         grid->addWidget(m_names[ch], 0, 0, 1, 3);
 
         // Position 0 is drawn at the top: +25 dB.
