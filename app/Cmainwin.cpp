@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QShortcut>
 #include <QStatusTipEvent>
 #include <QToolBar>
 #include <QUrl>
@@ -115,6 +116,10 @@ Cmainwin::Cmainwin(Ccontext& ctx, QWidget* parent) : QDialog(parent), m_ctx(ctx)
     body->setColumnStretch(1, 1);
     outer->addLayout(body);
     outer->addStretch(1);
+
+    // The desktop's Help key opens the main page, owned by the main window.
+    auto* helpkey = new QShortcut(QKeySequence::HelpContents, this);
+    connect(helpkey, &QShortcut::activated, this, [this] { help("Hlpmain.htm", this); });
 
     m_status = sunken(READY);
     m_status->setContentsMargins(4, 1, 4, 1);

@@ -140,6 +140,9 @@ TEST_F(Mainwin, AcceleratorsRunTheirCommands)
     for (Qt::Key k : {Qt::Key_M, Qt::Key_P, Qt::Key_R, Qt::Key_A, Qt::Key_C}) QTest::keyClick(win.get(), k, Qt::ControlModifier);
     EXPECT_EQ(script.requests().size(), 1u);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    QTest::keyClick(win.get(), Qt::Key_F1);
+    EXPECT_EQ(script.last().kind, "shell");
+    EXPECT_EQ(script.last().text, "Hlpmain.htm");
 }
 
 TEST_F(Mainwin, OpenDecidesByExtension)
