@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -16,6 +17,7 @@ const char* Cpropdialog::TITLE = "Cantorix - File Properties";
 namespace {
 
 constexpr int MAXTEXT = 259;
+constexpr int LABELWIDTH = 100;
 
 struct Fieldrow {
     int id;
@@ -38,7 +40,9 @@ Cpropdialog::Cpropdialog(Ccontext& ctx, QWidget* parent) : QDialog(parent)
             e->setMaxLength(MAXTEXT);
             e->setMinimumWidth(360);
             m_fields[r.id] = e;
-            form->addRow(r.label, e);
+            auto* label = new QLabel(r.label, box);
+            label->setMinimumWidth(LABELWIDTH);   // both groups line their fields up
+            form->addRow(label, e);
         }
         outer->addWidget(box);
     };
