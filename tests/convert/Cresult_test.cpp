@@ -46,7 +46,7 @@ TEST(Cresult, LevelChecksByPeak)
         {8, false, Rescheck::empty, "WAVE file empty", 8},   // nothing above magnitude 8
         {8, true, Rescheck::empty, "WAVE file empty", 8},
         {16384, false, Rescheck::advice, "Adjust Master Volume", 16384},
-        {16384, true, Rescheck::normalized, "", 32751},       // gain 2047/1024
+        {16384, true, Rescheck::normalized, "", 32752},       // gain 2047/1024
         {9, true, Rescheck::normalized, "", 32766},
         {32767, false, Rescheck::fine, "", 32767},
         {32767, true, Rescheck::fine, "", 32767},               // gain exactly 1024
