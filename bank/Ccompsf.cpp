@@ -55,9 +55,7 @@ bool Ccompsf::rdshdr(uint32_t size)
 
 bool Ccompsf::rdfile()
 {
-    loaded = 0;
-    m_scramble = false;
-    if (fd >= 0) ::close(fd);
+    reset();
     if (!openfile()) {
         errbox(OPENFAIL);
         return false;

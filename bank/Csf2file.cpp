@@ -165,19 +165,32 @@ void Csf2file::tidy()
         if (s.ppb == 0) {
             if (uint64_t(s.ptsload) * 2 > room) s.ptsload = uint32_t(room / 2);
             s.coded = s.ptsload;
-        } else if (s.cbytes > room) {
-            s.cbytes = uint32_t(room);
+        } else {
+            if (s.cbytes > room) s.cbytes = uint32_t(room);
+            // Every block takes at least its header byte, so the coded bytes bound the points
+            // they can hold; MAXPOINTS bounds what one sample may ask of memory.
+            const uint64_t most = std::min<uint64_t>(uint64_t(s.cbytes) * s.ppb, MAXPOINTS);
+            if (s.coded > most) s.coded = uint32_t(most);
+            if (s.ptsload > most) s.ptsload = uint32_t(most);
         }
         s.loopstart = std::min(s.loopstart, s.length);
         s.loopend = std::clamp(s.loopend, s.loopstart, s.length);
     }
 }
 
-bool Csf2file::rdfile()
+void Csf2file::reset()
 {
+    if (m_store) m_store->release(*this);
     loaded = 0;
     m_scramble = false;
+    phdrs.clear(), pbags.clear(), pgens.clear(), insts.clear(), ibags.clear(), igens.clear(), shdrs.clear();
     if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+bool Csf2file::rdfile()
+{
+    reset();
     if (!openfile()) {
         errbox(OPENFAIL);
         return false;

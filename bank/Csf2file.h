@@ -37,6 +37,9 @@ public:
 
     Cstore* store() const { return m_store; }
 
+    // Most points one sample may hold (about 100 minutes at 44100 Hz).
+    static constexpr uint32_t MAXPOINTS = 1u << 28;
+
 protected:
     // Reads whole records of one list (count = size / record size); with m_scramble on, the
     // bytes are descrambled with the running key position m_keypos. False on a short read.
@@ -48,6 +51,9 @@ protected:
     bool rdbytes(void* dest, size_t size);
     bool skip(int64_t bytes);
     bool openfile();
+    // Releases the samples' audio, empties the lists and closes the file: a new rdfile starts
+    // from nothing.
+    void reset();
     // Keeps every index field inside its list and non-decreasing, and every sample's stored
     // audio inside the file, so that no later walk leaves a list or reads past the file.
     void tidy();

@@ -24,8 +24,8 @@ void Cchorus::clear()
 }
 
 // 25..28 ms: the triangle's peak 33075 x 4 / 44100 adds 3 ms.
-double Cchorus::delayleft(int n) { return (tri(n) * 4 / 44100 + 25) * 44.1; }
-double Cchorus::delayright(int n) { return (tri(n) * 4 / 44100 + 33) * 44.1; }
+double Cchorus::delayleft(int n) { return (tri(n) * (4.0 / 44100) + 25) * 44.1; }
+double Cchorus::delayright(int n) { return (tri(n) * (4.0 / 44100) + 33) * 44.1; }
 
 void Cchorus::run(const float* a, const float* b, float* l, float* r, int n)
 {

@@ -28,7 +28,7 @@ void Cdelay::clear()
 // The modulation sweeps 0..modms over the 0.5 s LFO period: 11025 x 4 / 44100 = 1.
 double Cdelay::tapdelay(int n, double delayms, double modms)
 {
-    return (modms * tri(n) * 4 / 44100 + delayms) * 44.1;
+    return (modms * tri(n) * (4.0 / 44100) + delayms) * 44.1;
 }
 
 void Cdelay::run(float* l, float* r, int n, const Csettings& s)

@@ -75,7 +75,7 @@ void Coutstage::limit(double p)
         m_recover = (1 - m_g) / LA;
         m_since = 0;
     }
-    ++m_since;
+    if (m_since < LOOKAHEAD) ++m_since;   // only counts up to a look-ahead; never overflows
     if (!(p > 1.0)) return;   // also stops a NaN peak
     const double g = 1 / p;
     if (m_slope > 0) {
@@ -117,7 +117,12 @@ int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>
     int pos = m_pos, countdown = m_countdown, written = 0;
     for (int i = 0; i < n; ++i) {
         const float lv = l[i] * master, rv = r[i] * master;
-        limit(std::max(std::fabs(lv), std::fabs(rv)));
+        const float p = std::max(std::fabs(lv), std::fabs(rv));
+        if (m_slope == 0 && m_g >= 1 && !(p > 1.0f)) {
+            if (m_since < LOOKAHEAD) ++m_since;   // idle at full gain: nothing else can change
+        } else {
+            limit(p);
+        }
         const double g = m_g;
         const float lo = linel[pos], ro = liner[pos];
         double vl, vr;

@@ -1,8 +1,9 @@
 #pragma once
 // The output stage: master gain, a look-ahead peak limiter whose gain ramps linearly so that it
-// reaches exactly 1/peak when the frame carrying that peak leaves the look-ahead lines, an
-// optional makeup gain with soft clip, and truncation to 16 bits. The first LOOKAHEAD frames of
-// a run produce no output: they push the initial silence out of the lines.
+// reaches exactly 1/peak when the frame carrying that peak leaves the look-ahead lines (then
+// recovers linearly to 1), an optional makeup gain with soft clip, and truncation toward zero to
+// 16 bits with saturation. The first LOOKAHEAD frames of a run produce no output: they push the
+// initial silence out of the lines.
 #include <atomic>
 #include <cstdint>
 #include <memory>

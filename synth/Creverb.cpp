@@ -13,6 +13,18 @@ inline float flushdenormal(float x)
     return std::fabs(x) < std::numeric_limits<float>::min() ? 0.0f : x;
 }
 
+// One allpass over `run` frames that do not wrap its line. Every frame touches its own line
+// entry, so the loop vectorises.
+void allpassrun(float* __restrict line, float* __restrict acc, int run)
+{
+    for (int k = 0; k < run; ++k) {
+        const float buf = flushdenormal(line[k]);
+        const float x = acc[k];
+        line[k] = x + buf * Creverb::ALLFB;
+        acc[k] = buf - x;
+    }
+}
+
 } // namespace
 
 Creverb::Creverb()
@@ -126,16 +138,12 @@ void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n
             m_comb[ch][c].store = store[c];
         }
         for (Allpass& ap : m_all[ch]) {
-            float* apline = ap.line;
             int appos = ap.pos;
             for (int i = 0; i < n;) {
                 const int run = std::min(n - i, ap.len - appos);
-                for (int k = 0; k < run; ++k, ++i, ++appos) {
-                    const float buf = flushdenormal(apline[appos]);
-                    const float x = acc[i];
-                    apline[appos] = x + buf * ALLFB;
-                    acc[i] = buf - x;
-                }
+                allpassrun(ap.line + appos, acc + i, run);
+                i += run;
+                appos += run;
                 if (appos == ap.len) appos = 0;
             }
             ap.pos = appos;

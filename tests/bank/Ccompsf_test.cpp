@@ -74,6 +74,7 @@ TEST(Ccompsf, ReadsWhatThePackerWrote)
     ASSERT_TRUE(csf.rdfile());
     ASSERT_TRUE(sf2.rdfile());
     EXPECT_TRUE(boxes.empty());
+    ASSERT_TRUE(csf.rdfile());   // reading again starts from empty lists
     ASSERT_EQ(csf.phdrs.size(), sf2.phdrs.size());
     for (size_t i = 0; i < sf2.phdrs.size(); ++i) {
         EXPECT_EQ(std::memcmp(csf.phdrs[i].name, sf2.phdrs[i].name, 20), 0);
@@ -197,6 +198,7 @@ TEST(Ccompsf, SampleHeadersOutsideTheFileArePlayableSilence)
     EXPECT_LE(s.offset, bank.filesize);
     EXPECT_LE(s.cbytes, 0u + uint32_t(bank.filesize - s.offset));
     EXPECT_LE(s.loopend, s.length);
+    EXPECT_LE(uint64_t(s.ptsload), uint64_t(s.cbytes) * s.ppb);   // each block takes a byte at least
     Cstore store(1 << 20, nullptr);
     const int16_t* a = store.request(bank.shdrs[0]);
     EXPECT_EQ(a[0], 0);
