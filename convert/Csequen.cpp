@@ -10,6 +10,7 @@ Csequen::Csequen(Ccontext& ctx) : m_ctx(ctx)
 {
     m_synth.settings = &ctx.settings;
     m_synth.abort = &ctx.abort;
+    m_synth.mixtab = &ctx.mixer;
     for (int b = 0; b < Csynth::NBUS; ++b) m_synth.bus[b] = ctx.effects.bus(b);
 }
 
@@ -190,8 +191,8 @@ int Csequen::run()
     for (auto& c : m_chans)
         if (c) c->rewind();
     m_view.reset();
-    if (m_ctx.bank && m_ctx.bank->loaded) m_view = std::make_unique<Csf2view>(*m_ctx.bank, m_ctx.store);
-    m_synth.bank = m_view.get();
+    if (!m_given && m_ctx.bank && m_ctx.bank->loaded) m_view = std::make_unique<Csf2view>(*m_ctx.bank, m_ctx.store);
+    m_synth.bank = m_given ? m_given : m_view.get();
     if (current()) rewind();
     else build();
     m_ctx.effects.setoutput(m_ctx.wave.get());

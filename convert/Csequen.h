@@ -42,6 +42,9 @@ public:
 
     // The window that receives WM_PROGRESS and WM_RENDERED and owns the synthesizer's warnings.
     void setwindow(Cwindow* w) { m_window = w; }
+    // A bank to play instead of the context's loaded bank (a bank built in memory); null goes
+    // back to the context's bank. Must outlive the next run.
+    void setview(Cbankview* view) { m_given = view; }
 
     // The render thread's whole run: build or rewind, prepare the effects, render every block,
     // the tail and the effect flush, then WM_PROGRESS once more and WM_RENDERED. The output
@@ -82,6 +85,7 @@ private:
     Cwindow* m_window = nullptr;
     Csynth m_synth;
     std::unique_ptr<Cbankview> m_view;   // the loaded bank as the synthesizer sees it
+    Cbankview* m_given = nullptr;
 
     // What the timelines were built from.
     bool m_built = false;
