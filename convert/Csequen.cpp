@@ -102,6 +102,7 @@ void Csequen::computetotal()
 void Csequen::rewind()
 {
     m_tick = 0;
+    m_blocks = 0;
     m_elapsed = 0;
     m_tempo = m_tempos.first;
     // The total follows the tempo setting of this run, also when the file was built earlier.
@@ -125,7 +126,7 @@ bool Csequen::block()
     m_synth.mixpos = 0;
     for (;;) {
         if (aborted()) return true;
-        if (!m_division || m_tick >= m_endtick) break;
+        if (!m_division || m_tick >= m_endtick || m_blocks >= maxblocks) break;
         int c = BLOCKLEN - s;
         if (m_tempo) {
             const double until = (m_tempo->ev->time - m_tick) * m_spt;
@@ -146,6 +147,7 @@ bool Csequen::block()
         }
         if (s == BLOCKLEN) {
             fx.processblock(BLOCKLEN);
+            ++m_blocks;
             m_elapsed = elapsed() + 5000000.0;
             return true;
         }

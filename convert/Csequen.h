@@ -34,6 +34,9 @@ public:
     static constexpr int RATE = 44100;
     static constexpr int MAXTAIL = 120;       // one-second tail passes at most (past any release)
     static constexpr int MINTEMPO = -99, MAXTEMPO = 1000;   // tempo setting, percent
+    // Blocks of one run at most: 6 hours, well inside the 4 GB a WAVE file can describe. A tiny
+    // file with a far last event and a slow tempo would otherwise render for days.
+    static constexpr int MAXBLOCKS = 6 * 3600 / 5;
 
     explicit Csequen(Ccontext& ctx);
     virtual ~Csequen();
@@ -73,6 +76,8 @@ public:
     double tick() const { return m_tick; }
     Csynth& synth() { return m_synth; }
 
+    int maxblocks = MAXBLOCKS;
+
 private:
     bool aborted() const;
     int tempopercent() const;
@@ -103,6 +108,7 @@ private:
     double m_spt = 0;         // samples per tick
     double m_tps = 0;         // ticks per sample
     Cnode* m_tempo = nullptr; // next tempo event not yet applied
+    int m_blocks = 0;         // full blocks rendered in this run
     std::atomic<double> m_elapsed{0};
     std::atomic<double> m_total{0};
 };

@@ -315,3 +315,15 @@ TEST(Csequen, TailReleasesHeldNotes)
     EXPECT_NE(x[220500 - 10], 0);
     EXPECT_EQ(x[220500 + 441], 0);
 }
+
+TEST(Csequen, RunLengthIsBounded)
+{
+    Seqrig r;
+    // One quarter of 16.7 s per tick at division 1, last event at tick 10^8: years of music.
+    r.load(Midbytes(1).track(Midbytes::cat({Midbytes::tempo(0xFFFFFF), ev(0, {0x90, 69, 100}),
+                                            ev(100000000, {0x80, 69, 0})})).bytes());
+    r.seq.maxblocks = 2;
+    const auto x = r.render();
+    EXPECT_EQ(x.size(), size_t(2 * 220500 + 2 * 44100 + Creverb::TAIL));   // the held note's tail
+    EXPECT_EQ(r.win.got.back().first, unsigned(WM_RENDERED));
+}
