@@ -16,8 +16,24 @@ namespace {
 
 uint32_t u32at(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
 
-// A context with the tiny bank (program 5 of bank 0 plays a short ramp) and a MIDI file whose
-// notes on channel 1 start at the given ticks (480 per second); the last event lies at `end`.
+// The tiny bank with its ramp looping (sample modes 1), so that a note sounds until released.
+Bytes loopedbank()
+{
+    Sf2parts p = tinybank();
+    Bytes ibag, igen;
+    add16(ibag, 0), add16(ibag, 0), add16(ibag, 3), add16(ibag, 0);
+    add16(igen, 43), add16(igen, 0x7f00);   // key range 0..127
+    add16(igen, 54), add16(igen, 1);        // loop
+    add16(igen, 53), add16(igen, 0);        // sample 0
+    add16(igen, 0), add16(igen, 0);
+    p.pdtachunk("ibag").body = ibag;
+    p.pdtachunk("igen").body = igen;
+    return p.assemble();
+}
+
+// A context with the looped tiny bank (program 5 of bank 0) and a MIDI file whose notes on
+// channel 1 start at the given ticks (480 per second) and last 96 ticks; the last event lies at
+// `end`.
 struct Job {
     Ccontext ctx{uint64_t(64) << 20};
     Cconvert conv{ctx};
@@ -25,14 +41,16 @@ struct Job {
     Job(const Tempdir& dir, const std::string& name, std::vector<uint32_t> ticks, uint32_t end)
     {
         const std::string bank = dir.file("tiny.sf2");
-        if (!exists(bank)) EXPECT_TRUE(writebytes(bank, tinybank().assemble()));
+        if (!exists(bank)) {
+            EXPECT_TRUE(writebytes(bank, loopedbank()));
+        }
         ctx.settings.bankpath = bank;
         ctx.settings.workdir = dir.path();
         Bytes t = {0x00, 0xC0, 5};
         uint32_t prev = 0;
         for (uint32_t k : ticks) {
-            t = Midbytes::cat({t, Midbytes::vlq(k - prev), {0x90, 60, 100}, {0x00, 0x80, 60, 0}});
-            prev = k;
+            t = Midbytes::cat({t, Midbytes::vlq(k - prev), {0x90, 60, 100}, {0x60, 0x80, 60, 0}});
+            prev = k + 0x60;
         }
         t = Midbytes::cat({t, Midbytes::vlq(end - prev), {0xB0, 7, 100}});
         EXPECT_TRUE(writebytes(dir.file(name + ".mid"), Midbytes().track(t).bytes()));
@@ -112,7 +130,7 @@ TEST(Cconvert, BankAndOutputFailures)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.caption);
-        Job j(dir, "x", {0}, 10);
+        Job j(dir, "x", {0}, 200);
         if (!c.bank.empty()) j.ctx.settings.bankpath = c.bank;
         j.ctx.setwave(c.wave);
         Boxes boxes;
