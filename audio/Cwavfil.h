@@ -6,8 +6,10 @@
 // (88200 samples) at a time. A write or size patch that fails is remembered (failed()) so that
 // no caller reports success after it.
 // Reading: openrd, any number of rdblock / seek, close.
-// The device side (playing and recording through the buffers) is added by the device layer.
+// Device side: playing the file through the wave output device and recording the wave input into
+// it, through two one-second data blocks (see openout).
 #include "midi/Cbasfil.h"
+#include "platform/Cwaveio.h"
 
 #include <cstdint>
 #include <memory>
@@ -53,6 +55,21 @@ public:
     // "." (searched over the whole path), followed by ".tmp".
     static std::string tmpname(const std::string& path);
 
+    // Device side (audio/Cwavdev.cpp): plays the open file through the wave output device, or
+    // records the wave input device into the file opened with openwr, through the two data
+    // blocks of hdr. Device messages go to the window given at opening; device is the index
+    // chosen in the settings (-1: the system's default device). User-interface thread only.
+    bool openout(Cwindow* window, int device = -1);
+    void closeout();
+    bool playbuf(Wavehdr* h);
+    void refill();
+    bool outdone() const;
+    uint8_t* freebuf();
+    bool sendbuf(const uint8_t* block);
+    bool openin(Cwindow* window, int device = -1);
+    bool recdata(Wavehdr* h);
+    bool closein();
+
     int fd = -1;
     int32_t nframes = 0;
     int32_t frpos = 0;
@@ -60,6 +77,11 @@ public:
     int32_t quiet = 0;
     Wavfmt fmt;
     int32_t bufpos = 0;
+    // The blocks are declared before the devices so that a device still open at destruction is
+    // stopped before its blocks are freed.
+    Wavehdr hdr[2];
+    std::unique_ptr<Cwavedev> hwo;   // wave output, null when closed
+    std::unique_ptr<Cwavedev> hwi;   // wave input, null when closed
 
 protected:
     // Writes the samples held in m_buf and empties it; a failure is remembered in m_err.

@@ -7,12 +7,14 @@
 // Loaded on the user-interface thread; the render thread only reads it.
 #include "midi/Cbasfil.h"
 #include "midi/Ctrack.h"
+#include "platform/Cmidiport.h"
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 class Cmixtab;
+class Cwindow;
 
 class Cmidfil : public Cbasfil {
 public:
@@ -35,6 +37,20 @@ public:
     int32_t lyrickind = 0;   // 1 Text, 5 Lyric, 0 neither
     uint16_t format = 0;
     Cmixtab* mixer = nullptr;
+
+    // MIDI output device (midi/Cmidout.cpp). open and close on the user-interface thread; the
+    // send calls from the player's scheduler, one thread at a time. A system exclusive message
+    // stays in mohdr until release(), called on MM_MOM_DONE; the player sends no other one
+    // before that.
+    bool open(Cwindow* window, int device = -1);   // device: -1 the first port
+    void close();
+    void sendshort(const Cmidiev* ev);   // a channel event
+    void sendlong(const Cmidiev* ev);    // a system exclusive event
+    void release();
+    void notesoff();   // All Notes Off, then All Sound Off, on every channel
+    std::unique_ptr<Cmidiport> hmo;      // null when closed
+    Midihdr mohdr;
+    Cwindow* mowin = nullptr;            // receives MM_MOM_OPEN, MM_MOM_DONE, MM_MOM_CLOSE
 
 private:
     bool rdall();

@@ -1,0 +1,25 @@
+// cantorix: the desktop program. The folder of the executable is the program folder; the main
+// window runs until the person closes it, and then the program ends.
+#include "app/Ccontext.h"
+#include "app/Cicons.h"
+#include "app/Cmainwin.h"
+#include "platform/Cdevlist.h"
+#include "platform/qt/Cqtface.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Cantorix");
+    QApplication::setWindowIcon(appicon());
+    Cqtfaces faces;
+
+    Ccontext ctx;
+    ctx.settings.load(progfolder(argv[0]));
+    ctx.devices = [] { return Cdevlist::all(); };
+
+    Cmainwin win(ctx);
+    win.show();
+    return app.exec();
+}

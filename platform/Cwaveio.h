@@ -1,0 +1,76 @@
+#pragma once
+// Wave output and input devices as the core sees them: a device plays or fills data blocks
+// described by wave headers and reports each block it is finished with as a message to the
+// window that opened it. The real devices (PortAudio) live in the devices library and are
+// installed with setwavesys(); without one installed no device opens.
+//
+// Hand-over of a block: the program owns a block while its header is marked WHDR_DONE; write()
+// or add() gives it to the device (WHDR_INQUEUE); the device marks it done again, with a release
+// store, once it has played (output) or filled (input) it, and only then posts MM_WOM_DONE or
+// MM_WIM_DATA with lParam = the header. Blocks are played or filled in the order given.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class Cwindow;
+
+enum : uint32_t {
+    WHDR_DONE = 0x01,      // the program owns the block
+    WHDR_INQUEUE = 0x10,   // the device owns the block
+};
+
+struct Wavehdr {
+    std::unique_ptr<uint8_t[]> data;   // the data block; null while no device is open
+    uint32_t buflen = 0;               // bytes to play (output) or room to fill (input)
+    uint32_t recorded = 0;             // bytes the input device wrote into the block
+    uint64_t order = 0;                // input: position of this block among those returned
+    std::atomic<uint32_t> flags{0};
+
+    bool done() const { return flags.load(std::memory_order_acquire) & WHDR_DONE; }
+    // Frees the block and zeroes the header.
+    void clear()
+    {
+        data.reset();
+        buflen = recorded = 0;
+        order = 0;
+        flags.store(0, std::memory_order_release);
+    }
+};
+
+// Sample format of a stream: interleaved signed 16-bit (or unsigned 8-bit) samples.
+struct Waveformat {
+    uint32_t rate = 44100;
+    uint16_t channels = 2;
+    uint16_t bits = 16;
+};
+
+// One open wave stream, output or input. All calls come from the user-interface thread; the
+// device's own thread only moves data and posts messages.
+class Cwavedev {
+public:
+    virtual ~Cwavedev() = default;
+    // Output: queues the block for playing h.buflen bytes. False when the device refused it.
+    virtual bool write(Wavehdr& h) = 0;
+    // Input: queues the block for filling h.buflen bytes. False when the device refused it.
+    virtual bool add(Wavehdr& h) = 0;
+    // Input: starts recording into the queued blocks.
+    virtual bool start() = 0;
+    // Stops the device at once; every queued block comes back marked done with its message
+    // posted (input blocks with what was recorded so far in `recorded`).
+    virtual void reset() = 0;
+    // Resets, closes the stream and posts MM_WOM_CLOSE or MM_WIM_CLOSE.
+    virtual void close() = 0;
+};
+
+// Opens devices. Index i is the i-th device with output (input) channels in the system's order;
+// -1 is the system's default device. A stream that opened posts MM_WOM_OPEN or MM_WIM_OPEN.
+class Cwavesys {
+public:
+    virtual ~Cwavesys() = default;
+    virtual std::unique_ptr<Cwavedev> openout(int device, const Waveformat& fmt, Cwindow* w) = 0;
+    virtual std::unique_ptr<Cwavedev> openin(int device, const Waveformat& fmt, Cwindow* w) = 0;
+};
+
+// Installs the process's wave devices and returns the previous ones (null: none).
+Cwavesys* setwavesys(Cwavesys* sys);
+Cwavesys* wavesys();

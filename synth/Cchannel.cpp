@@ -1,0 +1,62 @@
+#include "synth/Cchannel.h"
+
+Cchannel::Cchannel(Csynth& synth, int channel) : m_synth(synth), m_channel(channel), m_bank(channel == 9 ? 128 : 0) {}
+
+Cchannel::~Cchannel() = default;
+
+void Cchannel::rewind()
+{
+    m_preset.reset();
+    m_program = 0;
+    m_bank = m_channel == 9 ? 128 : 0;
+}
+
+void Cchannel::dispatch(int command, int data1, int data2)
+{
+    if (command == 12) {
+        m_preset.reset();
+        m_program = data1;
+        return;
+    }
+    if (command == 11 && data1 == 0) {
+        m_preset.reset();
+        m_bank = data2;
+        return;
+    }
+    if (command == 11 && data1 == 32) return;
+    if (!m_preset) create();
+    m_preset->dispatch(command, data1, data2);
+}
+
+void Cchannel::create()
+{
+    const Cbankview* b = m_synth.bank;
+    if (b && m_channel == 9) {
+        // Drums: bank 128, else the nearest lower kit number that exists.
+        m_bank = 128;
+        if (!b->find(128, m_program)) {
+            int best = -1;
+            for (size_t i = 0; i + 1 < b->phdrs.size(); ++i)
+                if (b->phdrs[i].bank == 128 && b->phdrs[i].preset < m_program && b->phdrs[i].preset > best)
+                    best = b->phdrs[i].preset;
+            if (best >= 0) m_program = best;
+        }
+    } else if (b) {
+        // Melodic: the same program in the nearest lower bank that has it.
+        int bank = m_bank;
+        while (!b->find(bank, m_program)) {
+            int lower = -1;
+            for (size_t i = 0; i + 1 < b->phdrs.size(); ++i)
+                if (b->phdrs[i].bank < bank && b->phdrs[i].bank > lower) lower = b->phdrs[i].bank;
+            if (lower < 0) { bank = m_bank; break; }
+            bank = lower;
+        }
+        m_bank = bank;
+    }
+    m_preset = std::make_unique<Cpreset>(m_synth, m_channel, m_bank, m_program);
+}
+
+void Cchannel::render(int n)
+{
+    if (m_preset && n > 0) m_preset->render(n);
+}

@@ -1,0 +1,38 @@
+#pragma once
+// One MIDI channel as the render loop sees it: its bank and program, and the preset instance
+// (Cpreset) that holds the channel's controller state and voices. Program change and bank
+// select delete the instance; the next other message builds a new one for (bank, program),
+// after the melodic or percussion fallback has picked a preset that exists.
+#include "synth/Cpreset.h"
+
+#include <memory>
+
+class Cchannel {
+public:
+    Cchannel(Csynth& synth, int channel);
+    virtual ~Cchannel();
+
+    // One channel message: command 8..14 (the status byte's high nibble) and two data bytes.
+    void dispatch(int command, int data1, int data2);
+    // Adds n samples of every sounding voice into the buses from synth.mixpos on.
+    void render(int n);
+    // True while some voice of the channel sounds.
+    bool active() const { return m_preset && m_preset->active() > 0; }
+    // Back to the state at creation: no preset instance (voices end at once), program 0,
+    // bank 0 (128 on the percussion channel).
+    void rewind();
+
+    int channel() const { return m_channel; }
+    int bank() const { return m_bank; }
+    int program() const { return m_program; }
+    Cpreset* preset() const { return m_preset.get(); }
+
+private:
+    void create();
+
+    Csynth& m_synth;
+    int m_channel;
+    int m_bank;
+    int m_program = 0;
+    std::unique_ptr<Cpreset> m_preset;
+};

@@ -1,0 +1,162 @@
+#pragma once
+// Sample oscillator of a voice: plays one sample of the bank at a pitch ratio with linear
+// interpolation, once or looping, and reports when it has reached the sample's end.
+//
+// Positions are sample points. The note's end, loop start and loop end are clamped into the
+// points the store has loaded, so the oscillator never reads outside the sample buffer: it reads
+// s[p] and s[p + 1] with p < end <= loaded, and the buffer holds 23 readable points past that.
+#include "synth/Cbankview.h"
+#include "synth/Csynunits.h"
+
+#include <algorithm>
+#include <cstdint>
+
+class Cosc {
+    const Cbankview::Smp& m_smp;
+    size_t m_index;
+
+public:
+    enum Mode { STOPPED, ONCE, LOOP };
+
+    Cosc(const Cbankview::Smp& smp, size_t index)
+        : m_smp(smp), m_index(index), m_rootkey(smp.pitch), m_fine(smp.correction) {}
+    virtual ~Cosc() = default;
+
+    // Cents of pitch deviation for depth x at the current ratio; a downward depth has the
+    // magnitude of the upward one.
+    double deviation(int x) const
+    {
+        if (x == 0) return 0;
+        const double d = std::exp2(std::abs(x) / 1200.0) * m_ratio - m_ratio;
+        return x < 0 ? -d : d;
+    }
+
+    void start(Cbankview& bank, int key, bool melodic);
+
+    // Once per control step while playing: the pitch deviation from the LFOs, the modulation
+    // envelope and the pitch bend.
+    void devstep(float modlfo, float vib, float modenv)
+    {
+        m_dev = m_devlfo * modlfo + m_devvib * vib + m_devenv * modenv + m_devbend;
+        m_exact = m_ratio == 1.0 && m_dev == 0.0;
+    }
+
+    void setbend(int cents)
+    {
+        m_bendc = cents;
+        m_devbend = deviation(cents);
+    }
+
+    // Sample modes 3 leaves the loop at release and plays on to the end.
+    void release()
+    {
+        if (m_modes == 3 && m_mode == LOOP) m_mode = ONCE;
+    }
+    void stop() { m_mode = STOPPED; }
+    int correction() const { return m_smp.correction; }
+    bool playing() const { return m_mode != STOPPED; }
+
+    // Writes n outputs (1.0 = full scale); once the oscillator stops, the rest are 0.
+    void render(float* out, int n)
+    {
+        if (m_mode == STOPPED) { std::fill(out, out + n, 0.0f); return; }
+        if (m_exact) renderexact(out, n);
+        else renderinterp(out, n);
+    }
+
+    // The partner of a stereo pair follows the main oscillator's position and pitch.
+    void follow(const Cosc& o)
+    {
+        m_pos = std::min(o.m_pos, m_end > 0 ? m_end - 1 : 0);
+        m_frac = o.m_frac;
+        m_ratio = o.m_ratio;
+        m_dev = o.m_dev;
+        m_exact = o.m_exact;
+    }
+
+    // Generator values, applied when the voice object is created.
+    int64_t m_startofs = 0, m_endofs = 0, m_lsofs = 0, m_leofs = 0;   // points
+    int m_modlfoc = 0, m_vibc = 0, m_modenvc = 0, m_bendc = 0;       // pitch depths, cents
+    int m_rootkey;
+    int m_coarse = 0;                                                 // half tones
+    int m_fine;                                                       // cents
+    int m_modes = 0;
+
+    // Note state, read by tests and the voice.
+    int m_mode = STOPPED;
+    int m_pos = 0;
+    double m_frac = 0;
+    double m_ratio = 1, m_dev = 0;
+    double m_devlfo = 0, m_devvib = 0, m_devenv = 0, m_devbend = 0;
+    bool m_exact = false;
+    int m_end = 0, m_loopstart = 0, m_loopend = 0;
+    const int16_t* m_data = nullptr;
+
+private:
+    // Moves p on by `whole` points with the end and loop rules: reaching the end stops, reaching
+    // the loop end while looping continues from the loop start. False when stopped.
+    bool advance(int& p, int64_t whole)
+    {
+        while (whole > 0) {
+            const int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
+            int64_t room = int64_t(bound) - p;
+            if (room < 1) room = 1;                   // already at or past the loop end
+            if (whole < room) { p += int(whole); return true; }
+            p += int(room);
+            whole -= room;
+            if (p >= m_end) { m_mode = STOPPED; return false; }
+            p = m_loopstart;
+            whole %= (m_loopend - m_loopstart);       // whole loop passes change nothing
+        }
+        return true;
+    }
+
+    void renderexact(float* out, int n)
+    {
+        const int16_t* s = m_data;
+        int p = m_pos;
+        int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
+        for (int i = 0; i < n; ++i) {
+            out[i] = s[p] * (1.0f / 32768);
+            if (++p >= bound) {
+                --p;
+                if (!advance(p, 1)) { std::fill(out + i + 1, out + n, 0.0f); break; }
+                bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
+            }
+        }
+        m_pos = p;
+    }
+
+    void renderinterp(float* out, int n)
+    {
+        const int16_t* s = m_data;
+        int p = m_pos;
+        double frac = m_frac;
+        // A deviation below -ratio would run the oscillator backwards; it stands still instead.
+        const double inc = std::clamp(m_ratio + m_dev, 0.0, 1.0e6);
+        const bool loop = m_mode == LOOP;
+        int bound = loop ? std::min(m_end, m_loopend) : m_end;
+        for (int i = 0; i < n; ++i) {
+            const float a = s[p];
+            const float b = (loop && p + 1 >= m_loopend) ? s[m_loopstart] : s[p + 1];
+            out[i] = (a + float(frac) * (b - a)) * (1.0f / 32768);
+            frac += inc;
+            if (frac >= 1.0) {
+                const double whole = std::floor(frac);
+                frac -= whole;
+                const int64_t w = int64_t(whole);
+                if (p + w < bound) {
+                    p += int(w);
+                } else if (!advance(p, w)) {
+                    std::fill(out + i + 1, out + n, 0.0f);
+                    break;
+                } else {
+                    bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
+                }
+            }
+        }
+        m_pos = p;
+        m_frac = frac;
+    }
+
+};

@@ -1,0 +1,66 @@
+#include "synth/Cpreset.h"
+
+#include "platform/Cmsgbox.h"
+
+#include <algorithm>
+#include <cstdio>
+
+Cpreset::Cpreset(Csynth& synth, int channel, int bank, int program)
+    : m_channel(channel), m_bank(bank), m_program(program), m_synth(synth)
+{
+    m_classes.reserve(16);
+    const Cbankview* b = synth.bank;
+    const Cbankview::Phdr* h = b ? b->find(bank, program) : nullptr;
+    if (!h) {
+        if (synth.showerrors()) {
+            char t[80];
+            std::snprintf(t, sizeof t, "Bank number %u doesn't have preset number %u", unsigned(bank),
+                          unsigned(program));
+            msgbox(t, "Invalid MIDI preset", Boxicon::warning, synth.owner);
+        }
+        return;
+    }
+    const size_t hi = size_t(h - b->phdrs.data());
+    const size_t first = std::min<size_t>(h->bag, b->pbags.size());
+    const size_t last = std::max(first, std::min<size_t>(b->phdrs[hi + 1].bag, b->pbags.size()));
+    for (size_t i = first; i < last; ++i) {
+        auto z = std::make_unique<Cpzone>(synth, channel, genrange(b->pbags, b->pgens.size(), i));
+        if (z->global()) m_global = z->m_own;     // the last global zone wins
+        m_zones.push_back(std::move(z));
+    }
+    std::reverse(m_zones.begin(), m_zones.end());
+    for (auto& z : m_zones)
+        if (z->m_instr) z->m_instr->setpglobal(m_global);
+}
+
+Cpreset::~Cpreset() = default;
+
+void Cpreset::dispatch(int command, int d1, int d2)
+{
+    if ((command == 8 || command == 9) && m_channel != 9) d1 += m_synth.transpose();
+    if (command == 9 && d2 != 0) ++m_synth.noteserial;
+    const bool always = command == 9 || command == 11;
+    m_classes.clear();
+    for (auto& z : m_zones) {
+        if (!z->m_instr || (!always && z->active() == 0)) continue;
+        z->m_instr->dispatch(command, d1, d2, m_classes);
+    }
+    // A note with an exclusive class ends the older notes of that class everywhere in the preset.
+    for (int cls : m_classes)
+        for (auto& z : m_zones)
+            if (z->m_instr) z->m_instr->releaseclass(cls, m_synth.noteserial);
+    recount();
+}
+
+void Cpreset::render(int n)
+{
+    for (auto& z : m_zones)
+        if (z->active() > 0) z->m_instr->render(n);
+    recount();
+}
+
+void Cpreset::recount()
+{
+    m_active = 0;
+    for (auto& z : m_zones) m_active += z->active();
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The preset instance of one channel: the tree of preset zones, instruments, instrument zones
+// and voices built from the bank for (bank, program), receiving the channel's messages.
+#include "synth/Cpzone.h"
+
+#include <memory>
+#include <vector>
+
+class Cpreset {
+public:
+    // Builds the tree; when the bank has no such preset the instance has no zones (and says so
+    // when MIDI error messages are shown).
+    Cpreset(Csynth& synth, int channel, int bank, int program);
+    virtual ~Cpreset();
+
+    // One channel message other than program change and bank select.
+    void dispatch(int command, int data1, int data2);
+    // n samples of every sounding voice, at synth.mixpos.
+    void render(int n);
+    int active() const { return m_active; }
+
+    int m_channel, m_bank, m_program;
+    std::vector<std::unique_ptr<Cpzone>> m_zones;   // last zone of the bank first
+    Cgenrange m_global;
+
+private:
+    void recount();
+    Csynth& m_synth;
+    int m_active = 0;
+    std::vector<int> m_classes;                     // scratch for exclusive classes
+};

@@ -1,0 +1,37 @@
+#pragma once
+// The synthesizer's context: what every channel and voice of one conversion shares. The render
+// loop owns one, points it at the bank view, the settings, the MIDI mixer gains, the abort flag
+// and the six mixing buses of the effects processor, and sets `mixpos` before each render call.
+//
+// Data flow: Cchannel::dispatch -> Cpreset -> Cpzone -> Cinstr -> Cizone -> Cvoice; then
+// Cchannel::render(n) lets every sounding voice add n samples into the buses at `mixpos`.
+// Everything here runs on the render thread; settings, gains and abort are atomics written by
+// the user interface.
+#include <atomic>
+#include <cstdint>
+
+#include "midi/Cmixtab.h"
+
+class Cbankview;
+struct Csettings;
+
+struct Csynth {
+    // Bus order of the effects processor.
+    enum { DRYL, DRYR, CHOL, CHOR, REVL, REVR, NBUS };
+
+    Cbankview* bank = nullptr;                    // null: every preset instance is silent
+    const Csettings* settings = nullptr;          // null: the settings' defaults
+    const Cmixtab* mixtab = nullptr;              // per-channel gains (tenths of a dB), or null
+    const std::atomic<bool>* abort = nullptr;     // stop request, polled once per control step
+    float* bus[NBUS] = {};                        // mixing buses
+    int mixpos = 0;                               // where the next rendered sample is added
+    const void* owner = nullptr;                  // window that owns warning boxes
+    uint32_t noteserial = 0;                      // counts note-on messages (exclusive classes)
+
+    bool aborted() const { return abort && abort->load(std::memory_order_relaxed); }
+    int gain(int channel) const { return mixtab ? mixtab->gain(channel) : 0; }
+    bool showerrors() const;
+    int transpose() const;
+    float reverbamt() const;
+    float chorusamt() const;
+};

@@ -1,0 +1,264 @@
+#include "synth/Cvoice.h"
+
+#include <algorithm>
+#include <cassert>
+
+void Cosc::start(Cbankview& bank, int key, bool melodic)
+{
+    const double rate = m_smp.rate ? double(m_smp.rate) : 44100.0;
+    if (melodic) {
+        // Root key, coarse and fine tune give the frequency the sample sounds at its own rate.
+        double d = synunits::notehz(m_rootkey);
+        d *= std::exp2(-m_coarse / 12.0);
+        d *= std::exp2(-m_fine / 1200.0);
+        m_ratio = synunits::notehz(key) * (rate / synunits::RATE) / d;
+        m_devlfo = deviation(m_modlfoc);
+        m_devvib = deviation(m_vibc);
+        m_devenv = deviation(m_modenvc);
+        m_devbend = deviation(m_bendc);
+    } else {
+        // Drums play at the sample's own pitch whatever the key; only the pitch bend a voice
+        // object received while it sounded before stays as a deviation.
+        m_ratio = rate / synunits::RATE;
+    }
+    m_mode = m_modes != 0 ? LOOP : ONCE;
+    m_frac = 0;
+    m_dev = 0;
+
+    const int64_t start = m_startofs;
+    const int64_t end = int64_t(m_smp.length) + m_endofs;
+    const int64_t ls = int64_t(m_smp.loopstart) + m_lsofs;
+    const int64_t le = int64_t(m_smp.loopend) + m_leofs;
+    // The store loads at least up to the furthest point this note can address, so that offsets
+    // past the sample's end read on into the following sample data.
+    const int64_t far = std::clamp<int64_t>(std::max({start, end, ls, le}), 0, UINT32_MAX);
+    uint32_t loaded = 0;
+    m_data = bank.points(m_index, uint32_t(far), loaded);
+    assert(m_data);
+
+    // Clamp every position into the loaded points.
+    const int64_t n = loaded;
+    m_end = int(std::clamp<int64_t>(end, 0, n));
+    m_pos = int(std::clamp<int64_t>(start, 0, m_end));
+    m_loopstart = int(std::clamp<int64_t>(ls, 0, m_end));
+    m_loopend = int(std::clamp<int64_t>(le, 0, m_end));
+    if (m_pos >= m_end) m_mode = STOPPED;
+    else if (m_mode == LOOP && m_loopend <= m_loopstart) m_mode = ONCE;   // no loop to play
+    m_exact = m_ratio == 1.0;
+}
+
+Cvoice::Cvoice(Cizone* zone, const Cbankview::Smp& smp, size_t index)
+    : m_osc(smp, index), m_zone(zone)
+{
+}
+
+Cvoice::~Cvoice() { delete m_partner; }
+
+bool Cvoice::apply(int oper, int amount, bool add)
+{
+    auto set = [add](int& f, int a) { f = add ? f + a : a; };
+    auto offset = [add](int64_t& f, int64_t a) {
+        if (!add) f += a;
+    };
+    switch (oper) {
+    case 0: offset(m_osc.m_startofs, amount); break;
+    case 1: offset(m_osc.m_endofs, amount); break;
+    case 2: offset(m_osc.m_lsofs, amount); break;
+    case 3: offset(m_osc.m_leofs, amount); break;
+    case 4: offset(m_osc.m_startofs, int64_t(amount) * 32768); break;
+    case 12: offset(m_osc.m_endofs, int64_t(amount) * 32768); break;
+    case 45: offset(m_osc.m_lsofs, int64_t(amount) * 32768); break;
+    case 50: offset(m_osc.m_leofs, int64_t(amount) * 32768); break;
+    case 5: set(m_osc.m_modlfoc, amount); break;
+    case 6: set(m_osc.m_vibc, amount); break;
+    case 7: set(m_osc.m_modenvc, amount); break;
+    case 8: set(m_filter.m_cutoffc, amount); break;
+    case 9: set(m_filter.m_qcb, amount); break;
+    case 10: set(m_filter.m_modlfoc, amount); break;
+    case 11: set(m_filter.m_modenvc, amount); break;
+    case 13: set(m_amp.m_modlfocb, amount); break;
+    case 15: set(m_chogen, amount); break;
+    case 16: set(m_revgen, amount); break;
+    case 17: set(m_pangen, amount); break;
+    case 21: m_modlfo.applydelay(amount, add); break;
+    case 22: m_modlfo.applyfreq(amount, add); break;
+    case 23: m_viblfo.applydelay(amount, add); break;
+    case 24: m_viblfo.applyfreq(amount, add); break;
+    case 25: case 26: case 27: case 28: case 29: case 30: case 31: case 32:
+        m_modenv.apply(oper - 25, amount, add);
+        break;
+    case 33: case 34: case 35: case 36: case 37: case 38: case 39: case 40:
+        m_volenv.apply(oper - 33, amount, add);
+        break;
+    case 46: if (!add) m_fixedkey = amount; break;
+    case 47: if (!add) m_fixedvel = amount; break;
+    case 48: set(m_amp.m_initatten, amount); break;
+    case 51: set(m_osc.m_coarse, amount); break;
+    case 52:
+        if (add) m_osc.m_fine += amount;
+        else m_osc.m_fine = amount + m_osc.correction();
+        break;
+    case 54: if (!add) m_osc.m_modes = amount; break;
+    case 58:
+        // -1 (or any negative amount) keeps the sample's own original key.
+        if (!add && amount >= 0) m_osc.m_rootkey = synunits::clampkey(amount);
+        break;
+    default:
+        return oper <= 60;
+    }
+    return true;
+}
+
+void Cvoice::derive()
+{
+    m_modenv.derive();
+    m_volenv.derive();
+    m_viblfo.derive();
+    m_modlfo.derive();
+}
+
+void Cvoice::start(Csynth& synth, const Cnote& note)
+{
+    // Keys outside the note table play at its nearest end.
+    m_key = synunits::clampkey(m_fixedkey >= 0 ? m_fixedkey : note.key);
+    const int vel = std::clamp(m_fixedvel >= 0 ? m_fixedvel : note.vel, 0, 127);
+    m_pedal = note.sostenuto ? SOSTENUTO : FREE;
+    m_serial = synth.noteserial;
+    setsends(synth, note.revsend, note.chosend);
+    m_pan = note.pan;
+    setpan(note.pan == 2000 ? m_pangen : note.pan);
+    m_osc.m_bendc = note.bendc;
+
+    m_modenv.start(m_key);
+    m_volenv.start(m_key);
+    m_viblfo.start();
+    m_modlfo.start();
+    m_osc.start(*synth.bank, m_key, note.melodic);
+    m_amp.start(note.atten, vel, note.soft);
+    m_filter.start(vel);
+}
+
+void Cvoice::release()
+{
+    m_osc.release();
+    m_modenv.release();
+    m_volenv.release();
+    if (m_partner) m_partner->release();
+}
+
+void Cvoice::setatten(float chanatten)
+{
+    m_amp.setatten(chanatten);
+    if (m_partner) m_partner->setatten(chanatten);
+}
+
+void Cvoice::setpan(int pan)
+{
+    m_pan = pan;
+    if (pan <= -500) { m_panl = 1; m_panr = 0; }
+    else if (pan >= 500) { m_panl = 0; m_panr = 1; }
+    else { m_panl = (500 - pan) / 1000.0f; m_panr = (500 + pan) / 1000.0f; }
+}
+
+void Cvoice::setsends(const Csynth& synth, int chanrev, int chancho)
+{
+    m_rev = std::clamp(synth.reverbamt() + (m_revgen + chanrev) * 0.001f, 0.0f, 1.0f);
+    m_cho = std::clamp(synth.chorusamt() + (m_chogen + chancho) * 0.001f, 0.0f, 1.0f);
+}
+
+void Cvoice::setbend(int cents)
+{
+    m_osc.setbend(cents);
+    if (m_partner) m_partner->setbend(cents);
+}
+
+void Cvoice::mixmono(const Csynth& synth, const float* x, int w, int n)
+{
+    const float a = m_amp.amp();
+    const float gl = a * m_panl, gr = a * m_panr;
+    const float dry = 1.0f - m_cho - m_rev;
+    const float dl = gl * dry, dr = gr * dry, cl = gl * m_cho, cr = gr * m_cho;
+    const float rl = gl * m_rev, rr = gr * m_rev;
+    float* __restrict b0 = synth.bus[Csynth::DRYL] + w;
+    float* __restrict b1 = synth.bus[Csynth::DRYR] + w;
+    float* __restrict b2 = synth.bus[Csynth::CHOL] + w;
+    float* __restrict b3 = synth.bus[Csynth::CHOR] + w;
+    float* __restrict b4 = synth.bus[Csynth::REVL] + w;
+    float* __restrict b5 = synth.bus[Csynth::REVR] + w;
+    for (int i = 0; i < n; ++i) {
+        const float h = x[i];
+        b0[i] += h * dl;
+        b1[i] += h * dr;
+        b2[i] += h * cl;
+        b3[i] += h * cr;
+        b4[i] += h * rl;
+        b5[i] += h * rr;
+    }
+}
+
+void Cvoice::mixpair(const Csynth& synth, const float* x, const float* y, int w, int n)
+{
+    const Cvoice& p = *m_partner;
+    const float am = m_amp.amp(), ap = p.m_amp.amp();
+    const float ml = m_panl * am, mr = m_panr * am, pl = p.m_panl * ap, pr = p.m_panr * ap;
+    const float dry = 1.0f - m_cho - m_rev;
+    float* __restrict b0 = synth.bus[Csynth::DRYL] + w;
+    float* __restrict b1 = synth.bus[Csynth::DRYR] + w;
+    float* __restrict b2 = synth.bus[Csynth::CHOL] + w;
+    float* __restrict b3 = synth.bus[Csynth::CHOR] + w;
+    float* __restrict b4 = synth.bus[Csynth::REVL] + w;
+    float* __restrict b5 = synth.bus[Csynth::REVR] + w;
+    for (int i = 0; i < n; ++i) {
+        const float l = x[i] * ml + y[i] * pl;
+        const float r = x[i] * mr + y[i] * pr;
+        b0[i] += l * dry;
+        b1[i] += r * dry;
+        b2[i] += l * m_cho;
+        b3[i] += r * m_cho;
+        b4[i] += l * m_rev;
+        b5[i] += r * m_rev;
+    }
+}
+
+void Cvoice::render(const Csynth& synth, int n)
+{
+    using synunits::CTLSTEP;
+    float x[CTLSTEP], y[CTLSTEP];
+    int w = synth.mixpos;
+    Cvoice* p = m_partner;
+    while (n > 0 && m_osc.playing() && !synth.aborted()) {
+        const int k = n < CTLSTEP ? n : CTLSTEP;
+        m_osc.devstep(m_modlfo.value(), m_viblfo.value(), m_modenv.value());
+        m_amp.step(m_volenv.atten(), m_modlfo.value());
+        if (p) {
+            p->m_amp.step(p->m_volenv.atten(), p->m_modlfo.value());
+            p->m_osc.follow(m_osc);
+        }
+        m_osc.render(x, k);
+        if (m_filter.on()) m_filter.run(x, k);
+        if (p) {
+            if (p->m_osc.playing()) p->m_osc.render(y, k);
+            else std::fill(y, y + k, 0.0f);
+            if (p->m_filter.on()) p->m_filter.run(y, k);
+            mixpair(synth, x, y, w, k);
+        } else {
+            mixmono(synth, x, w, k);
+        }
+        w += k;
+        n -= k;
+
+        if (m_filter.on()) m_filter.step(m_modlfo.value(), m_modenv.value());
+        m_modenv.step();
+        m_volenv.step();
+        m_viblfo.step();
+        m_modlfo.step();
+        if (p) {
+            if (p->m_filter.on()) p->m_filter.step(p->m_modlfo.value(), p->m_modenv.value());
+            p->m_modenv.step();
+            p->m_volenv.step();
+            p->m_modlfo.step();
+        }
+        if (m_volenv.finished()) m_osc.stop();
+    }
+    if (p && !m_osc.playing()) p->m_osc.stop();
+}

@@ -1,0 +1,83 @@
+#pragma once
+// One sounding note: a sample oscillator, a volume and a modulation envelope, a vibrato and a
+// modulation LFO, a two-pole low-pass and an amplifier, mixed with a linear pan law into the six
+// mixing buses. Modulation runs once per control step of 20 samples; everything else per sample.
+//
+// A voice object belongs to one instrument zone (Cizone) for the life of its preset instance.
+// Its generator values are applied once, at creation; later notes of the same zone re-start it.
+#include "synth/Camp.h"
+#include "synth/Cfilter.h"
+#include "synth/Clfo.h"
+#include "synth/Cmodenv.h"
+#include "synth/Cosc.h"
+#include "synth/Csynth.h"
+#include "synth/Cvolenv.h"
+
+#include <cstdint>
+
+class Cizone;
+
+// What a note start takes from the channel.
+struct Cnote {
+    int key = 60;
+    int vel = 100;
+    float atten = 0;         // channel attenuation, centibels
+    int bendc = 0;           // pitch bend, cents
+    int revsend = 0;         // channel reverb send, 0.1 %
+    int chosend = 0;         // channel chorus send, 0.1 %
+    int pan = 2000;          // channel pan, 0.1 %; 2000 = never set
+    bool melodic = true;     // false on the percussion channel
+    bool sostenuto = false;
+    bool soft = false;
+};
+
+class Cvoice {
+public:
+    enum Pedal { FREE, SUSTAINED, SOSTENUTO, RELSUSTAINED, RELSOSTENUTO };
+
+    Cvoice(Cizone* zone, const Cbankview::Smp& smp, size_t index);
+    virtual ~Cvoice();
+
+    // One generator; false for an operator this synthesizer does not know (above 60).
+    bool apply(int oper, int amount, bool additive);
+    // Creation-time values of the envelopes and LFOs, after all generators.
+    void derive();
+
+    void start(Csynth& synth, const Cnote& note);
+    void release();
+    bool playing() const { return m_osc.playing(); }
+
+    // Adds n samples into synth.bus[] from synth.mixpos on; a stereo pair renders both halves.
+    void render(const Csynth& synth, int n);
+
+    // Controller updates.
+    void setatten(float chanatten);
+    void setpan(int pan);
+    void setsends(const Csynth& synth, int chanrev, int chancho);
+    void setbend(int cents);
+    void setvibrato(int cents) { m_osc.m_vibc = cents; }
+
+    // Parts, readable by the zone and by tests.
+    Cmodenv m_modenv;
+    Cvolenv m_volenv;
+    Clfo m_viblfo, m_modlfo;
+    Cosc m_osc;
+    Cfilter m_filter;
+    Camp m_amp;
+
+    Cizone* m_zone;              // owner
+    Cvoice* m_next = nullptr;    // link in the zone's active or free list
+    Cvoice* m_partner = nullptr; // left half of a stereo pair, taken from the linked zone
+    int m_key = 0;               // effective key, matched by note-off and re-strike
+    int m_pedal = FREE;
+    uint32_t m_serial = 0;       // note-on message that started this note
+    int m_fixedkey = -1, m_fixedvel = -1;
+    int m_revgen = 0, m_chogen = 0, m_pangen = 0;   // generator sums, 0.1 %
+    int m_pan = 0;
+    float m_panl = 0.5f, m_panr = 0.5f;
+    float m_rev = 0, m_cho = 0;
+
+private:
+    void mixmono(const Csynth& synth, const float* x, int w, int n);
+    void mixpair(const Csynth& synth, const float* x, const float* y, int w, int n);
+};

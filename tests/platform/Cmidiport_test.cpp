@@ -1,0 +1,301 @@
+// MIDI output through RtMidi to a real JACK server (dummy backend) that the fixture starts and
+// stops; an RtMidi virtual input port on the same server receives what the program sends.
+#include "midi/Cmidfil.h"
+#include "platform/Cmidiportrt.h"
+#include "platform/Cwindow.h"
+
+#include "support/Tempdir.h"
+
+#include <gtest/gtest.h>
+#include <rtmidi/RtMidi.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Msg = std::vector<uint8_t>;
+
+std::string findjackd()
+{
+    for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
+        const std::string p = std::string(dir) + "/jackd";
+        if (access(p.c_str(), X_OK) == 0) return p;
+    }
+    return "";
+}
+
+// A JACK server of the tests' own, under a name no other test run uses.
+class Jackserver {
+public:
+    bool absent = false;
+    std::string problem;   // why it did not start, when jackd exists
+
+    Jackserver()
+    {
+        const std::string jackd = findjackd();
+        if (jackd.empty()) {
+            absent = true;
+            return;
+        }
+        m_name = "cantorix-tests-" + std::to_string(getpid());
+        setenv("JACK_DEFAULT_SERVER", m_name.c_str(), 1);
+        setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+        m_log = m_dir.file("jackd.log");
+        std::vector<std::string> args = {jackd, "-n", m_name, "-r", "-d", "dummy", "-r", "44100",
+                                         "-p", "256"};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t acts;
+        posix_spawn_file_actions_init(&acts);
+        posix_spawn_file_actions_addopen(&acts, 1, m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&acts, 1, 2);
+        const int rc = posix_spawn(&m_pid, jackd.c_str(), &acts, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&acts);
+        if (rc != 0) {
+            m_pid = 0;
+            problem = "jackd could not be started";
+            return;
+        }
+        // Ready once a client can register a port on it; give up after 15 s or if it exits.
+        const auto limit = std::chrono::steady_clock::now() + 15s;
+        while (std::chrono::steady_clock::now() < limit) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = 0;
+                problem = "jackd exited: " + log();
+                return;
+            }
+            if (probe()) return;
+            std::this_thread::sleep_for(100ms);
+        }
+        problem = "jackd did not become ready: " + log();
+    }
+
+    ~Jackserver()
+    {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGTERM);
+        const auto limit = std::chrono::steady_clock::now() + 5s;
+        int status = 0;
+        while (waitpid(m_pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > limit) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+
+    std::string log() const
+    {
+        const Bytes b = readbytes(m_log);
+        return std::string(b.begin(), b.end());
+    }
+
+private:
+    // A virtual port never counts as "open" to RtMidi; success is the absence of an error.
+    static bool probe()
+    {
+        try {
+            RtMidiIn in(RtMidi::UNIX_JACK, "cantorix-probe");
+            bool failed = false;
+            in.setErrorCallback(
+                [](RtMidiError::Type t, const std::string&, void* f) {
+                    if (t != RtMidiError::WARNING && t != RtMidiError::DEBUG_WARNING)
+                        *static_cast<bool*>(f) = true;
+                },
+                &failed);
+            in.openVirtualPort("probe");
+            return !failed;
+        } catch (const RtMidiError&) {
+            return false;
+        }
+    }
+
+    Tempdir m_dir;
+    std::string m_name, m_log;
+    pid_t m_pid = 0;
+};
+
+// The receiving end: a virtual JACK MIDI input that collects every message.
+class Receiver {
+public:
+    Receiver() : m_in(RtMidi::UNIX_JACK, "cantorix-tests")
+    {
+        m_in.ignoreTypes(false, false, false);   // keep system exclusive
+        m_in.openVirtualPort("receiver");
+    }
+    std::string name() const { return "cantorix-tests:receiver"; }
+    // Waits until n messages have arrived (or 5 s have passed) and returns them.
+    std::vector<Msg> take(size_t n)
+    {
+        const auto limit = std::chrono::steady_clock::now() + 5s;
+        std::vector<unsigned char> m;
+        while (m_got.size() < n && std::chrono::steady_clock::now() < limit) {
+            m_in.getMessage(&m);
+            if (m.empty()) std::this_thread::sleep_for(2ms);
+            else m_got.push_back(Msg(m.begin(), m.end()));
+        }
+        return m_got;
+    }
+
+private:
+    RtMidiIn m_in;
+    std::vector<Msg> m_got;
+};
+
+Jackserver* g_jack = nullptr;
+
+}  // namespace
+
+class Midiport : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { g_jack = new Jackserver; }
+    static void TearDownTestSuite()
+    {
+        delete g_jack;
+        g_jack = nullptr;
+    }
+    void SetUp() override
+    {
+        if (g_jack->absent) GTEST_SKIP() << "jackd is not installed; the MIDI port tests need it";
+        ASSERT_EQ(g_jack->problem, "");
+    }
+    // Index of the receiver among the ports the program lists.
+    static int indexof(const std::string& name)
+    {
+        const std::vector<std::string> ports = Crtmidi().ports();
+        for (size_t i = 0; i < ports.size(); ++i)
+            if (ports[i].find(name) != std::string::npos) return int(i);
+        return -1;
+    }
+};
+
+TEST_F(Midiport, SendsShortAndSystemExclusiveMessagesExactly) {
+    Receiver rx;
+    const int index = indexof(rx.name());
+    ASSERT_GE(index, 0);
+    Crtmidi sys;
+    std::unique_ptr<Cmidiport> port = sys.open(index);
+    ASSERT_NE(port, nullptr);
+    const std::vector<Msg> sent = {
+        {0x90, 60, 100}, {0xC3, 5}, {0xD0, 64}, {0xE1, 0x00, 0x40}, {0xB0, 123, 0},
+        {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
+    };
+    for (const Msg& m : sent) EXPECT_TRUE(port->send(m.data(), m.size()));
+    EXPECT_EQ(rx.take(sent.size()), sent);
+    EXPECT_FALSE(port->send(nullptr, 0));
+}
+
+TEST_F(Midiport, FirstPortByDefaultAndNoPortPastTheEnd) {
+    Receiver rx;
+    Crtmidi sys;
+    const size_t count = sys.ports().size();
+    ASSERT_GE(count, 1u);
+    EXPECT_EQ(sys.open(int(count)), nullptr);
+    if (indexof(rx.name()) == 0) {   // on a server with no other input, -1 reaches the receiver
+        std::unique_ptr<Cmidiport> port = sys.open(-1);
+        ASSERT_NE(port, nullptr);
+        const Msg on = {0x91, 64, 1};
+        port->send(on.data(), on.size());
+        EXPECT_EQ(rx.take(1), std::vector<Msg>{on});
+    }
+}
+
+namespace {
+// The player's side of the device messages: releases the long message on MM_MOM_DONE.
+struct Playerwin : Cwindow {
+    Cmidfil* mid = nullptr;
+    std::vector<unsigned> msgs;
+    std::vector<intptr_t> params;
+    void handle(unsigned msg, uintptr_t, intptr_t lparam) override
+    {
+        msgs.push_back(msg);
+        params.push_back(lparam);
+        if (msg == MM_MOM_DONE) mid->release();
+    }
+};
+}  // namespace
+
+TEST_F(Midiport, FileEventsGoOutAsStoredAndStopSilencesEveryChannel) {
+    Tempdir dir;
+    // Format 0, one track, 96 ticks per quarter: note on, program change, channel pressure under
+    // running status, a system exclusive event of length 5, note off, end of track.
+    const Bytes smf = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
+                       'M', 'T', 'r', 'k', 0, 0, 0, 28,
+                       0, 0x90, 60, 100, 0, 0xC2, 5, 0, 0xD1, 64, 0, 64,
+                       0, 0xF0, 5, 0x7E, 0x7F, 0x09, 0x01, 0xF7,
+                       0, 0x80, 60, 0, 0, 0xFF, 0x2F, 0};
+    ASSERT_TRUE(writebytes(dir.file("gm.mid"), smf));
+    Cmidfil mid(dir.file("gm.mid"));
+    ASSERT_TRUE(mid.rdmidi());
+
+    Receiver rx;
+    Crtmidi rt;
+    Cmidisys* prev = setmidisys(&rt);
+    Cmsgloop loop;
+    Playerwin win;
+    win.mid = &mid;
+    ASSERT_TRUE(mid.open(&win, indexof(rx.name())));
+    for (Cmidiev* ev = mid.track(0)->first; ev; ev = ev->next) {
+        if (ev->kind() == 0) mid.sendshort(ev);
+        if (ev->kind() == 1) {
+            mid.sendlong(ev);
+            EXPECT_NE(mid.mohdr.data, nullptr);
+            loop.pumpuntil([&] { return mid.mohdr.data == nullptr; });   // released on DONE
+        }
+    }
+    mid.notesoff();
+    mid.close();
+    EXPECT_EQ(mid.hmo, nullptr);
+    mid.close();   // closing twice does nothing
+    loop.pump();
+    setmidisys(prev);
+
+    std::vector<Msg> want = {{0x90, 60, 100}, {0xC2, 5}, {0xD1, 64}, {0xD1, 64},
+                             {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0x80, 60, 0}};
+    for (uint8_t ch = 0; ch < 16; ++ch) {
+        want.push_back({uint8_t(0xB0 | ch), 123, 0});
+        want.push_back({uint8_t(0xB0 | ch), 120, 0});
+    }
+    EXPECT_EQ(rx.take(want.size()), want);
+    EXPECT_EQ(win.msgs, (std::vector<unsigned>{MM_MOM_OPEN, MM_MOM_DONE, MM_MOM_CLOSE}));
+    EXPECT_EQ(win.params[1], intptr_t(&mid.mohdr));
+}
+
+TEST_F(Midiport, OpenFailsWithoutAPort) {
+    Cmidfil mid("none.mid");
+    Playerwin win;
+    win.mid = &mid;
+    Cmsgloop loop;
+    Cmidisys* prev = setmidisys(nullptr);
+    EXPECT_FALSE(mid.open(&win, -1));
+    Crtmidi rt;
+    setmidisys(&rt);
+    EXPECT_FALSE(mid.open(&win, 1000));
+    EXPECT_EQ(mid.hmo, nullptr);
+    mid.sendshort(nullptr);   // nothing open: nothing sent, nothing posted
+    mid.notesoff();
+    setmidisys(prev);
+    loop.pump();
+    EXPECT_TRUE(win.msgs.empty());
+}
+
+TEST(Midiportlength, ShortMessagesTakeTheirStatusLength) {
+    const struct { uint8_t status; size_t n; } cases[] = {
+        {0x80, 3}, {0x9F, 3}, {0xA0, 3}, {0xB5, 3}, {0xC0, 2}, {0xDF, 2}, {0xE0, 3},
+        {0xF1, 2}, {0xF2, 3}, {0xF3, 2}, {0xF6, 1}, {0xF8, 1}, {0xFF, 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(shortlength(c.status), c.n) << int(c.status);
+}

@@ -1,0 +1,360 @@
+// Voices rendered through a channel of a tiny in-memory bank: copies, pitch, levels, pan,
+// filter, loops and the guards against hostile offsets and keys.
+#include "Testbank.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Finishes a bank with one preset (bank 0, program 0) of one instrument with these zones.
+void onepreset(Testbank& b, const std::vector<Gens>& zones, const Gens& pzone = {})
+{
+    const int inst = b.instrument(zones);
+    b.preset(0, 0, {pzone + Gens{{41, inst}}});
+    b.finish();
+}
+
+Cvoice* firstvoice(Cchannel& ch)
+{
+    for (auto& pz : ch.preset()->m_zones)
+        if (pz->m_instr)
+            for (auto& z : pz->m_instr->m_zones)
+                if (z->m_voices) return z->m_voices;
+    return nullptr;
+}
+
+// A looped 440 Hz sine: 1000 points of period 100 at 44000 Hz, root key 69.
+int sine440(Testbank& b) { return b.sample(sine(1100, 100), 0, 1000, 44000, 69); }
+
+// Plays one note on a fresh channel and returns the pitch measured over one second.
+double playpitch(Testbank& b, int channel, int key, const std::vector<std::array<int, 3>>& before = {})
+{
+    Rig rig(b);
+    Cchannel ch(rig.synth, channel);
+    for (auto m : before) ch.dispatch(m[0], m[1], m[2]);
+    ch.dispatch(9, key, 127);
+    rig.render(ch, 0, 44100);
+    return pitchhz(rig.dryl(), 2000, 44100);
+}
+
+double cents(double f, double ref) { return 1200 * std::log2(f / ref); }
+
+} // namespace
+
+TEST(Cvoice, RootKeyAt44100IsCopiedPointForPoint)
+{
+    Testbank b;
+    const int s = b.sample(ramp(800), 0, 0, 44100, 60);
+    onepreset(b, {instant() + Gens{{17, -500}, {53, s}}});
+    Rig rig(b);
+    Cchannel ch(rig.synth, 0);
+    ch.dispatch(11, 7, 127);
+    ch.dispatch(9, 60, 127);
+    // Pieces of every awkward size continue the same copy.
+    int pos = 0;
+    for (int n : {0, 1, 19, 20, 21, 1000}) {
+        rig.render(ch, pos, n);
+        pos += n;
+    }
+    const auto& l = rig.dryl();
+    // The very first control step reads the envelope before its first step: silent.
+    EXPECT_EQ(l[0], 0.0f);
+    for (int i = 1; i < 800; ++i) ASSERT_EQ(l[size_t(i)], float(i * 7 - 3000) / 32768) << i;
+    for (int i = 800; i < pos; ++i) ASSERT_EQ(l[size_t(i)], 0.0f) << i;
+    EXPECT_EQ(rig.dryr()[100], 0.0f);
+    EXPECT_FALSE(ch.active());   // the sample ended; the voice went back to the free list
+}
+
+TEST(Cvoice, PitchAcrossTheKeyboardWithinOneCent)
+{
+    Testbank b;
+    const int s = sine440(b);
+    onepreset(b, {instant() + Gens{{53, s}, {54, 1}}});
+    for (int key : {0, 12, 21, 45, 60, 69, 70, 93, 108, 115, 127}) {
+        SCOPED_TRACE(key);
+        const double want = 440 * std::exp2((key - 69) / 12.0);
+        EXPECT_NEAR(cents(playpitch(b, 0, key), want), 0, 1.0);
+    }
+}
+
+TEST(Cvoice, TuningAndBendMoveThePitch)
+{
+    const struct { Gens gens; std::vector<std::array<int, 3>> msgs; double cents; } cases[] = {
+        {{{51, 2}}, {}, 200},
+        {{{51, -12}}, {}, -1200},
+        {{{52, -50}}, {}, -50},
+        {{{52, 30}, {51, 1}}, {}, 130},
+        {{{58, 57}}, {}, 1200},                                    // root key override
+        {{}, {{11, 7, 100}, {9, 69, 100}, {14, 0x7f, 0x7f}}, 199},  // bend before this note
+        {{}, {{14, 0x00, 0x00}, {9, 69, 100}}, 0},                  // idle zone keeps no bend
+        {{}, {{11, 101, 0}, {11, 100, 0}, {11, 6, 12}, {11, 38, 0}, {9, 69, 100}, {14, 0, 0x60}}, 600},
+        {{}, {{11, 101, 0}, {11, 100, 0}, {11, 6, 12}, {9, 69, 100}, {14, 0, 0x60}}, 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cents);
+        Testbank b;
+        const int s = sine440(b);
+        onepreset(b, {instant() + Gens{{53, s}, {54, 1}} + c.gens});
+        EXPECT_NEAR(cents(playpitch(b, 0, 69, c.msgs), 440), c.cents, 1.0);
+    }
+    // The sample's pitch correction counts as fine tune.
+    Testbank b;
+    const int s = b.sample(sine(1100, 100), 0, 1000, 44000, 69, -20);
+    onepreset(b, {instant() + Gens{{53, s}, {54, 1}}});
+    EXPECT_NEAR(cents(playpitch(b, 0, 69), 440), -20, 1.0);
+}
+
+TEST(Cvoice, PercussionPlaysAtTheSampleRate)
+{
+    Testbank b;
+    const int s = sine440(b);
+    const int inst = b.instrument({instant() + Gens{{53, s}, {54, 1}, {51, 5}}});
+    b.preset(128, 0, {{{41, inst}}});
+    b.finish();
+    for (int key : {30, 69, 90}) EXPECT_NEAR(cents(playpitch(b, 9, key), 440), 0, 1.0) << key;
+}
+
+TEST(Cvoice, LevelsInDecibels)
+{
+    // A constant sample makes the bus level the amplitude itself; pan -500 puts all of it left.
+    const struct { std::vector<std::array<int, 3>> msgs; int vel; int gain; Gens gens; double db; } cases[] = {
+        {{{11, 7, 127}}, 127, 0, {}, 0},
+        {{}, 127, 0, {}, 20 * std::log10(100.0 / 127)},                     // default volume 100
+        {{{11, 7, 127}, {11, 11, 64}}, 127, 0, {}, 20 * std::log10(64.0 / 127)},
+        {{{11, 7, 127}}, 64, 0, {}, 20 * std::log10(64.0 / 127)},           // velocity
+        {{{11, 7, 127}}, 127, -60, {}, -6},                                  // mixer gain, 0.1 dB
+        {{{11, 7, 127}}, 127, 250, {}, 25},
+        {{{11, 7, 127}}, 127, 0, {{48, 120}}, -12},                          // initial attenuation
+        {{{11, 7, 127}, {11, 67, 127}}, 127, 0, {{48, 60}}, -12},            // soft pedal doubles
+        {{{11, 7, 0}}, 127, 0, {}, -1000},
+        {{{11, 11, 0}}, 127, 0, {}, -1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.db);
+        Testbank b;
+        const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
+        onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {17, -500}} + c.gens});
+        Rig rig(b);
+        rig.mixtab.setgain(0, c.gain);
+        Cchannel ch(rig.synth, 0);
+        for (auto m : c.msgs) ch.dispatch(m[0], m[1], m[2]);
+        ch.dispatch(9, 60, c.vel);
+        rig.render(ch, 0, 2000);
+        const double level = rig.dryl()[1000] / 0.5;
+        if (c.db <= -1000) EXPECT_EQ(level, 0);
+        else EXPECT_NEAR(20 * std::log10(level), c.db, 0.01);
+    }
+}
+
+TEST(Cvoice, VolumeChangeGlidesWithoutOvershoot)
+{
+    Testbank b;
+    const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
+    onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {17, -500}}});
+    Rig rig(b);
+    Cchannel ch(rig.synth, 0);
+    ch.dispatch(11, 7, 127);
+    ch.dispatch(9, 60, 127);
+    rig.render(ch, 0, 200);
+    ch.dispatch(11, 7, 64);          // -59.5 cB: 35 steps of 1.741 cB, then exactly the target
+    rig.render(ch, 200, 2000);
+    const auto& l = rig.dryl();
+    const float target = float(0.5 * 64 / 127);
+    for (int st = 0; st < 40; ++st) {
+        const float v = l[size_t(200 + st * 20)];
+        const double cb = -200 * std::log10(v / 0.5);
+        if (st < 34) EXPECT_NEAR(cb, 1.741 * (st + 1), 0.01) << st;
+        else EXPECT_NEAR(v, target, 1e-6) << st;
+    }
+}
+
+TEST(Cvoice, PanGainsAreLinear)
+{
+    const struct { int ctl; float l, r; } cases[] = {
+        {0, 1, 0}, {1, 0.992f, 0.008f}, {32, 0.75f, 0.25f}, {64, 0.5f, 0.5f}, {127, 0.008f, 0.992f}};
+    for (auto c : cases) {
+        SCOPED_TRACE(c.ctl);
+        Testbank b;
+        const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
+        onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {17, 300}}});
+        Rig rig(b);
+        Cchannel ch(rig.synth, 0);
+        ch.dispatch(11, 7, 127);
+        ch.dispatch(11, 10, c.ctl);
+        ch.dispatch(9, 60, 127);
+        rig.render(ch, 0, 100);
+        EXPECT_NEAR(rig.dryl()[50], 0.5f * c.l, 1e-6);
+        EXPECT_NEAR(rig.dryr()[50], 0.5f * c.r, 1e-6);
+    }
+}
+
+TEST(Cvoice, SendsAndNegativeDryLevel)
+{
+    const struct { float revamt, choamt; Gens gens; std::vector<std::array<int, 3>> msgs; float dry, cho, rev; } cases[] = {
+        {0.8f, 0.5f, {}, {}, -0.3f, 0.5f, 0.8f},
+        {0, 0, {{16, 200}, {15, 100}}, {}, 0.7f, 0.1f, 0.2f},
+        {0, 0, {{16, 900}}, {{11, 91, 127}}, 0.0f, 0.0f, 1.0f},                // clamped to 1
+        {0.1f, -1.0f, {}, {{11, 91, 64}, {11, 93, 127}}, 0.8f, 0.0f, 0.2f},   // 64 -> 100, 127 -> 198
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dry);
+        Testbank b;
+        const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
+        onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {17, -500}} + c.gens});
+        Rig rig(b);
+        rig.settings.reverbamt = c.revamt;
+        rig.settings.chorusamt = c.choamt;
+        Cchannel ch(rig.synth, 0);
+        ch.dispatch(11, 7, 127);
+        for (auto m : c.msgs) ch.dispatch(m[0], m[1], m[2]);
+        ch.dispatch(9, 60, 127);
+        rig.render(ch, 0, 100);
+        EXPECT_NEAR(rig.bus[Csynth::DRYL][50], 0.5f * c.dry, 1e-6);
+        EXPECT_NEAR(rig.bus[Csynth::CHOL][50], 0.5f * c.cho, 1e-6);
+        EXPECT_NEAR(rig.bus[Csynth::REVL][50], 0.5f * c.rev, 1e-6);
+    }
+}
+
+TEST(Cvoice, FilterCutoffAndVelocity)
+{
+    const struct { Gens gens; int vel; double hz; } cases[] = {
+        {{}, 127, 0},                                  // 13500 cents and Q 0: off
+        {{{9, 10}}, 127, 440 * std::exp2((13500 - 6900) / 1200.0)},   // Q on: 19912 Hz
+        {{{8, 6900}}, 127, 440},
+        {{{8, 6900}}, 1, 440 * std::exp2(-2362 / 1200.0)},
+        {{{8, 14000}}, 127, 0},                        // above 20 kHz: off
+        {{{8, 1000}}, 1, 440 * std::exp2((1362 - 6900) / 1200.0)},    // |c| of a negative cutoff
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hz);
+        Testbank b;
+        const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
+        onepreset(b, {instant() + Gens{{53, s}, {54, 1}} + c.gens});
+        Rig rig(b);
+        Cchannel ch(rig.synth, 0);
+        ch.dispatch(9, 60, c.vel);
+        EXPECT_NEAR(firstvoice(ch)->m_filter.m_basehz, c.hz, 1e-6 * c.hz);
+    }
+}
+
+TEST(Cvoice, FilterMatchesPlainTwoPoleAndPassesDc)
+{
+    Cfilter f;
+    f.m_cutoffc = 8000;
+    f.m_qcb = 60;
+    f.start(127);
+    ASSERT_TRUE(f.on());
+    // Plain double-precision version of the same two-pole recursion.
+    const double hz = 440 * std::exp2(1100 / 1200.0), w = hz * 2 * std::numbers::pi / 44100, q = 7;
+    const double c = 1 - w / (w + 2 * q + 1 / (w + 1) - 2), a = c * c + 1 - 2 * c * std::cos(w);
+    double y = 0, v = 0;
+    std::vector<float> x(2000);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = i < 1000 ? float(std::sin(i * 0.3)) : 0.25f;
+    std::vector<float> out = x;
+    for (size_t i = 0; i < out.size(); i += 20) f.run(out.data() + i, 20);
+    for (size_t i = 0; i < x.size(); ++i) {
+        v = a * (x[i] - y) + c * c * v;
+        y += v;
+        ASSERT_NEAR(out[i], y, 1e-4) << i;
+    }
+    EXPECT_NEAR(out.back(), 0.25f, 1e-3);   // unity gain at 0 Hz
+}
+
+TEST(Cvoice, LoopsAndSampleModes)
+{
+    // 100-point ramp looped over points 40..80; release after 2000 samples, release 0.5 s.
+    const struct { int modes; bool endsbeforerelease; bool endsquicklyafter; } cases[] = {
+        {0, true, true}, {1, false, false}, {3, false, true}, {2, false, false}};
+    for (auto c : cases) {
+        SCOPED_TRACE(c.modes);
+        Testbank b;
+        const int s = b.sample(ramp(100), 40, 80, 44100, 60);
+        onepreset(b, {instant() + Gens{{53, s}, {54, c.modes}, {38, -1200}}});
+        Rig rig(b);
+        Cchannel ch(rig.synth, 0);
+        ch.dispatch(9, 60, 127);
+        rig.render(ch, 0, 2000);
+        EXPECT_EQ(!ch.active(), c.endsbeforerelease);
+        if (ch.active()) {
+            Cvoice* v = firstvoice(ch);
+            EXPECT_GE(v->m_osc.m_pos, 40);
+            EXPECT_LT(v->m_osc.m_pos, 80);
+        }
+        ch.dispatch(8, 60, 0);
+        rig.render(ch, 2000, 200);
+        EXPECT_EQ(!ch.active(), c.endsquicklyafter);
+        rig.render(ch, 2200, 44100 - 2200);
+        EXPECT_FALSE(ch.active());   // the release ends every note
+    }
+}
+
+TEST(Cvoice, HostileOffsetsAndKeysStayInsideTheSample)
+{
+    // Every case must play without reading outside the buffer (the sanitizers watch) and give
+    // bounded output.
+    const Gens cases[] = {
+        {{0, -32768}, {4, -32768}},                       // start before the first point
+        {{0, 32767}, {4, 32767}},                         // start far past the end
+        {{1, 32767}, {12, 100}},                          // end far past the loaded points
+        {{1, -32768}, {12, -32768}},                      // end before the start
+        {{2, -500}, {3, 32767}, {50, 5}},                 // loop start before 0, end past all
+        {{2, 90}, {3, -80}},                              // loop end before loop start
+        {{3, 500}},                                       // loop end beyond the end
+        {{58, 127}, {51, 127}, {52, 32767}},              // far up: huge ratio
+        {{58, 0}, {51, -128}, {52, -32768}},              // far down: ratio near 0
+        {{46, 300}},                                      // fixed key past the table
+        {{46, -5}, {47, 300}},
+        {{6, -20000}, {24, 3000}},                        // vibrato deeper than the ratio
+        {{7, 32767}, {8, 0}, {9, 960}, {11, 32767}},      // modulation envelope sweeping up
+    };
+    int i = 0;
+    for (const Gens& g : cases) {
+        SCOPED_TRACE(i++);
+        Testbank b;
+        const int s = b.sample(ramp(100), 10, 90, 0, 200);   // rate 0 and root key 200 as well
+        onepreset(b, {instant() + Gens{{53, s}, {54, 1}} + g});
+        Rig rig(b);
+        Cchannel ch(rig.synth, 0);
+        for (int key : {0, 60, 127}) ch.dispatch(9, key, 127);
+        rig.render(ch, 0, 4410);
+        for (float x : rig.dryl()) ASSERT_TRUE(std::fabs(x) < 10) << x;
+        ch.dispatch(11, 123, 0);
+        rig.render(ch, 4410, 44100);
+        EXPECT_FALSE(ch.active());
+    }
+}
+
+TEST(Cvoice, OffsetsAddUpInInstrumentZonesOnly)
+{
+    // Global zone start 10, local start 5: the note starts at point 15. The preset zone's start
+    // offset plays no part.
+    Testbank b;
+    const int s = b.sample(ramp(400), 0, 0, 44100, 60);
+    const int inst = b.instrument({{{0, 10}, {1, -100}}, instant() + Gens{{53, s}, {0, 5}, {17, -500}}});
+    b.preset(0, 0, {{{0, 50}, {41, inst}}});
+    b.finish();
+    Rig rig(b);
+    Cchannel ch(rig.synth, 0);
+    ch.dispatch(11, 7, 127);
+    ch.dispatch(9, 60, 127);
+    EXPECT_EQ(b.lastwant, 300u);   // the furthest point: the end, 400 - 100
+    rig.render(ch, 0, 1000);
+    EXPECT_EQ(rig.dryl()[19], 0.0f);   // the first control step is silent
+    EXPECT_EQ(rig.dryl()[20], float((15 + 20) * 7 - 3000) / 32768);
+    EXPECT_EQ(rig.dryl()[284], float(299 * 7 - 3000) / 32768);
+    EXPECT_EQ(rig.dryl()[285], 0.0f);
+}
+
+TEST(Cvoice, AbortStopsRenderingAtTheNextStep)
+{
+    Testbank b;
+    const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
+    onepreset(b, {instant() + Gens{{53, s}, {54, 1}}});
+    Rig rig(b);
+    Cchannel ch(rig.synth, 0);
+    ch.dispatch(9, 60, 127);
+    rig.abort = true;
+    rig.render(ch, 0, 1000);
+    EXPECT_EQ(rig.dryl()[0], 0.0f);
+    EXPECT_EQ(rig.dryl()[500], 0.0f);
+}
