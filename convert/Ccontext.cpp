@@ -16,20 +16,13 @@ Ccontext::~Ccontext()
 
 bool Ccontext::loadmidi(const std::string& path)
 {
-    ++m_midigen;
     midipath = path;
     midititle = titleof(path);
-    const bool ok = ::loadmidi(midi, path, mixer);
-    if (!ok) {
-        midipath.clear();
-        midititle.clear();
-    }
-    return ok;
+    return ::loadmidi(midi, path, mixer);
 }
 
 void Ccontext::setmidi(std::unique_ptr<Cmidfil> file, const std::string& path)
 {
-    ++m_midigen;
     midi = std::move(file);
     midipath = midi ? path : std::string();
     midititle = midi ? titleof(path) : std::string();

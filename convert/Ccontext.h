@@ -1,9 +1,10 @@
 #pragma once
 // The application's process-wide objects, one each, owned here: the settings record, the MIDI
-// mixer table, the abort flag, the sample store, the effects processor, the loaded sound bank and
-// the current MIDI and WAVE files. The desktop program holds one context; the command-line tool
-// makes one per parallel conversion (-j N) and tests make their own, so independent conversions
-// can run side by side in one process.
+// mixer table, the abort flag, the sample store, the effects processor, the loaded sound bank,
+// the current MIDI and WAVE files with their paths and titles, and the devices the Options lists
+// offer. The desktop program holds one context for its whole run; the command-line tool makes one
+// per parallel conversion (-j N) and tests make their own, so independent conversions can run
+// side by side in one process.
 //
 // Threads: the user-interface thread owns everything here. While a conversion runs, the render
 // thread reads the settings, the mixer's gains and mutes and the abort flag (all atomics), and is
@@ -13,16 +14,19 @@
 #include "bank/Cstore.h"
 #include "midi/Cmidfil.h"
 #include "midi/Cmixtab.h"
+#include "platform/Cdevlist.h"
 #include "settings/Csettings.h"
 #include "synth/Ceffects.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
-class Ccontext {
-public:
+struct Ccontext {
+    static constexpr size_t MAXPATH = Csettings::MAXPATH;
+
     // The store's budget is the machine's physical memory.
     Ccontext();
     // An explicit store budget in bytes (tests, and -j N sharing the machine's memory).
@@ -40,20 +44,22 @@ public:
     Ceffects effects;
     std::unique_ptr<Csf2file> bank;   // null until a conversion loads it
 
-    // Current MIDI file with its path and title (file name without folder); null when none.
+    // The current MIDI file, or none. Replacing or deleting it clears the mixer table. The path
+    // and title (file name without folder) are those of the last file loaded.
     std::unique_ptr<Cmidfil> midi;
-    std::string midipath, midititle;
-    // Current WAVE file likewise; the object exists before the file is created.
+    std::string midipath;
+    std::string midititle;
+    // The current WAVE file, or none; constructed from its path only, not opened.
     std::unique_ptr<Cwavfil> wave;
-    std::string wavepath, wavetitle;
+    std::string wavepath;
+    std::string wavetitle;
 
-    // Counts every replacement or deletion of the current MIDI file, so that a render sequencer
-    // built from an earlier file knows it must build again even when the new object happens to
-    // live at the old address.
-    uint64_t midigen() const { return m_midigen; }
+    // Lists the devices for the Options dialog; tests replace it with fixed names.
+    std::function<Cdevnames()> devices = [] { return Cdevnames{}; };
 
     // Deletes the current MIDI file and loads path in its place (instrument names into the mixer
-    // table). On failure the reader has shown its boxes and there is no current MIDI file.
+    // table). On failure the reader has shown its boxes and there is no current MIDI file; the
+    // path and title are the failed file's.
     bool loadmidi(const std::string& path);
     // Takes over an already read file (or none).
     void setmidi(std::unique_ptr<Cmidfil> file, const std::string& path);
@@ -62,9 +68,6 @@ public:
     // The WAVE file of the current MIDI file: working folder + "/" + the MIDI title with
     // everything from its last "." replaced by ".wav".
     void derivewave();
-
-private:
-    uint64_t m_midigen = 0;
 };
 
 // File name part of a path (everything after its last "/").

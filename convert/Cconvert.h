@@ -13,7 +13,7 @@
 #include <functional>
 #include <thread>
 
-class Ccontext;
+struct Ccontext;
 
 class Cconvert : public Cwindow {
 public:

@@ -40,7 +40,8 @@ void Csequen::settempo(double usq)
 
 bool Csequen::current() const
 {
-    return m_built && m_file == m_ctx.midi.get() && m_gen == m_ctx.midigen();
+    const Cmidfil* f = m_ctx.midi.get();
+    return m_built && m_file == f && (!f || m_serial == f->serial);
 }
 
 void Csequen::build()
@@ -49,7 +50,7 @@ void Csequen::build()
     for (auto& c : m_chans) c.reset();
     m_endtick = 0;
     m_file = m_ctx.midi.get();
-    m_gen = m_ctx.midigen();
+    m_serial = m_file ? m_file->serial : 0;
     m_built = true;
     // A division of 0 is refused when the file is read; without one there is nothing to time.
     m_division = m_file && m_file->division ? m_file->division : 0;

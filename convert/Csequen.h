@@ -23,7 +23,7 @@
 #include <cstdint>
 #include <memory>
 
-class Ccontext;
+struct Ccontext;
 class Cmidfil;
 class Cwindow;
 class Cbankview;
@@ -95,7 +95,7 @@ private:
     // What the timelines were built from.
     bool m_built = false;
     const Cmidfil* m_file = nullptr;
-    uint64_t m_gen = 0;
+    uint64_t m_serial = 0;
     int m_division = 0;
 
     Ctimeline m_tempos;
