@@ -6,6 +6,7 @@
 
 using Args = std::vector<std::string>;
 
+int cmdconvert(const Args& args);
 int cmddump(const Args& args);
 int cmdinfo(const Args& args);
 int cmdpack(const Args& args);

@@ -16,6 +16,7 @@ struct Csubcmd {
 };
 
 const Csubcmd SUBCMDS[] = {
+    {"convert", cmdconvert, "convert MIDI and karaoke files into WAVE files"},
     {"dump", cmddump, "print a MIDI file's events as JSON lines"},
     {"info", cmdinfo, "describe a MIDI, karaoke, WAVE or sound bank file"},
     {"pack", cmdpack, "write a SoundFont 2 bank as a compressed bank (.csf)"},

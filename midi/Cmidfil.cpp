@@ -1,11 +1,17 @@
 #include "midi/Cmidfil.h"
 
+#include <atomic>
+
 #include "midi/Cmixtab.h"
 #include "platform/Cmsgbox.h"
 
 #include <cstring>
 
-Cmidfil::Cmidfil(std::string path, Cmixtab* mix) : Cbasfil(std::move(path)), mixer(mix) {}
+namespace {
+std::atomic<uint64_t> g_serial{0};
+}
+
+Cmidfil::Cmidfil(std::string path, Cmixtab* mix) : Cbasfil(std::move(path)), mixer(mix), serial(++g_serial) {}
 
 Cmidfil::~Cmidfil()
 {

@@ -37,6 +37,9 @@ public:
     int32_t lyrickind = 0;   // 1 Text, 5 Lyric, 0 neither
     uint16_t format = 0;
     Cmixtab* mixer = nullptr;
+    // Unique per object for the whole run, so a consumer that remembered a file can tell it from
+    // a newer one that happens to live at the same address.
+    const uint64_t serial;
 
     // MIDI output device (midi/Cmidout.cpp). open and close on the user-interface thread; the
     // send calls from the player's scheduler, one thread at a time. A system exclusive message

@@ -1,0 +1,76 @@
+#pragma once
+// The application's process-wide objects, one each, owned here: the settings record, the MIDI
+// mixer table, the abort flag, the sample store, the effects processor, the loaded sound bank,
+// the current MIDI and WAVE files with their paths and titles, and the devices the Options lists
+// offer. The desktop program holds one context for its whole run; the command-line tool makes one
+// per parallel conversion (-j N) and tests make their own, so independent conversions can run
+// side by side in one process.
+//
+// Threads: the user-interface thread owns everything here. While a conversion runs, the render
+// thread reads the settings, the mixer's gains and mutes and the abort flag (all atomics), and is
+// the only user of the store, the effects processor, the bank and the output WAVE file.
+#include "audio/Cwavfil.h"
+#include "bank/Csf2file.h"
+#include "bank/Cstore.h"
+#include "midi/Cmidfil.h"
+#include "midi/Cmixtab.h"
+#include "platform/Cdevlist.h"
+#include "settings/Csettings.h"
+#include "synth/Ceffects.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct Ccontext {
+    static constexpr size_t MAXPATH = Csettings::MAXPATH;
+
+    // The store's budget is the machine's physical memory.
+    Ccontext();
+    // An explicit store budget in bytes (tests, and -j N sharing the machine's memory).
+    explicit Ccontext(uint64_t storebudget);
+    virtual ~Ccontext();
+    Ccontext(const Ccontext&) = delete;
+    Ccontext& operator=(const Ccontext&) = delete;
+
+    // Declaration order is destruction order reversed: the MIDI file clears the mixer table when
+    // it goes, and a bank releases its samples from the store.
+    Csettings settings;
+    Cmixtab mixer;
+    std::atomic<bool> abort{false};
+    Cstore store;
+    Ceffects effects;
+    std::unique_ptr<Csf2file> bank;   // null until a conversion loads it
+
+    // The current MIDI file, or none. Replacing or deleting it clears the mixer table. The path
+    // and title (file name without folder) are those of the last file loaded.
+    std::unique_ptr<Cmidfil> midi;
+    std::string midipath;
+    std::string midititle;
+    // The current WAVE file, or none; constructed from its path only, not opened.
+    std::unique_ptr<Cwavfil> wave;
+    std::string wavepath;
+    std::string wavetitle;
+
+    // Lists the devices for the Options dialog; tests replace it with fixed names.
+    std::function<Cdevnames()> devices = [] { return Cdevnames{}; };
+
+    // Deletes the current MIDI file and loads path in its place (instrument names into the mixer
+    // table). On failure the reader has shown its boxes and there is no current MIDI file; the
+    // path and title are the failed file's.
+    bool loadmidi(const std::string& path);
+    // Takes over an already read file (or none).
+    void setmidi(std::unique_ptr<Cmidfil> file, const std::string& path);
+    // Makes path the current WAVE file (not created yet).
+    void setwave(const std::string& path);
+    // The WAVE file of the current MIDI file: working folder + "/" + the MIDI title with
+    // everything from its last "." replaced by ".wav".
+    void derivewave();
+};
+
+// File name part of a path (everything after its last "/").
+std::string titleof(const std::string& path);
+// title with everything from its last "." replaced by ".wav" (".wav" appended when it has none).
+std::string wavtitle(const std::string& title);

@@ -1,0 +1,93 @@
+#include "convert/Cconvert.h"
+
+#include "bank/Ccompsf.h"
+#include "convert/Ccontext.h"
+#include "platform/Cmsgbox.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+Cconvert::Cconvert(Ccontext& ctx) : m_ctx(ctx), m_seq(ctx)
+{
+    m_seq.setwindow(this);
+}
+
+Cconvert::~Cconvert()
+{
+    if (m_thread.joinable()) {
+        m_ctx.abort.store(true, std::memory_order_relaxed);
+        // The thread's last messages are sent to this object; they must be handled for it to
+        // return, and nothing else may touch the output any more.
+        skipchecks = true;
+        onprogress = nullptr;
+        onfinish = nullptr;
+        m_thread.join();
+    }
+}
+
+bool Cconvert::loadbank()
+{
+    if (!m_ctx.bank) {
+        const std::string& path = m_ctx.settings.bankpath;
+        if (m_ctx.settings.compressed) m_ctx.bank = std::make_unique<Ccompsf>(path, &m_ctx.store);
+        else m_ctx.bank = std::make_unique<Csf2file>(path, &m_ctx.store);
+        m_ctx.bank->rdfile();
+    }
+    if (m_ctx.bank->loaded) return true;
+    const std::string& path = m_ctx.bank->path();
+    if (access(path.c_str(), F_OK) != 0) {
+        msgbox("The required sound bank does not exist.\nThe file \"" + path +
+                   "\" was not found\nPlease go to Settings/Options, select another sound bank and try again",
+               "Couldn't find sound bank", Boxicon::warning, boxowner());
+    } else {
+        msgbox("The sound bank could not be loaded\nIt is either corrupt or it has an unknown format\nPlease go to "
+               "Settings/Options, select another sound bank and try again",
+               "Couldn't load sound bank", Boxicon::warning, boxowner());
+    }
+    return false;
+}
+
+bool Cconvert::start()
+{
+    if (m_running || !m_ctx.midi || !m_ctx.wave) return false;
+    join();
+    if (!loadbank()) return false;
+    if (!m_ctx.wave->openwr()) {
+        msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner());
+        return false;
+    }
+    m_ctx.abort.store(false, std::memory_order_relaxed);
+    m_result = Cresult{};
+    m_running = true;
+    m_thread = std::thread(renderthread, &m_seq);
+    return true;
+}
+
+void Cconvert::abort()
+{
+    if (m_running) m_ctx.abort.store(true, std::memory_order_relaxed);
+}
+
+void Cconvert::join()
+{
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void Cconvert::handle(unsigned msg, uintptr_t, intptr_t lparam)
+{
+    if (msg == WM_PROGRESS) {
+        if (m_running && onprogress) onprogress(int(lparam));
+        return;
+    }
+    if (msg != WM_RENDERED || !m_running) return;
+    m_ctx.effects.setoutput(nullptr);
+    m_ctx.wave->closewr(false, 0);
+    m_running = false;
+    if (!skipchecks) m_result = checkresult(*m_ctx.wave, Csettings::get(m_ctx.settings.normalize), boxowner());
+    if (onfinish) onfinish(m_result);
+}
+
+std::string Cconvert::timetext() const
+{
+    return ::timetext(m_seq.elapsed(), m_seq.total());
+}

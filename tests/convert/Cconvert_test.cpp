@@ -1,0 +1,172 @@
+// The conversion flow on its real thread: bank loading and its failures, creating the WAVE file,
+// abort, and independent conversions side by side in one process.
+#include "convert/Cconvert.h"
+
+#include "bank/Bankmaker.h"
+#include "convert/Ccontext.h"
+#include "midi/Midbytes.h"
+#include "support/Boxes.h"
+#include "support/Tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+uint32_t u32at(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
+
+// The tiny bank with its ramp looping (sample modes 1), so that a note sounds until released.
+Bytes loopedbank()
+{
+    Sf2parts p = tinybank();
+    Bytes ibag, igen;
+    add16(ibag, 0), add16(ibag, 0), add16(ibag, 3), add16(ibag, 0);
+    add16(igen, 43), add16(igen, 0x7f00);   // key range 0..127
+    add16(igen, 54), add16(igen, 1);        // loop
+    add16(igen, 53), add16(igen, 0);        // sample 0
+    add16(igen, 0), add16(igen, 0);
+    p.pdtachunk("ibag").body = ibag;
+    p.pdtachunk("igen").body = igen;
+    return p.assemble();
+}
+
+// A context with the looped tiny bank (program 5 of bank 0) and a MIDI file whose notes on
+// channel 1 start at the given ticks (480 per second) and last 96 ticks; the last event lies at
+// `end`.
+struct Job {
+    Ccontext ctx{uint64_t(64) << 20};
+    Cconvert conv{ctx};
+
+    Job(const Tempdir& dir, const std::string& name, std::vector<uint32_t> ticks, uint32_t end)
+    {
+        const std::string bank = dir.file("tiny.sf2");
+        if (!exists(bank)) {
+            EXPECT_TRUE(writebytes(bank, loopedbank()));
+        }
+        ctx.settings.bankpath = bank;
+        ctx.settings.workdir = dir.path();
+        Bytes t = {0x00, 0xC0, 5};
+        uint32_t prev = 0;
+        for (uint32_t k : ticks) {
+            t = Midbytes::cat({t, Midbytes::vlq(k - prev), {0x90, 60, 100}, {0x60, 0x80, 60, 0}});
+            prev = k + 0x60;
+        }
+        t = Midbytes::cat({t, Midbytes::vlq(end - prev), {0xB0, 7, 100}});
+        EXPECT_TRUE(writebytes(dir.file(name + ".mid"), Midbytes().track(t).bytes()));
+        EXPECT_TRUE(ctx.loadmidi(dir.file(name + ".mid")));
+        ctx.derivewave();
+    }
+};
+
+// Header fields agree with the file's length and the frames written.
+void expectsizes(const std::string& path, int32_t nframes)
+{
+    const Bytes b = readbytes(path);
+    ASSERT_GE(b.size(), 44u);
+    EXPECT_EQ(u32at(b, 4), b.size() - 8);
+    EXPECT_EQ(u32at(b, 40), b.size() - 44);
+    EXPECT_EQ(b.size() - 44, size_t(nframes) * 4);
+}
+
+} // namespace
+
+TEST(Cconvert, ConvertsOnItsThreadAndChecksTheResult)
+{
+    Tempdir dir;
+    Job j(dir, "song", {0, 480, 960}, 1440);
+    EXPECT_EQ(j.ctx.wavepath, dir.file("song.wav"));
+    Cmsgloop loop;
+    std::vector<int> percents;
+    j.conv.onprogress = [&](int p) { percents.push_back(p); };
+    Boxes boxes;
+    ASSERT_TRUE(j.conv.start());
+    EXPECT_TRUE(j.conv.running());
+    loop.pumpuntil([&] { return !j.conv.running(); });
+    j.conv.join();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(percents, std::vector<int>{100});
+    EXPECT_EQ(j.conv.result().kind, Rescheck::normalized);
+    EXPECT_EQ(j.conv.timetext(), "00:05 / 00:03");
+    // One whole block, a silent tail pass and the effect flush (delay on by default).
+    EXPECT_EQ(j.ctx.wave->nframes, 220500 + 44100 + Creverb::TAIL + 44100);
+    expectsizes(j.ctx.wavepath, j.ctx.wave->nframes);
+}
+
+TEST(Cconvert, AbortStillFinishesTheWaveFile)
+{
+    Tempdir dir;
+    Job j(dir, "long", {0, 4800}, 48000);   // 100 s
+    Cmsgloop loop;
+    std::vector<int> percents;
+    j.conv.onprogress = [&](int p) {
+        percents.push_back(p);
+        j.conv.abort();
+    };
+    Boxes boxes;
+    ASSERT_TRUE(j.conv.start());
+    loop.pumpuntil([&] { return !j.conv.running(); });
+    j.conv.join();
+    // The first block's progress, then the final one; no tail, no flush: the output stage's
+    // look-ahead still holds the last 131072 frames of the block.
+    EXPECT_EQ(percents, (std::vector<int>{5, 5}));
+    EXPECT_EQ(j.ctx.wave->nframes, 220500 - 131072);
+    expectsizes(j.ctx.wavepath, j.ctx.wave->nframes);
+    EXPECT_EQ(j.conv.result().kind, Rescheck::normalized);   // the checks ran on what was written
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST(Cconvert, BankAndOutputFailures)
+{
+    Tempdir dir;
+    ASSERT_TRUE(writebytes(dir.file("junk.sf2"), Bytes(100, 7)));
+    struct Case {
+        std::string bank, wave, caption;
+    };
+    const Case cases[] = {
+        {dir.file("none.sf2"), dir.file("a.wav"), "Couldn't find sound bank"},
+        {dir.file("junk.sf2"), dir.file("a.wav"), "Couldn't load sound bank"},
+        {"", dir.file("no/such/folder/a.wav"), "Couldn't create the WAVE file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption);
+        Job j(dir, "x", {0}, 200);
+        if (!c.bank.empty()) j.ctx.settings.bankpath = c.bank;
+        j.ctx.setwave(c.wave);
+        Boxes boxes;
+        // Every attempt fails the same way; the failed bank is not read again.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_FALSE(j.conv.start());
+            EXPECT_FALSE(j.conv.running());
+            EXPECT_EQ(boxes.last().caption, c.caption);
+            EXPECT_EQ(boxes.last().icon, Boxicon::warning);
+        }
+        const auto all = boxes.all();
+        ASSERT_GE(all.size(), 2u);
+        EXPECT_EQ(all[0].caption, "Error!");   // the low layer's own box comes first
+        EXPECT_EQ(all.size(), c.bank.empty() ? 4u : 3u);
+    }
+}
+
+TEST(Cconvert, IndependentConversionsSideBySide)
+{
+    Tempdir dir;
+    Job alone(dir, "a", {0, 100, 700}, 900);
+    Cmsgloop loop;
+    ASSERT_TRUE(alone.conv.start());
+    loop.pumpuntil([&] { return !alone.conv.running(); });
+    alone.conv.join();
+    const Bytes want = readbytes(alone.ctx.wavepath);
+
+    Tempdir d2, d3;
+    Job b(d2, "a", {0, 100, 700}, 900), c(d3, "a", {0, 100, 700}, 900);
+    Csettings::set(c.ctx.settings.tempo, 100);   // a different setting in one context only
+    ASSERT_TRUE(b.conv.start());
+    ASSERT_TRUE(c.conv.start());
+    loop.pumpuntil([&] { return !b.conv.running() && !c.conv.running(); });
+    b.conv.join();
+    c.conv.join();
+    EXPECT_EQ(readbytes(b.ctx.wavepath), want);
+    EXPECT_NE(readbytes(c.ctx.wavepath), want);
+    EXPECT_DOUBLE_EQ(c.conv.sequen().total(), 2 * b.conv.sequen().total());
+}
