@@ -230,9 +230,15 @@ Cconsole::~Cconsole()
     abort();
 }
 
+std::shared_ptr<Cconsole::Run> Cconsole::current() const
+{
+    std::lock_guard<std::mutex> g(m_runlock);
+    return m_run;
+}
+
 void Cconsole::start(const std::string& arguments)
 {
-    if (m_run && m_run->running) return;
+    if (std::shared_ptr<Run> old = current(); old && old->running) return;
     abort();
     m_arguments = arguments;
     auto run = std::make_shared<Run>();
@@ -247,27 +253,32 @@ void Cconsole::start(const std::string& arguments)
         run->childin = in[0];
         run->infd = in[1];
     }
-    m_run = run;
+    {
+        std::lock_guard<std::mutex> g(m_runlock);
+        m_run = run;
+    }
     std::thread(work, run, m_hooks, m_program, m_arguments).detach();
 }
 
 void Cconsole::abort()
 {
-    if (!m_run) return;
-    std::lock_guard<std::mutex> lock(m_run->lock);
-    if (m_run->pid > 0) ::kill(m_run->pid, SIGKILL);
-    m_run->running = false;
-    m_run->wake.notify_all();
+    const std::shared_ptr<Run> run = current();
+    if (!run) return;
+    std::lock_guard<std::mutex> lock(run->lock);
+    if (run->pid > 0) ::kill(run->pid, SIGKILL);
+    run->running = false;
+    run->wake.notify_all();
 }
 
 int Cconsole::readout(char* dest, int n)
 {
     int count = 0;
-    if (m_run && n > 0) {
-        std::lock_guard<std::mutex> g(m_run->qlock);
-        while (count < n && !m_run->queue.empty()) {
-            dest[count++] = m_run->queue.front();
-            m_run->queue.pop_front();
+    const std::shared_ptr<Run> run = current();
+    if (run && n > 0) {
+        std::lock_guard<std::mutex> g(run->qlock);
+        while (count < n && !run->queue.empty()) {
+            dest[count++] = run->queue.front();
+            run->queue.pop_front();
         }
     }
     dest[count] = 0;
@@ -276,17 +287,20 @@ int Cconsole::readout(char* dest, int n)
 
 uint32_t Cconsole::exitcode() const
 {
-    return m_run ? m_run->exitcode.load() : 0;
+    const std::shared_ptr<Run> run = current();
+    return run ? run->exitcode.load() : 0;
 }
 
 bool Cconsole::started() const
 {
-    return m_run && m_run->started;
+    const std::shared_ptr<Run> run = current();
+    return run && run->started;
 }
 
 bool Cconsole::running() const
 {
-    return m_run && m_run->running;
+    const std::shared_ptr<Run> run = current();
+    return run && run->running;
 }
 
 std::vector<std::string> Cconsole::splitargs(const std::string& text)

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,6 +66,11 @@ public:
 private:
     std::string m_program;
     std::string m_arguments;
+    std::shared_ptr<Run> current() const;
+
     std::shared_ptr<Hooks> m_hooks;
+    // The latest run. Guarded, because a worker still ending after abort may call readout from
+    // its notification while the owner starts the next run.
+    mutable std::mutex m_runlock;
     std::shared_ptr<Run> m_run;
 };

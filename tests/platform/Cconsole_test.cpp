@@ -172,7 +172,10 @@ TEST(Cconsole, AbortEndsTheChildAndASecondStartWaitsForTheFirstRun) {
     EXPECT_EQ(o.runner->exitcode(), 128u + 9u);   // killed
 
     // After the end, the same runner starts the next program.
-    o.finished = false;
+    {
+        std::lock_guard<std::mutex> g(o.lock);
+        o.finished = false;
+    }
     o.runner->start("exit 5");
     ASSERT_TRUE(o.wait());
     EXPECT_EQ(o.runner->exitcode(), 5u);
