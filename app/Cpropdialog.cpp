@@ -56,6 +56,7 @@ Cpropdialog::Cpropdialog(Ccontext& ctx, QWidget* parent) : QDialog(parent)
     QPushButton* close = buttons->addButton("&Close", QDialogButtonBox::AcceptRole);
     close->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    outer->addStretch(1);   // extra height goes below the groups, not into them
     outer->addWidget(buttons);
 
     showmidi(ctx);
