@@ -131,7 +131,7 @@ private:
 // The receiving end: a virtual JACK MIDI input that collects every message.
 class Receiver {
 public:
-    Receiver() : m_in(RtMidi::UNIX_JACK, "cantorix-tests")
+    Receiver() : m_in(RtMidi::UNIX_JACK, "cantorix-tests", 4096)
     {
         m_in.ignoreTypes(false, false, false);   // keep system exclusive
         m_in.openVirtualPort("receiver");

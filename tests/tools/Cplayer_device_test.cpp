@@ -235,9 +235,9 @@ TEST_F(Playerdev, EveryEventLeavesWithinTwoMillisecondsOfItsTime) {
     if (!needjack()) GTEST_SKIP() << "jackd is not installed";
     Receiver rx;
     ctx.settings.midiout = indexof(rx.name());
-    // 480 ticks per quarter. First 5 s at 500,000 us: an event every 120 ticks (62.5 ms); then
+    // 480 ticks per quarter. First 5 s at 250,000 us: an event every 120 ticks (62.5 ms); then
     // 750,000 us: every 120 ticks is 187.5 ms, up to 10 s.
-    Bytes ev = Midbytes::tempo(500000);
+    Bytes ev = Midbytes::tempo(250000);
     std::vector<double> due;   // microseconds from the first event
     std::vector<Msg> msgs;
     auto add = [&](uint32_t delta, uint8_t st, uint8_t key, double at) {
