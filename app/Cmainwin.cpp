@@ -9,6 +9,7 @@
 #include "settings/Cmixdialog.h"
 #include "settings/Coptdialog.h"
 #include "tools/Cplayer.h"
+#include "tools/Crecorder.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -71,7 +72,7 @@ const std::map<int, const char*> PAGES = {
 };
 
 // The tools whose windows are not part of this program yet; their commands stay disabled.
-const int TOOLS[] = {ID_CONVERTER, ID_RECORDER, ID_AUMIXER, ID_MP3};
+const int TOOLS[] = {ID_CONVERTER, ID_AUMIXER, ID_MP3};
 
 std::string lowercase(std::string s)
 {
@@ -232,6 +233,11 @@ void Cmainwin::command(int id)
     case ID_EXIT: accept(); break;
     case ID_PLAYER: {
         Cplayer dlg(m_ctx, this);
+        runtool(&dlg);
+        break;
+    }
+    case ID_RECORDER: {
+        Crecorder dlg(m_ctx, this);
         runtool(&dlg);
         break;
     }
