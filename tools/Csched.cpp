@@ -5,7 +5,11 @@
 #include "platform/Ctimer.h"
 #include "platform/Cwindow.h"
 
+#include <algorithm>
 #include <chrono>
+#include <pthread.h>
+#include <sched.h>
+#include <thread>
 
 Csched::Csched(Cmidfil& file, const Ctimeline& timeline) : m_file(file), m_timeline(timeline) {}
 
@@ -22,7 +26,7 @@ double Csched::nowus()
 
 void Csched::start()
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
     m_cursor = m_timeline.first;
     m_tempo = Ctimeline::STARTTEMPO;
     m_due = m_origin = nowus();
@@ -30,14 +34,14 @@ void Csched::start()
     m_position.store(0, std::memory_order_relaxed);
     m_ended.store(false, std::memory_order_release);
     m_running.store(true, std::memory_order_release);
-    run();
+    run(lock, false);
 }
 
 void Csched::resume()
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
     m_file.release();
-    if (m_running.load(std::memory_order_relaxed) && m_timer == 0) run();
+    if (m_running.load(std::memory_order_relaxed) && m_timer == 0) run(lock, false);
 }
 
 void Csched::stop()
@@ -49,39 +53,78 @@ void Csched::stop()
         id = m_timer;
         m_timer = 0;
     }
-    // A callback of this timer that is running now (waiting for the lock) is waited for; it finds
-    // its timer no longer current and returns without touching anything else.
+    // m_timer names the timer whose callback is pending or running for this schedule. A pending
+    // one is cancelled; a running one is waited for: it finds the schedule stopped the next time
+    // it holds the lock and returns.
     if (id) timeKillEvent(id);
 }
 
 void Csched::ontimer(unsigned id)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    raisepriority();
+    std::unique_lock<std::mutex> lock(m_lock);
     if (id != m_timer) return;
-    m_timer = 0;
-    run();
+    run(lock, true);
+    if (m_timer == id) m_timer = 0;   // not armed again
 }
 
-bool Csched::arm(double dueus)
+bool Csched::arm(std::unique_lock<std::mutex>& lock, bool timerthread)
 {
-    // Whole milliseconds still to wait, truncated: less than one millisecond counts as due.
-    const double wait = (dueus - nowus()) / 1000.0;
-    if (wait < 1.0) return false;
-    m_timer = timeSetEvent(unsigned(wait), [this](unsigned id) { ontimer(id); });
-    if (m_timer == 0) return false;   // a wait beyond the timer's range: handle it now
+    const double wait = m_due - nowus();
+    if (wait <= 0) return false;
+    // On the timer thread an event due within the lead time is waited for here, without the
+    // lock, so that stop() never waits long. The user-interface thread never waits: it leaves
+    // every wait to the timer.
+    if (timerthread && wait < LEADUS + 1000) {
+        const Cnode* at = m_cursor;
+        const double due = m_due;
+        lock.unlock();
+        waituntil(due);
+        lock.lock();
+        // Stopped meanwhile, or restarted: this run is over.
+        return !m_running.load(std::memory_order_relaxed) || m_cursor != at;
+    }
+    // The timer wakes the schedule LEADUS early, so that a late wake-up of the timer thread
+    // costs nothing; the rest of the wait is slept as above, to the microsecond.
+    const double ms = std::max(0.0, (wait - LEADUS) / 1000);
+    const unsigned id = timeSetEvent(unsigned(ms), [this](unsigned t) { ontimer(t); });
+    if (id == 0) return false;   // a wait beyond the timer's range: the event is handled now
+    m_timer = id;
     if (m_dialog) postmsg(m_dialog, WM_SCHEDULE);
     return true;
 }
 
-void Csched::run()
+void Csched::raisepriority()
 {
-    if (!m_running.load(std::memory_order_relaxed)) return;
+    // The timer thread does only short, time-critical work; where the system allows it, it runs
+    // with a real-time priority so that a busy machine does not delay the notes. Without the
+    // permission it keeps its normal priority.
+    thread_local bool tried = false;
+    if (tried) return;
+    tried = true;
+    sched_param param{};
+    param.sched_priority = std::min(10, sched_get_priority_max(SCHED_FIFO));
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
+
+void Csched::waituntil(double dueus)
+{
+    using namespace std::chrono;
+    for (double left = dueus - nowus(); left > 0; left = dueus - nowus()) {
+        if (left > 300) std::this_thread::sleep_for(microseconds(int64_t(left - 200)));
+        else std::this_thread::yield();
+    }
+}
+
+void Csched::run(std::unique_lock<std::mutex>& lock, bool timerthread)
+{
     const int division = m_file.division > 0 ? m_file.division : 1;
-    while (m_cursor) {
-        const Cmidiev& e = *m_cursor->ev;
+    while (m_running.load(std::memory_order_relaxed) && m_cursor) {
         double position = m_position.load(std::memory_order_relaxed);
         // Before the seek target everything is due at once.
-        if (position >= m_seek && arm(m_due)) return;
+        if (position >= m_seek && arm(lock, timerthread)) return;
+        if (!m_running.load(std::memory_order_relaxed)) return;
+        const Cmidiev& e = *m_cursor->ev;
         bool sysex = false;
         switch (e.kind()) {
         case 1:
@@ -121,10 +164,12 @@ void Csched::run()
             return;   // MM_MOM_DONE brings the next run
         }
     }
-    if (m_tail > 0 && !m_tailwaited) {
+    if (!m_running.load(std::memory_order_relaxed)) return;
+    if (m_tail > 0) {
+        if (!m_tailwaited) m_due += m_tail;
         m_tailwaited = true;
-        m_due += m_tail;
-        if (arm(m_due)) return;
+        if (arm(lock, timerthread)) return;
+        if (!m_running.load(std::memory_order_relaxed)) return;
     }
     finish();
 }

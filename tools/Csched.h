@@ -3,7 +3,9 @@
 // to the file's MIDI output at its time, waiting between events with one-shot timers.
 //
 // A run handles every event that is due, then arms one timer for the next one and returns; the
-// timer's callback (on the timer thread) runs it again. A system exclusive message ends a run
+// timer's callback (on the timer thread) runs it again. The timer is set to wake a little early
+// and the run sleeps the rest, so events leave within a fraction of a millisecond of their time
+// even when the timer thread wakes late. A system exclusive message ends a run
 // too: the device returns it with MM_MOM_DONE, and the owner then calls resume(). Due times
 // advance by the exact tick distances from the start, so rounded timer waits never accumulate.
 //
@@ -26,6 +28,7 @@ class Cwindow;
 
 class Csched {
 public:
+    static constexpr double LEADUS = 2000;   // how early the timer wakes the schedule
     // file: whose output port the events go to; timeline: its events in time order. Both must
     // outlive the scheduler.
     Csched(Cmidfil& file, const Ctimeline& timeline);
@@ -61,9 +64,14 @@ public:
     static double nowus();
 
 private:
-    void run();   // with m_lock held
+    // Both with m_lock held through lock. timerthread: called from the timer's callback.
+    void run(std::unique_lock<std::mutex>& lock, bool timerthread);
+    // Until m_due: arms the timer and returns true, or waits here and returns false; true also
+    // when the schedule was stopped during the wait.
+    bool arm(std::unique_lock<std::mutex>& lock, bool timerthread);
     void ontimer(unsigned id);
-    bool arm(double dueus);   // with m_lock held; true when a timer now waits
+    static void waituntil(double dueus);
+    static void raisepriority();
     void finish();
 
     Cmidfil& m_file;

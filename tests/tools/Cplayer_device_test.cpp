@@ -259,13 +259,15 @@ TEST_F(Playerdev, EveryEventLeavesWithinTwoMillisecondsOfItsTime) {
     const std::vector<double> sent = m_midi.times();
     ASSERT_EQ(sent.size(), due.size() + 32);
     const double origin = player.sched()->origin();
-    double worst = 0;
+    double worst = 0, early = 0;
     for (size_t k = 0; k < due.size(); ++k) {
         const double err = sent[k] - (origin + due[k]);
         worst = std::max(worst, std::abs(err));
+        early = std::min(early, err);
         EXPECT_LE(std::abs(err), 2000.0) << "event " << k;
     }
     RecordProperty("worst_us", int(worst));
+    RecordProperty("earliest_us", int(early));
     std::vector<Msg> want = msgs;
     for (const Msg& m : notesoff()) want.push_back(m);
     EXPECT_EQ(rx.take(want.size()), want);
