@@ -1,14 +1,16 @@
 #pragma once
 // The application's process-wide objects, one each, owned here and reached through this
-// object: the settings record, the MIDI mixer table, the current MIDI and WAVE files with their
-// paths and titles, and the devices the Options lists offer. The desktop program holds one
-// context for its whole run; tests make their own.
+// object: the settings record, the MIDI mixer table, the abort flag and the effects processor,
+// the current MIDI and WAVE files with their paths and titles, and the devices the Options lists
+// offer. The desktop program holds one context for its whole run; tests make their own.
 #include "audio/Cwavfil.h"
 #include "midi/Cmidfil.h"
 #include "midi/Cmixtab.h"
 #include "platform/Cdevlist.h"
 #include "settings/Csettings.h"
+#include "synth/Ceffects.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +20,9 @@ struct Ccontext {
 
     Csettings settings;
     Cmixtab mixer;
+    // Set to end a conversion early; the effects processor polls it. One processor for the run.
+    std::atomic<bool> abort{false};
+    Ceffects effects{settings, &abort};
 
     // The current MIDI file, or none. Replacing or deleting it clears the mixer table. The path
     // and title keep the last loaded file's values even when its reading failed.
