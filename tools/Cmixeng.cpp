@@ -328,14 +328,17 @@ bool Cmixeng::preview()
     return true;
 }
 
-// Mixes into every free block and sends it, one second per block. The first block of a preview
-// always goes, so that the device reports back even when there is nothing to hear.
+// Mixes into every free block and sends it, one second per block, in one pass over the two
+// blocks: a block the device hands back at once waits for its own message, so that every second
+// after the first two takes the gains of the moment. The first block of a preview always goes,
+// so that the device reports back even when there is nothing to hear.
 void Cmixeng::fillpreview(bool first)
 {
     Cwavfil& out = *chan[OUTPUT].file;
-    while (first || position < total) {
-        uint8_t* block = out.freebuf();
-        if (!block) break;
+    for (Wavehdr& h : out.hdr) {
+        if (!first && !(position < total)) break;
+        if (!h.done() || !h.data) continue;
+        uint8_t* block = h.data.get();
         mixsecond(m_mix.get());
         const int16_t* s = m_mix.get();
         for (int i = 0; i < SAMPLES; ++i) {
