@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -378,4 +380,25 @@ TEST_F(Mixer, StopKeepsWhatWasMixedWithoutSeparator)
     EXPECT_EQ(eng.chan[1].file->fd, -1);
     EXPECT_EQ(wavsamples(readbytes(outpath())), Samples(s.begin(), s.begin() + 2 * 88200));
     EXPECT_TRUE(eng.outexists());
+}
+
+TEST_F(Mixer, AFailedWriteIsReportedInsteadOfNormalizing)
+{
+    // The process may write files of at most 64 KiB for this test: the mix's second block fails.
+    const Samples s = frames(3 * 44100, ramp);
+    output();
+    input(1, s);
+    rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 65536;
+    auto prev = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    mix(true, true);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, prev);
+    EXPECT_EQ(boxes.texts(), (std::vector<std::string>{
+        "There was an error while creating the output WAVE file\nPlease check if:\n"
+        "a) Your hard drive is not full\nb) You have write premission for the file\nc) The file is nor read-only"}));
+    EXPECT_EQ(boxes.last().caption, "WAVE file error");
 }
