@@ -8,6 +8,7 @@
 #include "settings/Ceffdialog.h"
 #include "settings/Cmixdialog.h"
 #include "settings/Coptdialog.h"
+#include "tools/Caumixer.h"
 #include "tools/Cplayer.h"
 #include "tools/Crecorder.h"
 
@@ -72,7 +73,7 @@ const std::map<int, const char*> PAGES = {
 };
 
 // The tools whose windows are not part of this program yet; their commands stay disabled.
-const int TOOLS[] = {ID_CONVERTER, ID_AUMIXER, ID_MP3};
+const int TOOLS[] = {ID_CONVERTER, ID_MP3};
 
 std::string lowercase(std::string s)
 {
@@ -238,6 +239,11 @@ void Cmainwin::command(int id)
     }
     case ID_RECORDER: {
         Crecorder dlg(m_ctx, this);
+        runtool(&dlg);
+        break;
+    }
+    case ID_AUMIXER: {
+        Caumixer dlg(m_ctx);
         runtool(&dlg);
         break;
     }
