@@ -417,10 +417,12 @@ void Crecorder::finishrec()
 }
 
 // Stops the wave input: everything recorded so far, the partly filled block too, goes to the
-// file now; MM_WIM_CLOSE then finishes it.
+// file, which is then finished at once, so that Play never opens a file still being written.
+// The MM_WIM_CLOSE that follows finds nothing left to do.
 void Crecorder::endrecording()
 {
     if (m_rec && m_rec->hwi) m_rec->closein();
+    finishrec();
 }
 
 // Stops whatever plays: the scheduler first (no event is sent once stop() returns), then the
@@ -508,7 +510,6 @@ void Crecorder::start()
     }
     if (!ok) {
         endrecording();
-        finishrec();
         controls();
         return;
     }
@@ -529,7 +530,7 @@ void Crecorder::start()
 
 void Crecorder::play()
 {
-    if (m_state != idle || !m_rec) return;
+    if (m_state != idle || !m_rec || m_writing) return;
     m_total = m_rec->duration();
     m_position = 0;
     if (!m_rec->openrd()) {
@@ -578,7 +579,6 @@ void Crecorder::done(int r)
     if (m_state == recording) {
         closelyrics();
         endrecording();
-        finishrec();
     }
     m_state = idle;
     stopplayback();
