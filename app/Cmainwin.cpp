@@ -14,9 +14,11 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QShortcut>
 #include <QStatusTipEvent>
 #include <QToolBar>
 #include <QUrl>
@@ -114,6 +116,10 @@ Cmainwin::Cmainwin(Ccontext& ctx, QWidget* parent) : QDialog(parent), m_ctx(ctx)
     body->setColumnStretch(1, 1);
     outer->addLayout(body);
     outer->addStretch(1);
+
+    // The desktop's Help key opens the main page, owned by the main window.
+    auto* helpkey = new QShortcut(QKeySequence::HelpContents, this);
+    connect(helpkey, &QShortcut::activated, this, [this] { help("Hlpmain.htm", this); });
 
     m_status = sunken(READY);
     m_status->setContentsMargins(4, 1, 4, 1);
@@ -316,6 +322,16 @@ void Cmainwin::dropfiles(const QStringList& paths)
         loadwave(path, title);
     else if (ext == ".mid" || ext == ".kar")
         loadmidi(path, title);
+}
+
+void Cmainwin::keyPressEvent(QKeyEvent* e)
+{
+    // Enter ends the main dialog as Escape and the close button do.
+    if (e->modifiers() == Qt::NoModifier && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
 }
 
 void Cmainwin::dragEnterEvent(QDragEnterEvent* e)

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -16,6 +17,7 @@ const char* Cpropdialog::TITLE = "Cantorix - File Properties";
 namespace {
 
 constexpr int MAXTEXT = 259;
+constexpr int LABELWIDTH = 100;
 
 struct Fieldrow {
     int id;
@@ -38,7 +40,9 @@ Cpropdialog::Cpropdialog(Ccontext& ctx, QWidget* parent) : QDialog(parent)
             e->setMaxLength(MAXTEXT);
             e->setMinimumWidth(360);
             m_fields[r.id] = e;
-            form->addRow(r.label, e);
+            auto* label = new QLabel(r.label, box);
+            label->setMinimumWidth(LABELWIDTH);   // both groups line their fields up
+            form->addRow(label, e);
         }
         outer->addWidget(box);
     };
@@ -52,6 +56,7 @@ Cpropdialog::Cpropdialog(Ccontext& ctx, QWidget* parent) : QDialog(parent)
     QPushButton* close = buttons->addButton("&Close", QDialogButtonBox::AcceptRole);
     close->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    outer->addStretch(1);   // extra height goes below the groups, not into them
     outer->addWidget(buttons);
 
     showmidi(ctx);

@@ -19,7 +19,9 @@ int main(int argc, char** argv)
     ctx.settings.load(progfolder(argv[0]));
     ctx.devices = [] { return Cdevlist::all(); };
 
+    // The main window runs modally; when it ends (Exit, Enter, Escape or its close button), the
+    // program ends.
     Cmainwin win(ctx);
-    win.show();
-    return app.exec();
+    win.exec();
+    return 0;
 }

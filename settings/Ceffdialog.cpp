@@ -143,6 +143,7 @@ Ceffdialog::Ceffdialog(Csettings& settings, QWidget* parent) : QDialog(parent), 
     connect(buttons, &QDialogButtonBox::rejected, this, &Ceffdialog::reject);
     connect(helpbtn, &QPushButton::clicked, this, [this] { shell().openpath("Hlpmain.htm", m_settings.progdir, this); });
     connect(defbtn, &QPushButton::clicked, this, &Ceffdialog::defaults);
+    outer->addStretch(1);   // extra height goes below the groups, not into them
     outer->addWidget(buttons);
     showall();
 }

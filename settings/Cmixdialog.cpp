@@ -27,7 +27,7 @@ Cmixdialog::Cmixdialog(Cmixtab& mixer, QWidget* parent) : QDialog(parent), m_mix
         grid->setVerticalSpacing(2);
         m_names[ch] = new QLineEdit(box);
         m_names[ch]->setReadOnly(true);
-        m_names[ch]->setFixedWidth(96);
+        m_names[ch]->setMinimumWidth(96);
         grid->addWidget(m_names[ch], 0, 0, 1, 3);
 
         // Position 0 is drawn at the top: +25 dB.
@@ -69,7 +69,12 @@ Cmixdialog::Cmixdialog(Cmixtab& mixer, QWidget* parent) : QDialog(parent), m_mix
 
     for (int ch = 0; ch < NCHAN; ++ch) {
         // A channel without names keeps its edit as it was made: empty.
-        if (!m_mixer[ch].names.empty()) m_names[ch]->setText(QString::fromStdString(m_mixer[ch].names));
+        if (!m_mixer[ch].names.empty()) {
+            // Long name lists show from their start; the tooltip holds the whole text.
+            m_names[ch]->setText(QString::fromStdString(m_mixer[ch].names));
+            m_names[ch]->setCursorPosition(0);
+            m_names[ch]->setToolTip(m_names[ch]->text());
+        }
         m_gain[ch]->setRange(0, 10);
     }
     showtable();

@@ -85,6 +85,7 @@ Coptdialog::Coptdialog(Csettings& settings, const Cdevnames& devices, QWidget* p
     connect(buttons, &QDialogButtonBox::accepted, this, &Coptdialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &Coptdialog::reject);
     connect(helpbtn, &QPushButton::clicked, this, [this] { shell().openpath("Hlpmain.htm", m_settings.progdir, this); });
+    outer->addStretch(1);   // extra height goes below the groups, not into them
     outer->addWidget(buttons);
 }
 

@@ -10,8 +10,8 @@ public:
     Cinstr(Csynth& synth, int channel, int instrument, Cgenrange pzone);
     virtual ~Cinstr();
 
-    // Delivers one message to the zones; returns the exclusive classes of notes it started
-    // through `classes` (bit set of at most a few classes is not enough: classes are 16-bit).
+    // Delivers one message to the zones (idle ones get only note-on and control change) and
+    // adds the exclusive class of every note it started to `classes`.
     void dispatch(int command, int data1, int data2, std::vector<int>& classes);
     void render(int n);
     int active() const { return m_active; }

@@ -134,24 +134,43 @@ private:
         double frac = m_frac;
         // A deviation below -ratio would run the oscillator backwards; it stands still instead.
         const double inc = std::clamp(m_ratio + m_dev, 0.0, 1.0e6);
-        const bool loop = m_mode == LOOP;
-        int bound = loop ? std::min(m_end, m_loopend) : m_end;
-        for (int i = 0; i < n; ++i) {
+        int i = 0;
+        while (i < n) {
+            // Samples that neither read nor advance past the last point before the bound need
+            // no end or loop checks: safe * inc < room keeps p + 1 below the bound throughout.
+            const int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
+            const double room = double(bound - 1 - p) - frac;
+            int safe = 0;
+            if (room > 0) {
+                if (inc <= 0) {
+                    safe = n - i;
+                } else {
+                    const double k = std::min(room / inc, double(n - i));
+                    safe = int(k);
+                    if (safe > 0 && safe * inc >= room) --safe;
+                }
+            }
+            for (const int stop = i + safe; i < stop; ++i) {
+                const float a = s[p];
+                out[i] = (a + float(frac) * (s[p + 1] - a)) * (1.0f / 32768);
+                frac += inc;
+                const int whole = int(frac);
+                frac -= whole;
+                p += whole;
+            }
+            if (i == n) break;
+            // One sample at the bound, with the loop read and the end and loop rules.
+            const bool loop = m_mode == LOOP;
             const float a = s[p];
             const float b = (loop && p + 1 >= m_loopend) ? s[m_loopstart] : s[p + 1];
-            out[i] = (a + float(frac) * (b - a)) * (1.0f / 32768);
+            out[i++] = (a + float(frac) * (b - a)) * (1.0f / 32768);
             frac += inc;
             if (frac >= 1.0) {
                 const double whole = std::floor(frac);
                 frac -= whole;
-                const int64_t w = int64_t(whole);
-                if (p + w < bound) {
-                    p += int(w);
-                } else if (!advance(p, w)) {
-                    std::fill(out + i + 1, out + n, 0.0f);
+                if (!advance(p, int64_t(whole))) {
+                    std::fill(out + i, out + n, 0.0f);
                     break;
-                } else {
-                    bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
                 }
             }
         }

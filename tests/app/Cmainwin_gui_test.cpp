@@ -140,6 +140,9 @@ TEST_F(Mainwin, AcceleratorsRunTheirCommands)
     for (Qt::Key k : {Qt::Key_M, Qt::Key_P, Qt::Key_R, Qt::Key_A, Qt::Key_C}) QTest::keyClick(win.get(), k, Qt::ControlModifier);
     EXPECT_EQ(script.requests().size(), 1u);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    QTest::keyClick(win.get(), Qt::Key_F1);
+    EXPECT_EQ(script.last().kind, "shell");
+    EXPECT_EQ(script.last().text, "Hlpmain.htm");
 }
 
 TEST_F(Mainwin, OpenDecidesByExtension)
@@ -374,4 +377,15 @@ TEST_F(Mainwin, PropertiesFromTheMenuShowTheCurrentFiles)
     EXPECT_EQ(midipath.toStdString(), dir.file("p.mid"));
     EXPECT_EQ(wavepath.toStdString(), dir.file("p.wav"));
     EXPECT_EQ(fmt, "PCM, 44100 Sps, 16 bits, Stereo");
+}
+
+TEST_F(Mainwin, EnterAndEscapeEndTheMainDialog)
+{
+    const std::pair<Qt::Key, QDialog::DialogCode> keys[] = {{Qt::Key_Return, QDialog::Accepted}, {Qt::Key_Escape, QDialog::Rejected}};
+    for (auto [key, code] : keys) {
+        win->show();
+        QTest::keyClick(win.get(), key);
+        EXPECT_FALSE(win->isVisible()) << key;
+        EXPECT_EQ(win->result(), code) << key;
+    }
 }

@@ -64,6 +64,8 @@ TEST(Cpropdialog, KaraokeTagsTitlesAndLength)
     EXPECT_EQ(dlg.text(F::TITLE3), "");
     EXPECT_EQ(dlg.text(F::WAVEFILE), "");
     EXPECT_TRUE(shot(&dlg, "properties"));
+    dlg.resize(dlg.width() + 250, dlg.height() + 100);
+    EXPECT_TRUE(shot(&dlg, "properties_resized"));
 }
 
 TEST(Cpropdialog, LyricLinesStandInForMissingTitles)

@@ -1,6 +1,7 @@
 #include "platform/qt/Cqtface.h"
 
 #include "app/Guitest.h"
+#include "platform/Cdevlist.h"
 
 #include <QMessageBox>
 #include <QThread>
@@ -84,4 +85,12 @@ TEST(Cqtface, BoxFromAWorkerIsShownByTheUiThread)
     EXPECT_EQ(text, "Csequen::render\nBad event");
     EXPECT_EQ(caption, "Error!");
     EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
+TEST(Cdevlist, NamesFitTheOptionsLists)
+{
+    // Whatever hardware the machine has (often none): the lists come back, names cut to 31.
+    const Cdevnames all = Cdevlist::all();
+    for (const auto* list : {&all.waveout, &all.wavein, &all.midiout})
+        for (const std::string& n : *list) EXPECT_LE(n.size(), Cdevlist::MAXNAME) << n;
 }

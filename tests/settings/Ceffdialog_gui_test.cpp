@@ -35,6 +35,8 @@ TEST(Ceffdialog, FreshOkOnlyMovesTheDelayTime)
         EXPECT_EQ(dlg.windowTitle(), "Cantorix - Sound Effects");
         EXPECT_EQ(dlg.slider(Ceffdialog::delaytime)->value(), 9);   // 20 ms sits nearest to 22 ms
         EXPECT_TRUE(shot(&dlg, "effects"));
+        dlg.resize(dlg.width() + 300, dlg.height() + 150);
+        EXPECT_TRUE(shot(&dlg, "effects_resized"));
         dlg.accept();
     }
     EXPECT_EQ(Csettings::get(s.delayms), 22);

@@ -28,6 +28,8 @@ TEST(Cmixdialog, ShowsTableAndStoresOnOk)
     EXPECT_EQ(dlg.gain(0)->value(), 5);
     EXPECT_TRUE(dlg.mute(7)->isChecked());
     EXPECT_TRUE(shot(&dlg, "midimixer"));
+    dlg.resize(dlg.width() + 200, dlg.height() + 200);
+    EXPECT_TRUE(shot(&dlg, "midimixer_resized"));
 
     const std::pair<int, int> posgain[] = {{0, 250}, {1, 200}, {5, 0}, {9, -200}, {10, -250}};
     for (int k = 0; k < 5; ++k) dlg.gain(k)->setValue(posgain[k].first);

@@ -355,3 +355,22 @@ TEST(Cchannel, WritesFuzzSeeds)
     int i = 0;
     for (const Bytes& s : seeds) EXPECT_TRUE(writebytes(out + "/seed" + std::to_string(i++), s));
 }
+
+TEST(Cchannel, PressureAndWheelSetTheVibratoDepthOfTheirVoices)
+{
+    const struct { Msgs msgs; int depth60, depth62; } cases[] = {
+        {{{11, 1, 64}}, 25, 25},
+        {{{10, 60, 127}}, 49, 0},          // key pressure: only the voices of that key
+        {{{13, 100, 0}}, 39, 39},
+        {{{11, 1, 127}, {11, 121, 0}}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        Piano p;
+        Rig rig(p.b);
+        Cchannel ch(rig.synth, 0);
+        send(ch, {{9, 60, 100}, {9, 62, 100}});
+        send(ch, c.msgs);
+        for (Cvoice* v = ch.preset()->m_zones[0]->m_instr->m_zones[0]->m_voices; v; v = v->m_next)
+            EXPECT_EQ(v->m_osc.m_vibc, v->m_key == 60 ? c.depth60 : c.depth62) << v->m_key;
+    }
+}
