@@ -8,6 +8,7 @@
 #include "settings/Ceffdialog.h"
 #include "settings/Cmixdialog.h"
 #include "settings/Coptdialog.h"
+#include "tools/Caumixer.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -70,7 +71,7 @@ const std::map<int, const char*> PAGES = {
 };
 
 // The tools whose windows are not part of this program yet; their commands stay disabled.
-const int TOOLS[] = {ID_CONVERTER, ID_PLAYER, ID_RECORDER, ID_AUMIXER, ID_MP3};
+const int TOOLS[] = {ID_CONVERTER, ID_PLAYER, ID_RECORDER, ID_MP3};
 
 std::string lowercase(std::string s)
 {
@@ -229,6 +230,11 @@ void Cmainwin::command(int id)
     case ID_PROPERTIES: cmdproperties(); break;
     case ID_CLEAR: cmdclear(); break;
     case ID_EXIT: accept(); break;
+    case ID_AUMIXER: {
+        Caumixer dlg(m_ctx);
+        runtool(&dlg);
+        break;
+    }
     case ID_OPTIONS: {
         Coptdialog dlg(m_ctx.settings, m_ctx.devices());
         dlg.exec();
