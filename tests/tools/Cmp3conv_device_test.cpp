@@ -130,5 +130,14 @@ TEST_F(Mp3play, AbortStopsPlayback)
         QThread::msleep(5);
     }
     EXPECT_EQ(d.state(), Cmp3conv::READY);
+
+    // Escape while playing stops the device before the dialog ends.
+    d.playbutton()->click();
+    ASSERT_EQ(d.state(), Cmp3conv::PLAYING);
+    d.reject();
+    EXPECT_FALSE(d.playing());
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_FALSE(ctx.wave);
     EXPECT_TRUE(boxes.empty());
 }
