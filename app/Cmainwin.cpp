@@ -9,6 +9,7 @@
 #include "settings/Cmixdialog.h"
 #include "settings/Coptdialog.h"
 #include "tools/Caumixer.h"
+#include "tools/Cmp3conv.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -71,7 +72,7 @@ const std::map<int, const char*> PAGES = {
 };
 
 // The tools whose windows are not part of this program yet; their commands stay disabled.
-const int TOOLS[] = {ID_CONVERTER, ID_PLAYER, ID_RECORDER, ID_MP3};
+const int TOOLS[] = {ID_CONVERTER, ID_PLAYER, ID_RECORDER};
 
 std::string lowercase(std::string s)
 {
@@ -248,6 +249,11 @@ void Cmainwin::command(int id)
     case ID_MIDIMIXER: {
         Cmixdialog dlg(m_ctx.mixer);
         dlg.exec();
+        break;
+    }
+    case ID_MP3: {
+        Cmp3conv dlg(m_ctx, this);
+        runtool(&dlg);
         break;
     }
     case ID_ABOUT: {
