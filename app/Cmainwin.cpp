@@ -10,6 +10,7 @@
 #include "settings/Coptdialog.h"
 #include "tools/Caumixer.h"
 #include "tools/Cmp3conv.h"
+#include "tools/Cplayer.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -72,7 +73,7 @@ const std::map<int, const char*> PAGES = {
 };
 
 // The tools whose windows are not part of this program yet; their commands stay disabled.
-const int TOOLS[] = {ID_CONVERTER, ID_PLAYER, ID_RECORDER};
+const int TOOLS[] = {ID_CONVERTER, ID_RECORDER};
 
 std::string lowercase(std::string s)
 {
@@ -233,6 +234,11 @@ void Cmainwin::command(int id)
     case ID_EXIT: accept(); break;
     case ID_AUMIXER: {
         Caumixer dlg(m_ctx);
+        runtool(&dlg);
+        break;
+    }
+    case ID_PLAYER: {
+        Cplayer dlg(m_ctx, this);
         runtool(&dlg);
         break;
     }

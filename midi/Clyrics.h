@@ -1,0 +1,72 @@
+#pragma once
+// The karaoke lyrics window: four lines in two pairs, sung syllable by syllable from white to
+// red, with a countdown bar over long instrumental gaps (the logic is Clyricsstate). Framed, at
+// half the screen's size in its centre, or full-screen without frame and with a blank pointer.
+//
+// Syllables arrive as WM_SYLLABLE messages with the timeline node as lParam: from the player's
+// scheduler, or, while a WAVE file plays, from the window's own schedule, which runs on the timer
+// thread and only posts those messages. The window never closes itself: a key, a click in
+// full-screen or the window's close button posts WM_CLOSELYR to its owner, which deletes it.
+#include "midi/Clyricsstate.h"
+#include "platform/Cwindow.h"
+
+#include <QFont>
+#include <QWidget>
+
+#include <mutex>
+#include <string>
+
+class QTimer;
+
+class Clyrics : public QWidget, public Cwindow {
+    Q_OBJECT
+public:
+    static const char* TITLE;      // "Cantorix - Lyrics", the full-screen window
+    static const char* TITLEFOR;   // "Cantorix - Lyrics for ", followed by the file name
+
+    // owner: gets WM_CLOSELYR. first: the first node of the player's timeline; startus: where
+    // playing starts; selftimed: announce the syllables from the window's own schedule.
+    Clyrics(Cwindow* owner, const std::string& filename, const Cnode* first, int division, double startus,
+            bool selftimed, bool fullscreen);
+    ~Clyrics() override;
+
+    void handle(unsigned msg, uintptr_t wparam, intptr_t lparam) override;
+
+    const Clyricsstate& lyrics() const { return m_state; }
+    bool fullscreen() const { return m_full; }
+    // Ends the own schedule; no syllable is posted once this returns.
+    void stopschedule();
+
+    static const QColor BACKGROUND;
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void sync();
+    void tick();
+    const QFont& font();
+    void schedule();            // with m_slock held
+    void ontimer(unsigned id);
+
+    Cwindow* m_owner;
+    bool m_full;
+    Clyricsstate m_state;
+    QTimer* m_pausetimer = nullptr;
+    QFont m_font;
+    bool m_hasfont = false;
+
+    // Own schedule (timer thread).
+    std::mutex m_slock;
+    bool m_selftimed = false;
+    bool m_sstop = false;
+    const Cnode* m_snode = nullptr;
+    double m_sdue = 0;
+    double m_stempo = 0;
+    unsigned m_stimer = 0;
+    unsigned m_period = 0;
+};

@@ -1,0 +1,184 @@
+#include "tools/Csched.h"
+
+#include "midi/Cmidfil.h"
+#include "midi/Cmixtab.h"
+#include "platform/Ctimer.h"
+#include "platform/Cwindow.h"
+
+#include <algorithm>
+#include <chrono>
+#include <pthread.h>
+#include <sched.h>
+#include <thread>
+
+Csched::Csched(Cmidfil& file, const Ctimeline& timeline) : m_file(file), m_timeline(timeline) {}
+
+Csched::~Csched()
+{
+    stop();
+}
+
+double Csched::nowus()
+{
+    using namespace std::chrono;
+    return double(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void Csched::start()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_cursor = m_timeline.first;
+    m_tempo = Ctimeline::STARTTEMPO;
+    m_due = m_origin = nowus();
+    m_tailwaited = false;
+    m_position.store(0, std::memory_order_relaxed);
+    m_ended.store(false, std::memory_order_release);
+    m_running.store(true, std::memory_order_release);
+    run(lock, false);
+}
+
+void Csched::resume()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_file.release();
+    if (m_running.load(std::memory_order_relaxed) && m_timer == 0) run(lock, false);
+}
+
+void Csched::stop()
+{
+    unsigned id;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_running.store(false, std::memory_order_release);
+        id = m_timer;
+        m_timer = 0;
+    }
+    // m_timer names the timer whose callback is pending or running for this schedule. A pending
+    // one is cancelled; a running one is waited for: it finds the schedule stopped the next time
+    // it holds the lock and returns.
+    if (id) timeKillEvent(id);
+}
+
+void Csched::ontimer(unsigned id)
+{
+    raisepriority();
+    std::unique_lock<std::mutex> lock(m_lock);
+    if (id != m_timer) return;
+    run(lock, true);
+    if (m_timer == id) m_timer = 0;   // not armed again
+}
+
+bool Csched::arm(std::unique_lock<std::mutex>& lock, bool timerthread)
+{
+    const double wait = m_due - nowus();
+    if (wait <= 0) return false;
+    // On the timer thread an event due within the lead time is waited for here, without the
+    // lock, so that stop() never waits long. The user-interface thread never waits: it leaves
+    // every wait to the timer.
+    if (timerthread && wait < LEADUS + 1000) {
+        const Cnode* at = m_cursor;
+        const double due = m_due;
+        lock.unlock();
+        waituntil(due);
+        lock.lock();
+        // Stopped meanwhile, or restarted: this run is over.
+        return !m_running.load(std::memory_order_relaxed) || m_cursor != at;
+    }
+    // The timer wakes the schedule LEADUS early, so that a late wake-up of the timer thread
+    // costs nothing; the rest of the wait is slept as above, to the microsecond.
+    const double ms = std::max(0.0, (wait - LEADUS) / 1000);
+    const unsigned id = timeSetEvent(unsigned(ms), [this](unsigned t) { ontimer(t); });
+    if (id == 0) return false;   // a wait beyond the timer's range: the event is handled now
+    m_timer = id;
+    if (m_dialog) postmsg(m_dialog, WM_SCHEDULE);
+    return true;
+}
+
+void Csched::raisepriority()
+{
+    // The timer thread does only short, time-critical work; where the system allows it, it runs
+    // with a real-time priority so that a busy machine does not delay the notes. Without the
+    // permission it keeps its normal priority.
+    thread_local bool tried = false;
+    if (tried) return;
+    tried = true;
+    sched_param param{};
+    param.sched_priority = std::min(10, sched_get_priority_max(SCHED_FIFO));
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
+
+void Csched::waituntil(double dueus)
+{
+    using namespace std::chrono;
+    for (double left = dueus - nowus(); left > 0; left = dueus - nowus()) {
+        if (left > 300) std::this_thread::sleep_for(microseconds(int64_t(left - 200)));
+        else std::this_thread::yield();
+    }
+}
+
+void Csched::run(std::unique_lock<std::mutex>& lock, bool timerthread)
+{
+    const int division = m_file.division > 0 ? m_file.division : 1;
+    while (m_running.load(std::memory_order_relaxed) && m_cursor) {
+        double position = m_position.load(std::memory_order_relaxed);
+        // Before the seek target everything is due at once.
+        if (position >= m_seek && arm(lock, timerthread)) return;
+        if (!m_running.load(std::memory_order_relaxed)) return;
+        const Cmidiev& e = *m_cursor->ev;
+        bool sysex = false;
+        switch (e.kind()) {
+        case 1:
+            m_file.sendlong(&e);
+            sysex = true;
+            break;
+        case 0:
+            if (e.command() == 8 || e.command() == 9) {
+                if (position >= m_seek && !(m_mixer && m_mixer->muted(e.channel()))) m_file.sendshort(&e);
+            } else {
+                m_file.sendshort(&e);
+            }
+            break;
+        case 2:
+            if (Ctimeline::istempo(e)) {
+                m_tempo = Ctimeline::nexttempo(e, m_tempo);
+            } else if ((e.metatype() == 1 || e.metatype() == 5) && m_lyrics && e.length() > 0 && e.data()
+                       && e.data()[0] != 13 && position >= m_seek) {
+                postmsg(m_lyrics, WM_SYLLABLE, 0, intptr_t(m_cursor));
+            }
+            break;
+        default:
+            break;
+        }
+        const Cnode* next = m_cursor->next;
+        m_cursor = next;
+        if (next) {
+            const double dt = Ctimeline::usecs(double(next->ev->time) - e.time, m_tempo, division);
+            position += dt;
+            m_position.store(position, std::memory_order_relaxed);
+            // The schedule keeps its own clock; while seeking, events follow at once.
+            if (position >= m_seek) m_due += dt;
+            else m_due = nowus();
+        }
+        if (sysex) {
+            if (m_dialog) postmsg(m_dialog, WM_SCHEDULE);
+            return;   // MM_MOM_DONE brings the next run
+        }
+    }
+    if (!m_running.load(std::memory_order_relaxed)) return;
+    if (m_tail > 0) {
+        if (!m_tailwaited) m_due += m_tail;
+        m_tailwaited = true;
+        if (arm(lock, timerthread)) return;
+        if (!m_running.load(std::memory_order_relaxed)) return;
+    }
+    finish();
+}
+
+void Csched::finish()
+{
+    m_running.store(false, std::memory_order_release);
+    m_position.store(0, std::memory_order_relaxed);
+    m_ended.store(true, std::memory_order_release);
+    m_file.notesoff();
+    m_file.close();   // posts MM_MOM_CLOSE to the owner, which tidies up on its own thread
+}
