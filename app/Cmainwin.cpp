@@ -283,6 +283,8 @@ void Cmainwin::runtool(QDialog* tool)
     tool->exec();
     m_tool = nullptr;
     showNormal();
+    raise();
+    activateWindow();   // the restored main window takes the keyboard again
 }
 
 void Cmainwin::changeEvent(QEvent* e)

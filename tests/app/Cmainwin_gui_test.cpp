@@ -153,6 +153,8 @@ TEST_F(Mainwin, AcceleratorsRunTheirCommands)
             title = d->windowTitle();
             d->reject();
         });
+        win->activateWindow();   // the previous tool handed the keyboard back
+        EXPECT_TRUE(QTest::qWaitForWindowActive(win.get()));
         QTest::keyClick(win.get(), key, Qt::ControlModifier);
         EXPECT_EQ(title, want);
     }
