@@ -9,6 +9,7 @@
 #include "settings/Cmixdialog.h"
 #include "settings/Coptdialog.h"
 #include "tools/Caumixer.h"
+#include "tools/Cmp3conv.h"
 #include "tools/Cplayer.h"
 #include "tools/Crecorder.h"
 
@@ -73,7 +74,7 @@ const std::map<int, const char*> PAGES = {
 };
 
 // The tools whose windows are not part of this program yet; their commands stay disabled.
-const int TOOLS[] = {ID_CONVERTER, ID_MP3};
+const int TOOLS[] = {ID_CONVERTER};
 
 std::string lowercase(std::string s)
 {
@@ -232,6 +233,11 @@ void Cmainwin::command(int id)
     case ID_PROPERTIES: cmdproperties(); break;
     case ID_CLEAR: cmdclear(); break;
     case ID_EXIT: accept(); break;
+    case ID_AUMIXER: {
+        Caumixer dlg(m_ctx);
+        runtool(&dlg);
+        break;
+    }
     case ID_PLAYER: {
         Cplayer dlg(m_ctx, this);
         runtool(&dlg);
@@ -239,11 +245,6 @@ void Cmainwin::command(int id)
     }
     case ID_RECORDER: {
         Crecorder dlg(m_ctx, this);
-        runtool(&dlg);
-        break;
-    }
-    case ID_AUMIXER: {
-        Caumixer dlg(m_ctx);
         runtool(&dlg);
         break;
     }
@@ -260,6 +261,11 @@ void Cmainwin::command(int id)
     case ID_MIDIMIXER: {
         Cmixdialog dlg(m_ctx.mixer);
         dlg.exec();
+        break;
+    }
+    case ID_MP3: {
+        Cmp3conv dlg(m_ctx, this);
+        runtool(&dlg);
         break;
     }
     case ID_ABOUT: {
@@ -283,6 +289,8 @@ void Cmainwin::runtool(QDialog* tool)
     tool->exec();
     m_tool = nullptr;
     showNormal();
+    raise();
+    activateWindow();   // the restored main window takes the keyboard again
 }
 
 void Cmainwin::changeEvent(QEvent* e)

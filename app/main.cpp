@@ -4,6 +4,7 @@
 #include "app/Cicons.h"
 #include "app/Cmainwin.h"
 #include "platform/Cdevlist.h"
+#include "platform/Cwaveiopa.h"
 #include "platform/qt/Cqtface.h"
 
 #include <QApplication>
@@ -14,6 +15,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Cantorix");
     QApplication::setWindowIcon(appicon());
     Cqtfaces faces;
+    Cpawave wave;   // wave output and input through PortAudio
+    setwavesys(&wave);
 
     Ccontext ctx;
     ctx.settings.load(progfolder(argv[0]));

@@ -375,8 +375,8 @@ int cmdconvert(const Args& args)
             if (o.quiet || r.kind == Rescheck::failed) return;
             const Cwavfil& w = *jp->ctx->wave;
             char line[600];
-            std::snprintf(line, sizeof line, "%s: %.1f s, peak %d%s%s", jp->output.c_str(), w.nframes / 44100.0,
-                          int(w.peak), r.kind == Rescheck::normalized ? ", normalized" : "",
+            std::snprintf(line, sizeof line, "%s: %.1f s, %s %d%s", jp->output.c_str(), w.nframes / 44100.0,
+                          r.kind == Rescheck::normalized ? "normalized to full scale from peak" : "peak", int(w.peak),
                           g_interrupted ? ", interrupted" : "");
             console.say(line);
         };

@@ -16,6 +16,7 @@ struct Cfilereq {
     std::string startdir;       // empty: the desktop chooses
     std::string defext;         // added to a typed name without extension, e.g. "sf2"
     std::string name;           // initial file name (Save dialogs)
+    bool anyname = false;       // Open dialogs: a name that does not exist yet is accepted too
     const void* owner = nullptr;
 };
 

@@ -46,7 +46,7 @@ std::optional<Cfilepick> filedialog(const Cfilereq& req, bool save)
     QFileDialog dlg(ownerwidget(req.owner));
     dlg.setNameFilters(qs(qtfilter(req.filter)).split(";;"));
     dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dlg.setFileMode(save || req.anyname ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (!req.defext.empty()) dlg.setDefaultSuffix(qs(req.defext));
     if (!req.startdir.empty()) dlg.setDirectory(qs(req.startdir));
     if (!req.name.empty()) dlg.selectFile(qs(req.name));

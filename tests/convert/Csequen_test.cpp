@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <numbers>
 
 namespace {
@@ -325,4 +326,28 @@ TEST(Csequen, RunLengthIsBounded)
     const auto x = r.render();
     EXPECT_EQ(x.size(), size_t(2 * 220500 + 2 * 44100 + Creverb::TAIL));   // the held note's tail
     EXPECT_EQ(r.win.got.back().first, unsigned(WM_RENDERED));
+}
+
+// Seeds for the render fuzz target: a tempo-setting byte, then a MIDI file.
+TEST(Csequen, WritesFuzzSeeds)
+{
+    const char* dir = std::getenv("CANTORIX_SEED_DIR");
+    if (!dir) GTEST_SKIP() << "CANTORIX_SEED_DIR not set";
+    const std::string out = std::string(dir) + "/render";
+    std::error_code ec;
+    std::filesystem::create_directories(out, ec);
+    ASSERT_FALSE(ec);
+    const Bytes files[] = {
+        onetrack(notetrack({{1, 120, 69}, {480, 720, 81}})),
+        Midbytes().track(Midbytes::cat({Midbytes::tempo(500000, 480), Midbytes::tempo(250000), Midbytes::tempo(0)}))
+            .track(notetrack({{0, 960, 60}, {480, 500, 62}}, 9, 3)).bytes(),
+        onetrack(Midbytes::cat({ev(0, {0xB0, 0, 1}), ev(0, {0xC0, 9}), ev(0, {0x90, 60, 90}), ev(10, {0xB0, 64, 127}),
+                                ev(10, {0xE0, 0, 90}), ev(10, {0xB0, 121, 0}), ev(200, {0xB0, 123, 0})}), 1),
+    };
+    int i = 0;
+    for (const Bytes& f : files) {
+        Bytes seed = {uint8_t(12 + i * 20)};   // tempo setting -3, 157, 317 percent
+        seed.insert(seed.end(), f.begin(), f.end());
+        EXPECT_TRUE(writebytes(out + "/seed" + std::to_string(i++) + ".bin", seed));
+    }
 }

@@ -50,7 +50,8 @@ public:
         setenv("JACK_DEFAULT_SERVER", m_name.c_str(), 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
         m_log = m_dir.file("jackd.log");
-        std::vector<std::string> args = {jackd, "-n", m_name, "-r", "-d", "dummy", "-r", "44100",
+        // A long client timeout keeps a busy machine from dropping the test clients.
+        std::vector<std::string> args = {jackd, "-n", m_name, "-r", "-t", "10000", "-d", "dummy", "-r", "44100",
                                          "-p", "256"};
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# cantorix-cli convert as a user meets it: refused command lines exit 2 with a message, a missing
+# input exits 1 with the converter's warning, Ctrl+C (SIGINT) exits 130 and still leaves a WAVE
+# file whose header sizes agree with its length, and the default bank and working folder are
+# those of the program folder.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+CLI=$(realpath build/bin/cantorix-cli)
+BANK=/usr/share/sounds/sf2/TimGM6mb.sf2
+MID=$(dpkg -L openttd-openmsx 2>/dev/null | grep -iE '\.mid$' | sort | head -n 1)
+[ -x "$CLI" ] || { echo "convert_cli: $CLI is not built"; exit 1; }
+[ -n "$MID" ] && [ -f "$BANK" ] || { echo "convert_cli: openttd-openmsx or timgm6mb-soundfont missing"; exit 1; }
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+rc=0
+check() {   # check NAME EXPECTED-EXIT EXPECTED-STDERR-PART COMMAND...
+  local name=$1 want=$2 text=$3; shift 3
+  "$@" > "$out/stdout" 2> "$out/stderr"
+  local got=$?
+  if [ "$got" != "$want" ] || ! grep -qF -- "$text" "$out/stderr"; then
+    echo "convert_cli: $name: exit $got (want $want), stderr:"; cat "$out/stderr"; rc=1
+  else
+    echo "convert_cli: $name: ok"
+  fi
+}
+check "effect out of range" 2 "delay-amount takes a value 0 .. 1, not '2'" "$CLI" convert --set delay-amount=2 "$MID"
+check "unknown effect" 2 "unknown effect parameter 'loudness'" "$CLI" convert --set loudness=1 "$MID"
+check "channel out of range" 2 "a MIDI channel must be a whole number from 1 to 16, not '0'" "$CLI" convert --mute 0 "$MID"
+check "-o with two inputs" 2 "-o takes exactly one input" "$CLI" convert "$MID" "$MID" -o "$out/x.wav"
+check "same output twice" 2 "two inputs would both write" "$CLI" convert -d "$out" "$MID" "$MID"
+check "missing input" 1 "Couldn't load MIDI/KAR file: The MIDI/KAR file selected could not be loaded" \
+  "$CLI" convert --bank "$BANK" -d "$out" "$out/none.mid"
+check "missing bank" 1 "Couldn't find sound bank: The required sound bank does not exist." \
+  "$CLI" convert --bank "$out/none.sf2" -d "$out" "$MID"
+
+# Ctrl+C while converting.
+"$CLI" convert --bank "$BANK" -o "$out/int.wav" "$MID" > /dev/null 2> "$out/stderr" &
+pid=$!
+sleep 1
+kill -INT "$pid"
+wait "$pid"
+got=$?
+size=$(stat -c %s "$out/int.wav" 2>/dev/null || echo 0)
+riff=$(od -An -tu4 -j4 -N4 "$out/int.wav" 2>/dev/null | tr -d ' ')
+data=$(od -An -tu4 -j40 -N4 "$out/int.wav" 2>/dev/null | tr -d ' ')
+if [ "$got" = 130 ] && [ "$size" -gt 44 ] && [ "$riff" = $((size - 8)) ] && [ "$data" = $((size - 44)) ]; then
+  echo "convert_cli: interrupt: ok ($size bytes)"
+elif [ "$got" = 0 ]; then
+  echo "convert_cli: interrupt: the conversion finished before the signal; not checked"
+else
+  echo "convert_cli: interrupt: exit $got, $size bytes, RIFF $riff, data $data"; cat "$out/stderr"; rc=1
+fi
+
+# Defaults: the bank beside the program and the working folder of the settings (a fresh program
+# folder, so no Cantorix.ini of an earlier run takes part).
+prog="$out/prog"
+mkdir -p "$prog"
+cp "$CLI" "$prog/"
+if [ -f build/bin/VUZADada.csf ]; then
+  ln -s "$(realpath build/bin/VUZADada.csf)" "$prog/VUZADada.csf"
+  if "$prog/cantorix-cli" convert --quiet examples/greensleeves.kar && [ -s "$prog/WorkDir/greensleeves.wav" ]; then
+    echo "convert_cli: defaults: ok"
+  else
+    echo "convert_cli: defaults: no $prog/WorkDir/greensleeves.wav"; rc=1
+  fi
+fi
+exit $rc
