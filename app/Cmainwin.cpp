@@ -3,6 +3,7 @@
 #include "app/Caboutdialog.h"
 #include "app/Cicons.h"
 #include "app/Cpropdialog.h"
+#include "convert/Cconvdlg.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
 #include "settings/Ceffdialog.h"
@@ -70,7 +71,7 @@ const std::map<int, const char*> PAGES = {
 };
 
 // The tools whose windows are not part of this program yet; their commands stay disabled.
-const int TOOLS[] = {ID_CONVERTER, ID_PLAYER, ID_RECORDER, ID_AUMIXER, ID_MP3};
+const int TOOLS[] = {ID_PLAYER, ID_RECORDER, ID_AUMIXER, ID_MP3};
 
 std::string lowercase(std::string s)
 {
@@ -229,6 +230,11 @@ void Cmainwin::command(int id)
     case ID_PROPERTIES: cmdproperties(); break;
     case ID_CLEAR: cmdclear(); break;
     case ID_EXIT: accept(); break;
+    case ID_CONVERTER: {
+        Cconvdlg dlg(m_ctx, this);
+        runtool(&dlg);
+        break;
+    }
     case ID_OPTIONS: {
         Coptdialog dlg(m_ctx.settings, m_ctx.devices());
         dlg.exec();

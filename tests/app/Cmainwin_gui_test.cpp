@@ -105,7 +105,7 @@ TEST_F(Mainwin, MenusToolbarAndShortcutsAsDesigned)
         EXPECT_FALSE(acts[i]->icon().isNull());
     }
     // The tools that are not part of the program yet stay disabled in menu and toolbar.
-    for (int id : {ID_CONVERTER, ID_PLAYER, ID_RECORDER, ID_AUMIXER, ID_MP3}) EXPECT_FALSE(win->action(id)->isEnabled());
+    for (int id : {ID_PLAYER, ID_RECORDER, ID_AUMIXER, ID_MP3}) EXPECT_FALSE(win->action(id)->isEnabled());
     for (int id : {ID_OPEN, ID_PROPERTIES, ID_OPTIONS, ID_EFFECTS, ID_HELPMAIN}) EXPECT_TRUE(win->action(id)->isEnabled());
 }
 
