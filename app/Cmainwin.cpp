@@ -287,8 +287,8 @@ void Cmainwin::changeEvent(QEvent* e)
 void Cmainwin::handle(unsigned msg, uintptr_t, intptr_t)
 {
     if (msg != WM_REFRESH) return;
-    if (m_ctx.midi) m_midi->setText(qs(m_ctx.midititle));
-    if (m_ctx.wave) m_wave->setText(qs(m_ctx.wavetitle));
+    m_midi->setText(m_ctx.midi ? qs(m_ctx.midititle) : QString(NONE));
+    m_wave->setText(m_ctx.wave ? qs(m_ctx.wavetitle) : QString(NONE));
 }
 
 void Cmainwin::cmdopen()

@@ -4,6 +4,7 @@
 #include "app/Cpropdialog.h"
 #include "app/Fixtures.h"
 #include "app/Guitest.h"
+#include "convert/Cconvdlg.h"
 #include "platform/Cshell.h"
 #include "settings/Ceffdialog.h"
 #include "settings/Coptdialog.h"
@@ -136,13 +137,21 @@ TEST_F(Mainwin, AcceleratorsRunTheirCommands)
     QTest::keyClick(win.get(), Qt::Key_O, Qt::ControlModifier);
     ASSERT_EQ(script.requests().size(), 1u);
     EXPECT_EQ(script.last().kind, "open");
-    // Ctrl+M, P, R, A and C belong to tools that are disabled: nothing opens.
-    for (Qt::Key k : {Qt::Key_M, Qt::Key_P, Qt::Key_R, Qt::Key_A, Qt::Key_C}) QTest::keyClick(win.get(), k, Qt::ControlModifier);
+    // Ctrl+P, R, A and C belong to tools that are disabled: nothing opens.
+    for (Qt::Key k : {Qt::Key_P, Qt::Key_R, Qt::Key_A, Qt::Key_C}) QTest::keyClick(win.get(), k, Qt::ControlModifier);
     EXPECT_EQ(script.requests().size(), 1u);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     QTest::keyClick(win.get(), Qt::Key_F1);
     EXPECT_EQ(script.last().kind, "shell");
     EXPECT_EQ(script.last().text, "Hlpmain.htm");
+    // Ctrl+M opens the MIDI converter.
+    bool converter = false;
+    onmodal<Cconvdlg>([&](Cconvdlg* d) {
+        converter = true;
+        d->accept();
+    });
+    QTest::keyClick(win.get(), Qt::Key_M, Qt::ControlModifier);
+    EXPECT_TRUE(converter);
 }
 
 TEST_F(Mainwin, OpenDecidesByExtension)

@@ -3,6 +3,8 @@
 // render thread runs, the result checks on crafted songs, and Play's failures.
 #include "convert/Convdlgfixture.h"
 
+#include "app/Cmainwin.h"
+
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QThread>
@@ -444,4 +446,25 @@ TEST_F(Convdlg, RenderWarningsAreShownByTheUiThreadWhileTheThreadWaits)
     EXPECT_TRUE(onui);
     EXPECT_EQ(elapsed, 0);
     EXPECT_EQ(d.state(), 1);
+}
+
+TEST_F(Convdlg, TheMainWindowOpensItAndShowsTheFilesItChose)
+{
+    const std::string bad = dir.file("bad.mid");
+    writebytes(bad, {'M', 'T', 'h', 'd'});
+    ASSERT_TRUE(ctx.loadmidi(midi("song.mid", pianonote())));
+    Cmainwin win(ctx);
+    ASSERT_TRUE(win.action(ID_CONVERTER)->isEnabled());
+    QString seen, afterdrop;
+    onmodal<Cconvdlg>([&](Cconvdlg* d) {
+        seen = d->wavetext();
+        afterdrop = win.wavetext();
+        d->dropfiles({QString::fromStdString(bad)});
+        afterdrop += "|" + win.miditext() + "|" + win.wavetext();
+        d->accept();
+    });
+    win.command(ID_CONVERTER);
+    EXPECT_EQ(seen, "song.wav");
+    EXPECT_EQ(afterdrop, "song.wav|(None)|(None)");
+    EXPECT_FALSE(win.opentool());
 }
