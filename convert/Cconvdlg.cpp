@@ -379,7 +379,7 @@ void Cconvdlg::abort()
 {
     if (m_state == 2) m_conv->abort();
     else if (m_state == 3) stopplaying();
-    m_state = 1;
+    if (m_state >= 2) m_state = 1;
     rules();
 }
 
