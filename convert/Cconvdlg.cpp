@@ -418,6 +418,7 @@ void Cconvdlg::play()
     }
     m_state = 3;
     m_progress->setValue(0);
+    m_time->setText(qs(::timetext(0, m_playlen)));
     rules();
     setAcceptDrops(false);
 }

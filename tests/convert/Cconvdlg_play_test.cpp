@@ -55,6 +55,7 @@ TEST_F(Convdlgplay, PlaysTheConvertedFileAndEndsReady)
     EXPECT_TRUE(enabled(d, Cconvdlg::IDABORT));
     EXPECT_FALSE(enabled(d, Cconvdlg::IDPLAY));
     EXPECT_FALSE(enabled(d, Cconvdlg::IDBROWSEWAVE));
+    EXPECT_EQ(d.timetext().left(8), "00:00 / ");   // the file's position and length from here on
     EXPECT_TRUE(shot(&d, "convdlg_state3"));
     ASSERT_TRUE(waitfor([&] { return d.state() == 1; }));
     EXPECT_TRUE(d.acceptDrops());
