@@ -3,6 +3,7 @@
 #include "app/Caboutdialog.h"
 #include "app/Cicons.h"
 #include "app/Cpropdialog.h"
+#include "convert/Cconvdlg.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
 #include "settings/Ceffdialog.h"
@@ -72,9 +73,6 @@ const std::map<int, const char*> PAGES = {
     {ID_HELPPLAYER, "Hlplayer.htm"}, {ID_HELPRECOR, "Hlprecor.htm"},
     {ID_HELPAUMIX, "Hlpaumix.htm"}, {ID_HELPMP3, "Hlpmp3cv.htm"},
 };
-
-// The tools whose windows are not part of this program yet; their commands stay disabled.
-const int TOOLS[] = {ID_CONVERTER};
 
 std::string lowercase(std::string s)
 {
@@ -173,7 +171,6 @@ void Cmainwin::buildmenus()
     add(helpmenu, ID_ABOUT);
     for (QMenu* m : {file, tools, settings, helpmenu})
         connect(m, &QMenu::aboutToHide, this, [this] { setstatus(READY); });
-    for (int id : TOOLS) m_actions[id]->setEnabled(false);
 }
 
 void Cmainwin::buildtoolbar()
@@ -248,6 +245,11 @@ void Cmainwin::command(int id)
         runtool(&dlg);
         break;
     }
+    case ID_CONVERTER: {
+        Cconvdlg dlg(m_ctx, this);
+        runtool(&dlg);
+        break;
+    }
     case ID_OPTIONS: {
         Coptdialog dlg(m_ctx.settings, m_ctx.devices());
         dlg.exec();
@@ -307,8 +309,8 @@ void Cmainwin::changeEvent(QEvent* e)
 void Cmainwin::handle(unsigned msg, uintptr_t, intptr_t)
 {
     if (msg != WM_REFRESH) return;
-    if (m_ctx.midi) m_midi->setText(qs(m_ctx.midititle));
-    if (m_ctx.wave) m_wave->setText(qs(m_ctx.wavetitle));
+    m_midi->setText(m_ctx.midi ? qs(m_ctx.midititle) : QString(NONE));
+    m_wave->setText(m_ctx.wave ? qs(m_ctx.wavetitle) : QString(NONE));
 }
 
 void Cmainwin::cmdopen()

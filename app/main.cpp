@@ -4,6 +4,7 @@
 #include "app/Cicons.h"
 #include "app/Cmainwin.h"
 #include "platform/Cdevlist.h"
+#include "platform/Cmidiportrt.h"
 #include "platform/Cwaveiopa.h"
 #include "platform/qt/Cqtface.h"
 
@@ -15,8 +16,11 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Cantorix");
     QApplication::setWindowIcon(appicon());
     Cqtfaces faces;
-    Cpawave wave;   // wave output and input through PortAudio
-    setwavesys(&wave);
+    // The real wave and MIDI devices for the whole run.
+    static Cpawave w;
+    setwavesys(&w);
+    static Crtmidi m;
+    setmidisys(&m);
 
     Ccontext ctx;
     ctx.settings.load(progfolder(argv[0]));

@@ -189,7 +189,7 @@ void Csequen::tail()
 
 int Csequen::run()
 {
-    m_synth.owner = m_window;
+    m_synth.owner = m_owner;
     // The voices of the previous run end before the bank they play from may change.
     for (auto& c : m_chans)
         if (c) c->rewind();

@@ -43,8 +43,13 @@ public:
     Csequen(const Csequen&) = delete;
     Csequen& operator=(const Csequen&) = delete;
 
-    // The window that receives WM_PROGRESS and WM_RENDERED and owns the synthesizer's warnings.
-    void setwindow(Cwindow* w) { m_window = w; }
+    // The window that receives WM_PROGRESS and WM_RENDERED, and the owner of the synthesizer's
+    // warnings (the window itself unless given: a dialog passes its widget).
+    void setwindow(Cwindow* w, const void* owner = nullptr)
+    {
+        m_window = w;
+        m_owner = owner ? owner : static_cast<const void*>(w);
+    }
     // A bank to play instead of the context's loaded bank (a bank built in memory); null goes
     // back to the context's bank. Must outlive the next run.
     void setview(Cbankview* view) { m_given = view; }
@@ -88,6 +93,7 @@ private:
 
     Ccontext& m_ctx;
     Cwindow* m_window = nullptr;
+    const void* m_owner = nullptr;
     Csynth m_synth;
     std::unique_ptr<Cbankview> m_view;   // the loaded bank as the synthesizer sees it
     Cbankview* m_given = nullptr;
