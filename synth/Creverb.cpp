@@ -134,7 +134,12 @@ void Creverb::run(const float* a, const float* b, float* l, float* r, int n)
 void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n)
 {
     float in[CHUNK], out[2][CHUNK];
-    for (int i = 0; i < n; ++i) in[i] = (a[i] + b[i]) * INGAIN;
+    int i0 = 0;
+#if defined(__SSE2__)
+    for (const __m128 g = _mm_set1_ps(INGAIN); i0 + 4 <= n; i0 += 4)
+        _mm_storeu_ps(in + i0, _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(a + i0), _mm_loadu_ps(b + i0)), g));
+#endif
+    for (int i = i0; i < n; ++i) in[i] = (a[i] + b[i]) * INGAIN;
     const float fb = m_feedback, damp1 = m_damp1, damp2 = m_damp2;
     for (int ch = 0; ch < 2; ++ch) {
         float* acc = out[ch];
@@ -191,7 +196,18 @@ void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n
         }
     }
     const float w1 = m_wet1, w2 = m_wet2;
-    for (int i = 0; i < n; ++i) {
+    i0 = 0;
+#if defined(__SSE2__)
+    const __m128 v1 = _mm_set1_ps(w1), v2 = _mm_set1_ps(w2);
+    for (; i0 + 4 <= n; i0 += 4) {
+        const __m128 o0 = _mm_loadu_ps(out[0] + i0), o1 = _mm_loadu_ps(out[1] + i0);
+        const __m128 ml = _mm_add_ps(_mm_mul_ps(o0, v1), _mm_mul_ps(o1, v2));
+        const __m128 mr = _mm_add_ps(_mm_mul_ps(o1, v1), _mm_mul_ps(o0, v2));
+        _mm_storeu_ps(l + i0, _mm_add_ps(_mm_loadu_ps(l + i0), ml));
+        _mm_storeu_ps(r + i0, _mm_add_ps(_mm_loadu_ps(r + i0), mr));
+    }
+#endif
+    for (int i = i0; i < n; ++i) {
         l[i] += out[0][i] * w1 + out[1][i] * w2;
         r[i] += out[1][i] * w1 + out[0][i] * w2;
     }
