@@ -4,20 +4,60 @@
 #include <cmath>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
 namespace {
+
+#if defined(__SSE2__)
+// On SSE the processor itself replaces denormals by 0: DAZ reads denormal operands as 0 and FTZ
+// writes 0 for every result that would be denormal, which is what the explicit flush below does
+// at each line read and store update, only without costing an instruction per value. The
+// caller's control word is put back on return.
+constexpr bool HWFLUSH = true;
+class Flushmode {
+public:
+    Flushmode() : m_saved(_mm_getcsr()) { _mm_setcsr(m_saved | FTZ | DAZ); }
+    ~Flushmode() { _mm_setcsr(m_saved); }
+    Flushmode(const Flushmode&) = delete;
+    Flushmode& operator=(const Flushmode&) = delete;
+
+private:
+    static constexpr unsigned FTZ = 0x8000, DAZ = 0x0040;
+    unsigned m_saved;
+};
+#else
+constexpr bool HWFLUSH = false;
+struct Flushmode {};
+#endif
 
 // A float whose exponent bits are all zero is 0 or a denormal, that is |x| < FLT_MIN; both
 // become +0. Written as a compare and select on floats, which compiles to three SSE operations.
 inline float flushdenormal(float x)
 {
+    if constexpr (HWFLUSH) return x;
     return std::fabs(x) < std::numeric_limits<float>::min() ? 0.0f : x;
 }
 
 // One allpass over `run` frames that do not wrap its line. Every frame touches its own line
-// entry, so the loop vectorises.
+// entry, so four frames go at once (written out: the compiler's cheap vectorisation at -O2
+// leaves loops of unknown length alone).
 void allpassrun(float* __restrict line, float* __restrict acc, int run)
 {
-    for (int k = 0; k < run; ++k) {
+    int k = 0;
+#if defined(__SSE2__)
+    if constexpr (HWFLUSH) {
+        const __m128 half = _mm_set1_ps(Creverb::ALLFB);
+        for (; k + 4 <= run; k += 4) {
+            const __m128 buf = _mm_loadu_ps(line + k);
+            const __m128 x = _mm_loadu_ps(acc + k);
+            _mm_storeu_ps(line + k, _mm_add_ps(x, _mm_mul_ps(buf, half)));
+            _mm_storeu_ps(acc + k, _mm_sub_ps(buf, x));
+        }
+    }
+#endif
+    for (; k < run; ++k) {
         const float buf = flushdenormal(line[k]);
         const float x = acc[k];
         line[k] = x + buf * Creverb::ALLFB;
@@ -80,6 +120,7 @@ void Creverb::clear()
 
 void Creverb::run(const float* a, const float* b, float* l, float* r, int n)
 {
+    const Flushmode flushmode;
     for (int i = 0; i < n; i += CHUNK) {
         const int k = std::min(CHUNK, n - i);
         runchunk(a + i, b + i, l + i, r + i, k);
@@ -93,7 +134,12 @@ void Creverb::run(const float* a, const float* b, float* l, float* r, int n)
 void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n)
 {
     float in[CHUNK], out[2][CHUNK];
-    for (int i = 0; i < n; ++i) in[i] = (a[i] + b[i]) * INGAIN;
+    int i0 = 0;
+#if defined(__SSE2__)
+    for (const __m128 g = _mm_set1_ps(INGAIN); i0 + 4 <= n; i0 += 4)
+        _mm_storeu_ps(in + i0, _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(a + i0), _mm_loadu_ps(b + i0)), g));
+#endif
+    for (int i = i0; i < n; ++i) in[i] = (a[i] + b[i]) * INGAIN;
     const float fb = m_feedback, damp1 = m_damp1, damp2 = m_damp2;
     for (int ch = 0; ch < 2; ++ch) {
         float* acc = out[ch];
@@ -150,7 +196,18 @@ void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n
         }
     }
     const float w1 = m_wet1, w2 = m_wet2;
-    for (int i = 0; i < n; ++i) {
+    i0 = 0;
+#if defined(__SSE2__)
+    const __m128 v1 = _mm_set1_ps(w1), v2 = _mm_set1_ps(w2);
+    for (; i0 + 4 <= n; i0 += 4) {
+        const __m128 o0 = _mm_loadu_ps(out[0] + i0), o1 = _mm_loadu_ps(out[1] + i0);
+        const __m128 ml = _mm_add_ps(_mm_mul_ps(o0, v1), _mm_mul_ps(o1, v2));
+        const __m128 mr = _mm_add_ps(_mm_mul_ps(o1, v1), _mm_mul_ps(o0, v2));
+        _mm_storeu_ps(l + i0, _mm_add_ps(_mm_loadu_ps(l + i0), ml));
+        _mm_storeu_ps(r + i0, _mm_add_ps(_mm_loadu_ps(r + i0), mr));
+    }
+#endif
+    for (int i = i0; i < n; ++i) {
         l[i] += out[0][i] * w1 + out[1][i] * w2;
         r[i] += out[1][i] * w1 + out[0][i] * w2;
     }

@@ -3,7 +3,9 @@
 // feedback path, followed by 4 allpass filters in series. Both channels take the same mono input
 // ((left + right) x 0.015); the right channel's lines are 23 samples longer, which decorrelates
 // the two sides. Denormal values are flushed to 0 where they are read from a line and after each
-// low-pass update, so a decaying tail never falls into slow denormal arithmetic.
+// low-pass update, so a decaying tail never falls into slow denormal arithmetic. On SSE the
+// processor's flush-to-zero and denormals-are-zero modes do this for the duration of run() (and
+// so also flush denormal intermediate results); the caller's floating-point mode is restored.
 #include <memory>
 
 class Creverb {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -195,5 +196,44 @@ TEST(Coutstage, SecondPeakDuringRampHoldsAtItsOwnGain)
         }
         EXPECT_NEAR(lowest, 1.0 / c.p2, 1e-6);
         EXPECT_NEAR(st.gain(), 1.0, 1e-4);   // recovered
+    }
+}
+
+// Every written value equals the per-value formula, whatever the piece lengths and with the
+// compressor switched on and off between calls (values within full scale keep the gain at 1).
+TEST(Coutstage, EveryValueFollowsTheFormula)
+{
+    const float makeup = std::pow(10.0f, 8 * 0.05f);
+    Coutstage st;
+    st.reset(1.0f, makeup);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(-1, 1);
+    const int total = LA + 5000;
+    std::vector<float> l(total), r(total);
+    for (int i = 0; i < total; ++i) {
+        l[i] = u(rng);
+        r[i] = i % 97 == 0 ? -1.0f : u(rng);
+    }
+    std::vector<int> level(total);
+    std::vector<int16_t> out, buf(2 * 1000);
+    const int pieces[] = {1, 3, 130, 257, 999, 64};
+    std::atomic<int> lv{0};
+    for (int i = 0, k = 0; i < total; k = (k + 1) % 6) {
+        const int n = std::min(pieces[k], total - i);
+        lv = k % 2 ? 8 : 0;
+        for (int j = i; j < i + n; ++j) level[j] = lv;
+        const int w = st.run(&l[i], &r[i], n, lv, buf.data());
+        out.insert(out.end(), buf.begin(), buf.begin() + 2 * w);
+        i += n;
+    }
+    ASSERT_EQ(out.size(), 2u * (total - LA));
+    auto expect = [&](float x, int lvl) {
+        double v = lvl ? Coutstage::softclip(x * 1.0 * (double(makeup) * 32767)) : x * 1.0 * 32767;
+        return int16_t(int(std::clamp(v, -32768.0, 32767.0)));
+    };
+    for (int j = 0; j < total - LA; ++j) {
+        const int i = j;   // the frame leaving the lines entered LA frames earlier
+        ASSERT_EQ(out[2 * j], expect(l[i], level[LA + j])) << j;
+        ASSERT_EQ(out[2 * j + 1], expect(r[i], level[LA + j])) << j;
     }
 }

@@ -144,3 +144,17 @@ TEST(Creverb, TailDiesAwayAndDenormalsNeverComeOut)
     rv.run(zero.data(), zero.data(), zl.data(), zr.data(), 2000);
     for (int i = 0; i < 2000; ++i) ASSERT_EQ(zl[i], 0.0f);
 }
+
+// The reverberator may switch the processor to flush denormals while it runs, but the caller's
+// arithmetic must see denormals again afterwards.
+TEST(Creverb, CallerKeepsDenormals)
+{
+    Creverb rv;
+    std::vector<float> a(600, 0.5f), l(600, 0.0f), r(600, 0.0f);
+    rv.run(a.data(), a.data(), l.data(), r.data(), 600);
+    volatile float tiny = 1e-38f;
+    const float half = tiny * 0.5f;
+    EXPECT_EQ(std::fpclassify(half), FP_SUBNORMAL);
+    volatile float sub = 1e-39f;
+    EXPECT_NE(sub + 0.0f, 0.0f);
+}
