@@ -1,7 +1,7 @@
 #include "platform/Cdevlist.h"
+#include "platform/Cmidiportrt.h"
 
 #include <portaudio.h>
-#include <RtMidi.h>
 
 namespace {
 
@@ -36,14 +36,10 @@ std::vector<std::string> Cdevlist::waveins() { return wavedevices(false); }
 
 std::vector<std::string> Cdevlist::midiouts()
 {
+    // The same ports, in the same order, as the MIDI output opens by index (ALSA sequencer, or
+    // JACK where there is none).
     std::vector<std::string> names;
-    try {
-        RtMidiOut out;
-        const unsigned n = out.getPortCount();
-        for (unsigned i = 0; i < n; ++i) names.push_back(cut(out.getPortName(i).c_str()));
-    } catch (const RtMidiError&) {
-        names.clear();   // no MIDI system: an empty list
-    }
+    for (const std::string& p : Crtmidi().ports()) names.push_back(cut(p.c_str()));
     return names;
 }
 
