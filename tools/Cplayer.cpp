@@ -554,11 +554,6 @@ void Cplayer::handle(unsigned msg, uintptr_t, intptr_t)
     }
 }
 
-void Cplayer::changeEvent(QEvent* e)
-{
-    if (e->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) hide();
-    QDialog::changeEvent(e);
-}
 
 void Cplayer::dragEnterEvent(QDragEnterEvent* e)
 {

@@ -670,11 +670,6 @@ void Crecorder::handle(unsigned msg, uintptr_t, intptr_t lparam)
     }
 }
 
-void Crecorder::changeEvent(QEvent* e)
-{
-    if (e->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) hide();
-    QDialog::changeEvent(e);
-}
 
 void Crecorder::dragEnterEvent(QDragEnterEvent* e)
 {

@@ -79,7 +79,6 @@ public:
     void done(int r) override;
 
 protected:
-    void changeEvent(QEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dropEvent(QDropEvent* e) override;
 
