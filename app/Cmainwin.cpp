@@ -13,6 +13,7 @@
 #include "tools/Cmp3conv.h"
 #include "tools/Cplayer.h"
 #include "tools/Crecorder.h"
+#include "platform/qt/Cdrop.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -369,10 +370,7 @@ void Cmainwin::dragEnterEvent(QDragEnterEvent* e)
 
 void Cmainwin::dropEvent(QDropEvent* e)
 {
-    QStringList paths;
-    for (const QUrl& u : e->mimeData()->urls())
-        if (u.isLocalFile()) paths << u.toLocalFile();
-    dropfiles(paths);
+    dropfiles(droppedfiles(e->mimeData()));
     e->acceptProposedAction();
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
+#include "platform/qt/Cdrop.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -497,9 +498,6 @@ void Cconvdlg::dragEnterEvent(QDragEnterEvent* e)
 
 void Cconvdlg::dropEvent(QDropEvent* e)
 {
-    QStringList paths;
-    for (const QUrl& u : e->mimeData()->urls())
-        if (u.isLocalFile()) paths << u.toLocalFile();
-    dropfiles(paths);
+    dropfiles(droppedfiles(e->mimeData()));
     e->acceptProposedAction();
 }

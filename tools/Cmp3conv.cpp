@@ -3,6 +3,7 @@
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
 #include "tools/Cmp3codec.h"
+#include "platform/qt/Cdrop.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -229,10 +230,7 @@ void Cmp3conv::dragEnterEvent(QDragEnterEvent* e)
 
 void Cmp3conv::dropEvent(QDropEvent* e)
 {
-    QStringList paths;
-    for (const QUrl& u : e->mimeData()->urls())
-        if (u.isLocalFile()) paths << u.toLocalFile();
-    dropfiles(paths);
+    dropfiles(droppedfiles(e->mimeData()));
     e->acceptProposedAction();
 }
 

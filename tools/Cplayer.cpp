@@ -5,6 +5,7 @@
 #include "platform/Cshell.h"
 #include "platform/Ctimer.h"
 #include "tools/Csched.h"
+#include "platform/qt/Cdrop.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -554,7 +555,6 @@ void Cplayer::handle(unsigned msg, uintptr_t, intptr_t)
     }
 }
 
-
 void Cplayer::dragEnterEvent(QDragEnterEvent* e)
 {
     if (e->mimeData()->hasUrls()) e->acceptProposedAction();
@@ -562,9 +562,6 @@ void Cplayer::dragEnterEvent(QDragEnterEvent* e)
 
 void Cplayer::dropEvent(QDropEvent* e)
 {
-    QStringList paths;
-    for (const QUrl& u : e->mimeData()->urls())
-        if (u.isLocalFile()) paths << u.toLocalFile();
-    dropfiles(paths);
+    dropfiles(droppedfiles(e->mimeData()));
     e->acceptProposedAction();
 }

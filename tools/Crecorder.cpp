@@ -5,6 +5,7 @@
 #include "platform/Cshell.h"
 #include "platform/Ctimer.h"
 #include "tools/Csched.h"
+#include "platform/qt/Cdrop.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -670,7 +671,6 @@ void Crecorder::handle(unsigned msg, uintptr_t, intptr_t lparam)
     }
 }
 
-
 void Crecorder::dragEnterEvent(QDragEnterEvent* e)
 {
     if (e->mimeData()->hasUrls()) e->acceptProposedAction();
@@ -678,9 +678,6 @@ void Crecorder::dragEnterEvent(QDragEnterEvent* e)
 
 void Crecorder::dropEvent(QDropEvent* e)
 {
-    QStringList paths;
-    for (const QUrl& u : e->mimeData()->urls())
-        if (u.isLocalFile()) paths << u.toLocalFile();
-    dropfiles(paths);
+    dropfiles(droppedfiles(e->mimeData()));
     e->acceptProposedAction();
 }
