@@ -317,9 +317,7 @@ void Cmainwin::handle(unsigned msg, uintptr_t, intptr_t)
 void Cmainwin::cmdopen()
 {
     Cfilereq req;
-    req.filter = "MIDI, Kar & WAVE Files (*.mid;*.midi;*.kar;*.wav)|*.mid;*.midi;*.kar;*.wav|"
-                 "MIDI Files (*.mid;*.midi)|*.mid;*.midi|Karaoke Files (*.kar)|*.kar|"
-                 "WAVE Files (*.wav)|*.wav|All Files (*.*)|*.*||";
+    req.filter = MIDIWAVEFILTER;
     if (!m_ctx.midi && !m_ctx.wave) req.startdir = m_ctx.settings.workdir;
     req.owner = this;
     const std::optional<Cfilepick> pick = shell().openfile(req);

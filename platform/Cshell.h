@@ -9,6 +9,12 @@
 #include <utility>
 #include <vector>
 
+// The filter of the Open dialogs that take a MIDI, karaoke or WAVE file.
+inline constexpr const char* MIDIWAVEFILTER =
+    "MIDI, Kar & WAVE Files (*.mid;*.midi;*.kar;*.wav)|*.mid;*.midi;*.kar;*.wav|"
+    "MIDI Files (*.mid;*.midi)|*.mid;*.midi|Karaoke Files (*.kar)|*.kar|"
+    "WAVE Files (*.wav)|*.wav|All Files (*.*)|*.*||";
+
 // One file dialog request. The filter uses the pipe syntax
 // "Name (*.a;*.b)|*.a;*.b|All Files (*.*)|*.*||": pairs of shown name and patterns.
 struct Cfilereq {
