@@ -58,5 +58,15 @@ void Cchannel::create()
 
 void Cchannel::render(int n)
 {
-    if (m_preset && n > 0) m_preset->render(n);
+    if (!m_preset || n <= 0) return;
+    // All voices render one slice before the next: the slice of the six buses they add into
+    // stays in the processor's cache instead of streaming through memory once per voice. A
+    // slice is a whole number of control steps, so the voices step exactly as in one call.
+    constexpr int SLICE = 48 * synunits::CTLSTEP;
+    const int at = m_synth.mixpos;
+    for (int done = 0; done < n; done += SLICE) {
+        m_synth.mixpos = at + done;
+        m_preset->render(std::min(SLICE, n - done));
+    }
+    m_synth.mixpos = at;
 }

@@ -56,12 +56,13 @@ public:
     int correction() const { return m_smp.correction; }
     bool playing() const { return m_mode != STOPPED; }
 
-    // Writes n outputs (1.0 = full scale); once the oscillator stops, the rest are 0.
-    void render(float* out, int n)
+    // Writes n outputs, each point times g (g = 1/32768 gives 1.0 = full scale); once the
+    // oscillator stops, the rest are 0.
+    void render(float* out, int n, float g = 1.0f / 32768)
     {
         if (m_mode == STOPPED) { std::fill(out, out + n, 0.0f); return; }
-        if (m_exact) renderexact(out, n);
-        else renderinterp(out, n);
+        if (m_exact) renderexact(out, n, g);
+        else renderinterp(out, n, g);
     }
 
     // The partner of a stereo pair follows the main oscillator's position and pitch.
@@ -111,13 +112,13 @@ private:
         return true;
     }
 
-    void renderexact(float* out, int n)
+    void renderexact(float* out, int n, float g)
     {
         const int16_t* s = m_data;
         int p = m_pos;
         int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
         for (int i = 0; i < n; ++i) {
-            out[i] = s[p] * (1.0f / 32768);
+            out[i] = s[p] * g;
             if (++p >= bound) {
                 --p;
                 if (!advance(p, 1)) { std::fill(out + i + 1, out + n, 0.0f); break; }
@@ -127,44 +128,48 @@ private:
         m_pos = p;
     }
 
-    void renderinterp(float* out, int n)
+    // Between loop and end checks the position runs in 32.32 fixed point: one integer add per
+    // sample instead of a floating-point add, truncation and subtract that each wait on the last.
+    void renderinterp(float* out, int n, float g)
     {
+        constexpr double ONE = 4294967296.0;   // 2^32
         const int16_t* s = m_data;
         int p = m_pos;
         double frac = m_frac;
         // A deviation below -ratio would run the oscillator backwards; it stands still instead.
         const double inc = std::clamp(m_ratio + m_dev, 0.0, 1.0e6);
+        const uint64_t step = uint64_t(inc * ONE);
         int i = 0;
         while (i < n) {
             // Samples that neither read nor advance past the last point before the bound need
-            // no end or loop checks: safe * inc < room keeps p + 1 below the bound throughout.
+            // no end or loop checks: safe * step < room keeps p + 1 below the bound throughout.
             const int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
-            const double room = double(bound - 1 - p) - frac;
+            uint64_t ph = uint64_t(frac * ONE);
+            const int64_t room = (int64_t(bound - 1 - p) << 32) - int64_t(ph);
             int safe = 0;
             if (room > 0) {
-                if (inc <= 0) {
-                    safe = n - i;
-                } else {
-                    const double k = std::min(room / inc, double(n - i));
-                    safe = int(k);
-                    if (safe > 0 && safe * inc >= room) --safe;
-                }
+                if (step == 0) safe = n - i;
+                else safe = int(std::min<uint64_t>(uint64_t(room - 1) / step, uint64_t(n - i)));
             }
-            for (const int stop = i + safe; i < stop; ++i) {
-                const float a = s[p];
-                out[i] = (a + float(frac) * (s[p + 1] - a)) * (1.0f / 32768);
-                frac += inc;
-                const int whole = int(frac);
-                frac -= whole;
-                p += whole;
+            if (safe > 0) {
+                const int16_t* q = s + p;
+                for (const int stop = i + safe; i < stop; ++i) {
+                    const size_t k = size_t(ph >> 32);
+                    const float f = float(uint32_t(ph)) * float(1.0 / ONE);
+                    const float a = q[k];
+                    out[i] = (a + f * (q[k + 1] - a)) * g;
+                    ph += step;
+                }
+                p += int(ph >> 32);
+                frac = double(uint32_t(ph)) / ONE;
             }
             if (i == n) break;
             // One sample at the bound, with the loop read and the end and loop rules.
             const bool loop = m_mode == LOOP;
             const float a = s[p];
             const float b = (loop && p + 1 >= m_loopend) ? s[m_loopstart] : s[p + 1];
-            out[i++] = (a + float(frac) * (b - a)) * (1.0f / 32768);
-            frac += inc;
+            out[i++] = (a + float(frac) * (b - a)) * g;
+            frac += double(step) / ONE;
             if (frac >= 1.0) {
                 const double whole = std::floor(frac);
                 frac -= whole;
@@ -177,5 +182,4 @@ private:
         m_pos = p;
         m_frac = frac;
     }
-
 };
