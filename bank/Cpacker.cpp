@@ -103,7 +103,9 @@ struct Ctable {
         } else {
             for (size_t i = a; i < b; ++i) addpoint(v, i, sum);
         }
-        for (int o = 0; o < 4; ++o)
+        // A silent block (order 0) also clears the decoder's history of three points; that
+        // history is right only when the block has at least three points or ends the sample.
+        for (int o = b - a >= 3 || b == n ? 0 : 1; o < 4; ++o)
             if (sum[4 * KMAX + o] == 0) return {true, o, 0, 1};
         Cchoice best{false, 0, 0, 0};
         uint32_t least = UINT32_MAX;
