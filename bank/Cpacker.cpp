@@ -176,6 +176,7 @@ void put32(std::vector<uint8_t>& b, uint32_t v) { put16(b, uint16_t(v)), put16(b
 
 std::vector<uint8_t> Cpacker::encodewith(const int16_t* x, size_t n, uint32_t ppb)
 {
+    if (ppb == 0) return {};   // 0 marks plain audio in a sample header: nothing to code
     std::vector<uint32_t> v[4];
     residuals(x, n, v);
     const Ctable t(v, n);

@@ -84,6 +84,7 @@ TEST(Cpacker, BlockSizesOfAnyLengthRoundTripAtTheirPlainCost)
         EXPECT_EQ(decode(coded, ppb, x.size()), x);
         EXPECT_EQ(coded.size(), plaincost(x, ppb));   // every block takes its cheapest form
     }
+    EXPECT_TRUE(Cpacker::encodewith(x.data(), x.size(), 0).empty());
 }
 
 TEST(Cpacker, ChoosesABlockSizeThatIsNoMultipleOfSixteen)
