@@ -6,16 +6,19 @@
 #include "platform/Cmsgbox.h"
 
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr uint32_t SUB = 64;      // points per cost cell; every block size is a multiple
+constexpr uint32_t CELL = 16;     // points per cost cell; the coarse search tries multiples of it
 constexpr unsigned KMAX = 16;     // k = 0 .. 15
+constexpr unsigned COLS = 4 * KMAX + 4;   // per cell row: bits of every (order, k), nonzero counts
+constexpr uint32_t FINE = CELL - 1;       // the fine search tries the best coarse size +- this
 
 // Sign in the lowest bit: r >= 0 -> 2r, r < 0 -> 2|r| + 1 (v = 1 is the decoder's second zero).
 inline uint32_t zig(int16_t r) { return r >= 0 ? uint32_t(r) * 2 : uint32_t(-int32_t(r)) * 2 + 1; }
@@ -28,7 +31,8 @@ inline unsigned egbits(uint32_t v, unsigned k)
     return 2 * unsigned(31 - __builtin_clz(u)) + 1 + k;
 }
 
-// The four predictors' residuals of every point, with the history starting at zero.
+// The four predictors' residuals of every point, with the history starting at zero. The
+// residual is the 16-bit wrap of point minus prediction, as the decoder adds it back.
 void residuals(const int16_t* x, size_t n, std::vector<uint32_t> (&v)[4])
 {
     for (auto& o : v) o.resize(n);
@@ -45,40 +49,16 @@ void residuals(const int16_t* x, size_t n, std::vector<uint32_t> (&v)[4])
     }
 }
 
-// Cost of every SUB-point cell: bits per order and k, and the count of nonzero residuals per
-// order (a block whose count is 0 for an order is a predicted block of that order).
-struct Ccell {
-    uint32_t bits[4][KMAX];
-    uint32_t nonzero[4];
-};
-
-std::vector<Ccell> cellcosts(const std::vector<uint32_t> (&v)[4], size_t n)
+// Adds point i's code bits for every (order, k) to row[0 .. 63] and its nonzero flags to
+// row[64 .. 67].
+inline void addpoint(const std::vector<uint32_t> (&v)[4], size_t i, uint32_t* row)
 {
-    std::vector<Ccell> cells((n + SUB - 1) / SUB);
-    for (size_t c = 0; c < cells.size(); ++c) {
-        const size_t a = c * SUB, b = std::min(n, a + SUB);
-        Ccell& cell = cells[c];
-        for (int o = 0; o < 4; ++o) {
-            const uint32_t* p = v[o].data();
-            uint32_t nz = 0, orall = 0;
-            for (size_t i = a; i < b; ++i) {
-                nz += p[i] != 0;
-                orall |= p[i];
-            }
-            cell.nonzero[o] = nz;
-            for (unsigned k = 0; k < KMAX; ++k) {
-                uint32_t sum = 0;
-                // Every code's z part is 0 once k passes the largest value's width.
-                if (k && (orall >> k) == 0) {
-                    sum = uint32_t(b - a) * (1 + k);
-                } else {
-                    for (size_t i = a; i < b; ++i) sum += egbits(p[i], k);
-                }
-                cell.bits[o][k] = sum;
-            }
-        }
+    for (int o = 0; o < 4; ++o) {
+        const uint32_t x = v[o][i];
+        row[4 * KMAX + o] += x != 0;
+        uint32_t* b = row + o * KMAX;
+        for (unsigned k = 0; k < KMAX; ++k) b[k] += egbits(x, k);
     }
-    return cells;
 }
 
 struct Cchoice {
@@ -88,25 +68,61 @@ struct Cchoice {
     uint64_t bytes;   // header byte included
 };
 
-Cchoice choose(const std::vector<Ccell>& cells, size_t c0, size_t c1)
-{
-    uint32_t nz[4] = {0, 0, 0, 0};
-    uint64_t bits[4][KMAX] = {};
-    for (size_t c = c0; c < c1; ++c)
-        for (int o = 0; o < 4; ++o) {
-            nz[o] += cells[c].nonzero[o];
-            for (unsigned k = 0; k < KMAX; ++k) bits[o][k] += cells[c].bits[o][k];
+// Running sums of the code bits per (order, k) and of the nonzero residuals per order, at every
+// cell boundary: row c covers the points before min(c * CELL, n). A block's cost is the
+// difference of two rows plus the points of the partial cells at its ends. Sums are kept modulo
+// 2^32: a block's difference stays exact because one block never needs 2^32 bits.
+struct Ctable {
+    const std::vector<uint32_t> (&v)[4];
+    size_t n;
+    size_t cells;
+    std::vector<uint32_t> rows;
+
+    Ctable(const std::vector<uint32_t> (&res)[4], size_t npoints)
+        : v(res), n(npoints), cells((npoints + CELL - 1) / CELL), rows((cells + 1) * COLS, 0)
+    {
+        for (size_t c = 0; c < cells; ++c) {
+            uint32_t* row = &rows[(c + 1) * COLS];
+            std::memcpy(row, &rows[c * COLS], COLS * sizeof(uint32_t));
+            for (size_t i = c * CELL, e = std::min(n, i + CELL); i < e; ++i) addpoint(v, i, row);
         }
-    for (int o = 0; o < 4; ++o)
-        if (nz[o] == 0) return {true, o, 0, 1};
-    Cchoice best{false, 0, 0, UINT64_MAX};
-    for (int o = 0; o < 4; ++o)
-        for (unsigned k = 0; k < KMAX; ++k) {
-            const uint64_t bytes = 1 + (bits[o][k] + 7) / 8;
-            if (bytes < best.bytes) best = {false, o, k, bytes};
+    }
+    size_t at(size_t c) const { return std::min(c * CELL, n); }
+
+    // The cheapest form of the block of points [a, b).
+    Cchoice choose(size_t a, size_t b) const
+    {
+        uint32_t sum[COLS] = {};
+        size_t ca = (a + CELL - 1) / CELL, cb = b == n ? cells : b / CELL;
+        if (ca <= cb) {
+            const uint32_t* ra = &rows[ca * COLS];
+            const uint32_t* rb = &rows[cb * COLS];
+            for (unsigned j = 0; j < COLS; ++j) sum[j] = rb[j] - ra[j];
+            for (size_t i = a, e = at(ca); i < e; ++i) addpoint(v, i, sum);
+            for (size_t i = at(cb); i < b; ++i) addpoint(v, i, sum);
+        } else {
+            for (size_t i = a; i < b; ++i) addpoint(v, i, sum);
         }
-    return best;
-}
+        // A silent block (order 0) also clears the decoder's history of three points; that
+        // history is right only when the block has at least three points or ends the sample.
+        for (int o = b - a >= 3 || b == n ? 0 : 1; o < 4; ++o)
+            if (sum[4 * KMAX + o] == 0) return {true, o, 0, 1};
+        Cchoice best{false, 0, 0, 0};
+        uint32_t least = UINT32_MAX;
+        for (unsigned j = 0; j < 4 * KMAX; ++j)
+            if (sum[j] < least) least = sum[j], best.order = int(j / KMAX), best.k = j % KMAX;
+        best.bytes = 1 + (uint64_t(least) + 7) / 8;
+        return best;
+    }
+
+    // Bytes of the whole sample coded with ppb points per block.
+    uint64_t total(uint32_t ppb) const
+    {
+        uint64_t t = 0;
+        for (size_t a = 0; a < n; a += ppb) t += choose(a, std::min(n, a + ppb)).bytes;
+        return t;
+    }
+};
 
 // MSB-first bit writer.
 struct Cbitout {
@@ -130,21 +146,20 @@ struct Cbitout {
     }
 };
 
-void emit(const std::vector<uint32_t> (&v)[4], const std::vector<Ccell>& cells, size_t n, uint32_t ppb,
-          std::vector<uint8_t>& out)
+void emit(const Ctable& t, uint32_t ppb, std::vector<uint8_t>& out)
 {
-    const size_t per = ppb / SUB;
     Cbitout bo{out};
-    for (size_t a = 0, c = 0; a < n; a += ppb, c += per) {
-        const Cchoice ch = choose(cells, c, std::min(cells.size(), c + per));
+    for (size_t a = 0; a < t.n; a += ppb) {
+        const size_t e = std::min(t.n, a + ppb);
+        const Cchoice ch = t.choose(a, e);
         if (ch.predicted) {
             out.push_back(uint8_t(0x40 | ch.order << 4));
             continue;
         }
         out.push_back(uint8_t(ch.order << 4 | ch.k));
-        const uint32_t* p = v[ch.order].data();
+        const uint32_t* p = t.v[ch.order].data();
         const unsigned k = ch.k;
-        for (size_t i = a, e = std::min(n, a + ppb); i < e; ++i) {
+        for (size_t i = a; i < e; ++i) {
             const uint32_t u = (p[i] >> k) + 1;
             const unsigned z = unsigned(31 - __builtin_clz(u));
             bo.put(u, 2 * z + 1);
@@ -154,14 +169,6 @@ void emit(const std::vector<uint32_t> (&v)[4], const std::vector<Ccell>& cells, 
     }
 }
 
-uint64_t total(const std::vector<Ccell>& cells, uint32_t ppb)
-{
-    const size_t per = ppb / SUB;
-    uint64_t sum = 0;
-    for (size_t c = 0; c < cells.size(); c += per) sum += choose(cells, c, std::min(cells.size(), c + per)).bytes;
-    return sum;
-}
-
 void put16(std::vector<uint8_t>& b, uint16_t v) { b.push_back(uint8_t(v)), b.push_back(uint8_t(v >> 8)); }
 void put32(std::vector<uint8_t>& b, uint32_t v) { put16(b, uint16_t(v)), put16(b, uint16_t(v >> 16)); }
 
@@ -169,11 +176,12 @@ void put32(std::vector<uint8_t>& b, uint32_t v) { put16(b, uint16_t(v)), put16(b
 
 std::vector<uint8_t> Cpacker::encodewith(const int16_t* x, size_t n, uint32_t ppb)
 {
+    if (ppb == 0) return {};   // 0 marks plain audio in a sample header: nothing to code
     std::vector<uint32_t> v[4];
     residuals(x, n, v);
-    const auto cells = cellcosts(v, n);
+    const Ctable t(v, n);
     std::vector<uint8_t> out;
-    emit(v, cells, n, ppb, out);
+    emit(t, ppb, out);
     return out;
 }
 
@@ -181,17 +189,26 @@ std::vector<uint8_t> Cpacker::encode(const int16_t* x, size_t n, uint32_t& ppb)
 {
     std::vector<uint32_t> v[4];
     residuals(x, n, v);
-    const auto cells = cellcosts(v, n);
+    const Ctable t(v, n);
+    // Coarse: every multiple of CELL, costed from whole cells only. Sizes past n all code the
+    // same single block.
     uint64_t best = UINT64_MAX;
-    ppb = SIZES[0];
-    for (uint32_t size : SIZES) {
-        const uint64_t t = total(cells, size);
-        if (t < best) best = t, ppb = size;
-        if (size >= n) break;   // larger blocks code the same single block
+    ppb = CELL;
+    for (uint32_t size = CELL; size <= MAXPPB; size += CELL) {
+        const uint64_t c = t.total(size);
+        if (c < best) best = c, ppb = size;
+        if (size >= n) break;
+    }
+    // Fine: the sizes between the coarse neighbours of the best one.
+    const uint32_t mid = ppb;
+    for (uint32_t size = mid > FINE ? mid - FINE : 1; size <= mid + FINE && size <= MAXPPB; ++size) {
+        if (size % CELL == 0 || size > n) continue;
+        const uint64_t c = t.total(size);
+        if (c < best) best = c, ppb = size;
     }
     std::vector<uint8_t> out;
     out.reserve(size_t(best));
-    emit(v, cells, n, ppb, out);
+    emit(t, ppb, out);
     return out;
 }
 
@@ -262,13 +279,24 @@ bool Cpacker::wrfile(const Csf2file& bank, const Caudio& audio, const std::strin
     const size_t datastart = f.size();
     struct Cplace { uint64_t offset; uint32_t cbytes, ppb; };
     std::vector<Cplace> places(bank.shdrs.size());
-    for (size_t i = 0; i < bank.shdrs.size(); ++i) {
-        const std::vector<int16_t>& x = audio[i];
-        uint32_t ppb = SIZES[0];
-        const std::vector<uint8_t> coded = encode(x.data(), x.size(), ppb);
-        if (coded.size() > UINT32_MAX) return false;
-        places[i] = {f.size(), uint32_t(coded.size()), ppb};
-        f.insert(f.end(), coded.begin(), coded.end());
+    std::vector<std::vector<uint8_t>> coded(bank.shdrs.size());
+    // Workers take the samples in turn; each sample's coding is independent of the others.
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < coded.size();)
+            coded[i] = encode(audio[i].data(), audio[i].size(), places[i].ppb);
+    };
+    const unsigned cores = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> workers;
+    for (unsigned w = 1; w < cores && w < coded.size(); ++w) workers.emplace_back(work);
+    work();
+    for (auto& w : workers) w.join();
+    for (size_t i = 0; i < coded.size(); ++i) {
+        if (coded[i].size() > UINT32_MAX) return false;
+        places[i].offset = f.size();
+        places[i].cbytes = uint32_t(coded[i].size());
+        f.insert(f.end(), coded[i].begin(), coded[i].end());
+        std::vector<uint8_t>().swap(coded[i]);
     }
     const uint64_t datalen = f.size() - datastart;
     for (int b = 0; b < 8; ++b) f[lenat + b] = uint8_t(datalen >> (8 * b));

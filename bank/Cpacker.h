@@ -3,7 +3,8 @@
 // residual blocks (the inverse of Cdecoder) and writes the compressed bank format that Ccompsf
 // reads. For every block the cheapest form is chosen: a predicted block of order 0..3 when the
 // predictor is exact, else residuals with the order and Golomb parameter k that take the fewest
-// bytes; the points per block are chosen per sample from several sizes, keeping the smallest.
+// bytes; the points per block are chosen per sample: every multiple of 16 up to MAXPPB, then
+// every size within 15 of the best of those, keeping the smallest result.
 #include "bank/Csf2file.h"
 
 #include <cstdint>
@@ -16,10 +17,13 @@ class Cpacker {
 public:
     static constexpr uint8_t VERSION = 1;
     static constexpr const char* WRITER = "Cantorix bank writer";
-    // Block sizes tried for every sample, in points.
+    // Largest points per block the writer chooses.
+    static constexpr uint32_t MAXPPB = 4096;
+    // Power-of-two block sizes; the search covers each of them.
     static constexpr uint32_t SIZES[] = {64, 128, 256, 512, 1024, 2048, 4096};
 
-    // Codes n points; returns the coded bytes (unscrambled) and sets ppb.
+    // Codes n points; returns the coded bytes (unscrambled) and sets ppb. No larger than
+    // encodewith() with any ppb the search tries.
     static std::vector<uint8_t> encode(const int16_t* x, size_t n, uint32_t& ppb);
     // Codes n points with one given block size.
     static std::vector<uint8_t> encodewith(const int16_t* x, size_t n, uint32_t ppb);
@@ -29,7 +33,8 @@ public:
     static bool rdaudio(const Csf2file& bank, Caudio& audio);
 
     // Writes bank's records with audio (one entry per sample record) as a compressed bank at
-    // path, replacing any file there in one rename. False when it cannot be written.
+    // path, replacing any file there in one rename. False when it cannot be written. The samples
+    // are coded on one thread per processor (at most 8).
     static bool wrfile(const Csf2file& bank, const Caudio& audio, const std::string& path);
 };
 
