@@ -36,7 +36,8 @@ public:
         float total = envcb + m_current;
         if (m_modlfocb != 0) total -= float(std::abs(m_modlfocb)) * modlfo;
         if (m_soft) total *= 2;
-        m_amp = total < 1000 ? std::pow(10.0f, -total / 200) : 0.0f;
+        // 10^(-total/200) as a power of two, which the library computes faster than pow.
+        m_amp = total < 1000 ? std::exp2(total * -0.016609640474436812f) : 0.0f;
     }
 
     float amp() const { return m_amp; }

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 class Cfilter {
 public:
@@ -42,12 +43,32 @@ public:
         }
     }
 
-    // Filters n samples in place.
+    // Filters n samples in place. The recurrence v = a(x - y) + c2 v, y = y + v is run four
+    // samples at a time from the state before them: each chain step then costs one multiply and
+    // two adds per four samples instead of three dependent operations per sample, while the
+    // inputs' share of each output is summed off the chain.
     void run(float* x, int n)
     {
+        typedef float v4 __attribute__((vector_size(16)));
         float y = m_y, v = m_v;
+        const v4 py = {m_py[0], m_py[1], m_py[2], m_py[3]}, pv = {m_pv[0], m_pv[1], m_pv[2], m_pv[3]};
+        const v4 h0 = {m_h[0][0], m_h[1][0], m_h[2][0], m_h[3][0]};
+        const v4 h1 = {m_h[0][1], m_h[1][1], m_h[2][1], m_h[3][1]};
+        const v4 h2 = {m_h[0][2], m_h[1][2], m_h[2][2], m_h[3][2]};
+        const v4 h3 = {m_h[0][3], m_h[1][3], m_h[2][3], m_h[3][3]};
+        const float qy = m_qy, qv = m_qv, g0 = m_g[0], g1 = m_g[1], g2 = m_g[2], g3 = m_g[3];
+        int i = 0;
+        for (; i + 4 <= n; i += 4) {
+            const float x0 = x[i], x1 = x[i + 1], x2 = x[i + 2], x3 = x[i + 3];
+            const v4 fir = (h0 * x0 + h1 * x1) + (h2 * x2 + h3 * x3);
+            const float firv = (g0 * x0 + g1 * x1) + (g2 * x2 + g3 * x3);
+            const v4 out = (py * y + pv * v) + fir;
+            v = (qy * y + qv * v) + firv;
+            y = out[3];
+            std::memcpy(x + i, &out, sizeof out);
+        }
         const float a = m_a, c2 = m_c2;
-        for (int i = 0; i < n; ++i) {
+        for (; i < n; ++i) {
             v = a * (x[i] - y) + c2 * v;
             y += v;
             x[i] = y;
@@ -65,7 +86,9 @@ public:
         const double c = 1 - w / (w + 2 * m_q + 1 / (w + 1) - 2);
         m_c = float(c);
         m_c2 = float(c * c);
-        m_a = float(c * c + 1 - 2 * c * std::cos(w));
+        const double a = c * c + 1 - 2 * c * std::cos(w);
+        m_a = float(a);
+        blockform(a, c * c);
     }
 
     // Generator values.
@@ -80,6 +103,34 @@ public:
     float m_y = 0, m_v = 0;
 
 private:
+    // The state (y, v) after one sample is M (y, v) + b x with M = [[1 - a, c2], [-a, c2]] and
+    // b = (a, a). Four samples on: y_j = row 0 of M^j times the state plus the sum over the
+    // inputs i <= j of row 0 of M^(j-i) b times x_i; v after four samples likewise with row 1.
+    void blockform(double a, double c2)
+    {
+        double m[2][2] = {{1, 0}, {0, 1}};   // M^j
+        double mb[5][2];                      // M^k b
+        mb[0][0] = mb[0][1] = a;
+        for (int k = 1; k < 5; ++k) {
+            mb[k][0] = (1 - a) * mb[k - 1][0] + c2 * mb[k - 1][1];
+            mb[k][1] = -a * mb[k - 1][0] + c2 * mb[k - 1][1];
+        }
+        for (int j = 0; j < 4; ++j) {
+            const double r00 = (1 - a) * m[0][0] + c2 * m[1][0], r01 = (1 - a) * m[0][1] + c2 * m[1][1];
+            const double r10 = -a * m[0][0] + c2 * m[1][0], r11 = -a * m[0][1] + c2 * m[1][1];
+            m[0][0] = r00; m[0][1] = r01; m[1][0] = r10; m[1][1] = r11;
+            m_py[j] = float(m[0][0]);
+            m_pv[j] = float(m[0][1]);
+            for (int i = 0; i < 4; ++i) m_h[j][i] = i <= j ? float(mb[j - i][0]) : 0.0f;
+        }
+        m_qy = float(m[1][0]);
+        m_qv = float(m[1][1]);
+        for (int i = 0; i < 4; ++i) m_g[i] = float(mb[3 - i][1]);
+    }
+
+    float m_py[4] = {}, m_pv[4] = {}, m_h[4][4] = {};
+    float m_qy = 0, m_qv = 0, m_g[4] = {};
+
     static double hzdev(double f, int x)
     {
         if (x == 0) return 0;

@@ -6,6 +6,7 @@
 // points the store has loaded, so the oscillator never reads outside the sample buffer: it reads
 // s[p] and s[p + 1] with p < end <= loaded, and the buffer holds 23 readable points past that.
 #include "synth/Cbankview.h"
+#include "synth/Cinterp.h"
 #include "synth/Csynunits.h"
 
 #include <algorithm>
@@ -63,6 +64,18 @@ public:
         if (m_mode == STOPPED) { std::fill(out, out + n, 0.0f); return; }
         if (m_exact) renderexact(out, n, g);
         else renderinterp(out, n, g);
+    }
+
+    // Asks the memory system early for the points the next n outputs will read, so that the
+    // cache misses of many voices reading far-apart samples overlap instead of queueing.
+    void prefetch(int n) const
+    {
+        if (m_mode == STOPPED) return;
+        const double span = (m_ratio + std::fabs(m_dev)) * n + 2;
+        const int last = int(std::min<double>(m_pos + span, m_end));
+        constexpr int LINE = 32;   // points per 64-byte cache line
+        for (int p = m_pos & ~(LINE - 1), k = 0; p <= last && k < 48; p += LINE, ++k)
+            __builtin_prefetch(m_data + p);
     }
 
     // The partner of a stereo pair follows the main oscillator's position and pitch.
@@ -152,14 +165,8 @@ private:
                 else safe = int(std::min<uint64_t>(uint64_t(room - 1) / step, uint64_t(n - i)));
             }
             if (safe > 0) {
-                const int16_t* q = s + p;
-                for (const int stop = i + safe; i < stop; ++i) {
-                    const size_t k = size_t(ph >> 32);
-                    const float f = float(uint32_t(ph)) * float(1.0 / ONE);
-                    const float a = q[k];
-                    out[i] = (a + f * (q[k + 1] - a)) * g;
-                    ph += step;
-                }
+                ph = interp::run(s + p, ph, step, out + i, safe, g);
+                i += safe;
                 p += int(ph >> 32);
                 frac = double(uint32_t(ph)) / ONE;
             }

@@ -261,6 +261,8 @@ void Cvoice::render(const Csynth& synth, int n)
     float x[CHUNK], y[CHUNK];
     int w = synth.mixpos;
     Cvoice* p = m_partner;
+    m_osc.prefetch(n);
+    if (p) p->m_osc.prefetch(n);
     while (n > 0 && m_osc.playing() && !synth.aborted()) {
         int len = 0;
         while (len < CHUNK && n > 0 && m_osc.playing() && !synth.aborted()) {
