@@ -1,5 +1,7 @@
 #include "synth/Cchannel.h"
 
+#include "synth/Cvoicerun.h"
+
 Cchannel::Cchannel(Csynth& synth, int channel) : m_synth(synth), m_channel(channel), m_bank(channel == 9 ? 128 : 0) {}
 
 Cchannel::~Cchannel() = default;
@@ -62,11 +64,16 @@ void Cchannel::render(int n)
     // All voices render one slice before the next: the slice of the six buses they add into
     // stays in the processor's cache instead of streaming through memory once per voice. A
     // slice is a whole number of control steps, so the voices step exactly as in one call.
-    constexpr int SLICE = 48 * synunits::CTLSTEP;
+    constexpr int SLICE = Cvoicerun::SLICE;
+    static_assert(SLICE % synunits::CTLSTEP == 0);
+    if (!m_synth.voicerun) m_synth.voicerun = std::make_shared<Cvoicerun>();
     const int at = m_synth.mixpos;
     for (int done = 0; done < n; done += SLICE) {
         m_synth.mixpos = at + done;
-        m_preset->render(std::min(SLICE, n - done));
+        m_voices.clear();
+        m_preset->collect(m_voices);
+        m_synth.voicerun->render(m_synth, m_voices, std::min(SLICE, n - done));
+        m_preset->reap();
     }
     m_synth.mixpos = at;
 }

@@ -6,6 +6,7 @@
 #include "synth/Cpreset.h"
 
 #include <memory>
+#include <vector>
 
 class Cchannel {
 public:
@@ -31,6 +32,7 @@ private:
     void create();
 
     Csynth& m_synth;
+    std::vector<Cvoice*> m_voices;   // the sounding voices of the slice being rendered
     int m_channel;
     int m_bank;
     int m_program = 0;

@@ -67,10 +67,16 @@ void Cinstr::releaseclass(int cls, uint32_t serial)
     for (auto& z : m_zones) z->releaseclass(cls, serial);
 }
 
-void Cinstr::render(int n)
+void Cinstr::collect(std::vector<Cvoice*>& out) const
 {
     for (auto& z : m_zones)
-        if (z->active() > 0) z->render(n);
+        if (z->active() > 0) z->collect(out);
+}
+
+void Cinstr::reap()
+{
+    for (auto& z : m_zones)
+        if (z->active() > 0) z->reap();
     recount();
 }
 

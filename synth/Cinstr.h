@@ -13,7 +13,8 @@ public:
     // Delivers one message to the zones (idle ones get only note-on and control change) and
     // adds the exclusive class of every note it started to `classes`.
     void dispatch(int command, int data1, int data2, std::vector<int>& classes);
-    void render(int n);
+    void collect(std::vector<Cvoice*>& out) const;
+    void reap();
     int active() const { return m_active; }
     void setpglobal(Cgenrange r);
     void releaseclass(int cls, uint32_t serial);

@@ -284,16 +284,13 @@ void Cizone::recycle(Cvoice* v)
     putfree(v);
 }
 
-void Cizone::render(int n)
+void Cizone::collect(std::vector<Cvoice*>& out) const
 {
-    for (Cvoice* v = m_voices; v; v = v->m_next) {
-        // While one voice renders, the next one's state and sample points are on their way.
-        if (Cvoice* next = v->m_next) {
-            for (size_t b = 0; b < sizeof(Cvoice); b += 64)
-                __builtin_prefetch(reinterpret_cast<const char*>(next) + b);
-        }
-        v->render(m_synth, n);
-    }
+    for (Cvoice* v = m_voices; v; v = v->m_next) out.push_back(v);
+}
+
+void Cizone::reap()
+{
     // Voices whose oscillator stopped go back to the free list for the zone's next notes.
     Cvoice** link = &m_voices;
     while (Cvoice* v = *link) {

@@ -47,7 +47,10 @@ public:
     // Delivers one message; a note-on that started in a zone with an exclusive class returns
     // the class, else 0.
     int dispatch(int command, int data1, int data2);
-    void render(int n);
+    // Appends the sounding voices; after they rendered, reap() returns the stopped ones to the
+    // free list.
+    void collect(std::vector<Cvoice*>& out) const;
+    void reap();
     int active() const { return m_active; }
 
     // Releases every voice of the class that started before note-on message `serial`.

@@ -52,10 +52,16 @@ void Cpreset::dispatch(int command, int d1, int d2)
     recount();
 }
 
-void Cpreset::render(int n)
+void Cpreset::collect(std::vector<Cvoice*>& out) const
 {
     for (auto& z : m_zones)
-        if (z->active() > 0) z->m_instr->render(n);
+        if (z->active() > 0) z->m_instr->collect(out);
+}
+
+void Cpreset::reap()
+{
+    for (auto& z : m_zones)
+        if (z->active() > 0) z->m_instr->reap();
     recount();
 }
 

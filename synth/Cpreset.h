@@ -16,7 +16,9 @@ public:
     // One channel message other than program change and bank select.
     void dispatch(int command, int data1, int data2);
     // n samples of every sounding voice, at synth.mixpos.
-    void render(int n);
+    // The sounding voices of every zone; reap() after they rendered.
+    void collect(std::vector<Cvoice*>& out) const;
+    void reap();
     int active() const { return m_active; }
 
     int m_channel, m_bank, m_program;

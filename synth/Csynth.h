@@ -9,10 +9,12 @@
 // the user interface.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "midi/Cmixtab.h"
 
 class Cbankview;
+class Cvoicerun;
 struct Csettings;
 
 struct Csynth {
@@ -27,6 +29,7 @@ struct Csynth {
     int mixpos = 0;                               // where the next rendered sample is added
     const void* owner = nullptr;                  // window that owns warning boxes
     uint32_t noteserial = 0;                      // counts note-on messages (exclusive classes)
+    std::shared_ptr<Cvoicerun> voicerun;          // renders the voices of a slice, made on first use
 
     bool aborted() const { return abort && abort->load(std::memory_order_relaxed); }
     int gain(int channel) const { return mixtab ? mixtab->gain(channel) : 0; }

@@ -224,19 +224,17 @@ void addpair(float* __restrict b0, float* __restrict b1, float* __restrict b2, f
 } // namespace
 
 // The voice's samples arrive with the amplitude applied; pan and send levels hold for the chunk.
-void Cvoice::mixmono(const Csynth& synth, const float* x, int w, int n)
+void Cvoice::mixmono(float* const* b, const float* x, int w, int n)
 {
-    float* const* b = synth.bus;
     addmono(b[Csynth::DRYL] + w, b[Csynth::DRYR] + w, b[Csynth::CHOL] + w, b[Csynth::CHOR] + w,
             b[Csynth::REVL] + w, b[Csynth::REVR] + w, x, n, m_panl, m_panr,
             {1.0f - m_cho - m_rev, m_cho, m_rev});
 }
 
-void Cvoice::mixpair(const Csynth& synth, const float* x, const float* y, int w, int n)
+void Cvoice::mixpair(float* const* b, const float* x, const float* y, int w, int n)
 {
     const Cvoice& p = *m_partner;
     const float g[4] = {m_panl, m_panr, p.m_panl, p.m_panr};
-    float* const* b = synth.bus;
     addpair(b[Csynth::DRYL] + w, b[Csynth::DRYR] + w, b[Csynth::CHOL] + w, b[Csynth::CHOR] + w,
             b[Csynth::REVL] + w, b[Csynth::REVR] + w, x, y, n, g, {1.0f - m_cho - m_rev, m_cho, m_rev});
 }
@@ -253,13 +251,12 @@ static void renderstep(Cvoice& v, float* x, int k)
     for (int i = 0; i < k; ++i) x[i] *= a;
 }
 
-void Cvoice::render(const Csynth& synth, int n)
+void Cvoice::render(const Csynth& synth, float* const* bus, int w, int n)
 {
     using synunits::CTLSTEP;
     // Control steps are rendered into a chunk and mixed into the buses together.
     constexpr int CHUNK = 16 * CTLSTEP;
     float x[CHUNK], y[CHUNK];
-    int w = synth.mixpos;
     Cvoice* p = m_partner;
     m_osc.prefetch(n);
     if (p) p->m_osc.prefetch(n);
@@ -291,8 +288,8 @@ void Cvoice::render(const Csynth& synth, int n)
             }
             if (m_volenv.finished()) m_osc.stop();
         }
-        if (p) mixpair(synth, x, y, w, len);
-        else mixmono(synth, x, w, len);
+        if (p) mixpair(bus, x, y, w, len);
+        else mixmono(bus, x, w, len);
         w += len;
     }
     if (p && !m_osc.playing()) p->m_osc.stop();

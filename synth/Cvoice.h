@@ -48,7 +48,9 @@ public:
     bool playing() const { return m_osc.playing(); }
 
     // Adds n samples into synth.bus[] from synth.mixpos on; a stereo pair renders both halves.
-    void render(const Csynth& synth, int n);
+    void render(const Csynth& synth, int n) { render(synth, synth.bus, synth.mixpos, n); }
+    // The same into the six buses `bus` from position w on.
+    void render(const Csynth& synth, float* const* bus, int w, int n);
 
     // Controller updates.
     void setatten(float chanatten);
@@ -78,6 +80,6 @@ public:
     float m_rev = 0, m_cho = 0;
 
 private:
-    void mixmono(const Csynth& synth, const float* x, int w, int n);
-    void mixpair(const Csynth& synth, const float* x, const float* y, int w, int n);
+    void mixmono(float* const* bus, const float* x, int w, int n);
+    void mixpair(float* const* bus, const float* x, const float* y, int w, int n);
 };

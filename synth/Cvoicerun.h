@@ -1,0 +1,44 @@
+#pragma once
+// Renders the sounding voices of a channel for one slice of samples. When the slice holds enough
+// work and the machine has a second processor, a helper thread renders the second half of the
+// voices into buses of its own, which are then added into the synthesizer's buses: the result
+// depends only on the voice list, never on timing.
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+struct Csynth;
+class Cvoice;
+
+class Cvoicerun {
+public:
+    static constexpr int SLICE = 960;   // longest slice, samples: a whole number of control steps
+
+    Cvoicerun();
+    ~Cvoicerun();
+    Cvoicerun(const Cvoicerun&) = delete;
+    Cvoicerun& operator=(const Cvoicerun&) = delete;
+
+    // Adds n samples (n <= SLICE) of every listed voice into synth.bus from synth.mixpos on.
+    void render(const Csynth& synth, const std::vector<Cvoice*>& voices, int n);
+
+    // Whether slices are split over two threads here (false on a single processor).
+    bool parallel() const { return m_parallel; }
+
+private:
+    static void renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
+                           int n);
+    void helper();
+
+    bool m_parallel;
+    std::thread m_thread;
+    std::atomic<uint32_t> m_go{0}, m_done{0};
+    bool m_stop = false;
+
+    // The helper's job, written before m_go is raised.
+    const Csynth* m_synth = nullptr;
+    Cvoice* const* m_voices = nullptr;
+    int m_count = 0, m_n = 0;
+    std::unique_ptr<float[]> m_scratch;
+};
