@@ -28,7 +28,7 @@ void await(const std::atomic<uint32_t>& a, uint32_t old)
 
 } // namespace
 
-Cvoicerun::Cvoicerun() : m_parallel(std::thread::hardware_concurrency() > 1) {}
+Cvoicerun::Cvoicerun(bool parallel) : m_parallel(parallel && std::thread::hardware_concurrency() > 1) {}
 
 Cvoicerun::~Cvoicerun()
 {

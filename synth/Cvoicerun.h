@@ -15,7 +15,8 @@ class Cvoicerun {
 public:
     static constexpr int SLICE = 960;   // longest slice, samples: a whole number of control steps
 
-    Cvoicerun();
+    // parallel: split work over a helper thread when the machine has more than one processor.
+    explicit Cvoicerun(bool parallel = true);
     ~Cvoicerun();
     Cvoicerun(const Cvoicerun&) = delete;
     Cvoicerun& operator=(const Cvoicerun&) = delete;

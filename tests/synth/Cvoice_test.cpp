@@ -2,6 +2,9 @@
 // filter, loops and the guards against hostile offsets and keys.
 #include "Testbank.h"
 
+#include "synth/Cinterp.h"
+#include "synth/Cvoicerun.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -414,4 +417,93 @@ TEST(Cosc, InterpolationMatchesThePlainVersion)
             ASSERT_EQ(o.playing(), ref.mode != 0);
         }
     }
+}
+
+TEST(Cinterp, WideAndPlainLoopsGiveTheSameFloats)
+{
+    // Steps below, at and above the wide loop's limit of 2 points, fractions near the wrap, and
+    // lengths that leave remainders; a signal with full-scale jumps between neighbours.
+    std::vector<int16_t> s(4096 + 64);
+    uint32_t r = 12345;
+    for (auto& x : s) {
+        r = r * 1103515245 + 12345;
+        x = int16_t(r >> 16);
+    }
+    s[100] = 32767;
+    s[101] = -32768;
+    const double ratios[] = {0.0, 1e-6, 0.37, 0.999999, 1.0, 1.000001, 1.5, 1.999999, 2.0, 2.5, 7.3};
+    const uint32_t fracs[] = {0, 1, 0x7fffffff, 0xffffff00, 0xffffffff};
+    for (double ratio : ratios)
+        for (uint32_t f : fracs)
+            for (int n : {1, 7, 8, 9, 16, 20, 63}) {
+                const uint64_t step = uint64_t(ratio * 4294967296.0);
+                const uint64_t ph = (uint64_t(90) << 32) | f;
+                std::vector<float> a(static_cast<size_t>(n)), b(static_cast<size_t>(n));
+                const uint64_t ea = interp::run(s.data(), ph, step, a.data(), n, 0.25f);
+                const uint64_t eb = interp::runplain(s.data(), ph, step, b.data(), n, 0.25f);
+                ASSERT_EQ(ea, eb) << ratio << " " << f << " " << n;
+                for (int i = 0; i < n; ++i) ASSERT_EQ(a[size_t(i)], b[size_t(i)]) << ratio << " " << f << " " << n << " " << i;
+            }
+}
+
+TEST(Cfilter, FourSampleStepsFollowTheRecurrence)
+{
+    // The filter against v = a(x - y) + c2 v, y = y + v in double, on noise in pieces of every
+    // size, at a low, a resonant and a high cutoff.
+    const struct { int cutoff, q; } cases[] = {{5000, 0}, {7000, 200}, {13000, 960}};
+    for (const auto& c : cases) {
+        Cfilter f;
+        f.m_cutoffc = c.cutoff;
+        f.m_qcb = c.q;
+        f.start(127);
+        ASSERT_TRUE(f.on());
+        double y = 0, v = 0;
+        const double a = f.m_a, c2 = f.m_c2;
+        uint32_t r = 99;
+        double worst = 0, peak = 0;
+        for (int n : {1, 2, 3, 4, 5, 8, 19, 20, 333}) {
+            std::vector<float> x(static_cast<size_t>(n));
+            for (auto& e : x) {
+                r = r * 1103515245 + 12345;
+                e = float(int16_t(r >> 16)) / 32768;
+            }
+            std::vector<float> in = x;
+            f.run(x.data(), n);
+            for (int i = 0; i < n; ++i) {
+                v = a * (in[size_t(i)] - y) + c2 * v;
+                y += v;
+                worst = std::max(worst, std::fabs(x[size_t(i)] - y));
+                peak = std::max(peak, std::fabs(y));
+            }
+        }
+        EXPECT_LT(worst, 1e-5 * peak) << c.cutoff << " " << c.q;
+    }
+}
+
+TEST(Cvoicerun, SplitRenderingMatchesOneThreadAndRepeatsExactly)
+{
+    // Forty notes of a filtered, looped sine: enough voices and samples to split every slice.
+    Testbank b;
+    const int s = sine440(b);
+    onepreset(b, {instant() + Gens{{54, 1}, {8, 6000}, {9, 100}, {53, s}}});
+    auto play = [&](bool parallel) {
+        Rig rig(b);
+        rig.synth.voicerun = std::make_shared<Cvoicerun>(parallel);
+        Cchannel ch(rig.synth, 0);
+        for (int k = 40; k < 80; ++k) ch.dispatch(9, k, 100);
+        rig.render(ch, 0, 5000);
+        for (int k = 40; k < 80; k += 2) ch.dispatch(8, k, 0);
+        rig.render(ch, 5000, 20000);
+        return rig.bus;
+    };
+    const auto one = play(false), split = play(true), again = play(true);
+    double peak = 0, worst = 0;
+    for (size_t bus = 0; bus < one.size(); ++bus)
+        for (size_t i = 0; i < one[bus].size(); ++i) {
+            peak = std::max(peak, double(std::fabs(one[bus][i])));
+            worst = std::max(worst, double(std::fabs(one[bus][i] - split[bus][i])));
+        }
+    EXPECT_GT(peak, 0.1);
+    EXPECT_LT(worst, 1e-5 * peak);
+    EXPECT_EQ(split, again);
 }
