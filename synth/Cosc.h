@@ -161,8 +161,9 @@ private:
             const int64_t room = (int64_t(bound - 1 - p) << 32) - int64_t(ph);
             int safe = 0;
             if (room > 0) {
-                if (step == 0) safe = n - i;
-                else safe = int(std::min<uint64_t>(uint64_t(room - 1) / step, uint64_t(n - i)));
+                // Mostly the whole rest fits; the division is only needed near the bound.
+                if (step == 0 || uint64_t(room) > uint64_t(n - i) * step) safe = n - i;
+                else safe = int(uint64_t(room - 1) / step);
             }
             if (safe > 0) {
                 ph = interp::run(s + p, ph, step, out + i, safe, g);

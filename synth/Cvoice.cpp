@@ -1,5 +1,7 @@
 #include "synth/Cvoice.h"
 
+#include "synth/Cwide.h"
+
 #include <algorithm>
 #include <cassert>
 
@@ -172,19 +174,12 @@ void Cvoice::setbend(int cents)
     if (m_partner) m_partner->setbend(cents);
 }
 
-// The six bus loops take their pointers as restrict parameters, which is what lets the
-// compiler vectorize them; on processors with AVX2 a wider clone is chosen at load time.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define CANTORIX_WIDE __attribute__((target_clones("avx2", "default")))
-#else
-#define CANTORIX_WIDE
-#endif
+// The mixing loops take their pointers as restrict parameters, which is what lets the
+// compiler vectorize them.
 
 namespace {
 
-struct Csends {
-    float dry, cho, rev;
-};
+using Csends = Cvoice::Csends;
 
 CANTORIX_WIDE
 void addmono(float* __restrict b0, float* __restrict b1, float* __restrict b2, float* __restrict b3,
@@ -221,6 +216,25 @@ void addpair(float* __restrict b0, float* __restrict b1, float* __restrict b2, f
     }
 }
 
+CANTORIX_WIDE
+void addstereo(float* __restrict l, float* __restrict r, const float* __restrict x, int n, float gl, float gr)
+{
+    for (int i = 0; i < n; ++i) {
+        l[i] += x[i] * gl;
+        r[i] += x[i] * gr;
+    }
+}
+
+CANTORIX_WIDE
+void addstereopair(float* __restrict l, float* __restrict r, const float* __restrict x,
+                   const float* __restrict y, int n, const float (&g)[4])
+{
+    for (int i = 0; i < n; ++i) {
+        l[i] += x[i] * g[0] + y[i] * g[2];
+        r[i] += x[i] * g[1] + y[i] * g[3];
+    }
+}
+
 } // namespace
 
 // The voice's samples arrive with the amplitude applied; pan and send levels hold for the chunk.
@@ -251,10 +265,12 @@ static void renderstep(Cvoice& v, float* x, int k)
     for (int i = 0; i < k; ++i) x[i] *= a;
 }
 
-void Cvoice::render(const Csynth& synth, float* const* bus, int w, int n)
+// The render loop of both mixing forms: mix(x, y, len) takes each chunk of samples, y being
+// the partner's half of a stereo pair or null.
+template <class Mix> void Cvoice::run(const Csynth& synth, int n, Mix&& mix)
 {
     using synunits::CTLSTEP;
-    // Control steps are rendered into a chunk and mixed into the buses together.
+    // Control steps are rendered into a chunk and mixed together.
     constexpr int CHUNK = 16 * CTLSTEP;
     float x[CHUNK], y[CHUNK];
     Cvoice* p = m_partner;
@@ -288,9 +304,31 @@ void Cvoice::render(const Csynth& synth, float* const* bus, int w, int n)
             }
             if (m_volenv.finished()) m_osc.stop();
         }
-        if (p) mixpair(bus, x, y, w, len);
-        else mixmono(bus, x, w, len);
-        w += len;
+        mix(x, p ? y : nullptr, len);
     }
     if (p && !m_osc.playing()) p->m_osc.stop();
+}
+
+void Cvoice::render(const Csynth& synth, float* const* bus, int w, int n)
+{
+    run(synth, n, [&](const float* x, const float* y, int len) {
+        if (y) mixpair(bus, x, y, w, len);
+        else mixmono(bus, x, w, len);
+        w += len;
+    });
+}
+
+void Cvoice::renderstereo(const Csynth& synth, float* l, float* r, int n)
+{
+    run(synth, n, [&](const float* x, const float* y, int len) {
+        if (y) {
+            const Cvoice& p = *m_partner;
+            const float g[4] = {m_panl, m_panr, p.m_panl, p.m_panr};
+            addstereopair(l, r, x, y, len, g);
+        } else {
+            addstereo(l, r, x, len, m_panl, m_panr);
+        }
+        l += len;
+        r += len;
+    });
 }

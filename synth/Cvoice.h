@@ -51,6 +51,14 @@ public:
     void render(const Csynth& synth, int n) { render(synth, synth.bus, synth.mixpos, n); }
     // The same into the six buses `bus` from position w on.
     void render(const Csynth& synth, float* const* bus, int w, int n);
+    // Adds n samples, panned but before the send levels, into l[0..n) and r[0..n); the caller
+    // spreads them over the six buses with this voice's levels (sends()).
+    void renderstereo(const Csynth& synth, float* l, float* r, int n);
+    struct Csends {
+        float dry, cho, rev;
+        bool operator==(const Csends&) const = default;
+    };
+    Csends sends() const { return {1.0f - m_cho - m_rev, m_cho, m_rev}; }
 
     // Controller updates.
     void setatten(float chanatten);
@@ -80,6 +88,7 @@ public:
     float m_rev = 0, m_cho = 0;
 
 private:
+    template <class Mix> void run(const Csynth& synth, int n, Mix&& mix);
     void mixmono(float* const* bus, const float* x, int w, int n);
     void mixpair(float* const* bus, const float* x, const float* y, int w, int n);
 };

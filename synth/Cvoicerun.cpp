@@ -2,6 +2,7 @@
 
 #include "synth/Csynth.h"
 #include "synth/Cvoice.h"
+#include "synth/Cwide.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,9 +27,43 @@ void await(const std::atomic<uint32_t>& a, uint32_t old)
     while (a.load(std::memory_order_acquire) == old) a.wait(old, std::memory_order_acquire);
 }
 
+// Adds the stereo sums of one group into the six buses with the group's send levels.
+CANTORIX_WIDE
+void spread6(float* __restrict b0, float* __restrict b1, float* __restrict b2, float* __restrict b3,
+             float* __restrict b4, float* __restrict b5, const float* __restrict l,
+             const float* __restrict r, int n, Cvoice::Csends s)
+{
+    for (int i = 0; i < n; ++i) {
+        b0[i] += l[i] * s.dry;
+        b1[i] += r[i] * s.dry;
+        b2[i] += l[i] * s.cho;
+        b3[i] += r[i] * s.cho;
+        b4[i] += l[i] * s.rev;
+        b5[i] += r[i] * s.rev;
+    }
+}
+
+void spread(float* const* bus, int w, const float* l, const float* r, int n, Cvoice::Csends s)
+{
+    spread6(bus[Csynth::DRYL] + w, bus[Csynth::DRYR] + w, bus[Csynth::CHOL] + w, bus[Csynth::CHOR] + w,
+            bus[Csynth::REVL] + w, bus[Csynth::REVR] + w, l, r, n, s);
+}
+
+// Relative cost of rendering a voice: its oscillators, mixing, and filters.
+int cost(const Cvoice& v)
+{
+    int c = 4;
+    if (v.m_filter.on()) c += 2;
+    if (const Cvoice* p = v.m_partner) c += p->m_filter.on() ? 5 : 3;
+    return c;
+}
+
 } // namespace
 
-Cvoicerun::Cvoicerun(bool parallel) : m_parallel(parallel && std::thread::hardware_concurrency() > 1) {}
+Cvoicerun::Cvoicerun(bool parallel)
+    : m_parallel(parallel && std::thread::hardware_concurrency() > 1), m_lr(std::make_unique<float[]>(4 * size_t(SLICE)))
+{
+}
 
 Cvoicerun::~Cvoicerun()
 {
@@ -40,30 +75,56 @@ Cvoicerun::~Cvoicerun()
 }
 
 void Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
-                           int n)
+                           int n, float* lr)
 {
-    for (int i = 0; i < count; ++i) {
-        // While one voice renders, the next one's state is on its way from memory.
-        if (i + 1 < count) {
-            for (size_t b = 0; b < sizeof(Cvoice); b += 64)
-                __builtin_prefetch(reinterpret_cast<const char*>(v[i + 1]) + b);
-        }
-        v[i]->render(synth, bus, w, n);
+    float* l = lr;
+    float* r = lr + SLICE;
+    // The distinct send levels, in order of first appearance; usually one or two per channel.
+    Cvoice::Csends groups[8];
+    int ngroups = 0;
+    for (int i = 0; i < count && ngroups < 8; ++i) {
+        const Cvoice::Csends s = v[i]->sends();
+        if (std::find(groups, groups + ngroups, s) == groups + ngroups) groups[ngroups++] = s;
     }
+    // Voices whose levels found no group (more than eight kinds) go straight to the buses.
+    auto grouped = [&](const Cvoice& voice) {
+        return std::find(groups, groups + ngroups, voice.sends()) != groups + ngroups;
+    };
+    for (int g = 0; g < ngroups; ++g) {
+        std::fill(l, l + n, 0.0f);
+        std::fill(r, r + n, 0.0f);
+        Cvoice* prev = nullptr;
+        for (int i = 0; i < count; ++i) {
+            if (!(v[i]->sends() == groups[g])) continue;
+            // While one voice renders, the next one's state is on its way from memory.
+            if (prev) prev->renderstereo(synth, l, r, n);
+            for (size_t b = 0; b < sizeof(Cvoice); b += 64)
+                __builtin_prefetch(reinterpret_cast<const char*>(v[i]) + b);
+            prev = v[i];
+        }
+        if (prev) prev->renderstereo(synth, l, r, n);
+        spread(bus, w, l, r, n, groups[g]);
+    }
+    for (int i = 0; i < count; ++i)
+        if (!grouped(*v[i])) v[i]->render(synth, bus, w, n);
 }
 
 void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, int n)
 {
     const int count = int(voices.size());
     if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || n > SLICE) {
-        renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n);
+        renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n, stereo(0));
         return;
     }
     if (!m_thread.joinable()) {
         m_scratch = std::make_unique<float[]>(size_t(Csynth::NBUS) * SLICE);
         m_thread = std::thread([this] { helper(); });
     }
-    const int half = count / 2;
+    // The split balances the expected work: a filtered voice or a stereo pair costs more.
+    long total = 0;
+    for (const Cvoice* v : voices) total += cost(*v);
+    int half = 0;
+    for (long sum = 0; half < count && 2 * sum < total; ++half) sum += cost(*voices[size_t(half)]);
     m_synth = &synth;
     m_voices = voices.data() + half;
     m_count = count - half;
@@ -71,7 +132,7 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
     const uint32_t job = m_go.fetch_add(1, std::memory_order_release) + 1;
     m_go.notify_one();
 
-    renderlist(synth, voices.data(), half, synth.bus, synth.mixpos, n);
+    renderlist(synth, voices.data(), half, synth.bus, synth.mixpos, n, stereo(0));
 
     await(m_done, job - 1);
     for (int b = 0; b < Csynth::NBUS; ++b) {
@@ -93,7 +154,7 @@ void Cvoicerun::helper()
             bus[b] = m_scratch.get() + size_t(b) * SLICE;
             std::fill(bus[b], bus[b] + m_n, 0.0f);
         }
-        renderlist(*m_synth, m_voices, m_count, bus, 0, m_n);
+        renderlist(*m_synth, m_voices, m_count, bus, 0, m_n, stereo(1));
         m_done.store(seen, std::memory_order_release);
         m_done.notify_one();
     }

@@ -28,9 +28,12 @@ public:
     bool parallel() const { return m_parallel; }
 
 private:
+    // Renders the voices group by group of equal send levels: each group is summed in stereo
+    // into lr (2 * SLICE floats) and then spread over the six buses once.
     static void renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
-                           int n);
+                           int n, float* lr);
     void helper();
+    float* stereo(int thread) { return m_lr.get() + size_t(thread) * 2 * SLICE; }
 
     bool m_parallel;
     std::thread m_thread;
@@ -41,5 +44,6 @@ private:
     const Csynth* m_synth = nullptr;
     Cvoice* const* m_voices = nullptr;
     int m_count = 0, m_n = 0;
-    std::unique_ptr<float[]> m_scratch;
+    std::unique_ptr<float[]> m_scratch;   // the helper's six buses
+    std::unique_ptr<float[]> m_lr;        // stereo sums: the render thread's, then the helper's
 };
