@@ -2,10 +2,7 @@
 // Amplifier of a voice: the attenuation of the note (initial attenuation, channel, velocity),
 // glided toward a new channel attenuation by 1.741 cB per control step, plus the volume envelope
 // and the tremolo, turned into one amplitude per control step.
-#include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 
 class Camp {
 public:
@@ -39,32 +36,15 @@ public:
         float total = envcb + m_current;
         if (m_modlfocb != 0) total -= float(std::abs(m_modlfocb)) * modlfo;
         if (m_soft) total *= 2;
-        m_amp = total < 1000 ? exp2(total * -0.016609640474436812f) : 0.0f;   // 10^(-total/200)
+        // 10^(-total/200) as a power of two, which the library computes faster than pow; a
+        // level that holds (sustain, no tremolo) is not computed again.
+        if (total != m_total) {
+            m_total = total;
+            m_amp = total < 1000 ? std::exp2(total * -0.016609640474436812f) : 0.0f;
+        }
     }
 
     float amp() const { return m_amp; }
-
-    // 2^x for the amplitude range (x from about -17 to +17): the integer part goes into the
-    // exponent, 2^f for |f| <= 0.5 comes from its series to the 7th power, which is exact to
-    // within a unit in the last place of a float. Cheaper than the library's call per step.
-    static float exp2(float x)
-    {
-        x = std::clamp(x, -120.0f, 120.0f);
-        const float i = std::nearbyint(x);
-        const float f = (x - i) * 0.6931471805599453f;
-        float p = 1.0f / 5040;
-        p = p * f + 1.0f / 720;
-        p = p * f + 1.0f / 120;
-        p = p * f + 1.0f / 24;
-        p = p * f + 1.0f / 6;
-        p = p * f + 0.5f;
-        p = p * f + 1.0f;
-        p = p * f + 1.0f;
-        const uint32_t bits = uint32_t(int(i) + 127) << 23;
-        float scale;
-        std::memcpy(&scale, &bits, 4);
-        return p * scale;
-    }
 
     // Generator values.
     int m_modlfocb = 0;        // modulation LFO to volume, centibels
@@ -74,4 +54,5 @@ public:
     float m_target = 0, m_current = 0;
     bool m_soft = false;
     float m_amp = 1.0f;
+    float m_total = NAN;         // the total m_amp was computed for (none yet)
 };
