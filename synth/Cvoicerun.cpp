@@ -80,33 +80,35 @@ void Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
     float* l = lr;
     float* r = lr + SLICE;
     // The distinct send levels, in order of first appearance; usually one or two per channel.
-    Cvoice::Csends groups[8];
-    int ngroups = 0;
-    for (int i = 0; i < count && ngroups < 8; ++i) {
-        const Cvoice::Csends s = v[i]->sends();
-        if (std::find(groups, groups + ngroups, s) == groups + ngroups) groups[ngroups++] = s;
-    }
     // Voices whose levels found no group (more than eight kinds) go straight to the buses.
-    auto grouped = [&](const Cvoice& voice) {
-        return std::find(groups, groups + ngroups, voice.sends()) != groups + ngroups;
-    };
+    constexpr int MAXGROUPS = 8;
+    Cvoice::Csends groups[MAXGROUPS];
+    int ngroups = 0;
+    thread_local std::vector<Cvoice*> each[MAXGROUPS];
+    for (auto& e : each) e.clear();
+    for (int i = 0; i < count; ++i) {
+        const Cvoice::Csends s = v[i]->sends();
+        int g = int(std::find(groups, groups + ngroups, s) - groups);
+        if (g == ngroups && ngroups < MAXGROUPS) groups[ngroups++] = s;
+        if (g < ngroups) each[g].push_back(v[i]);
+        else v[i]->render(synth, bus, w, n);
+    }
     for (int g = 0; g < ngroups; ++g) {
         std::fill(l, l + n, 0.0f);
         std::fill(r, r + n, 0.0f);
-        Cvoice* prev = nullptr;
-        for (int i = 0; i < count; ++i) {
-            if (!(v[i]->sends() == groups[g])) continue;
-            // While one voice renders, the next one's state is on its way from memory.
-            if (prev) prev->renderstereo(synth, l, r, n);
-            for (size_t b = 0; b < sizeof(Cvoice); b += 64)
-                __builtin_prefetch(reinterpret_cast<const char*>(v[i]) + b);
-            prev = v[i];
+        const std::vector<Cvoice*>& list = each[g];
+        for (size_t i = 0; i < list.size(); ++i) {
+            // While one voice renders, the state of the one after the next and the first sample
+            // points of the next are on their way from memory.
+            if (i + 2 < list.size()) {
+                for (size_t b = 0; b < sizeof(Cvoice); b += 64)
+                    __builtin_prefetch(reinterpret_cast<const char*>(list[i + 2]) + b);
+            }
+            if (i + 1 < list.size()) list[i + 1]->m_osc.prefetch(n);
+            list[i]->renderstereo(synth, l, r, n);
         }
-        if (prev) prev->renderstereo(synth, l, r, n);
         spread(bus, w, l, r, n, groups[g]);
     }
-    for (int i = 0; i < count; ++i)
-        if (!grouped(*v[i])) v[i]->render(synth, bus, w, n);
 }
 
 void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, int n)
