@@ -41,7 +41,7 @@ __attribute__((target("avx2"))) uint64_t wide(const int16_t* q, uint64_t ph, uin
                                               int n, float g)
 {
     int i = 0;
-    if (step < (uint64_t(2) << 32) && n >= 8) {
+    if (step < (uint64_t(2) << 32) && n >= 3) {
         const __m256i lanes = _mm256_set_epi64x(3, 2, 1, 0);
         const __m256i slo = _mm256_set1_epi64x(int64_t(step & 0xffffffff));
         const __m256i shi = _mm256_set1_epi64x(int64_t(step >> 32));
@@ -53,7 +53,9 @@ __attribute__((target("avx2"))) uint64_t wide(const int16_t* q, uint64_t ph, uin
         const __m256i evens = _mm256_set_epi32(6, 4, 2, 0, 6, 4, 2, 0);
         const __m256i seven = _mm256_set1_epi32(7);
         const __m256 scale = _mm256_set1_ps(FRACSCALE), gain = _mm256_set1_ps(g);
-        for (; i + 8 <= n; i += 8) {
+        // A last round of fewer than eight (three or more) is computed whole and stored in part:
+        // its extra lanes read nothing beyond what the full round's loads cover.
+        for (; n - i >= 3; i += 8) {
             const uint64_t k0 = ph >> 32;
             // Positions relative to the first point of the round.
             const __m256i base = _mm256_set1_epi64x(int64_t(ph & 0xffffffff));
@@ -70,8 +72,17 @@ __attribute__((target("avx2"))) uint64_t wide(const int16_t* q, uint64_t ph, uin
             const __m256 a = _mm256_blendv_ps(_mm256_permutevar8x32_ps(a0, k), _mm256_permutevar8x32_ps(a1, k), high);
             const __m256 b = _mm256_blendv_ps(_mm256_permutevar8x32_ps(b0, k), _mm256_permutevar8x32_ps(b1, k), high);
             const __m256 f = _mm256_mul_ps(_mm256_cvtepi32_ps(fr), scale);
-            _mm256_storeu_ps(out + i, _mm256_mul_ps(_mm256_add_ps(a, _mm256_mul_ps(f, _mm256_sub_ps(b, a))), gain));
-            ph += step * 8;
+            const __m256 o = _mm256_mul_ps(_mm256_add_ps(a, _mm256_mul_ps(f, _mm256_sub_ps(b, a))), gain);
+            if (n - i >= 8) {
+                _mm256_storeu_ps(out + i, o);
+                ph += step * 8;
+            } else {
+                alignas(32) float part[8];
+                _mm256_store_ps(part, o);
+                std::memcpy(out + i, part, sizeof(float) * size_t(n - i));
+                ph += step * uint64_t(n - i);
+                return ph;
+            }
         }
     }
     return plain(q, ph, step, out + i, n - i, g);
