@@ -31,6 +31,11 @@ struct Csynth {
     uint32_t noteserial = 0;                      // counts note-on messages (exclusive classes)
     std::shared_ptr<Cvoicerun> voicerun;          // renders the voices of a slice, made on first use
 
+    Csynth() = default;
+    // The voice runner belongs to one render thread: a synthesizer context is never copied.
+    Csynth(const Csynth&) = delete;
+    Csynth& operator=(const Csynth&) = delete;
+
     bool aborted() const { return abort && abort->load(std::memory_order_relaxed); }
     int gain(int channel) const { return mixtab ? mixtab->gain(channel) : 0; }
     bool showerrors() const;
