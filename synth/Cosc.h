@@ -71,7 +71,9 @@ public:
     void prefetch(int n) const
     {
         if (m_mode == STOPPED) return;
-        const double span = (m_ratio + std::fabs(m_dev)) * n + 2;
+        double speed = m_ratio + std::fabs(m_dev);
+        if (!(speed < 1.0e6)) speed = 1.0e6;   // also when not a number
+        const double span = speed * n + 2;
         const int last = int(std::min<double>(m_pos + span, m_end));
         constexpr int LINE = 32;   // points per 64-byte cache line
         for (int p = m_pos & ~(LINE - 1), k = 0; p <= last && k < 48; p += LINE, ++k)
@@ -149,8 +151,10 @@ private:
         const int16_t* s = m_data;
         int p = m_pos;
         double frac = m_frac;
-        // A deviation below -ratio would run the oscillator backwards; it stands still instead.
-        const double inc = std::clamp(m_ratio + m_dev, 0.0, 1.0e6);
+        // A deviation below -ratio would run the oscillator backwards, and hostile tunings can
+        // make the sum infinite or not a number: such oscillators stand still instead.
+        const double sum = m_ratio + m_dev;
+        const double inc = sum > 0 ? std::min(sum, 1.0e6) : 0.0;
         const uint64_t step = uint64_t(inc * ONE);
         int i = 0;
         while (i < n) {

@@ -309,6 +309,7 @@ TEST(Cvoice, HostileOffsetsAndKeysStayInsideTheSample)
         {{46, -5}, {47, 300}},
         {{6, -20000}, {24, 3000}},                        // vibrato deeper than the ratio
         {{7, 32767}, {8, 0}, {9, 960}, {11, 32767}},      // modulation envelope sweeping up
+        {{51, 32767}, {7, 100}},                          // infinite ratio, deviation not a number
     };
     int i = 0;
     for (const Gens& g : cases) {
