@@ -49,6 +49,12 @@ void spread(float* const* bus, int w, const float* l, const float* r, int n, Cvo
             bus[Csynth::REVL] + w, bus[Csynth::REVR] + w, l, r, n, s);
 }
 
+CANTORIX_WIDE
+void addto(float* __restrict to, const float* __restrict from, int n)
+{
+    for (int i = 0; i < n; ++i) to[i] += from[i];
+}
+
 // Relative cost of rendering a voice: its oscillators, mixing, and filters.
 int cost(const Cvoice& v)
 {
@@ -119,28 +125,49 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
         return;
     }
     if (!m_thread.joinable()) {
-        m_scratch = std::make_unique<float[]>(size_t(Csynth::NBUS) * SLICE);
+        m_scratch = std::make_unique<float[]>(size_t(MAXPIECES) * Csynth::NBUS * SLICE);
         m_thread = std::thread([this] { helper(); });
     }
-    // The split balances the expected work: a filtered voice or a stereo pair costs more.
+    // The voices are cut into pieces of about equal expected work (a filtered voice or a stereo
+    // pair costs more); each thread takes the next piece that is left, and renders it into that
+    // piece's own buses. The pieces are added into the synthesizer's buses in their order, so
+    // the sums never depend on which thread rendered what.
+    const int pieces = std::min(MAXPIECES, count / 4);
     long total = 0;
     for (const Cvoice* v : voices) total += cost(*v);
-    int half = 0;
-    for (long sum = 0; half < count && 2 * sum < total; ++half) sum += cost(*voices[size_t(half)]);
+    m_bounds[0] = 0;
+    long sum = 0;
+    for (int p = 1, i = 0; p < pieces; ++p) {
+        while (i < count && sum * pieces < total * p) sum += cost(*voices[size_t(i++)]);
+        m_bounds[p] = i;
+    }
+    m_bounds[pieces] = count;
     m_synth = &synth;
-    m_voices = voices.data() + half;
-    m_count = count - half;
+    m_voices = voices.data();
+    m_pieces = pieces;
     m_n = n;
+    m_next.store(0, std::memory_order_relaxed);
     const uint32_t job = m_go.fetch_add(1, std::memory_order_release) + 1;
     m_go.notify_one();
 
-    renderlist(synth, voices.data(), half, synth.bus, synth.mixpos, n, stereo(0));
-
+    work(0);
     await(m_done, job - 1);
-    for (int b = 0; b < Csynth::NBUS; ++b) {
-        float* __restrict to = synth.bus[b] + synth.mixpos;
-        const float* __restrict from = m_scratch.get() + size_t(b) * SLICE;
-        for (int i = 0; i < n; ++i) to[i] += from[i];
+
+    for (int p = 0; p < pieces; ++p)
+        for (int b = 0; b < Csynth::NBUS; ++b) addto(synth.bus[b] + synth.mixpos, piecebus(p, b), n);
+}
+
+void Cvoicerun::work(int thread)
+{
+    for (;;) {
+        const int p = m_next.fetch_add(1, std::memory_order_relaxed);
+        if (p >= m_pieces) return;
+        float* bus[Csynth::NBUS];
+        for (int b = 0; b < Csynth::NBUS; ++b) {
+            bus[b] = piecebus(p, b);
+            std::fill(bus[b], bus[b] + m_n, 0.0f);
+        }
+        renderlist(*m_synth, m_voices + m_bounds[p], m_bounds[p + 1] - m_bounds[p], bus, 0, m_n, stereo(thread));
     }
 }
 
@@ -151,12 +178,7 @@ void Cvoicerun::helper()
         await(m_go, seen);
         seen = m_go.load(std::memory_order_acquire);
         if (m_stop) return;
-        float* bus[Csynth::NBUS];
-        for (int b = 0; b < Csynth::NBUS; ++b) {
-            bus[b] = m_scratch.get() + size_t(b) * SLICE;
-            std::fill(bus[b], bus[b] + m_n, 0.0f);
-        }
-        renderlist(*m_synth, m_voices, m_count, bus, 0, m_n, stereo(1));
+        work(1);
         m_done.store(seen, std::memory_order_release);
         m_done.notify_one();
     }

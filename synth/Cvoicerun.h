@@ -33,6 +33,9 @@ private:
     static void renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
                            int n, float* lr);
     void helper();
+    // Renders pieces until none is left; thread 0 is the render thread, 1 the helper.
+    void work(int thread);
+    float* piecebus(int piece, int bus) { return m_scratch.get() + (size_t(piece) * 6 + size_t(bus)) * SLICE; }
     float* stereo(int thread) { return m_lr.get() + size_t(thread) * 2 * SLICE; }
 
     bool m_parallel;
@@ -40,10 +43,14 @@ private:
     std::atomic<uint32_t> m_go{0}, m_done{0};
     bool m_stop = false;
 
-    // The helper's job, written before m_go is raised.
+    // The job of both threads, written before m_go is raised: the voices and where each piece
+    // of them begins.
+    static constexpr int MAXPIECES = 8;
     const Csynth* m_synth = nullptr;
     Cvoice* const* m_voices = nullptr;
-    int m_count = 0, m_n = 0;
-    std::unique_ptr<float[]> m_scratch;   // the helper's six buses
+    int m_bounds[MAXPIECES + 1] = {};
+    int m_pieces = 0, m_n = 0;
+    std::atomic<int> m_next{0};           // the next piece to take
+    std::unique_ptr<float[]> m_scratch;   // six buses per piece
     std::unique_ptr<float[]> m_lr;        // stereo sums: the render thread's, then the helper's
 };
