@@ -26,17 +26,17 @@ inline __attribute__((always_inline)) uint64_t plain(const int16_t* q, uint64_t 
 }
 
 #ifdef CANTORIX_AVX2
-// Eight outputs per round for steps below 2 points: the eight outputs then read within 17
-// consecutive points, which are loaded and converted as vectors and picked per output by
-// permutes. Positions run in 64-bit lanes, so every index and fraction is the plain loop's.
-// The loads reach up to 16 points past the round's first point, which the buffer's padding
-// past its last playable point covers.
 // Eight points from `at` as floats.
 __attribute__((target("avx2"))) inline __m256 points(const int16_t* at)
 {
     return _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at))));
 }
 
+// Eight outputs per round for steps below 2 points: the eight outputs then read within 17
+// consecutive points, which are loaded and converted as vectors and picked per output by
+// permutes. Positions run in 64-bit lanes, so every index and fraction is the plain loop's.
+// The loads reach up to 16 points past the round's first point, which the buffer's padding
+// past its last playable point covers.
 __attribute__((target("avx2"))) uint64_t wide(const int16_t* q, uint64_t ph, uint64_t step, float* out,
                                               int n, float g)
 {

@@ -15,7 +15,6 @@ public:
 
     // One channel message other than program change and bank select.
     void dispatch(int command, int data1, int data2);
-    // n samples of every sounding voice, at synth.mixpos.
     // The sounding voices of every zone; reap() after they rendered.
     void collect(std::vector<Cvoice*>& out) const;
     void reap();

@@ -176,45 +176,7 @@ void Cvoice::setbend(int cents)
 
 // The mixing loops take their pointers as restrict parameters, which is what lets the
 // compiler vectorize them.
-
 namespace {
-
-using Csends = Cvoice::Csends;
-
-CANTORIX_WIDE
-void addmono(float* __restrict b0, float* __restrict b1, float* __restrict b2, float* __restrict b3,
-             float* __restrict b4, float* __restrict b5, const float* __restrict x, int n, float gl,
-             float gr, Csends s)
-{
-    const float dl = gl * s.dry, dr = gr * s.dry, cl = gl * s.cho, cr = gr * s.cho;
-    const float rl = gl * s.rev, rr = gr * s.rev;
-    for (int i = 0; i < n; ++i) {
-        const float h = x[i];
-        b0[i] += h * dl;
-        b1[i] += h * dr;
-        b2[i] += h * cl;
-        b3[i] += h * cr;
-        b4[i] += h * rl;
-        b5[i] += h * rr;
-    }
-}
-
-CANTORIX_WIDE
-void addpair(float* __restrict b0, float* __restrict b1, float* __restrict b2, float* __restrict b3,
-             float* __restrict b4, float* __restrict b5, const float* __restrict x,
-             const float* __restrict y, int n, const float (&g)[4], Csends s)
-{
-    for (int i = 0; i < n; ++i) {
-        const float l = x[i] * g[0] + y[i] * g[2];
-        const float r = x[i] * g[1] + y[i] * g[3];
-        b0[i] += l * s.dry;
-        b1[i] += r * s.dry;
-        b2[i] += l * s.cho;
-        b3[i] += r * s.cho;
-        b4[i] += l * s.rev;
-        b5[i] += r * s.rev;
-    }
-}
 
 CANTORIX_WIDE
 void addstereo(float* __restrict l, float* __restrict r, const float* __restrict x, int n, float gl, float gr)
@@ -237,22 +199,6 @@ void addstereopair(float* __restrict l, float* __restrict r, const float* __rest
 
 } // namespace
 
-// The voice's samples arrive with the amplitude applied; pan and send levels hold for the chunk.
-void Cvoice::mixmono(float* const* b, const float* x, int w, int n)
-{
-    addmono(b[Csynth::DRYL] + w, b[Csynth::DRYR] + w, b[Csynth::CHOL] + w, b[Csynth::CHOR] + w,
-            b[Csynth::REVL] + w, b[Csynth::REVR] + w, x, n, m_panl, m_panr,
-            {1.0f - m_cho - m_rev, m_cho, m_rev});
-}
-
-void Cvoice::mixpair(float* const* b, const float* x, const float* y, int w, int n)
-{
-    const Cvoice& p = *m_partner;
-    const float g[4] = {m_panl, m_panr, p.m_panl, p.m_panr};
-    addpair(b[Csynth::DRYL] + w, b[Csynth::DRYR] + w, b[Csynth::CHOL] + w, b[Csynth::CHOR] + w,
-            b[Csynth::REVL] + w, b[Csynth::REVR] + w, x, y, n, g, {1.0f - m_cho - m_rev, m_cho, m_rev});
-}
-
 // One control step of one half: the oscillator's samples, filtered when the filter is on, times
 // the amplitude of the step. Unfiltered, the amplitude rides along with the 16-bit scaling.
 static void renderstep(Cvoice& v, float* x, int k)
@@ -265,17 +211,13 @@ static void renderstep(Cvoice& v, float* x, int k)
     for (int i = 0; i < k; ++i) x[i] *= a;
 }
 
-// The render loop of both mixing forms: mix(x, y, len) takes each chunk of samples, y being
-// the partner's half of a stereo pair or null.
-template <class Mix> void Cvoice::run(const Csynth& synth, int n, Mix&& mix)
+void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
 {
     using synunits::CTLSTEP;
     // Control steps are rendered into a chunk and mixed together.
     constexpr int CHUNK = 16 * CTLSTEP;
     float x[CHUNK], y[CHUNK];
     Cvoice* p = m_partner;
-    m_osc.prefetch(n);
-    if (p) p->m_osc.prefetch(n);
     while (n > 0 && m_osc.playing() && !synth.aborted()) {
         int len = 0;
         while (len < CHUNK && n > 0 && m_osc.playing() && !synth.aborted()) {
@@ -304,31 +246,15 @@ template <class Mix> void Cvoice::run(const Csynth& synth, int n, Mix&& mix)
             }
             if (m_volenv.finished()) m_osc.stop();
         }
-        mix(x, p ? y : nullptr, len);
-    }
-    if (p && !m_osc.playing()) p->m_osc.stop();
-}
-
-void Cvoice::render(const Csynth& synth, float* const* bus, int w, int n)
-{
-    run(synth, n, [&](const float* x, const float* y, int len) {
-        if (y) mixpair(bus, x, y, w, len);
-        else mixmono(bus, x, w, len);
-        w += len;
-    });
-}
-
-void Cvoice::renderstereo(const Csynth& synth, float* l, float* r, int n)
-{
-    run(synth, n, [&](const float* x, const float* y, int len) {
-        if (y) {
-            const Cvoice& p = *m_partner;
-            const float g[4] = {m_panl, m_panr, p.m_panl, p.m_panr};
+        // The samples carry the amplitude; pan levels hold for the chunk.
+        if (p) {
+            const float g[4] = {m_panl, m_panr, p->m_panl, p->m_panr};
             addstereopair(l, r, x, y, len, g);
         } else {
             addstereo(l, r, x, len, m_panl, m_panr);
         }
         l += len;
         r += len;
-    });
+    }
+    if (p && !m_osc.playing()) p->m_osc.stop();
 }

@@ -47,13 +47,16 @@ public:
     void release();
     bool playing() const { return m_osc.playing(); }
 
-    // Adds n samples into synth.bus[] from synth.mixpos on; a stereo pair renders both halves.
-    void render(const Csynth& synth, int n) { render(synth, synth.bus, synth.mixpos, n); }
-    // The same into the six buses `bus` from position w on.
-    void render(const Csynth& synth, float* const* bus, int w, int n);
-    // Adds n samples, panned but before the send levels, into l[0..n) and r[0..n); the caller
-    // spreads them over the six buses with this voice's levels (sends()).
-    void renderstereo(const Csynth& synth, float* l, float* r, int n);
+    // Adds n samples, panned but before the send levels, into l[0..n) and r[0..n); a stereo
+    // pair renders both halves. The caller spreads them over the six mixing buses with this
+    // voice's levels (sends()), once for all voices of equal levels.
+    void render(const Csynth& synth, float* l, float* r, int n);
+    // Asks early for the sample points the next n samples of both halves read.
+    void prefetch(int n) const
+    {
+        m_osc.prefetch(n);
+        if (m_partner) m_partner->m_osc.prefetch(n);
+    }
     struct Csends {
         float dry, cho, rev;
         bool operator==(const Csends&) const = default;
@@ -86,9 +89,4 @@ public:
     int m_pan = 0;
     float m_panl = 0.5f, m_panr = 0.5f;
     float m_rev = 0, m_cho = 0;
-
-private:
-    template <class Mix> void run(const Csynth& synth, int n, Mix&& mix);
-    void mixmono(float* const* bus, const float* x, int w, int n);
-    void mixpair(float* const* bus, const float* x, const float* y, int w, int n);
 };

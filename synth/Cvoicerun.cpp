@@ -9,8 +9,8 @@
 
 namespace {
 
-// Below this much work per half a slice is rendered on one thread: waking the helper costs
-// more than it saves.
+// Below this much work a slice is rendered on one thread: waking the helper costs more than
+// it saves.
 constexpr int MINVOICES = 8;
 constexpr long MINWORK = 16384;   // voice-samples
 
@@ -66,6 +66,8 @@ int cost(const Cvoice& v)
 
 } // namespace
 
+static_assert(Cvoicerun::NBUS == Csynth::NBUS);
+
 Cvoicerun::Cvoicerun(bool parallel)
     : m_parallel(parallel && std::thread::hardware_concurrency() > 1), m_lr(std::make_unique<float[]>(4 * size_t(SLICE)))
 {
@@ -85,35 +87,34 @@ void Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
 {
     float* l = lr;
     float* r = lr + SLICE;
-    // The distinct send levels, in order of first appearance; usually one or two per channel.
-    // Voices whose levels found no group (more than eight kinds) go straight to the buses.
-    constexpr int MAXGROUPS = 8;
-    Cvoice::Csends groups[MAXGROUPS];
-    int ngroups = 0;
-    thread_local std::vector<Cvoice*> each[MAXGROUPS];
-    for (auto& e : each) e.clear();
-    for (int i = 0; i < count; ++i) {
-        const Cvoice::Csends s = v[i]->sends();
-        int g = int(std::find(groups, groups + ngroups, s) - groups);
-        if (g == ngroups && ngroups < MAXGROUPS) groups[ngroups++] = s;
-        if (g < ngroups) each[g].push_back(v[i]);
-        else v[i]->render(synth, bus, w, n);
-    }
-    for (int g = 0; g < ngroups; ++g) {
+    // One group per distinct send levels, in order of first appearance: usually one or two per
+    // channel. Each pass takes the first voice not yet rendered and every later one of its levels.
+    thread_local std::vector<char> done;
+    thread_local std::vector<Cvoice*> group;
+    done.assign(size_t(count), 0);
+    if (count > 0) v[0]->prefetch(n);
+    for (int first = 0; first < count; ++first) {
+        if (done[size_t(first)]) continue;
+        const Cvoice::Csends s = v[first]->sends();
+        group.clear();
+        for (int i = first; i < count; ++i)
+            if (!done[size_t(i)] && v[i]->sends() == s) {
+                done[size_t(i)] = 1;
+                group.push_back(v[i]);
+            }
         std::fill(l, l + n, 0.0f);
         std::fill(r, r + n, 0.0f);
-        const std::vector<Cvoice*>& list = each[g];
-        for (size_t i = 0; i < list.size(); ++i) {
+        for (size_t i = 0; i < group.size(); ++i) {
             // While one voice renders, the state of the one after the next and the first sample
             // points of the next are on their way from memory.
-            if (i + 2 < list.size()) {
+            if (i + 2 < group.size()) {
                 for (size_t b = 0; b < sizeof(Cvoice); b += 64)
-                    __builtin_prefetch(reinterpret_cast<const char*>(list[i + 2]) + b);
+                    __builtin_prefetch(reinterpret_cast<const char*>(group[i + 2]) + b);
             }
-            if (i + 1 < list.size()) list[i + 1]->m_osc.prefetch(n);
-            list[i]->renderstereo(synth, l, r, n);
+            if (i + 1 < group.size()) group[i + 1]->prefetch(n);
+            group[i]->render(synth, l, r, n);
         }
-        spread(bus, w, l, r, n, groups[g]);
+        spread(bus, w, l, r, n, s);
     }
 }
 
@@ -125,7 +126,7 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
         return;
     }
     if (!m_thread.joinable()) {
-        m_scratch = std::make_unique<float[]>(size_t(MAXPIECES) * Csynth::NBUS * SLICE);
+        m_scratch = std::make_unique<float[]>(size_t(MAXPIECES) * NBUS * SLICE);
         m_thread = std::thread([this] { helper(); });
     }
     // The voices are cut into pieces of about equal expected work (a filtered voice or a stereo

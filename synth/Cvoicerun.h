@@ -1,8 +1,9 @@
 #pragma once
 // Renders the sounding voices of a channel for one slice of samples. When the slice holds enough
-// work and the machine has a second processor, a helper thread renders the second half of the
-// voices into buses of its own, which are then added into the synthesizer's buses: the result
-// depends only on the voice list, never on timing.
+// work and the machine has a second processor, the voices are cut into pieces that the render
+// thread and a helper thread take in turn, each piece into buses of its own; the pieces are then
+// added into the synthesizer's buses in order, so the result depends only on the voice list,
+// never on timing.
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -14,6 +15,7 @@ class Cvoice;
 class Cvoicerun {
 public:
     static constexpr int SLICE = 960;   // longest slice, samples: a whole number of control steps
+    static constexpr int NBUS = 6;      // the synthesizer's mixing buses
 
     // parallel: split work over a helper thread when the machine has more than one processor.
     explicit Cvoicerun(bool parallel = true);
@@ -35,7 +37,7 @@ private:
     void helper();
     // Renders pieces until none is left; thread 0 is the render thread, 1 the helper.
     void work(int thread);
-    float* piecebus(int piece, int bus) { return m_scratch.get() + (size_t(piece) * 6 + size_t(bus)) * SLICE; }
+    float* piecebus(int piece, int bus) { return m_scratch.get() + (size_t(piece) * NBUS + size_t(bus)) * SLICE; }
     float* stereo(int thread) { return m_lr.get() + size_t(thread) * 2 * SLICE; }
 
     bool m_parallel;
