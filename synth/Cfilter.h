@@ -43,20 +43,33 @@ public:
         }
     }
 
-    // Filters n samples in place. The recurrence v = a(x - y) + c2 v, y = y + v is run four
-    // samples at a time from the state before them: each chain step then costs one multiply and
-    // two adds per four samples instead of three dependent operations per sample, while the
+    // The coefficients of one cutoff: the recurrence's, and its four-sample block form.
+    struct Ccoefs {
+        float c, c2, a;
+        float py[4], pv[4], h[4][4];
+        float qy, qv, g[4];
+    };
+    const Ccoefs& coefs() const { return m_k; }
+    // Counts coefficient changes, so that a caller can tell when to take a new copy.
+    unsigned version() const { return m_version; }
+
+    // Filters n samples in place with the current coefficients.
+    void run(float* x, int n) { run(x, n, m_k); }
+
+    // Filters n samples in place with k. The recurrence v = a(x - y) + c2 v, y = y + v is run
+    // four samples at a time from the state before them: each chain step then costs one multiply
+    // and two adds per four samples instead of three dependent operations per sample, while the
     // inputs' share of each output is summed off the chain.
-    void run(float* x, int n)
+    void run(float* x, int n, const Ccoefs& k)
     {
         typedef float v4 __attribute__((vector_size(16)));
         float y = m_y, v = m_v;
-        const v4 py = {m_py[0], m_py[1], m_py[2], m_py[3]}, pv = {m_pv[0], m_pv[1], m_pv[2], m_pv[3]};
-        const v4 h0 = {m_h[0][0], m_h[1][0], m_h[2][0], m_h[3][0]};
-        const v4 h1 = {m_h[0][1], m_h[1][1], m_h[2][1], m_h[3][1]};
-        const v4 h2 = {m_h[0][2], m_h[1][2], m_h[2][2], m_h[3][2]};
-        const v4 h3 = {m_h[0][3], m_h[1][3], m_h[2][3], m_h[3][3]};
-        const float qy = m_qy, qv = m_qv, g0 = m_g[0], g1 = m_g[1], g2 = m_g[2], g3 = m_g[3];
+        const v4 py = {k.py[0], k.py[1], k.py[2], k.py[3]}, pv = {k.pv[0], k.pv[1], k.pv[2], k.pv[3]};
+        const v4 h0 = {k.h[0][0], k.h[1][0], k.h[2][0], k.h[3][0]};
+        const v4 h1 = {k.h[0][1], k.h[1][1], k.h[2][1], k.h[3][1]};
+        const v4 h2 = {k.h[0][2], k.h[1][2], k.h[2][2], k.h[3][2]};
+        const v4 h3 = {k.h[0][3], k.h[1][3], k.h[2][3], k.h[3][3]};
+        const float qy = k.qy, qv = k.qv, g0 = k.g[0], g1 = k.g[1], g2 = k.g[2], g3 = k.g[3];
         int i = 0;
         for (; i + 4 <= n; i += 4) {
             const float x0 = x[i], x1 = x[i + 1], x2 = x[i + 2], x3 = x[i + 3];
@@ -67,7 +80,7 @@ public:
             y = out[3];
             std::memcpy(x + i, &out, sizeof out);
         }
-        const float a = m_a, c2 = m_c2;
+        const float a = k.a, c2 = k.c2;
         for (; i < n; ++i) {
             v = a * (x[i] - y) + c2 * v;
             y += v;
@@ -84,11 +97,12 @@ public:
     {
         const double w = f * 0.00014247585732426305;   // 2 pi / 44100
         const double c = 1 - w / (w + 2 * m_q + 1 / (w + 1) - 2);
-        m_c = float(c);
-        m_c2 = float(c * c);
+        m_k.c = float(c);
+        m_k.c2 = float(c * c);
         const double a = c * c + 1 - 2 * c * std::cos(w);
-        m_a = float(a);
+        m_k.a = float(a);
         blockform(a, c * c);
+        ++m_version;
     }
 
     // Generator values.
@@ -99,7 +113,6 @@ public:
     // Note state.
     double m_basehz = 0, m_curhz = 0, m_q = 1;
     double m_devlfo = 0, m_devenv = 0;
-    float m_c = 0, m_c2 = 0, m_a = 0;
     float m_y = 0, m_v = 0;
 
 private:
@@ -119,17 +132,17 @@ private:
             const double r00 = (1 - a) * m[0][0] + c2 * m[1][0], r01 = (1 - a) * m[0][1] + c2 * m[1][1];
             const double r10 = -a * m[0][0] + c2 * m[1][0], r11 = -a * m[0][1] + c2 * m[1][1];
             m[0][0] = r00; m[0][1] = r01; m[1][0] = r10; m[1][1] = r11;
-            m_py[j] = float(m[0][0]);
-            m_pv[j] = float(m[0][1]);
-            for (int i = 0; i < 4; ++i) m_h[j][i] = i <= j ? float(mb[j - i][0]) : 0.0f;
+            m_k.py[j] = float(m[0][0]);
+            m_k.pv[j] = float(m[0][1]);
+            for (int i = 0; i < 4; ++i) m_k.h[j][i] = i <= j ? float(mb[j - i][0]) : 0.0f;
         }
-        m_qy = float(m[1][0]);
-        m_qv = float(m[1][1]);
-        for (int i = 0; i < 4; ++i) m_g[i] = float(mb[3 - i][1]);
+        m_k.qy = float(m[1][0]);
+        m_k.qv = float(m[1][1]);
+        for (int i = 0; i < 4; ++i) m_k.g[i] = float(mb[3 - i][1]);
     }
 
-    float m_py[4] = {}, m_pv[4] = {}, m_h[4][4] = {};
-    float m_qy = 0, m_qv = 0, m_g[4] = {};
+    Ccoefs m_k{};
+    unsigned m_version = 0;
 
     static double hzdev(double f, int x)
     {

@@ -57,13 +57,82 @@ public:
     int correction() const { return m_smp.correction; }
     bool playing() const { return m_mode != STOPPED; }
 
-    // Writes n outputs, each point times g (g = 1/32768 gives 1.0 = full scale); once the
-    // oscillator stops, the rest are 0.
+    // The position step of the current pitch in 32.32 fixed point. A deviation below -ratio
+    // would run the oscillator backwards, and hostile tunings can make the sum infinite or not a
+    // number: such oscillators stand still instead.
+    uint64_t stepfix() const
+    {
+        const double sum = m_ratio + m_dev;
+        const double inc = sum > 0 ? std::min(sum, 1.0e6) : 0.0;
+        return uint64_t(inc * 4294967296.0);
+    }
+
+    // Writes n outputs at the current pitch, each point times g (g = 1/32768 gives 1.0 = full
+    // scale); once the oscillator stops, the rest are 0.
     void render(float* out, int n, float g = 1.0f / 32768)
     {
         if (m_mode == STOPPED) { std::fill(out, out + n, 0.0f); return; }
         if (m_exact) renderexact(out, n, g);
-        else renderinterp(out, n, g);
+        else renderinterp(out, n, g, stepfix());
+    }
+
+    // The pitch of one control step: its fixed-point step, and whether it plays the points as
+    // they are (ratio 1, no deviation).
+    struct Cstep {
+        uint64_t inc;
+        bool exact;
+        bool operator==(const Cstep&) const = default;
+    };
+    // Where a control step started, for a partner that follows.
+    struct Cpos {
+        int pos;
+        double frac;
+    };
+
+    // Renders `steps` control steps of `len` samples each (the last one `last` samples), step j
+    // at pitch st[j], times g. Steps of equal pitch run as one stretch. When `at` is given, the
+    // position each step starts from is recorded there. Returns the number of steps rendered:
+    // all of them, or up to the one in which the oscillator stopped (the rest of which is 0).
+    int renderchunk(float* out, const Cstep* st, int steps, int len, int last, float g, Cpos* at = nullptr)
+    {
+        int done = 0;
+        for (int j = 0; j < steps;) {
+            if (m_mode == STOPPED) {
+                std::fill(out + done, out + (steps - 1) * len + last, 0.0f);
+                return j;
+            }
+            int e = j + 1;
+            if (!at) while (e < steps && st[e] == st[j]) ++e;
+            else at[j] = {m_pos, m_frac};
+            const int n = (e - j) * len - (e == steps ? len - last : 0);
+            const int w = st[j].exact ? renderexact(out + done, n, g) : renderinterp(out + done, n, g, st[j].inc);
+            if (w < n) return j + (w + len - 1) / len;
+            done += n;
+            j = e;
+        }
+        return steps;
+    }
+
+    // A partner of a stereo pair renders each step from the position the main oscillator started
+    // it at (at[j], from the main's renderchunk), reading its own sample with its own loop rules.
+    void renderfollow(float* out, const Cstep* st, const Cpos* at, int steps, int len, int last, float g)
+    {
+        for (int j = 0; j < steps; ++j) {
+            m_pos = std::min(at[j].pos, m_end > 0 ? m_end - 1 : 0);
+            m_frac = at[j].frac;
+            float* o = out + j * len;
+            const int n = j == steps - 1 ? last : len;
+            if (m_mode == STOPPED) std::fill(o, o + n, 0.0f);
+            else if (st[j].exact) renderexact(o, n, g);
+            else renderinterp(o, n, g, st[j].inc);
+        }
+    }
+
+    // Whether this oscillator, set to follow o, would play exactly o's positions: same points
+    // bounds and play mode.
+    bool sameplay(const Cosc& o) const
+    {
+        return m_end == o.m_end && m_loopstart == o.m_loopstart && m_loopend == o.m_loopend && m_mode == o.m_mode;
     }
 
     // Asks the memory system early for the points the next n outputs will read, so that the
@@ -127,35 +196,39 @@ private:
         return true;
     }
 
-    void renderexact(float* out, int n, float g)
+    // Both render forms return the number of outputs written before the oscillator stopped
+    // (n when it plays on); the outputs after that are 0.
+    int renderexact(float* out, int n, float g)
     {
         const int16_t* s = m_data;
         int p = m_pos;
         int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
+        int written = n;
         for (int i = 0; i < n; ++i) {
             out[i] = s[p] * g;
             if (++p >= bound) {
                 --p;
-                if (!advance(p, 1)) { std::fill(out + i + 1, out + n, 0.0f); break; }
+                if (!advance(p, 1)) {
+                    std::fill(out + i + 1, out + n, 0.0f);
+                    written = i + 1;
+                    break;
+                }
                 bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
             }
         }
         m_pos = p;
+        return written;
     }
 
     // Between loop and end checks the position runs in 32.32 fixed point: one integer add per
     // sample instead of a floating-point add, truncation and subtract that each wait on the last.
-    void renderinterp(float* out, int n, float g)
+    int renderinterp(float* out, int n, float g, uint64_t step)
     {
         constexpr double ONE = 4294967296.0;   // 2^32
         const int16_t* s = m_data;
         int p = m_pos;
         double frac = m_frac;
-        // A deviation below -ratio would run the oscillator backwards, and hostile tunings can
-        // make the sum infinite or not a number: such oscillators stand still instead.
-        const double sum = m_ratio + m_dev;
-        const double inc = sum > 0 ? std::min(sum, 1.0e6) : 0.0;
-        const uint64_t step = uint64_t(inc * ONE);
+        int written = n;
         int i = 0;
         while (i < n) {
             // Samples that neither read nor advance past the last point before the bound need
@@ -187,11 +260,13 @@ private:
                 frac -= whole;
                 if (!advance(p, int64_t(whole))) {
                     std::fill(out + i, out + n, 0.0f);
+                    written = i;
                     break;
                 }
             }
         }
         m_pos = p;
         m_frac = frac;
+        return written;
     }
 };

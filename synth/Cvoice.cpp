@@ -197,56 +197,116 @@ void addstereopair(float* __restrict l, float* __restrict r, const float* __rest
     }
 }
 
-} // namespace
+// What the control steps of a chunk leave for the audio of one half: its amplitude per step, and
+// when the filter is on, the coefficients each step filters with. The filter moves on during the
+// control steps, so the coefficients are copied: once at the start of the chunk, and again only
+// after a step that changed them (a modulated cutoff).
+struct Chalf {
+    float amp[Cvoice::CHUNKSTEPS];
+    const Cfilter::Ccoefs* coefs[Cvoice::CHUNKSTEPS];
+    Cfilter::Ccoefs copies[Cvoice::CHUNKSTEPS];
+    int ncopies = 0;
+    unsigned version = 0;
 
-// One control step of one half: the oscillator's samples, filtered when the filter is on, times
-// the amplitude of the step. Unfiltered, the amplitude rides along with the 16-bit scaling.
-static void renderstep(Cvoice& v, float* x, int k)
+    void notefilter(const Cfilter& f, int j)
+    {
+        if (j == 0 || f.version() != version) {
+            if (j == 0) ncopies = 0;
+            version = f.version();
+            copies[ncopies] = f.coefs();
+            coefs[j] = &copies[ncopies++];
+        } else {
+            coefs[j] = coefs[j - 1];
+        }
+    }
+};
+
+// The audio of one half after its oscillator: filtered step by step when the filter is on (a
+// stopped half still lets its filter ring out), then scaled by each step's amplitude. The
+// oscillator's points are scaled to full scale 1.0 first, which is exact, so the result is the
+// same as scaling each point by amplitude / 32768 at once.
+void shape(Cvoice& v, const Chalf& h, float* x, int steps, int last)
 {
-    constexpr float FULL = 1.0f / 32768;
-    const float a = v.m_amp.amp();
-    if (!v.m_filter.on()) { v.m_osc.render(x, k, a * FULL); return; }
-    v.m_osc.render(x, k, FULL);   // a stopped half still lets its filter ring out
-    v.m_filter.run(x, k);
-    for (int i = 0; i < k; ++i) x[i] *= a;
+    using synunits::CTLSTEP;
+    const bool filter = v.m_filter.on();
+    for (int j = 0; j < steps; ++j) {
+        const int k = j == steps - 1 ? last : CTLSTEP;
+        float* o = x + j * CTLSTEP;
+        if (filter) v.m_filter.run(o, k, *h.coefs[j]);
+        const float a = h.amp[j];
+        for (int i = 0; i < k; ++i) o[i] *= a;
+    }
 }
+
+} // namespace
 
 void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
 {
     using synunits::CTLSTEP;
-    // Control steps are rendered into a chunk and mixed together.
-    constexpr int CHUNK = 16 * CTLSTEP;
+    constexpr float FULL = 1.0f / 32768;
+    constexpr int CHUNK = CHUNKSTEPS * CTLSTEP;
     float x[CHUNK], y[CHUNK];
+    Chalf hm, hp;
+    Cosc::Cstep st[CHUNKSTEPS];
+    Cosc::Cpos at[CHUNKSTEPS];
     Cvoice* p = m_partner;
     while (n > 0 && m_osc.playing() && !synth.aborted()) {
-        int len = 0;
-        while (len < CHUNK && n > 0 && m_osc.playing() && !synth.aborted()) {
-            const int k = n < CTLSTEP ? n : CTLSTEP;
+        // The control steps of the chunk: each step's pitch and amplitudes from the envelopes
+        // and LFOs as they stand before it, then every part is stepped. A volume envelope that
+        // finishes ends the chunk after its step.
+        int steps = 0, last = CTLSTEP;
+        bool finished = false;
+        const bool pfilter = p && p->m_filter.on();
+        while (steps < CHUNKSTEPS && n > 0) {
+            const int j = steps++;
+            last = n < CTLSTEP ? n : CTLSTEP;
+            n -= last;
             m_osc.devstep(m_modlfo.value(), m_viblfo.value(), m_modenv.value());
+            st[j] = {m_osc.stepfix(), m_osc.m_exact};
             m_amp.step(m_volenv.atten(), m_modlfo.value());
-            if (p) {
-                p->m_amp.step(p->m_volenv.atten(), p->m_modlfo.value());
-                p->m_osc.follow(m_osc);
+            hm.amp[j] = m_amp.amp();
+            if (m_filter.on()) {
+                hm.notefilter(m_filter, j);
+                m_filter.step(m_modlfo.value(), m_modenv.value());
             }
-            renderstep(*this, x + len, k);
-            if (p) renderstep(*p, y + len, k);
-            len += k;
-            n -= k;
-
-            if (m_filter.on()) m_filter.step(m_modlfo.value(), m_modenv.value());
             m_modenv.step();
             m_volenv.step();
             m_viblfo.step();
             m_modlfo.step();
             if (p) {
-                if (p->m_filter.on()) p->m_filter.step(p->m_modlfo.value(), p->m_modenv.value());
+                p->m_amp.step(p->m_volenv.atten(), p->m_modlfo.value());
+                hp.amp[j] = p->m_amp.amp();
+                if (pfilter) {
+                    hp.notefilter(p->m_filter, j);
+                    p->m_filter.step(p->m_modlfo.value(), p->m_modenv.value());
+                }
                 p->m_modenv.step();
                 p->m_volenv.step();
                 p->m_modlfo.step();
             }
-            if (m_volenv.finished()) m_osc.stop();
+            if (m_volenv.finished()) { finished = true; break; }
         }
-        // The samples carry the amplitude; pan levels hold for the chunk.
+
+        // The audio: the main oscillator, and the partner at the positions the main one reads.
+        // A partner whose sample has the same bounds and play mode reads the very positions of
+        // the main oscillator, so it runs in stretches as well.
+        int done;
+        if (p) {
+            const bool same = p->m_osc.sameplay(m_osc);
+            p->m_osc.follow(m_osc);
+            done = m_osc.renderchunk(x, st, steps, CTLSTEP, last, FULL, same ? nullptr : at);
+            if (same) p->m_osc.renderchunk(y, st, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
+            else p->m_osc.renderfollow(y, st, at, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
+        } else {
+            done = m_osc.renderchunk(x, st, steps, CTLSTEP, last, FULL);
+        }
+        const int lastdone = done == steps ? last : CTLSTEP;
+        const int len = (done - 1) * CTLSTEP + lastdone;
+        shape(*this, hm, x, done, lastdone);
+        if (p) shape(*p, hp, y, done, lastdone);
+        if (finished && done == steps) m_osc.stop();
+
+        // Pan levels hold for the chunk.
         if (p) {
             const float g[4] = {m_panl, m_panr, p->m_panl, p->m_panr};
             addstereopair(l, r, x, y, len, g);
@@ -255,6 +315,7 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         }
         l += len;
         r += len;
+        if (done < steps) break;
     }
     if (p && !m_osc.playing()) p->m_osc.stop();
 }

@@ -34,6 +34,8 @@ struct Cnote {
 class Cvoice {
 public:
     enum Pedal { FREE, SUSTAINED, SOSTENUTO, RELSUSTAINED, RELSOSTENUTO };
+    // Control steps rendered together: their modulation first, then their audio.
+    static constexpr int CHUNKSTEPS = 48;
 
     Cvoice(Cizone* zone, const Cbankview::Smp& smp, size_t index);
     virtual ~Cvoice();
