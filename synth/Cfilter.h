@@ -55,12 +55,17 @@ public:
 
     // Filters n samples in place with the current coefficients.
     void run(float* x, int n) { run(x, n, m_k); }
+    void run(float* x, int n, const Ccoefs& k) { runsteps(x, 1, n, n, k); }
 
-    // Filters n samples in place with k. The recurrence v = a(x - y) + c2 v, y = y + v is run
-    // four samples at a time from the state before them: each chain step then costs one multiply
-    // and two adds per four samples instead of three dependent operations per sample, while the
-    // inputs' share of each output is summed off the chain.
-    void run(float* x, int n, const Ccoefs& k)
+    // Filters `steps` control steps in place, `len` samples each but the last (`last`), with k.
+    // After every step a decayed state is flushed to zero, so silence never runs on denormals;
+    // a run of several steps thus gives exactly what one run per step gives.
+    //
+    // The recurrence v = a(x - y) + c2 v, y = y + v is run four samples at a time from the state
+    // before them: each chain step then costs one multiply and two adds per four samples instead
+    // of three dependent operations per sample, while the inputs' share of each output is summed
+    // off the chain.
+    void runsteps(float* x, int steps, int len, int last, const Ccoefs& k)
     {
         typedef float v4 __attribute__((vector_size(16)));
         float y = m_y, v = m_v;
@@ -70,25 +75,27 @@ public:
         const v4 h2 = {k.h[0][2], k.h[1][2], k.h[2][2], k.h[3][2]};
         const v4 h3 = {k.h[0][3], k.h[1][3], k.h[2][3], k.h[3][3]};
         const float qy = k.qy, qv = k.qv, g0 = k.g[0], g1 = k.g[1], g2 = k.g[2], g3 = k.g[3];
-        int i = 0;
-        for (; i + 4 <= n; i += 4) {
-            const float x0 = x[i], x1 = x[i + 1], x2 = x[i + 2], x3 = x[i + 3];
-            const v4 fir = (h0 * x0 + h1 * x1) + (h2 * x2 + h3 * x3);
-            const float firv = (g0 * x0 + g1 * x1) + (g2 * x2 + g3 * x3);
-            const v4 out = (py * y + pv * v) + fir;
-            v = (qy * y + qv * v) + firv;
-            y = out[3];
-            std::memcpy(x + i, &out, sizeof out);
-        }
         const float a = k.a, c2 = k.c2;
-        for (; i < n; ++i) {
-            v = a * (x[i] - y) + c2 * v;
-            y += v;
-            x[i] = y;
+        for (int j = 0; j < steps; ++j, x += len) {
+            const int n = j == steps - 1 ? last : len;
+            int i = 0;
+            for (; i + 4 <= n; i += 4) {
+                const float x0 = x[i], x1 = x[i + 1], x2 = x[i + 2], x3 = x[i + 3];
+                const v4 fir = (h0 * x0 + h1 * x1) + (h2 * x2 + h3 * x3);
+                const float firv = (g0 * x0 + g1 * x1) + (g2 * x2 + g3 * x3);
+                const v4 out = (py * y + pv * v) + fir;
+                v = (qy * y + qv * v) + firv;
+                y = out[3];
+                std::memcpy(x + i, &out, sizeof out);
+            }
+            for (; i < n; ++i) {
+                v = a * (x[i] - y) + c2 * v;
+                y += v;
+                x[i] = y;
+            }
+            if (std::fabs(v) < 1e-20f) v = 0;
+            if (std::fabs(y) < 1e-20f) y = 0;
         }
-        // Flush a decayed state to zero so silence never runs on denormals.
-        if (std::fabs(v) < 1e-20f) v = 0;
-        if (std::fabs(y) < 1e-20f) y = 0;
         m_y = y;
         m_v = v;
     }

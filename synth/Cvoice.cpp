@@ -175,25 +175,40 @@ void Cvoice::setbend(int cents)
 }
 
 // The mixing loops take their pointers as restrict parameters, which is what lets the
-// compiler vectorize them.
+// compiler vectorize them. Each control step's samples are scaled by that step's amplitude, then
+// panned: (x a) g, in that order, as a separate scaling pass would give.
 namespace {
 
+using synunits::CTLSTEP;
+
 CANTORIX_WIDE
-void addstereo(float* __restrict l, float* __restrict r, const float* __restrict x, int n, float gl, float gr)
+void addstereo(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict amp,
+               int steps, int last, float gl, float gr)
 {
-    for (int i = 0; i < n; ++i) {
-        l[i] += x[i] * gl;
-        r[i] += x[i] * gr;
+    for (int j = 0; j < steps; ++j, l += CTLSTEP, r += CTLSTEP, x += CTLSTEP) {
+        const float a = amp[j];
+        const int n = j == steps - 1 ? last : CTLSTEP;
+        for (int i = 0; i < n; ++i) {
+            const float t = x[i] * a;
+            l[i] += t * gl;
+            r[i] += t * gr;
+        }
     }
 }
 
 CANTORIX_WIDE
 void addstereopair(float* __restrict l, float* __restrict r, const float* __restrict x,
-                   const float* __restrict y, int n, const float (&g)[4])
+                   const float* __restrict y, const float* __restrict amp, const float* __restrict pamp,
+                   int steps, int last, const float (&g)[4])
 {
-    for (int i = 0; i < n; ++i) {
-        l[i] += x[i] * g[0] + y[i] * g[2];
-        r[i] += x[i] * g[1] + y[i] * g[3];
+    for (int j = 0; j < steps; ++j, l += CTLSTEP, r += CTLSTEP, x += CTLSTEP, y += CTLSTEP) {
+        const float a = amp[j], b = pamp[j];
+        const int n = j == steps - 1 ? last : CTLSTEP;
+        for (int i = 0; i < n; ++i) {
+            const float t = x[i] * a, u = y[i] * b;
+            l[i] += t * g[0] + u * g[2];
+            r[i] += t * g[1] + u * g[3];
+        }
     }
 }
 
@@ -221,20 +236,16 @@ struct Chalf {
     }
 };
 
-// The audio of one half after its oscillator: filtered step by step when the filter is on (a
-// stopped half still lets its filter ring out), then scaled by each step's amplitude. The
-// oscillator's points are scaled to full scale 1.0 first, which is exact, so the result is the
-// same as scaling each point by amplitude / 32768 at once.
-void shape(Cvoice& v, const Chalf& h, float* x, int steps, int last)
+// A half's filter, when on, runs over the oscillator's samples in stretches of steps with the same
+// coefficients (a stopped half still lets its filter ring out).
+void filter(Cvoice& v, const Chalf& h, float* x, int steps, int last)
 {
-    using synunits::CTLSTEP;
-    const bool filter = v.m_filter.on();
-    for (int j = 0; j < steps; ++j) {
-        const int k = j == steps - 1 ? last : CTLSTEP;
-        float* o = x + j * CTLSTEP;
-        if (filter) v.m_filter.run(o, k, *h.coefs[j]);
-        const float a = h.amp[j];
-        for (int i = 0; i < k; ++i) o[i] *= a;
+    if (!v.m_filter.on()) return;
+    for (int j = 0; j < steps;) {
+        int e = j + 1;
+        while (e < steps && h.coefs[e] == h.coefs[j]) ++e;
+        v.m_filter.runsteps(x + j * CTLSTEP, e - j, CTLSTEP, e == steps ? last : CTLSTEP, *h.coefs[j]);
+        j = e;
     }
 }
 
@@ -242,7 +253,6 @@ void shape(Cvoice& v, const Chalf& h, float* x, int steps, int last)
 
 void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
 {
-    using synunits::CTLSTEP;
     constexpr float FULL = 1.0f / 32768;
     constexpr int CHUNK = CHUNKSTEPS * CTLSTEP;
     float x[CHUNK], y[CHUNK];
@@ -302,16 +312,18 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         }
         const int lastdone = done == steps ? last : CTLSTEP;
         const int len = (done - 1) * CTLSTEP + lastdone;
-        shape(*this, hm, x, done, lastdone);
-        if (p) shape(*p, hp, y, done, lastdone);
+        filter(*this, hm, x, done, lastdone);
+        if (p) filter(*p, hp, y, done, lastdone);
         if (finished && done == steps) m_osc.stop();
 
-        // Pan levels hold for the chunk.
+        // The oscillators' points are scaled to full scale 1.0, which is exact, so scaling by
+        // each step's amplitude afterwards gives what scaling each point by amplitude / 32768
+        // at once would. Pan levels hold for the chunk.
         if (p) {
             const float g[4] = {m_panl, m_panr, p->m_panl, p->m_panr};
-            addstereopair(l, r, x, y, len, g);
+            addstereopair(l, r, x, y, hm.amp, hp.amp, done, lastdone, g);
         } else {
-            addstereo(l, r, x, len, m_panl, m_panr);
+            addstereo(l, r, x, hm.amp, done, lastdone, m_panl, m_panr);
         }
         l += len;
         r += len;
