@@ -129,17 +129,21 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
         m_scratch = std::make_unique<float[]>(size_t(MAXPIECES) * NBUS * SLICE);
         m_thread = std::thread([this] { helper(); });
     }
-    // The voices are cut into pieces of about equal expected work (a filtered voice or a stereo
-    // pair costs more); each thread takes the next piece that is left, and renders it into that
-    // piece's own buses. The pieces are added into the synthesizer's buses in their order, so
-    // the sums never depend on which thread rendered what.
+    // The voices are cut into pieces by expected work (a filtered voice or a stereo pair costs
+    // more), each piece smaller than the one before, so that the thread that finishes first
+    // waits at most for a small last piece. Each thread takes the next piece that is left and
+    // renders it into that piece's own buses. The pieces are added into the synthesizer's buses
+    // in their order, so the sums never depend on which thread rendered what.
     const int pieces = std::min(MAXPIECES, count / 4);
     long total = 0;
     for (const Cvoice* v : voices) total += cost(*v);
+    // Piece p gets a share of pieces - p out of 1 + 2 + ... + pieces.
+    const long shares = long(pieces) * (pieces + 1) / 2;
     m_bounds[0] = 0;
-    long sum = 0;
+    long sum = 0, upto = 0;
     for (int p = 1, i = 0; p < pieces; ++p) {
-        while (i < count && sum * pieces < total * p) sum += cost(*voices[size_t(i++)]);
+        upto += pieces - p + 1;
+        while (i < count && sum * shares < total * upto) sum += cost(*voices[size_t(i++)]);
         m_bounds[p] = i;
     }
     m_bounds[pieces] = count;
