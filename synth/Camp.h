@@ -2,6 +2,8 @@
 // Amplifier of a voice: the attenuation of the note (initial attenuation, channel, velocity),
 // glided toward a new channel attenuation by 1.741 cB per control step, plus the volume envelope
 // and the tremolo, turned into one amplitude per control step.
+#include "synth/Clevel.h"
+
 #include <cmath>
 
 class Camp {
@@ -36,15 +38,13 @@ public:
         float total = envcb + m_current;
         if (m_modlfocb != 0) total -= float(std::abs(m_modlfocb)) * modlfo;
         if (m_soft) total *= 2;
-        // 10^(-total/200) as a power of two, which the library computes faster than pow; a
-        // level that holds (sustain, no tremolo) is not computed again.
-        if (total != m_total) {
-            m_total = total;
-            m_amp = total < 1000 ? std::exp2(total * -0.016609640474436812f) : 0.0f;
-        }
+        m_total = total;
     }
 
-    float amp() const { return m_amp; }
+    // The attenuation of the last step, centibels, and its amplitude 10^(-total/200); a voice
+    // converts the totals of many steps at once (level::amps).
+    float total() const { return m_total; }
+    float amp() const { return level::amp(m_total); }
 
     // Generator values.
     int m_modlfocb = 0;        // modulation LFO to volume, centibels
@@ -53,6 +53,5 @@ public:
     float m_velatten = 0, m_chanatten = 0;
     float m_target = 0, m_current = 0;
     bool m_soft = false;
-    float m_amp = 1.0f;
-    float m_total = NAN;         // the total m_amp was computed for (none yet)
+    float m_total = 0;
 };

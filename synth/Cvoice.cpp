@@ -217,7 +217,7 @@ void addstereopair(float* __restrict l, float* __restrict r, const float* __rest
 // control steps, so the coefficients are copied: once at the start of the chunk, and again only
 // after a step that changed them (a modulated cutoff).
 struct Chalf {
-    float amp[Cvoice::CHUNKSTEPS];
+    float amp[Cvoice::CHUNKSTEPS];   // the steps' attenuations in centibels, then their amplitudes
     const Cfilter::Ccoefs* coefs[Cvoice::CHUNKSTEPS];
     Cfilter::Ccoefs copies[Cvoice::CHUNKSTEPS];
     int ncopies = 0;
@@ -267,14 +267,20 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         int steps = 0, last = CTLSTEP;
         bool finished = false;
         const bool pfilter = p && p->m_filter.on();
+        // Without pitch depths the deviation is the bend alone, the same at every step.
+        const bool steady = m_osc.m_devlfo == 0 && m_osc.m_devvib == 0 && m_osc.m_devenv == 0;
         while (steps < CHUNKSTEPS && n > 0) {
             const int j = steps++;
             last = n < CTLSTEP ? n : CTLSTEP;
             n -= last;
-            m_osc.devstep(m_modlfo.value(), m_viblfo.value(), m_modenv.value());
-            st[j] = {m_osc.stepfix(), m_osc.m_exact};
+            if (!steady || j == 0) {
+                m_osc.devstep(m_modlfo.value(), m_viblfo.value(), m_modenv.value());
+                st[j] = {m_osc.stepfix(), m_osc.m_exact};
+            } else {
+                st[j] = st[0];
+            }
             m_amp.step(m_volenv.atten(), m_modlfo.value());
-            hm.amp[j] = m_amp.amp();
+            hm.amp[j] = m_amp.total();
             if (m_filter.on()) {
                 hm.notefilter(m_filter, j);
                 m_filter.step(m_modlfo.value(), m_modenv.value());
@@ -285,7 +291,7 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
             m_modlfo.step();
             if (p) {
                 p->m_amp.step(p->m_volenv.atten(), p->m_modlfo.value());
-                hp.amp[j] = p->m_amp.amp();
+                hp.amp[j] = p->m_amp.total();
                 if (pfilter) {
                     hp.notefilter(p->m_filter, j);
                     p->m_filter.step(p->m_modlfo.value(), p->m_modenv.value());
@@ -296,6 +302,9 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
             }
             if (m_volenv.finished()) { finished = true; break; }
         }
+
+        level::amps(hm.amp, hm.amp, steps);
+        if (p) level::amps(hp.amp, hp.amp, steps);
 
         // The audio: the main oscillator, and the partner at the positions the main one reads.
         // A partner whose sample has the same bounds and play mode reads the very positions of

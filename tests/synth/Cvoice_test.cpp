@@ -3,6 +3,7 @@
 #include "Testbank.h"
 
 #include "synth/Cinterp.h"
+#include "synth/Clevel.h"
 #include "synth/Cvoicerun.h"
 
 #include <gtest/gtest.h>
@@ -505,6 +506,46 @@ TEST(Cinterp, WideAndPlainLoopsGiveTheSameFloats)
                 ASSERT_EQ(ea, eb) << ratio << " " << f << " " << n;
                 for (int i = 0; i < n; ++i) ASSERT_EQ(a[size_t(i)], b[size_t(i)]) << ratio << " " << f << " " << n << " " << i;
             }
+}
+
+TEST(Clevel, AmplitudesAreTheNearestFloatsAndBothVersionsAgree)
+{
+    // Attenuations across the whole range a voice reaches, with fractions, plus the edges:
+    // silence from 1000 cB on, not a number, and gains large enough to overflow.
+    std::vector<float> t;
+    for (int i = -3000; i < 110000; ++i) t.push_back(float(i) * 0.01f + float(i % 7) * 1e-4f);
+    for (float e : {999.99994f, 1000.0f, 1000.5f, 1e9f, -1e6f, -7706.0f, 0.0f, -0.0f, NAN, INFINITY, -INFINITY})
+        t.push_back(e);
+    const int n = int(t.size());
+    std::vector<float> wide(t.size()), plain(t.size());
+    // Odd counts and offsets exercise the remainder of the four-wide loop.
+    level::amps(t.data(), wide.data(), n - 3);
+    level::amps(t.data() + n - 3, wide.data() + n - 3, 3);
+    level::ampsplain(t.data(), plain.data(), n);
+    int inexact = 0;
+    for (int i = 0; i < n; ++i) {
+        const float x = t[size_t(i)];
+        ASSERT_EQ(wide[size_t(i)], plain[size_t(i)]) << x;
+        ASSERT_EQ(level::amp(x), plain[size_t(i)]) << x;
+        if (!(x < 1000)) {
+            ASSERT_EQ(plain[size_t(i)], 0.0f) << x;
+            continue;
+        }
+        const long double exact = std::exp2l((long double)(x * -0.016609640474436812f));
+        const float nearest = float(exact);
+        if (std::isinf(nearest)) {
+            ASSERT_TRUE(std::isinf(plain[size_t(i)])) << x;
+            continue;
+        }
+        // Within a float step always, and the nearest float but for ties too close to call.
+        ASSERT_LE(std::fabs(plain[size_t(i)] - (double)exact), std::fabs(double(nearest)) * 1.2e-7) << x;
+        inexact += plain[size_t(i)] != nearest;
+    }
+    EXPECT_LE(inexact, 2);
+    // 0 cB is full level, 200 cB a tenth, 60 dB below full a thousandth.
+    EXPECT_EQ(level::amp(0), 1.0f);
+    EXPECT_NEAR(level::amp(200), 0.1, 3e-8);
+    EXPECT_NEAR(level::amp(600), 0.001, 3e-10);
 }
 
 TEST(Cfilter, FourSampleStepsFollowTheRecurrence)
