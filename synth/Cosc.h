@@ -93,39 +93,19 @@ public:
     // at pitch st[j], times g. Steps of equal pitch run as one stretch. When `at` is given, the
     // position each step starts from is recorded there. Returns the number of steps rendered:
     // all of them, or up to the one in which the oscillator stopped (the rest of which is 0).
+    // With out null the oscillator only moves on, exactly as far as rendering would take it.
     int renderchunk(float* out, const Cstep* st, int steps, int len, int last, float g, Cpos* at = nullptr)
     {
-        int done = 0;
-        for (int j = 0; j < steps;) {
-            if (m_mode == STOPPED) {
-                std::fill(out + done, out + (steps - 1) * len + last, 0.0f);
-                return j;
-            }
-            int e = j + 1;
-            if (!at) while (e < steps && st[e] == st[j]) ++e;
-            else at[j] = {m_pos, m_frac};
-            const int n = (e - j) * len - (e == steps ? len - last : 0);
-            const int w = st[j].exact ? renderexact(out + done, n, g) : renderinterp(out + done, n, g, st[j].inc);
-            if (w < n) return j + (w + len - 1) / len;
-            done += n;
-            j = e;
-        }
-        return steps;
+        return out ? chunk<true>(out, st, steps, len, last, g, at) : chunk<false>(out, st, steps, len, last, g, at);
     }
 
     // A partner of a stereo pair renders each step from the position the main oscillator started
     // it at (at[j], from the main's renderchunk), reading its own sample with its own loop rules.
+    // With out null it only moves on.
     void renderfollow(float* out, const Cstep* st, const Cpos* at, int steps, int len, int last, float g)
     {
-        for (int j = 0; j < steps; ++j) {
-            m_pos = std::min(at[j].pos, m_end > 0 ? m_end - 1 : 0);
-            m_frac = at[j].frac;
-            float* o = out + j * len;
-            const int n = j == steps - 1 ? last : len;
-            if (m_mode == STOPPED) std::fill(o, o + n, 0.0f);
-            else if (st[j].exact) renderexact(o, n, g);
-            else renderinterp(o, n, g, st[j].inc);
-        }
+        if (out) follow<true>(out, st, at, steps, len, last, g);
+        else follow<false>(out, st, at, steps, len, last, g);
     }
 
     // Whether this oscillator, set to follow o, would play exactly o's positions: same points
@@ -178,6 +158,46 @@ public:
     const int16_t* m_data = nullptr;
 
 private:
+    template <bool OUT>
+    int chunk(float* out, const Cstep* st, int steps, int len, int last, float g, Cpos* at)
+    {
+        int done = 0;
+        for (int j = 0; j < steps;) {
+            if (m_mode == STOPPED) {
+                if (OUT) std::fill(out + done, out + (steps - 1) * len + last, 0.0f);
+                return j;
+            }
+            int e = j + 1;
+            if (!at) while (e < steps && st[e] == st[j]) ++e;
+            else at[j] = {m_pos, m_frac};
+            const int n = (e - j) * len - (e == steps ? len - last : 0);
+            float* o = OUT ? out + done : nullptr;
+            const int w = st[j].exact ? renderexact<OUT>(o, n, g) : renderinterp<OUT>(o, n, g, st[j].inc);
+            if (w < n) return j + (w + len - 1) / len;
+            done += n;
+            j = e;
+        }
+        return steps;
+    }
+
+    template <bool OUT>
+    void follow(float* out, const Cstep* st, const Cpos* at, int steps, int len, int last, float g)
+    {
+        for (int j = 0; j < steps; ++j) {
+            m_pos = std::min(at[j].pos, m_end > 0 ? m_end - 1 : 0);
+            m_frac = at[j].frac;
+            float* o = OUT ? out + j * len : nullptr;
+            const int n = j == steps - 1 ? last : len;
+            if (m_mode == STOPPED) {
+                if (OUT) std::fill(o, o + n, 0.0f);
+            } else if (st[j].exact) {
+                renderexact<OUT>(o, n, g);
+            } else {
+                renderinterp<OUT>(o, n, g, st[j].inc);
+            }
+        }
+    }
+
     // Moves p on by `whole` points with the end and loop rules: reaching the end stops, reaching
     // the loop end while looping continues from the loop start. False when stopped.
     bool advance(int& p, int64_t whole)
@@ -198,6 +218,8 @@ private:
 
     // Both render forms return the number of outputs written before the oscillator stopped
     // (n when it plays on); the outputs after that are 0.
+    // Without OUT nothing is written and stretches between bounds are crossed at once.
+    template <bool OUT = true>
     int renderexact(float* out, int n, float g)
     {
         const int16_t* s = m_data;
@@ -205,11 +227,17 @@ private:
         int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
         int written = n;
         for (int i = 0; i < n; ++i) {
-            out[i] = s[p] * g;
+            if (!OUT) {
+                // Straight to the last sample before the bound, or to the end of the run.
+                const int skip = std::min(n - 1 - i, bound - 1 - p);
+                if (skip > 0) { p += skip; i += skip; }
+            } else {
+                out[i] = s[p] * g;
+            }
             if (++p >= bound) {
                 --p;
                 if (!advance(p, 1)) {
-                    std::fill(out + i + 1, out + n, 0.0f);
+                    if (OUT) std::fill(out + i + 1, out + n, 0.0f);
                     written = i + 1;
                     break;
                 }
@@ -222,6 +250,7 @@ private:
 
     // Between loop and end checks the position runs in 32.32 fixed point: one integer add per
     // sample instead of a floating-point add, truncation and subtract that each wait on the last.
+    template <bool OUT = true>
     int renderinterp(float* out, int n, float g, uint64_t step)
     {
         constexpr double ONE = 4294967296.0;   // 2^32
@@ -243,23 +272,26 @@ private:
                 else safe = int(uint64_t(room - 1) / step);
             }
             if (safe > 0) {
-                ph = interp::run(s + p, ph, step, out + i, safe, g);
+                ph = OUT ? interp::run(s + p, ph, step, out + i, safe, g) : ph + uint64_t(safe) * step;
                 i += safe;
                 p += int(ph >> 32);
                 frac = double(uint32_t(ph)) / ONE;
             }
             if (i == n) break;
             // One sample at the bound, with the loop read and the end and loop rules.
-            const bool loop = m_mode == LOOP;
-            const float a = s[p];
-            const float b = (loop && p + 1 >= m_loopend) ? s[m_loopstart] : s[p + 1];
-            out[i++] = (a + float(frac) * (b - a)) * g;
+            if (OUT) {
+                const bool loop = m_mode == LOOP;
+                const float a = s[p];
+                const float b = (loop && p + 1 >= m_loopend) ? s[m_loopstart] : s[p + 1];
+                out[i] = (a + float(frac) * (b - a)) * g;
+            }
+            ++i;
             frac += double(step) / ONE;
             if (frac >= 1.0) {
                 const double whole = std::floor(frac);
                 frac -= whole;
                 if (!advance(p, int64_t(whole))) {
-                    std::fill(out + i, out + n, 0.0f);
+                    if (OUT) std::fill(out + i, out + n, 0.0f);
                     written = i;
                     break;
                 }

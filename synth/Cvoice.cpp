@@ -249,6 +249,15 @@ void filter(Cvoice& v, const Chalf& h, float* x, int steps, int last)
     }
 }
 
+// Whether a half adds nothing in this chunk: no filter, and amplitude 0 at every step.
+bool silent(const Cvoice& v, const Chalf& h, int steps)
+{
+    if (v.m_filter.on()) return false;
+    for (int j = 0; j < steps; ++j)
+        if (h.amp[j] != 0) return false;
+    return true;
+}
+
 } // namespace
 
 void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
@@ -308,31 +317,40 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
 
         // The audio: the main oscillator, and the partner at the positions the main one reads.
         // A partner whose sample has the same bounds and play mode reads the very positions of
-        // the main oscillator, so it runs in stretches as well.
+        // the main oscillator, so it runs in stretches as well. A half that is silent for the
+        // whole chunk (amplitude 0 at every step: a delay, or a release below 1000 cB) and has no
+        // filter to keep running only moves its oscillator on; what it would add is exactly 0.
+        const bool mute = silent(*this, hm, steps);
+        const bool pmute = p && silent(*p, hp, steps);
+        float* xo = mute ? nullptr : x;
+        float* yo = pmute ? nullptr : y;
         int done;
         if (p) {
             const bool same = p->m_osc.sameplay(m_osc);
             p->m_osc.follow(m_osc);
-            done = m_osc.renderchunk(x, st, steps, CTLSTEP, last, FULL, same ? nullptr : at);
-            if (same) p->m_osc.renderchunk(y, st, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
-            else p->m_osc.renderfollow(y, st, at, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
+            done = m_osc.renderchunk(xo, st, steps, CTLSTEP, last, FULL, same ? nullptr : at);
+            if (same) p->m_osc.renderchunk(yo, st, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
+            else p->m_osc.renderfollow(yo, st, at, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
         } else {
-            done = m_osc.renderchunk(x, st, steps, CTLSTEP, last, FULL);
+            done = m_osc.renderchunk(xo, st, steps, CTLSTEP, last, FULL);
         }
         const int lastdone = done == steps ? last : CTLSTEP;
         const int len = (done - 1) * CTLSTEP + lastdone;
-        filter(*this, hm, x, done, lastdone);
-        if (p) filter(*p, hp, y, done, lastdone);
+        if (!mute) filter(*this, hm, x, done, lastdone);
+        if (p && !pmute) filter(*p, hp, y, done, lastdone);
         if (finished && done == steps) m_osc.stop();
 
         // The oscillators' points are scaled to full scale 1.0, which is exact, so scaling by
         // each step's amplitude afterwards gives what scaling each point by amplitude / 32768
-        // at once would. Pan levels hold for the chunk.
-        if (p) {
+        // at once would. Pan levels hold for the chunk. A silent half of a pair adds 0 to the
+        // other's share, so the other half is mixed alone.
+        if (p && !mute && !pmute) {
             const float g[4] = {m_panl, m_panr, p->m_panl, p->m_panr};
             addstereopair(l, r, x, y, hm.amp, hp.amp, done, lastdone, g);
-        } else {
+        } else if (!mute) {
             addstereo(l, r, x, hm.amp, done, lastdone, m_panl, m_panr);
+        } else if (p && !pmute) {
+            addstereo(l, r, y, hp.amp, done, lastdone, p->m_panl, p->m_panr);
         }
         l += len;
         r += len;

@@ -410,6 +410,36 @@ TEST(Cvoice, LongChunksMatchStepByStepRendering)
     }
 }
 
+TEST(Cvoice, OscillatorMovesOnThroughSilence)
+{
+    // While the volume envelope's delay keeps a voice silent, its oscillator only moves on; once
+    // it sounds, it reads the ramp where playing from the start would have taken it. The ramp is
+    // linear, so each output gives back the position it was read at.
+    Testbank b;
+    const int s = b.sample(ramp(5000), 0, 0, 44100, 60);
+    onepreset(b, {Gens{{33, -4800}, {34, -32768}, {53, s}}});   // 1/16 s delay: 137 steps
+    for (int key : {60, 48, 55}) {
+        SCOPED_TRACE(key);
+        const double ratio = std::exp2((key - 60) / 12.0);
+        Rig rig(b);
+        Cchannel ch(rig.synth, 0);
+        ch.dispatch(9, key, 127);
+        rig.render(ch, 0, 7000);
+        const auto& l = rig.dryl();
+        int first = 0;
+        while (first < 7000 && l[size_t(first)] == 0) ++first;
+        EXPECT_EQ(first / 20, 138);   // the step after the delay's last
+        first = first / 20 * 20;
+        for (int i = first; i + 19 < 7000 && (i + 19) * ratio < 4990; i += 20) {
+            // Within a control step the amplitude holds: the slope gives it, the value the position.
+            const double amp = (l[size_t(i + 19)] - l[size_t(i)]) * 32768 / (19 * 7 * ratio);
+            ASSERT_GT(amp, 0.01) << i;
+            const double pos = (l[size_t(i)] * 32768 / amp + 3000) / 7;
+            ASSERT_NEAR(pos, i * ratio, 0.5) << i;
+        }
+    }
+}
+
 TEST(Cvoice, AbortStopsRenderingAtTheNextStep)
 {
     Testbank b;
