@@ -27,26 +27,38 @@ void await(const std::atomic<uint32_t>& a, uint32_t old)
     while (a.load(std::memory_order_acquire) == old) a.wait(old, std::memory_order_acquire);
 }
 
-// Adds the stereo sums of one group into the six buses with the group's send levels.
+// Adds the stereo sums of one group into the six buses with the group's send levels, or with add
+// false stores them, into buses that hold nothing yet (0 + x is x, so both give the same).
 CANTORIX_WIDE
 void spread6(float* __restrict b0, float* __restrict b1, float* __restrict b2, float* __restrict b3,
              float* __restrict b4, float* __restrict b5, const float* __restrict l,
-             const float* __restrict r, int n, Cvoice::Csends s)
+             const float* __restrict r, int n, Cvoice::Csends s, bool add)
 {
-    for (int i = 0; i < n; ++i) {
-        b0[i] += l[i] * s.dry;
-        b1[i] += r[i] * s.dry;
-        b2[i] += l[i] * s.cho;
-        b3[i] += r[i] * s.cho;
-        b4[i] += l[i] * s.rev;
-        b5[i] += r[i] * s.rev;
+    if (add) {
+        for (int i = 0; i < n; ++i) {
+            b0[i] += l[i] * s.dry;
+            b1[i] += r[i] * s.dry;
+            b2[i] += l[i] * s.cho;
+            b3[i] += r[i] * s.cho;
+            b4[i] += l[i] * s.rev;
+            b5[i] += r[i] * s.rev;
+        }
+    } else {
+        for (int i = 0; i < n; ++i) {
+            b0[i] = l[i] * s.dry;
+            b1[i] = r[i] * s.dry;
+            b2[i] = l[i] * s.cho;
+            b3[i] = r[i] * s.cho;
+            b4[i] = l[i] * s.rev;
+            b5[i] = r[i] * s.rev;
+        }
     }
 }
 
-void spread(float* const* bus, int w, const float* l, const float* r, int n, Cvoice::Csends s)
+void spread(float* const* bus, int w, const float* l, const float* r, int n, Cvoice::Csends s, bool add)
 {
     spread6(bus[Csynth::DRYL] + w, bus[Csynth::DRYR] + w, bus[Csynth::CHOL] + w, bus[Csynth::CHOR] + w,
-            bus[Csynth::REVL] + w, bus[Csynth::REVR] + w, l, r, n, s);
+            bus[Csynth::REVL] + w, bus[Csynth::REVR] + w, l, r, n, s, add);
 }
 
 CANTORIX_WIDE
@@ -82,8 +94,8 @@ Cvoicerun::~Cvoicerun()
     m_thread.join();
 }
 
-void Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
-                           int n, float* lr)
+bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
+                           int n, float* lr, bool fresh)
 {
     float* l = lr;
     float* r = lr + SLICE;
@@ -114,15 +126,17 @@ void Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
             if (i + 1 < group.size()) group[i + 1]->prefetch(n);
             group[i]->render(synth, l, r, n);
         }
-        spread(bus, w, l, r, n, s);
+        spread(bus, w, l, r, n, s, !fresh);
+        fresh = false;
     }
+    return count > 0;
 }
 
 void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, int n)
 {
     const int count = int(voices.size());
     if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || n > SLICE) {
-        renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n, stereo(0));
+        renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n, stereo(0), false);
         return;
     }
     if (!m_thread.joinable()) {
@@ -159,7 +173,8 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
     await(m_done, job - 1);
 
     for (int p = 0; p < pieces; ++p)
-        for (int b = 0; b < Csynth::NBUS; ++b) addto(synth.bus[b] + synth.mixpos, piecebus(p, b), n);
+        if (m_wrote[p])
+            for (int b = 0; b < Csynth::NBUS; ++b) addto(synth.bus[b] + synth.mixpos, piecebus(p, b), n);
 }
 
 void Cvoicerun::work(int thread)
@@ -167,12 +182,12 @@ void Cvoicerun::work(int thread)
     for (;;) {
         const int p = m_next.fetch_add(1, std::memory_order_relaxed);
         if (p >= m_pieces) return;
+        // The piece's buses are written by its first group; a piece without voices leaves them
+        // as they are and is not added.
         float* bus[Csynth::NBUS];
-        for (int b = 0; b < Csynth::NBUS; ++b) {
-            bus[b] = piecebus(p, b);
-            std::fill(bus[b], bus[b] + m_n, 0.0f);
-        }
-        renderlist(*m_synth, m_voices + m_bounds[p], m_bounds[p + 1] - m_bounds[p], bus, 0, m_n, stereo(thread));
+        for (int b = 0; b < Csynth::NBUS; ++b) bus[b] = piecebus(p, b);
+        m_wrote[p] = renderlist(*m_synth, m_voices + m_bounds[p], m_bounds[p + 1] - m_bounds[p], bus, 0, m_n,
+                                stereo(thread), true);
     }
 }
 

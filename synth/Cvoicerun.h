@@ -31,9 +31,11 @@ public:
 
 private:
     // Renders the voices group by group of equal send levels: each group is summed in stereo
-    // into lr (2 * SLICE floats) and then spread over the six buses once.
-    static void renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
-                           int n, float* lr);
+    // into lr (2 * SLICE floats) and then spread over the six buses once. With fresh, the buses
+    // hold nothing yet and the first group stores instead of adding. False when there was no
+    // voice (fresh buses are then left unwritten).
+    static bool renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
+                           int n, float* lr, bool fresh);
     void helper();
     // Renders pieces until none is left; thread 0 is the render thread, 1 the helper.
     void work(int thread);
@@ -51,6 +53,7 @@ private:
     const Csynth* m_synth = nullptr;
     Cvoice* const* m_voices = nullptr;
     int m_bounds[MAXPIECES + 1] = {};
+    bool m_wrote[MAXPIECES] = {};         // whether each piece wrote its buses
     int m_pieces = 0, m_n = 0;
     std::atomic<int> m_next{0};           // the next piece to take
     std::unique_ptr<float[]> m_scratch;   // six buses per piece
