@@ -278,6 +278,15 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         const bool pfilter = p && p->m_filter.on();
         // Without pitch depths the deviation is the bend alone, the same at every step.
         const bool steady = m_osc.m_devlfo == 0 && m_osc.m_devvib == 0 && m_osc.m_devenv == 0;
+        // An LFO or modulation envelope that nothing reads during this note (every depth fixed at
+        // note start is 0) is not stepped: its values could not change any output, and the next
+        // note starts it afresh.
+        const bool filtermod = m_filter.on() && (m_filter.m_devlfo != 0 || m_filter.m_devenv != 0);
+        const bool usevib = m_osc.m_devvib != 0;
+        const bool usemodlfo = m_osc.m_devlfo != 0 || filtermod || m_amp.m_modlfocb != 0;
+        const bool usemodenv = m_osc.m_devenv != 0 || filtermod;
+        const bool pfiltermod = pfilter && (p->m_filter.m_devlfo != 0 || p->m_filter.m_devenv != 0);
+        const bool pusemodlfo = p && (p->m_amp.m_modlfocb != 0 || pfiltermod);
         while (steps < CHUNKSTEPS && n > 0) {
             const int j = steps++;
             last = n < CTLSTEP ? n : CTLSTEP;
@@ -292,22 +301,22 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
             hm.amp[j] = m_amp.total();
             if (m_filter.on()) {
                 hm.notefilter(m_filter, j);
-                m_filter.step(m_modlfo.value(), m_modenv.value());
+                if (filtermod) m_filter.step(m_modlfo.value(), m_modenv.value());
             }
-            m_modenv.step();
+            if (usemodenv) m_modenv.step();
             m_volenv.step();
-            m_viblfo.step();
-            m_modlfo.step();
+            if (usevib) m_viblfo.step();
+            if (usemodlfo) m_modlfo.step();
             if (p) {
                 p->m_amp.step(p->m_volenv.atten(), p->m_modlfo.value());
                 hp.amp[j] = p->m_amp.total();
                 if (pfilter) {
                     hp.notefilter(p->m_filter, j);
-                    p->m_filter.step(p->m_modlfo.value(), p->m_modenv.value());
+                    if (pfiltermod) p->m_filter.step(p->m_modlfo.value(), p->m_modenv.value());
                 }
-                p->m_modenv.step();
+                if (pfiltermod) p->m_modenv.step();
                 p->m_volenv.step();
-                p->m_modlfo.step();
+                if (pusemodlfo) p->m_modlfo.step();
             }
             if (m_volenv.finished()) { finished = true; break; }
         }

@@ -120,8 +120,10 @@ bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
             // While one voice renders, the state of the one after the next and the first sample
             // points of the next are on their way from memory.
             if (i + 2 < group.size()) {
-                for (size_t b = 0; b < sizeof(Cvoice); b += 64)
-                    __builtin_prefetch(reinterpret_cast<const char*>(group[i + 2]) + b);
+                for (const Cvoice* f : {group[i + 2], group[i + 2]->m_partner})
+                    if (f)
+                        for (size_t b = 0; b < sizeof(Cvoice); b += 64)
+                            __builtin_prefetch(reinterpret_cast<const char*>(f) + b);
             }
             if (i + 1 < group.size()) group[i + 1]->prefetch(n);
             group[i]->render(synth, l, r, n);
