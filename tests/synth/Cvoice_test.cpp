@@ -513,7 +513,7 @@ TEST(Cosc, InterpolationMatchesThePlainVersion)
 
 TEST(Cinterp, WideAndPlainLoopsGiveTheSameFloats)
 {
-    // Steps below, at and above the wide loop's limit of 2 points, fractions near the wrap, and
+    // Steps below, at and above the wide loop's limits of 1 and 2 points, fractions near the wrap, and
     // lengths that leave remainders; a signal with full-scale jumps between neighbours.
     std::vector<int16_t> s(4096 + 64);
     uint32_t r = 12345;
