@@ -258,6 +258,54 @@ bool silent(const Cvoice& v, const Chalf& h, int steps)
     return true;
 }
 
+// The control steps of one half for a chunk: each step's pitch (main half only) and attenuation
+// from the envelopes and LFOs as they stand before it, then every part is stepped. The main half
+// stops after a step at which its volume envelope finished (and says so); a partner takes its
+// pitch from the main half and only runs its own levels and filter. Returns the steps taken.
+//
+// The outputs are restrict: the compiler may then keep the parts' state in registers across
+// steps instead of reloading it after every store of a float.
+template <bool MAIN>
+int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int avail, bool& finished)
+{
+    Cosc& osc = v.m_osc;
+    const bool filter = v.m_filter.on();
+    // Without pitch depths the deviation is the bend alone, the same at every step.
+    const bool steady = osc.m_devlfo == 0 && osc.m_devvib == 0 && osc.m_devenv == 0;
+    // An LFO or modulation envelope that nothing reads during this note (every depth fixed at
+    // note start is 0) is not stepped: its values could not change any output, and the next
+    // note starts it afresh. A partner's vibrato LFO is never stepped: its pitch is the main's.
+    const bool filtermod = filter && (v.m_filter.m_devlfo != 0 || v.m_filter.m_devenv != 0);
+    const bool usevib = MAIN && osc.m_devvib != 0;
+    const bool usemodlfo = (MAIN && osc.m_devlfo != 0) || filtermod || v.m_amp.m_modlfocb != 0;
+    const bool usemodenv = (MAIN && osc.m_devenv != 0) || filtermod;
+    for (int j = 0; j < avail; ++j) {
+        if (MAIN) {
+            if (!steady || j == 0) {
+                osc.devstep(v.m_modlfo.value(), v.m_viblfo.value(), v.m_modenv.value());
+                st[j] = {osc.stepfix(), osc.m_exact};
+            } else {
+                st[j] = st[0];
+            }
+        }
+        v.m_amp.step(v.m_volenv.atten(), v.m_modlfo.value());
+        h.amp[j] = v.m_amp.total();
+        if (filter) {
+            h.notefilter(v.m_filter, j);
+            if (filtermod) v.m_filter.step(v.m_modlfo.value(), v.m_modenv.value());
+        }
+        if (usemodenv) v.m_modenv.step();
+        v.m_volenv.step();
+        if (usevib) v.m_viblfo.step();
+        if (usemodlfo) v.m_modlfo.step();
+        if (MAIN && v.m_volenv.finished()) {
+            finished = true;
+            return j + 1;
+        }
+    }
+    return avail;
+}
+
 } // namespace
 
 void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
@@ -270,56 +318,14 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
     Cosc::Cpos at[CHUNKSTEPS];
     Cvoice* p = m_partner;
     while (n > 0 && m_osc.playing() && !synth.aborted()) {
-        // The control steps of the chunk: each step's pitch and amplitudes from the envelopes
-        // and LFOs as they stand before it, then every part is stepped. A volume envelope that
-        // finishes ends the chunk after its step.
-        int steps = 0, last = CTLSTEP;
+        // The control steps of the chunk: the main half's (which decide where a finishing volume
+        // envelope ends the chunk), then the partner's over the same steps.
+        const int avail = std::min(CHUNKSTEPS, (n + CTLSTEP - 1) / CTLSTEP);
         bool finished = false;
-        const bool pfilter = p && p->m_filter.on();
-        // Without pitch depths the deviation is the bend alone, the same at every step.
-        const bool steady = m_osc.m_devlfo == 0 && m_osc.m_devvib == 0 && m_osc.m_devenv == 0;
-        // An LFO or modulation envelope that nothing reads during this note (every depth fixed at
-        // note start is 0) is not stepped: its values could not change any output, and the next
-        // note starts it afresh.
-        const bool filtermod = m_filter.on() && (m_filter.m_devlfo != 0 || m_filter.m_devenv != 0);
-        const bool usevib = m_osc.m_devvib != 0;
-        const bool usemodlfo = m_osc.m_devlfo != 0 || filtermod || m_amp.m_modlfocb != 0;
-        const bool usemodenv = m_osc.m_devenv != 0 || filtermod;
-        const bool pfiltermod = pfilter && (p->m_filter.m_devlfo != 0 || p->m_filter.m_devenv != 0);
-        const bool pusemodlfo = p && (p->m_amp.m_modlfocb != 0 || pfiltermod);
-        while (steps < CHUNKSTEPS && n > 0) {
-            const int j = steps++;
-            last = n < CTLSTEP ? n : CTLSTEP;
-            n -= last;
-            if (!steady || j == 0) {
-                m_osc.devstep(m_modlfo.value(), m_viblfo.value(), m_modenv.value());
-                st[j] = {m_osc.stepfix(), m_osc.m_exact};
-            } else {
-                st[j] = st[0];
-            }
-            m_amp.step(m_volenv.atten(), m_modlfo.value());
-            hm.amp[j] = m_amp.total();
-            if (m_filter.on()) {
-                hm.notefilter(m_filter, j);
-                if (filtermod) m_filter.step(m_modlfo.value(), m_modenv.value());
-            }
-            if (usemodenv) m_modenv.step();
-            m_volenv.step();
-            if (usevib) m_viblfo.step();
-            if (usemodlfo) m_modlfo.step();
-            if (p) {
-                p->m_amp.step(p->m_volenv.atten(), p->m_modlfo.value());
-                hp.amp[j] = p->m_amp.total();
-                if (pfilter) {
-                    hp.notefilter(p->m_filter, j);
-                    if (pfiltermod) p->m_filter.step(p->m_modlfo.value(), p->m_modenv.value());
-                }
-                if (pfiltermod) p->m_modenv.step();
-                p->m_volenv.step();
-                if (pusemodlfo) p->m_modlfo.step();
-            }
-            if (m_volenv.finished()) { finished = true; break; }
-        }
+        const int steps = controlsteps<true>(*this, hm, st, avail, finished);
+        const int last = steps == avail ? std::min(CTLSTEP, n - (avail - 1) * CTLSTEP) : CTLSTEP;
+        n -= (steps - 1) * CTLSTEP + last;
+        if (p) controlsteps<false>(*p, hp, nullptr, steps, finished);
 
         level::amps(hm.amp, hm.amp, steps);
         if (p) level::amps(hp.amp, hp.amp, steps);
