@@ -3,7 +3,11 @@
 # FluidSynth's file renderer (its default reverb and chorus on), and prints for each file the
 # audio seconds, wall seconds, realtime factor and peak memory of both, and the ratios.
 #
-#   bench/compare.sh [-b BANK] [-n COUNT] [MIDI...]
+#   bench/compare.sh [-b BANK] [-n COUNT] [-r RUNS] [MIDI...]
+#
+# With -r, each program renders each file RUNS times, the two taking turns, and the fastest wall
+# time of each counts (and the largest peak memory): on a shared machine the fastest run is the
+# one least disturbed by other work.
 #
 # Defaults: BANK /usr/share/sounds/sf2/FluidR3_GM.sf2; without MIDI arguments, the first COUNT
 # (default 4) files of openttd-openmsx. Needs build/bin/cantorix-cli, fluidsynth and
@@ -13,11 +17,13 @@ cd "$(dirname "$0")/.."
 CLI=build/bin/cantorix-cli
 BANK=/usr/share/sounds/sf2/FluidR3_GM.sf2
 COUNT=4
-while getopts "b:n:" opt; do
+RUNS=1
+while getopts "b:n:r:" opt; do
   case $opt in
     b) BANK=$OPTARG ;;
     n) COUNT=$OPTARG ;;
-    *) echo "usage: $0 [-b BANK] [-n COUNT] [MIDI...]" >&2; exit 2 ;;
+    r) RUNS=$OPTARG ;;
+    *) echo "usage: $0 [-b BANK] [-n COUNT] [-r RUNS] [MIDI...]" >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -53,8 +59,13 @@ printf "%-28s | %7s %7s %7s %8s | %7s %7s %7s %8s | %6s %6s\n" file "audio s" "w
 tc=0; tf=0; ac=0; af=0; mc=0; mf=0
 for f in "${files[@]}"; do
   name=$(basename "$f")
-  read -r cw cm < <(run cantorix "$CLI" convert --quiet --bank "$BANK" -o "$work/c.wav" "$f")
-  read -r fw fm < <(run fluid fluidsynth -ni -F "$work/f.wav" -r 44100 "$BANK" "$f")
+  cw=; cm=0; fw=; fm=0
+  for ((i = 0; i < RUNS; i++)); do
+    read -r w m < <(run cantorix "$CLI" convert --quiet --bank "$BANK" -o "$work/c.wav" "$f")
+    cw=$(awk -v a="$cw" -v b="$w" 'BEGIN { print (a == "" || b < a) ? b : a }'); cm=$((m > cm ? m : cm))
+    read -r w m < <(run fluid fluidsynth -ni -F "$work/f.wav" -r 44100 "$BANK" "$f")
+    fw=$(awk -v a="$fw" -v b="$w" 'BEGIN { print (a == "" || b < a) ? b : a }'); fm=$((m > fm ? m : fm))
+  done
   ca=$(seconds "$work/c.wav"); fa=$(seconds "$work/f.wav")
   awk -v n="$name" -v ca="$ca" -v cw="$cw" -v cm="$cm" -v fa="$fa" -v fw="$fw" -v fm="$fm" 'BEGIN {
     crt = cw > 0 ? ca / cw : 0; frt = fw > 0 ? fa / fw : 0

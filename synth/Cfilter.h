@@ -43,11 +43,15 @@ public:
         }
     }
 
-    // The coefficients of one cutoff: the recurrence's, and its four-sample block form.
-    struct Ccoefs {
-        float c, c2, a;
-        float py[4], pv[4], h[4][4];
+    // The coefficients of one cutoff: the recurrence's, and its eight- and four-sample block
+    // forms (see blockform). hc8[i] and hc4[i] are the columns of input i: its share in each
+    // output of the block.
+    struct alignas(32) Ccoefs {
+        float py8[8], pv8[8], hc8[8][8], gv8[8];
+        float qy8, qv8;
+        float py[4], pv[4], hc4[4][4];
         float qy, qv, g[4];
+        float c, c2, a;
     };
     const Ccoefs& coefs() const { return m_k; }
     // Counts coefficient changes, so that a caller can tell when to take a new copy.
@@ -60,44 +64,9 @@ public:
     // Filters `steps` control steps in place, `len` samples each but the last (`last`), with k.
     // After every step a decayed state is flushed to zero, so silence never runs on denormals;
     // a run of several steps thus gives exactly what one run per step gives.
-    //
-    // The recurrence v = a(x - y) + c2 v, y = y + v is run four samples at a time from the state
-    // before them: each chain step then costs one multiply and two adds per four samples instead
-    // of three dependent operations per sample, while the inputs' share of each output is summed
-    // off the chain.
     void runsteps(float* x, int steps, int len, int last, const Ccoefs& k)
     {
-        typedef float v4 __attribute__((vector_size(16)));
-        float y = m_y, v = m_v;
-        const v4 py = {k.py[0], k.py[1], k.py[2], k.py[3]}, pv = {k.pv[0], k.pv[1], k.pv[2], k.pv[3]};
-        const v4 h0 = {k.h[0][0], k.h[1][0], k.h[2][0], k.h[3][0]};
-        const v4 h1 = {k.h[0][1], k.h[1][1], k.h[2][1], k.h[3][1]};
-        const v4 h2 = {k.h[0][2], k.h[1][2], k.h[2][2], k.h[3][2]};
-        const v4 h3 = {k.h[0][3], k.h[1][3], k.h[2][3], k.h[3][3]};
-        const float qy = k.qy, qv = k.qv, g0 = k.g[0], g1 = k.g[1], g2 = k.g[2], g3 = k.g[3];
-        const float a = k.a, c2 = k.c2;
-        for (int j = 0; j < steps; ++j, x += len) {
-            const int n = j == steps - 1 ? last : len;
-            int i = 0;
-            for (; i + 4 <= n; i += 4) {
-                const float x0 = x[i], x1 = x[i + 1], x2 = x[i + 2], x3 = x[i + 3];
-                const v4 fir = (h0 * x0 + h1 * x1) + (h2 * x2 + h3 * x3);
-                const float firv = (g0 * x0 + g1 * x1) + (g2 * x2 + g3 * x3);
-                const v4 out = (py * y + pv * v) + fir;
-                v = (qy * y + qv * v) + firv;
-                y = out[3];
-                std::memcpy(x + i, &out, sizeof out);
-            }
-            for (; i < n; ++i) {
-                v = a * (x[i] - y) + c2 * v;
-                y += v;
-                x[i] = y;
-            }
-            if (std::fabs(v) < 1e-20f) v = 0;
-            if (std::fabs(y) < 1e-20f) y = 0;
-        }
-        m_y = y;
-        m_v = v;
+        filterrun(x, steps, len, last, k, m_y, m_v);
     }
 
     void coeffs(double f)
@@ -123,28 +92,41 @@ public:
     float m_y = 0, m_v = 0;
 
 private:
+    static void filterrun(float* x, int steps, int len, int last, const Ccoefs& k, float& y, float& v);
+
     // The state (y, v) after one sample is M (y, v) + b x with M = [[1 - a, c2], [-a, c2]] and
-    // b = (a, a). Four samples on: y_j = row 0 of M^j times the state plus the sum over the
-    // inputs i <= j of row 0 of M^(j-i) b times x_i; v after four samples likewise with row 1.
+    // b = (a, a). In a block, output j is row 0 of M^(j+1) times the state before the block plus
+    // the sum over the inputs i <= j of row 0 of M^(j-i) b times x_i; v after the block likewise
+    // from row 1.
     void blockform(double a, double c2)
     {
-        double m[2][2] = {{1, 0}, {0, 1}};   // M^j
-        double mb[5][2];                      // M^k b
+        double m[2][2] = {{1, 0}, {0, 1}};   // M^(j+1)
+        double mb[8][2];                      // M^k b
         mb[0][0] = mb[0][1] = a;
-        for (int k = 1; k < 5; ++k) {
+        for (int k = 1; k < 8; ++k) {
             mb[k][0] = (1 - a) * mb[k - 1][0] + c2 * mb[k - 1][1];
             mb[k][1] = -a * mb[k - 1][0] + c2 * mb[k - 1][1];
         }
-        for (int j = 0; j < 4; ++j) {
+        for (int j = 0; j < 8; ++j) {
             const double r00 = (1 - a) * m[0][0] + c2 * m[1][0], r01 = (1 - a) * m[0][1] + c2 * m[1][1];
             const double r10 = -a * m[0][0] + c2 * m[1][0], r11 = -a * m[0][1] + c2 * m[1][1];
             m[0][0] = r00; m[0][1] = r01; m[1][0] = r10; m[1][1] = r11;
-            m_k.py[j] = float(m[0][0]);
-            m_k.pv[j] = float(m[0][1]);
-            for (int i = 0; i < 4; ++i) m_k.h[j][i] = i <= j ? float(mb[j - i][0]) : 0.0f;
+            m_k.py8[j] = float(m[0][0]);
+            m_k.pv8[j] = float(m[0][1]);
+            for (int i = 0; i < 8; ++i) m_k.hc8[i][j] = i <= j ? float(mb[j - i][0]) : 0.0f;
+            if (j < 4) {
+                m_k.py[j] = m_k.py8[j];
+                m_k.pv[j] = m_k.pv8[j];
+                for (int i = 0; i < 4; ++i) m_k.hc4[i][j] = m_k.hc8[i][j];
+            }
+            if (j == 3) {
+                m_k.qy = float(m[1][0]);
+                m_k.qv = float(m[1][1]);
+            }
         }
-        m_k.qy = float(m[1][0]);
-        m_k.qv = float(m[1][1]);
+        m_k.qy8 = float(m[1][0]);
+        m_k.qv8 = float(m[1][1]);
+        for (int i = 0; i < 8; ++i) m_k.gv8[i] = float(mb[7 - i][1]);
         for (int i = 0; i < 4; ++i) m_k.g[i] = float(mb[3 - i][1]);
     }
 
