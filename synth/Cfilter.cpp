@@ -19,11 +19,11 @@ void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k,
     std::memcpy(&pv8, k.pv8, sizeof pv8);
     std::memcpy(&gv8, k.gv8, sizeof gv8);
     const float qy8 = k.qy8, qv8 = k.qv8;
-    std::memcpy(c, k.hc8, sizeof c);
+    for (int i = 0; i < 8; ++i) std::memcpy(&c[i], k.hb8 + 8 - i, sizeof c[i]);
     v4 py, pv, h[4];
     std::memcpy(&py, k.py, sizeof py);
     std::memcpy(&pv, k.pv, sizeof pv);
-    std::memcpy(h, k.hc4, sizeof h);
+    for (int i = 0; i < 4; ++i) std::memcpy(&h[i], k.hb4 + 4 - i, sizeof h[i]);
     const float qy = k.qy, qv = k.qv, g0 = k.g[0], g1 = k.g[1], g2 = k.g[2], g3 = k.g[3];
     const float a = k.a, cc = k.c2;
     for (int j = 0; j < steps; ++j, x += len) {

@@ -44,12 +44,14 @@ public:
     }
 
     // The coefficients of one cutoff: the recurrence's, and its eight- and four-sample block
-    // forms (see blockform). hc8[i] and hc4[i] are the columns of input i: its share in each
-    // output of the block.
+    // forms (see blockform). An input's share in the outputs of a block depends only on how far
+    // the output lies after it, so the columns of the inputs are windows into one list: hb8 holds
+    // eight zeros and then the shares at distances 0 to 7, and input i's column is the eight
+    // values from hb8 + 8 - i; hb4 likewise for the four-sample form.
     struct alignas(32) Ccoefs {
-        float py8[8], pv8[8], hc8[8][8], gv8[8];
+        float py8[8], pv8[8], hb8[16], gv8[8];
         float qy8, qv8;
-        float py[4], pv[4], hc4[4][4];
+        float py[4], pv[4], hb4[8];
         float qy, qv, g[4];
         float c, c2, a;
     };
@@ -113,11 +115,13 @@ private:
             m[0][0] = r00; m[0][1] = r01; m[1][0] = r10; m[1][1] = r11;
             m_k.py8[j] = float(m[0][0]);
             m_k.pv8[j] = float(m[0][1]);
-            for (int i = 0; i < 8; ++i) m_k.hc8[i][j] = i <= j ? float(mb[j - i][0]) : 0.0f;
+            m_k.hb8[j] = 0;
+            m_k.hb8[8 + j] = float(mb[j][0]);
             if (j < 4) {
                 m_k.py[j] = m_k.py8[j];
                 m_k.pv[j] = m_k.pv8[j];
-                for (int i = 0; i < 4; ++i) m_k.hc4[i][j] = m_k.hc8[i][j];
+                m_k.hb4[j] = 0;
+                m_k.hb4[4 + j] = m_k.hb8[8 + j];
             }
             if (j == 3) {
                 m_k.qy = float(m[1][0]);
