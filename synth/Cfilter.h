@@ -34,13 +34,19 @@ public:
     // Per control step while on: only an upward offset moves the cutoff.
     void step(float modlfo, float modenv)
     {
+        double f;
+        if (moved(modlfo, modenv, f)) coeffs(f);
+    }
+
+    // The cutoff a control step moves to: true, with f, when the coefficients are to change.
+    bool moved(float modlfo, float modenv, double& f)
+    {
         const double off = m_devlfo * modlfo + m_devenv * modenv;
-        if (!(off > 0)) return;
-        const double f = m_basehz + off;
-        if (f != m_curhz) {
-            if (f > 0 && f < 20000) coeffs(f);
-            m_curhz = f;
-        }
+        if (!(off > 0)) return false;
+        f = m_basehz + off;
+        if (f == m_curhz) return false;
+        m_curhz = f;
+        return f > 0 && f < 20000;
     }
 
     // The coefficients of one cutoff: the recurrence's, and its eight- and four-sample block
@@ -56,8 +62,6 @@ public:
         float c, c2, a;
     };
     const Ccoefs& coefs() const { return m_k; }
-    // Counts coefficient changes, so that a caller can tell when to take a new copy.
-    unsigned version() const { return m_version; }
 
     // Filters n samples in place with the current coefficients.
     void run(float* x, int n) { run(x, n, m_k); }
@@ -73,14 +77,24 @@ public:
 
     void coeffs(double f)
     {
+        coefsfor(f, m_q, m_k);
+    }
+    // Takes coefficients computed elsewhere with coefsfor.
+    void setcoefs(const Ccoefs& k)
+    {
+        m_k = k;
+    }
+
+    // The coefficients of cutoff f (Hz) at resonance q.
+    static void coefsfor(double f, double q, Ccoefs& k)
+    {
         const double w = f * 0.00014247585732426305;   // 2 pi / 44100
-        const double c = 1 - w / (w + 2 * m_q + 1 / (w + 1) - 2);
-        m_k.c = float(c);
-        m_k.c2 = float(c * c);
+        const double c = 1 - w / (w + 2 * q + 1 / (w + 1) - 2);
+        k.c = float(c);
+        k.c2 = float(c * c);
         const double a = c * c + 1 - 2 * c * std::cos(w);
-        m_k.a = float(a);
-        blockform(a, c * c);
-        ++m_version;
+        k.a = float(a);
+        blockform(a, c * c, k);
     }
 
     // Generator values.
@@ -100,42 +114,41 @@ private:
     // b = (a, a). In a block, output j is row 0 of M^(j+1) times the state before the block plus
     // the sum over the inputs i <= j of row 0 of M^(j-i) b times x_i; v after the block likewise
     // from row 1.
-    void blockform(double a, double c2)
+    static void blockform(double a, double c2, Ccoefs& k)
     {
         double m[2][2] = {{1, 0}, {0, 1}};   // M^(j+1)
         double mb[8][2];                      // M^k b
         mb[0][0] = mb[0][1] = a;
-        for (int k = 1; k < 8; ++k) {
-            mb[k][0] = (1 - a) * mb[k - 1][0] + c2 * mb[k - 1][1];
-            mb[k][1] = -a * mb[k - 1][0] + c2 * mb[k - 1][1];
+        for (int t = 1; t < 8; ++t) {
+            mb[t][0] = (1 - a) * mb[t - 1][0] + c2 * mb[t - 1][1];
+            mb[t][1] = -a * mb[t - 1][0] + c2 * mb[t - 1][1];
         }
         for (int j = 0; j < 8; ++j) {
             const double r00 = (1 - a) * m[0][0] + c2 * m[1][0], r01 = (1 - a) * m[0][1] + c2 * m[1][1];
             const double r10 = -a * m[0][0] + c2 * m[1][0], r11 = -a * m[0][1] + c2 * m[1][1];
             m[0][0] = r00; m[0][1] = r01; m[1][0] = r10; m[1][1] = r11;
-            m_k.py8[j] = float(m[0][0]);
-            m_k.pv8[j] = float(m[0][1]);
-            m_k.hb8[j] = 0;
-            m_k.hb8[8 + j] = float(mb[j][0]);
+            k.py8[j] = float(m[0][0]);
+            k.pv8[j] = float(m[0][1]);
+            k.hb8[j] = 0;
+            k.hb8[8 + j] = float(mb[j][0]);
             if (j < 4) {
-                m_k.py[j] = m_k.py8[j];
-                m_k.pv[j] = m_k.pv8[j];
-                m_k.hb4[j] = 0;
-                m_k.hb4[4 + j] = m_k.hb8[8 + j];
+                k.py[j] = k.py8[j];
+                k.pv[j] = k.pv8[j];
+                k.hb4[j] = 0;
+                k.hb4[4 + j] = k.hb8[8 + j];
             }
             if (j == 3) {
-                m_k.qy = float(m[1][0]);
-                m_k.qv = float(m[1][1]);
+                k.qy = float(m[1][0]);
+                k.qv = float(m[1][1]);
             }
         }
-        m_k.qy8 = float(m[1][0]);
-        m_k.qv8 = float(m[1][1]);
-        for (int i = 0; i < 8; ++i) m_k.gv8[i] = float(mb[7 - i][1]);
-        for (int i = 0; i < 4; ++i) m_k.g[i] = float(mb[3 - i][1]);
+        k.qy8 = float(m[1][0]);
+        k.qv8 = float(m[1][1]);
+        for (int i = 0; i < 8; ++i) k.gv8[i] = float(mb[7 - i][1]);
+        for (int i = 0; i < 4; ++i) k.g[i] = float(mb[3 - i][1]);
     }
 
     Ccoefs m_k{};
-    unsigned m_version = 0;
 
     static double hzdev(double f, int x)
     {

@@ -213,26 +213,30 @@ void addstereopair(float* __restrict l, float* __restrict r, const float* __rest
 }
 
 // What the control steps of a chunk leave for the audio of one half: its amplitude per step, and
-// when the filter is on, the coefficients each step filters with. The filter moves on during the
-// control steps, so the coefficients are copied: once at the start of the chunk, and again only
-// after a step that changed them (a modulated cutoff).
+// when the filter is on, the coefficients each step filters with. The filter's coefficients at the
+// start of the chunk are copied, and a modulated cutoff computes each new set straight into the
+// next copy; the last one is handed back to the filter at the end of the chunk.
 struct Chalf {
     float amp[Cvoice::CHUNKSTEPS];   // the steps' attenuations in centibels, then their amplitudes
     const Cfilter::Ccoefs* coefs[Cvoice::CHUNKSTEPS];
-    Cfilter::Ccoefs copies[Cvoice::CHUNKSTEPS];
+    Cfilter::Ccoefs copies[Cvoice::CHUNKSTEPS + 1];
     int ncopies = 0;
-    unsigned version = 0;
 
-    void notefilter(const Cfilter& f, int j)
+    void startfilter(const Cfilter& f)
     {
-        if (j == 0 || f.version() != version) {
-            if (j == 0) ncopies = 0;
-            version = f.version();
-            copies[ncopies] = f.coefs();
-            coefs[j] = &copies[ncopies++];
-        } else {
-            coefs[j] = coefs[j - 1];
-        }
+        copies[0] = f.coefs();
+        ncopies = 1;
+    }
+    // Step j filters with the current set; then the modulation may move the cutoff.
+    void notefilter(Cfilter& f, int j, bool modulated, float modlfo, float modenv)
+    {
+        coefs[j] = &copies[ncopies - 1];
+        double hz;
+        if (modulated && f.moved(modlfo, modenv, hz)) Cfilter::coefsfor(hz, f.m_q, copies[ncopies++]);
+    }
+    void endfilter(Cfilter& f) const
+    {
+        if (ncopies > 1) f.setcoefs(copies[ncopies - 1]);
     }
 };
 
@@ -279,6 +283,8 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
     const bool usevib = MAIN && osc.m_devvib != 0;
     const bool usemodlfo = (MAIN && osc.m_devlfo != 0) || filtermod || v.m_amp.m_modlfocb != 0;
     const bool usemodenv = (MAIN && osc.m_devenv != 0) || filtermod;
+    if (filter) h.startfilter(v.m_filter);
+    int steps = avail;
     for (int j = 0; j < avail; ++j) {
         if (MAIN) {
             if (!steady || j == 0) {
@@ -290,20 +296,19 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
         }
         v.m_amp.step(v.m_volenv.atten(), v.m_modlfo.value());
         h.amp[j] = v.m_amp.total();
-        if (filter) {
-            h.notefilter(v.m_filter, j);
-            if (filtermod) v.m_filter.step(v.m_modlfo.value(), v.m_modenv.value());
-        }
+        if (filter) h.notefilter(v.m_filter, j, filtermod, v.m_modlfo.value(), v.m_modenv.value());
         if (usemodenv) v.m_modenv.step();
         v.m_volenv.step();
         if (usevib) v.m_viblfo.step();
         if (usemodlfo) v.m_modlfo.step();
         if (MAIN && v.m_volenv.finished()) {
             finished = true;
-            return j + 1;
+            steps = j + 1;
+            break;
         }
     }
-    return avail;
+    if (filter) h.endfilter(v.m_filter);
+    return steps;
 }
 
 } // namespace
