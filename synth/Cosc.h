@@ -108,11 +108,18 @@ public:
         else follow<false>(out, st, at, steps, len, last, g);
     }
 
-    // Whether this oscillator, set to follow o, would play exactly o's positions: same points
-    // bounds and play mode.
-    bool sameplay(const Cosc& o) const
+    // Whether this oscillator, set to follow o, plays exactly o's positions for the next `ahead`
+    // (32.32 fixed point): always with the same bounds and play mode, and otherwise as long as
+    // neither reaches a bound on the way, which leaves the end and loop rules out of play.
+    bool sameplay(const Cosc& o, uint64_t ahead) const
     {
-        return m_end == o.m_end && m_loopstart == o.m_loopstart && m_loopend == o.m_loopend && m_mode == o.m_mode;
+        if (m_end == o.m_end && m_loopstart == o.m_loopstart && m_loopend == o.m_loopend && m_mode == o.m_mode)
+            return true;
+        if (m_mode == STOPPED || o.m_mode == STOPPED) return false;
+        const int bound = std::min(m_mode == LOOP ? std::min(m_end, m_loopend) : m_end,
+                                   o.m_mode == LOOP ? std::min(o.m_end, o.m_loopend) : o.m_end);
+        const int64_t room = (int64_t(bound - 1 - o.m_pos) << 32) - int64_t(o.m_frac * 4294967296.0);
+        return room > 0 && uint64_t(room) > ahead;
     }
 
     // Asks the memory system early for the points the next n outputs will read, so that the

@@ -346,7 +346,15 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         float* yo = pmute ? nullptr : y;
         int done;
         if (p) {
-            const bool same = p->m_osc.sameplay(m_osc);
+            // How far the main oscillator moves in this chunk.
+            uint64_t ahead = 0;
+            for (int j = 0; j < steps; ++j) {
+                const uint64_t inc = st[j].exact ? uint64_t(1) << 32 : st[j].inc;
+                const int k = j == steps - 1 ? last : CTLSTEP;
+                ahead = inc > (UINT64_MAX >> 8) ? UINT64_MAX : ahead + inc * uint64_t(k);
+                if (ahead > (UINT64_MAX >> 1)) { ahead = UINT64_MAX; break; }
+            }
+            const bool same = p->m_osc.sameplay(m_osc, ahead);
             p->m_osc.follow(m_osc);
             done = m_osc.renderchunk(xo, st, steps, CTLSTEP, last, FULL, same ? nullptr : at);
             if (same) p->m_osc.renderchunk(yo, st, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
