@@ -1,5 +1,7 @@
 #include "synth/Cinterp.h"
 
+#include "synth/Cwide.h"
+
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -112,6 +114,12 @@ uint64_t run(const int16_t* q, uint64_t ph, uint64_t step, float* out, int n, fl
     if (HASAVX2) return wide(q, ph, step, out, n, g);
 #endif
     return plain(q, ph, step, out, n, g);
+}
+
+CANTORIX_WIDE
+void copy(const int16_t* q, float* out, int n, float g)
+{
+    for (int i = 0; i < n; ++i) out[i] = float(q[i]) * g;
 }
 
 uint64_t runplain(const int16_t* q, uint64_t ph, uint64_t step, float* out, int n, float g)

@@ -9,6 +9,9 @@ namespace interp {
 // the fraction, stepping ph by step after each; returns ph after the last. Every q[k + 1] read
 // must lie inside the buffer. Both the plain and the AVX2 version give the same floats.
 uint64_t run(const int16_t* q, uint64_t ph, uint64_t step, float* out, int n, float g);
+// Writes q[k] * g for k < n: points played at their own rate.
+void copy(const int16_t* q, float* out, int n, float g);
+
 // The same, always one output at a time.
 uint64_t runplain(const int16_t* q, uint64_t ph, uint64_t step, float* out, int n, float g);
 

@@ -225,34 +225,36 @@ private:
 
     // Both render forms return the number of outputs written before the oscillator stopped
     // (n when it plays on); the outputs after that are 0.
-    // Without OUT nothing is written and stretches between bounds are crossed at once.
+    // Without OUT nothing is written. Points before the bound are copied as a stretch; the point
+    // at the bound applies the end and loop rules.
     template <bool OUT = true>
     int renderexact(float* out, int n, float g)
     {
         const int16_t* s = m_data;
         int p = m_pos;
-        int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
-        int written = n;
-        for (int i = 0; i < n; ++i) {
-            if (!OUT) {
-                // Straight to the last sample before the bound, or to the end of the run.
-                const int skip = std::min(n - 1 - i, bound - 1 - p);
-                if (skip > 0) { p += skip; i += skip; }
-            } else {
-                out[i] = s[p] * g;
+        int i = 0;
+        while (i < n) {
+            const int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
+            const int safe = std::min(n - i, bound - 1 - p);   // points whose successor is inside
+            if (safe > 0) {
+                if (OUT) interp::copy(s + p, out + i, safe, g);
+                p += safe;
+                i += safe;
+                if (i == n) break;
             }
+            if (OUT) out[i] = s[p] * g;
+            ++i;
             if (++p >= bound) {
                 --p;
                 if (!advance(p, 1)) {
-                    if (OUT) std::fill(out + i + 1, out + n, 0.0f);
-                    written = i + 1;
-                    break;
+                    if (OUT) std::fill(out + i, out + n, 0.0f);
+                    m_pos = p;
+                    return i;
                 }
-                bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
             }
         }
         m_pos = p;
-        return written;
+        return n;
     }
 
     // Between loop and end checks the position runs in 32.32 fixed point: one integer add per
