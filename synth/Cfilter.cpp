@@ -62,3 +62,123 @@ void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k,
     ystate = y;
     vstate = v;
 }
+
+namespace {
+
+typedef double v4d __attribute__((vector_size(32)));
+
+// Taylor coefficients of cos: (-1)^k / (2k)!, k = 0..14. On 0 <= w <= pi (a cutoff below half
+// the output rate) the first omitted term is below 1e-18.
+constexpr double COS[15] = {
+    1.0, -1.0 / 2, 1.0 / 24, -1.0 / 720, 1.0 / 40320, -1.0 / 3628800, 1.0 / 479001600,
+    -1.0 / 87178291200.0, 1.0 / 20922789888000.0, -1.0 / 6402373705728000.0,
+    1.0 / 2432902008176640000.0, -1.0 / 1.1240007277776077e21, 1.0 / 6.2044840173323941e23,
+    -1.0 / 4.0329146112660565e26, 1.0 / 3.0488834461171387e29,
+};
+
+// The values of one set of coefficients for a double or for four lanes of doubles: the
+// recurrence's c, c2 and a, and its block forms. The state (y, v) after one sample is
+// M (y, v) + b x with M = [[1 - a, c2], [-a, c2]] and b = (a, a). In a block, output j is row 0
+// of M^(j+1) times the state before the block plus the sum over the inputs i <= j of row 0 of
+// M^(j-i) b times x_i; v after the block likewise from row 1.
+template <class T> struct Cset {
+    T c, c2, a;
+    T py[8], pv[8];   // row 0 of M^(j+1)
+    T mb[8][2];       // M^k b
+    T q4[2], q8[2];   // row 1 of M^4 and M^8
+};
+
+template <class T> __attribute__((always_inline)) inline void compute(T f, double q, Cset<T>& s)
+{
+    const T w = f * 0.00014247585732426305;   // 2 pi / 44100
+    const T c = 1 - w / (w + 2 * q + 1 / (w + 1) - 2);
+    const T w2 = w * w;
+    T cw = T{} + COS[14];
+    for (int k = 13; k >= 0; --k) cw = cw * w2 + COS[k];
+    const T c2 = c * c;
+    const T a = c2 + 1 - 2 * c * cw;
+    s.c = c;
+    s.c2 = c2;
+    s.a = a;
+    s.mb[0][0] = s.mb[0][1] = a;
+    for (int t = 1; t < 8; ++t) {
+        s.mb[t][0] = (1 - a) * s.mb[t - 1][0] + c2 * s.mb[t - 1][1];
+        s.mb[t][1] = -a * s.mb[t - 1][0] + c2 * s.mb[t - 1][1];
+    }
+    T m00 = T{} + 1, m01 = T{}, m10 = T{}, m11 = T{} + 1;
+    for (int j = 0; j < 8; ++j) {
+        const T r00 = (1 - a) * m00 + c2 * m10, r01 = (1 - a) * m01 + c2 * m11;
+        const T r10 = -a * m00 + c2 * m10, r11 = -a * m01 + c2 * m11;
+        m00 = r00; m01 = r01; m10 = r10; m11 = r11;
+        s.py[j] = m00;
+        s.pv[j] = m01;
+        if (j == 3) { s.q4[0] = m10; s.q4[1] = m11; }
+    }
+    s.q8[0] = m10;
+    s.q8[1] = m11;
+}
+
+// Lane l of a value.
+inline double lane(double x, int) { return x; }
+inline double lane(const v4d& x, int l) { return x[l]; }
+
+template <class T> __attribute__((always_inline)) inline void store(const Cset<T>& s, int l, Cfilter::Ccoefs& k)
+{
+    k.c = float(lane(s.c, l));
+    k.c2 = float(lane(s.c2, l));
+    k.a = float(lane(s.a, l));
+    for (int j = 0; j < 8; ++j) {
+        k.py8[j] = float(lane(s.py[j], l));
+        k.pv8[j] = float(lane(s.pv[j], l));
+        k.hb8[j] = 0;
+        k.hb8[8 + j] = float(lane(s.mb[j][0], l));
+        k.gv8[j] = float(lane(s.mb[7 - j][1], l));
+    }
+    k.qy8 = float(lane(s.q8[0], l));
+    k.qv8 = float(lane(s.q8[1], l));
+    for (int j = 0; j < 4; ++j) {
+        k.py[j] = k.py8[j];
+        k.pv[j] = k.pv8[j];
+        k.hb4[j] = 0;
+        k.hb4[4 + j] = k.hb8[8 + j];
+        k.g[j] = float(lane(s.mb[3 - j][1], l));
+    }
+    k.qy = float(lane(s.q4[0], l));
+    k.qv = float(lane(s.q4[1], l));
+}
+
+void plainsets(const double* f, double q, Cfilter::Ccoefs* k, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        Cset<double> s;
+        compute(f[i], q, s);
+        store(s, 0, k[i]);
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target("avx2"))) void widesets(const double* f, double q, Cfilter::Ccoefs* k, int n)
+{
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        v4d fv;
+        std::memcpy(&fv, f + i, sizeof fv);
+        Cset<v4d> s;
+        compute(fv, q, s);
+        for (int l = 0; l < 4; ++l) store(s, l, k[i + l]);
+    }
+    plainsets(f + i, q, k + i, n - i);
+}
+const bool HASAVX2 = __builtin_cpu_supports("avx2");
+#define CANTORIX_AVX2SETS 1
+#endif
+
+} // namespace
+
+void Cfilter::coefsfor(const double* f, double q, Ccoefs* k, int n)
+{
+#ifdef CANTORIX_AVX2SETS
+    if (HASAVX2 && n >= 4) { widesets(f, q, k, n); return; }
+#endif
+    plainsets(f, q, k, n);
+}

@@ -214,12 +214,14 @@ void addstereopair(float* __restrict l, float* __restrict r, const float* __rest
 
 // What the control steps of a chunk leave for the audio of one half: its amplitude per step, and
 // when the filter is on, the coefficients each step filters with. The filter's coefficients at the
-// start of the chunk are copied, and a modulated cutoff computes each new set straight into the
-// next copy; the last one is handed back to the filter at the end of the chunk.
+// start of the chunk are copied; a modulated cutoff notes each new cutoff, and at the end of the
+// chunk their coefficients are computed together into the copies that follow, the last of which
+// becomes the filter's own.
 struct Chalf {
     float amp[Cvoice::CHUNKSTEPS];   // the steps' attenuations in centibels, then their amplitudes
     const Cfilter::Ccoefs* coefs[Cvoice::CHUNKSTEPS];
     Cfilter::Ccoefs copies[Cvoice::CHUNKSTEPS + 1];
+    double hz[Cvoice::CHUNKSTEPS + 1];
     int ncopies = 0;
 
     void startfilter(const Cfilter& f)
@@ -231,12 +233,13 @@ struct Chalf {
     void notefilter(Cfilter& f, int j, bool modulated, float modlfo, float modenv)
     {
         coefs[j] = &copies[ncopies - 1];
-        double hz;
-        if (modulated && f.moved(modlfo, modenv, hz)) Cfilter::coefsfor(hz, f.m_q, copies[ncopies++]);
+        if (modulated && f.moved(modlfo, modenv, hz[ncopies])) ++ncopies;
     }
-    void endfilter(Cfilter& f) const
+    void endfilter(Cfilter& f)
     {
-        if (ncopies > 1) f.setcoefs(copies[ncopies - 1]);
+        if (ncopies == 1) return;
+        Cfilter::coefsfor(hz + 1, f.m_q, copies + 1, ncopies - 1);
+        f.setcoefs(copies[ncopies - 1]);
     }
 };
 

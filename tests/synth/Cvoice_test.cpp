@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
 // Finishes a bank with one preset (bank 0, program 0) of one instrument with these zones.
@@ -609,6 +611,27 @@ TEST(Cfilter, FourSampleStepsFollowTheRecurrence)
             }
         }
         EXPECT_LT(worst, 1e-5 * peak) << c.cutoff << " " << c.q;
+    }
+}
+
+TEST(Cfilter, CoefficientsComputedTogetherMatchOneByOne)
+{
+    // Cutoffs over the whole range at low and high resonance: four at a time (AVX2) and one at
+    // a time give the same floats, and a and c are those of the formula with the library's cos.
+    std::vector<double> f;
+    for (double hz = 5; hz < 20000; hz *= 1.0137) f.push_back(hz);
+    for (double q : {1.0, 7.5, 97.0}) {
+        std::vector<Cfilter::Ccoefs> together(f.size()), single(f.size());
+        Cfilter::coefsfor(f.data(), q, together.data(), int(f.size()));
+        for (size_t i = 0; i < f.size(); ++i) Cfilter::coefsfor(&f[i], q, &single[i], 1);
+        for (size_t i = 0; i < f.size(); ++i) {
+            ASSERT_EQ(std::memcmp(&together[i], &single[i], sizeof(Cfilter::Ccoefs)), 0) << f[i] << " " << q;
+            const double w = f[i] * 0.00014247585732426305;
+            const double c = 1 - w / (w + 2 * q + 1 / (w + 1) - 2);
+            const double a = c * c + 1 - 2 * c * std::cos(w);
+            ASSERT_EQ(single[i].c, float(c)) << f[i];
+            ASSERT_NEAR(single[i].a, float(a), std::fabs(a) * 1.2e-7) << f[i] << " " << q;
+        }
     }
 }
 
