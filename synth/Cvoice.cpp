@@ -287,6 +287,23 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
     const bool usemodlfo = (MAIN && osc.m_devlfo != 0) || filtermod || v.m_amp.m_modlfocb != 0;
     const bool usemodenv = (MAIN && osc.m_devenv != 0) || filtermod;
     if (filter) h.startfilter(v.m_filter);
+    // The common case of long notes: a level held or released straight, nothing else moving.
+    // Only the attenuations change, and they run in a loop of their own.
+    if (v.m_volenv.straight() && !usevib && !usemodlfo && !usemodenv && !filtermod && (!MAIN || steady) &&
+        v.m_amp.m_current == v.m_amp.m_target) {
+        if (MAIN) {
+            osc.devstep(v.m_modlfo.value(), v.m_viblfo.value(), v.m_modenv.value());
+            st[0] = {osc.stepfix(), osc.m_exact};
+        }
+        const int steps = v.m_volenv.levels(v.m_amp.m_current, v.m_amp.m_soft, h.amp, avail, MAIN);
+        v.m_amp.m_total = h.amp[steps - 1];
+        for (int j = 0; j < steps; ++j) {
+            if (MAIN) st[j] = st[0];
+            if (filter) h.coefs[j] = &h.copies[0];
+        }
+        if (MAIN && v.m_volenv.finished()) finished = true;
+        return steps;
+    }
     int steps = avail;
     for (int j = 0; j < avail; ++j) {
         if (MAIN) {

@@ -90,6 +90,43 @@ public:
         m_inc = m_relsteps > 0 ? 1000.0f / m_relsteps : 1000.0f;
     }
 
+    // Whether the envelope holds its level or runs a straight release: what levels() steps.
+    bool straight() const { return m_stage == SUSTAIN || m_stage == RELEASE || m_stage == DONE; }
+
+    // Steps up to n times through a sustain, release or finished stage (straight()), writing
+    // before each step the total attenuation an amplifier without tremolo or glide takes from
+    // it: base + atten(), doubled when soft. With stop it returns after the step at which the
+    // envelope is finished; else, and when it does not finish, n. The same as n steps one by one.
+    int levels(float base, bool soft, float* total, int n, bool stop)
+    {
+        auto level = [base, soft](float v) {
+            float t = v + base;
+            if (soft) t *= 2;
+            return t;
+        };
+        int j = 0;
+        if (m_stage == RELEASE) {
+            float value = m_value;
+            while (j < n) {
+                total[j++] = level(value);
+                value += m_inc;
+                if (value >= 1000) {
+                    value = 1000;
+                    m_stage = DONE;
+                    break;
+                }
+            }
+            m_value = value;
+            if (m_stage == DONE && stop) return j;
+        } else if (m_stage == DONE && stop && n > 0) {
+            total[0] = level(m_value);
+            return 1;
+        }
+        const float t = level(m_value);
+        for (; j < n; ++j) total[j] = t;
+        return n;
+    }
+
     // Attenuation in centibels.
     float atten() const { return m_stage == ATTACK ? atkcb(m_value) : m_value; }
     bool finished() const { return m_stage == DONE; }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 template <class E> E env(std::initializer_list<std::pair<int, int>> gens, int key = 60)
@@ -168,4 +170,40 @@ TEST(Clfo, TriangleFromZeroRisingFirst)
     m.step();
     m.step();
     EXPECT_FLOAT_EQ(m.value(), float(8 * 8.176 / 2205));
+}
+
+TEST(Cvolenv, LevelsInOneRunMatchStepByStep)
+{
+    // Sustain, a release that finishes within the run or after it, and a finished envelope:
+    // the totals, the steps taken and the state afterwards are those of stepping one by one.
+    struct Case { int sustain, release, before; bool releasenow; };
+    const Case cases[] = {{300, -6000, 40, false}, {300, -6000, 40, true}, {0, -9600, 10, true},
+                          {960, -12000, 5, true}, {200, -4000, 600, true}};
+    for (const Case& c : cases)
+        for (bool soft : {false, true})
+            for (bool stop : {false, true})
+                for (int n : {1, 7, 48}) {
+                    auto e = env<Cvolenv>({{0, -32768}, {1, -32768}, {2, -32768}, {3, -32768}, {4, c.sustain},
+                                           {5, c.release}});
+                    for (int i = 0; i < c.before; ++i) e.step();
+                    if (c.releasenow) e.release();
+                    for (int part = 0; part < 4 && e.straight(); ++part) {
+                        Cvolenv one = e;
+                        std::vector<float> want;
+                        int steps = 0;
+                        while (steps < n) {
+                            float t = one.atten() + 123.5f;
+                            if (soft) t *= 2;
+                            want.push_back(t);
+                            one.step();
+                            ++steps;
+                            if (stop && one.finished()) break;
+                        }
+                        std::vector<float> got(size_t(n), -1.0f);
+                        ASSERT_EQ(e.levels(123.5f, soft, got.data(), n, stop), steps);
+                        for (int j = 0; j < steps; ++j) ASSERT_EQ(got[size_t(j)], want[size_t(j)]) << j;
+                        ASSERT_EQ(e.stage(), one.stage());
+                        ASSERT_EQ(e.atten(), one.atten());
+                    }
+                }
 }
