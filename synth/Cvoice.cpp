@@ -337,7 +337,8 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
 {
     constexpr float FULL = 1.0f / 32768;
     constexpr int CHUNK = CHUNKSTEPS * CTLSTEP;
-    float x[CHUNK], y[CHUNK];
+    alignas(64) float x[CHUNK];
+    alignas(64) float y[CHUNK];
     Chalf hm, hp;
     Cosc::Cstep st[CHUNKSTEPS];
     Cosc::Cpos at[CHUNKSTEPS];

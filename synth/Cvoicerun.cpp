@@ -5,6 +5,7 @@
 #include "synth/Cwide.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -81,8 +82,15 @@ int cost(const Cvoice& v)
 static_assert(Cvoicerun::NBUS == Csynth::NBUS);
 
 Cvoicerun::Cvoicerun(bool parallel)
-    : m_parallel(parallel && std::thread::hardware_concurrency() > 1), m_lr(std::make_unique<float[]>(4 * size_t(SLICE)))
+    : m_parallel(parallel && std::thread::hardware_concurrency() > 1), m_lr(std::make_unique<float[]>(4 * size_t(SLICE) + 16))
 {
+    m_lrat = aligned(m_lr.get());
+}
+
+float* Cvoicerun::aligned(float* p)
+{
+    const auto at = reinterpret_cast<uintptr_t>(p);
+    return p + ((64 - at % 64) % 64) / sizeof(float);
 }
 
 Cvoicerun::~Cvoicerun()
@@ -142,7 +150,8 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
         return;
     }
     if (!m_thread.joinable()) {
-        m_scratch = std::make_unique<float[]>(size_t(MAXPIECES) * NBUS * SLICE);
+        m_scratch = std::make_unique<float[]>(size_t(MAXPIECES) * NBUS * SLICE + 16);
+        m_scratchat = aligned(m_scratch.get());
         m_thread = std::thread([this] { helper(); });
     }
     // The voices are cut into pieces by expected work (a filtered voice or a stereo pair costs

@@ -39,8 +39,11 @@ private:
     void helper();
     // Renders pieces until none is left; thread 0 is the render thread, 1 the helper.
     void work(int thread);
-    float* piecebus(int piece, int bus) { return m_scratch.get() + (size_t(piece) * NBUS + size_t(bus)) * SLICE; }
-    float* stereo(int thread) { return m_lr.get() + size_t(thread) * 2 * SLICE; }
+    float* piecebus(int piece, int bus) { return m_scratchat + (size_t(piece) * NBUS + size_t(bus)) * SLICE; }
+    float* stereo(int thread) { return m_lrat + size_t(thread) * 2 * SLICE; }
+    // The first float of p at or after a 64-byte boundary: whole cache lines, so that vectors of
+    // eight floats at multiples of eight never straddle two.
+    static float* aligned(float* p);
 
     bool m_parallel;
     std::thread m_thread;
@@ -58,4 +61,6 @@ private:
     std::atomic<int> m_next{0};           // the next piece to take
     std::unique_ptr<float[]> m_scratch;   // six buses per piece
     std::unique_ptr<float[]> m_lr;        // stereo sums: the render thread's, then the helper's
+    float* m_scratchat = nullptr;         // both from their first cache line boundary
+    float* m_lrat = nullptr;
 };
