@@ -2,6 +2,10 @@
 
 #include "synth/Cwide.h"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cassert>
 
@@ -182,8 +186,8 @@ namespace {
 using synunits::CTLSTEP;
 
 CANTORIX_WIDE
-void addstereo(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict amp,
-               int steps, int last, float gl, float gr)
+void stereoplain(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict amp,
+                 int steps, int last, float gl, float gr)
 {
     for (int j = 0; j < steps; ++j, l += CTLSTEP, r += CTLSTEP, x += CTLSTEP) {
         const float a = amp[j];
@@ -197,9 +201,8 @@ void addstereo(float* __restrict l, float* __restrict r, const float* __restrict
 }
 
 CANTORIX_WIDE
-void addstereopair(float* __restrict l, float* __restrict r, const float* __restrict x,
-                   const float* __restrict y, const float* __restrict amp, const float* __restrict pamp,
-                   int steps, int last, const float (&g)[4])
+void pairplain(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict y,
+               const float* __restrict amp, const float* __restrict pamp, int steps, int last, const float (&g)[4])
 {
     for (int j = 0; j < steps; ++j, l += CTLSTEP, r += CTLSTEP, x += CTLSTEP, y += CTLSTEP) {
         const float a = amp[j], b = pamp[j];
@@ -210,6 +213,74 @@ void addstereopair(float* __restrict l, float* __restrict r, const float* __rest
             r[i] += t * g[1] + u * g[3];
         }
     }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define CANTORIX_AVX2MIX 1
+// Two full control steps are five vectors of eight samples, the middle one half of each step; on
+// buffers that start on a 32-byte boundary none of them straddles two. Returns the steps mixed.
+__attribute__((target("avx2"))) int stereowide(float* l, float* r, const float* x, const float* amp, int pairs,
+                                               float gl, float gr)
+{
+    const __m256 vl = _mm256_set1_ps(gl), vr = _mm256_set1_ps(gr);
+    for (int p = 0; p < pairs; ++p, l += 2 * CTLSTEP, r += 2 * CTLSTEP, x += 2 * CTLSTEP) {
+        const __m256 a0 = _mm256_set1_ps(amp[2 * p]), a1 = _mm256_set1_ps(amp[2 * p + 1]);
+        const __m256 a[5] = {a0, a0, _mm256_blend_ps(a0, a1, 0xf0), a1, a1};
+        for (int k = 0; k < 5; ++k) {
+            const __m256 t = _mm256_mul_ps(_mm256_loadu_ps(x + 8 * k), a[k]);
+            _mm256_storeu_ps(l + 8 * k, _mm256_add_ps(_mm256_loadu_ps(l + 8 * k), _mm256_mul_ps(t, vl)));
+            _mm256_storeu_ps(r + 8 * k, _mm256_add_ps(_mm256_loadu_ps(r + 8 * k), _mm256_mul_ps(t, vr)));
+        }
+    }
+    return 2 * pairs;
+}
+
+__attribute__((target("avx2"))) int pairwide(float* l, float* r, const float* x, const float* y, const float* amp,
+                                             const float* pamp, int pairs, const float (&g)[4])
+{
+    const __m256 g0 = _mm256_set1_ps(g[0]), g1 = _mm256_set1_ps(g[1]), g2 = _mm256_set1_ps(g[2]),
+                 g3 = _mm256_set1_ps(g[3]);
+    for (int p = 0; p < pairs; ++p, l += 2 * CTLSTEP, r += 2 * CTLSTEP, x += 2 * CTLSTEP, y += 2 * CTLSTEP) {
+        const __m256 a0 = _mm256_set1_ps(amp[2 * p]), a1 = _mm256_set1_ps(amp[2 * p + 1]);
+        const __m256 b0 = _mm256_set1_ps(pamp[2 * p]), b1 = _mm256_set1_ps(pamp[2 * p + 1]);
+        const __m256 a[5] = {a0, a0, _mm256_blend_ps(a0, a1, 0xf0), a1, a1};
+        const __m256 b[5] = {b0, b0, _mm256_blend_ps(b0, b1, 0xf0), b1, b1};
+        for (int k = 0; k < 5; ++k) {
+            const __m256 t = _mm256_mul_ps(_mm256_loadu_ps(x + 8 * k), a[k]);
+            const __m256 u = _mm256_mul_ps(_mm256_loadu_ps(y + 8 * k), b[k]);
+            _mm256_storeu_ps(l + 8 * k, _mm256_add_ps(_mm256_loadu_ps(l + 8 * k),
+                                                      _mm256_add_ps(_mm256_mul_ps(t, g0), _mm256_mul_ps(u, g2))));
+            _mm256_storeu_ps(r + 8 * k, _mm256_add_ps(_mm256_loadu_ps(r + 8 * k),
+                                                      _mm256_add_ps(_mm256_mul_ps(t, g1), _mm256_mul_ps(u, g3))));
+        }
+    }
+    return 2 * pairs;
+}
+
+const bool HASAVX2 = __builtin_cpu_supports("avx2");
+#endif
+
+// Whole pairs of full steps go through the AVX2 loops where there are any; both forms do the
+// same operations per sample.
+void addstereo(float* l, float* r, const float* x, const float* amp, int steps, int last, float gl, float gr)
+{
+    int done = 0;
+#ifdef CANTORIX_AVX2MIX
+    if (HASAVX2) done = stereowide(l, r, x, amp, (last == CTLSTEP ? steps : steps - 1) / 2, gl, gr);
+#endif
+    const size_t at = size_t(done) * CTLSTEP;
+    if (done < steps) stereoplain(l + at, r + at, x + at, amp + done, steps - done, last, gl, gr);
+}
+
+void addstereopair(float* l, float* r, const float* x, const float* y, const float* amp, const float* pamp,
+                   int steps, int last, const float (&g)[4])
+{
+    int done = 0;
+#ifdef CANTORIX_AVX2MIX
+    if (HASAVX2) done = pairwide(l, r, x, y, amp, pamp, (last == CTLSTEP ? steps : steps - 1) / 2, g);
+#endif
+    const size_t at = size_t(done) * CTLSTEP;
+    if (done < steps) pairplain(l + at, r + at, x + at, y + at, amp + done, pamp + done, steps - done, last, g);
 }
 
 // What the control steps of a chunk leave for the audio of one half: its amplitude per step, and
