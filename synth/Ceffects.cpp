@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -16,7 +17,9 @@ enum { WL, WR, DL, DR, SCL, SCR, SRL, SRR, ZERO, NWORK };
 Ceffects::Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag)
     : m_settings(settings), m_abort(abortflag),
       m_work(std::make_unique<float[]>(NWORK * CHUNK)),
-      m_pcm(std::make_unique<int16_t[]>(2 * CHUNK))
+      m_pcm(std::make_unique<int16_t[]>(2 * CHUNK)),
+      m_parallel(std::thread::hardware_concurrency() > 1),
+      m_wet(std::make_unique<float[]>(2 * size_t(BUSLEN)))
 {
     for (auto& b : m_bus) b = std::make_unique<float[]>(BUSLEN);   // value-initialised: zero
     std::fill(m_work.get(), m_work.get() + NWORK * CHUNK, 0.0f);
@@ -31,7 +34,37 @@ void Ceffects::resetoutput()
     m_outstage.reset(std::pow(10.0f, db * 0.05f), std::pow(10.0f, level * 0.05f));
 }
 
-Ceffects::~Ceffects() = default;
+Ceffects::~Ceffects()
+{
+    if (!m_wetthread.joinable()) return;
+    {
+        const std::lock_guard<std::mutex> lock(m_wetlock);
+        m_wetstop = true;
+    }
+    m_wetwake.notify_one();
+    m_wetthread.join();
+}
+
+void Ceffects::wetloop()
+{
+    float* wl = m_wet.get();
+    float* wr = wl + BUSLEN;
+    for (;;) {
+        int n;
+        {
+            std::unique_lock<std::mutex> lock(m_wetlock);
+            m_wetwake.wait(lock, [this] { return m_wetjob > 0 || m_wetstop; });
+            if (m_wetstop) return;
+            n = m_wetjob;
+            m_wetjob = 0;
+        }
+        for (int i = 0; i < n; i += CHUNK) {
+            const int k = std::min(CHUNK, n - i);
+            m_reverb.runwet(bus(REVL) + i, bus(REVR) + i, wl + i, wr + i, k);
+            m_wetdone.store(i + k, std::memory_order_release);
+        }
+    }
+}
 
 void Ceffects::prepare()
 {
@@ -52,14 +85,21 @@ int Ceffects::flushlength() const
 }
 
 void Ceffects::runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
-                        const float* revl, const float* revr, int n)
+                        const float* revl, const float* revr, int n, const float* wetl, const float* wetr)
 {
     float* l = m_work.get() + WL * CHUNK;
     float* r = m_work.get() + WR * CHUNK;
     std::copy(dryl, dryl + n, l);
     std::copy(dryr, dryr + n, r);
     m_delay.run(l, r, n, m_settings);   // each frame passes unchanged while the amount is 0
-    m_reverb.run(revl, revr, l, r, n);
+    if (wetl) {
+        for (int i = 0; i < n; ++i) {
+            l[i] += wetl[i];
+            r[i] += wetr[i];
+        }
+    } else {
+        m_reverb.run(revl, revr, l, r, n);
+    }
     if (chol) m_chorus.run(chol, chor, l, r, n);
     const int nout = m_outstage.run(l, r, n, m_settings.complevel, m_pcm.get());
     if (!m_out) return;
@@ -70,6 +110,31 @@ void Ceffects::runchunk(const float* dryl, const float* dryr, const float* chol,
 void Ceffects::processblock(int n)
 {
     n = std::clamp(n, 0, BUSLEN);
+    // The reverberator depends only on its own two buses: the helper runs it over the whole block
+    // while this thread runs the rest of the chain, chunk by chunk as the reverberation arrives.
+    const bool split = m_parallel && n >= 2 * CHUNK;
+    const float* wl = m_wet.get();
+    const float* wr = wl + BUSLEN;
+    if (split) {
+        if (!m_wetthread.joinable()) m_wetthread = std::thread([this] { wetloop(); });
+        m_wetdone.store(0, std::memory_order_relaxed);
+        {
+            const std::lock_guard<std::mutex> lock(m_wetlock);
+            m_wetjob = n;
+        }
+        m_wetwake.notify_one();
+    }
+    auto await = [this](int frames) {
+        for (int spin = 0; m_wetdone.load(std::memory_order_acquire) < frames; ++spin) {
+            if (spin < 2000) {
+#if defined(__x86_64__) || defined(__i386__)
+                __builtin_ia32_pause();
+#endif
+            } else {
+                std::this_thread::yield();
+            }
+        }
+    };
     bool stop = false;
     for (int i = 0; i < n && !stop; i += CHUNK) {
         int k = std::min(CHUNK, n - i);
@@ -84,9 +149,17 @@ void Ceffects::processblock(int n)
                 }
             }
         }
-        runchunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i,
-                 bus(REVR) + i, k);
+        if (split) {
+            await(i + k);
+            runchunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i,
+                     k, wl + i, wr + i);
+        } else {
+            runchunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i,
+                     bus(REVR) + i, k);
+        }
     }
+    // The helper reads the buses to the end of the job, so it finishes before they are cleared.
+    if (split) await(n);
     for (auto& b : m_bus) std::fill(b.get(), b.get() + n, 0.0f);
     mixpos = 0;
 }

@@ -7,7 +7,9 @@
 //   voices --add--> buses[mixpos..] --processblock--> Cdelay -> Creverb -> Cchorus -> Coutstage
 //                                                                                  -> Cwavfil
 //
-// One thread at a time uses it: the render thread during a conversion, or the audio mixer. The
+// One thread at a time uses it: the render thread during a conversion, or the audio mixer. While
+// processblock runs, a helper thread of its own runs the reverberator over the block ahead of the
+// rest of the chain (on machines with a second processor); the result is the same as in turn. The
 // settings are read without locks (relaxed atomics): delay values and the compressor on/off test
 // per frame; room size, damping, master volume and makeup gain at prepare().
 // Everything is allocated at construction; nothing is allocated while processing.
@@ -17,8 +19,11 @@
 #include "synth/Creverb.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 struct Csettings;
 class Cwavfil;
@@ -56,6 +61,10 @@ public:
     // Frames flush() would push now: reverb tail + look-ahead (+ delay tail while the delay is on).
     int flushlength() const;
 
+    // Whether processblock hands the reverberator to its helper thread (on by default where the
+    // machine has a second processor).
+    void setparallel(bool on) { m_parallel = on; }
+
     Creverb& reverb() { return m_reverb; }
     Cchorus& chorus() { return m_chorus; }
     Cdelay& delay() { return m_delay; }
@@ -65,8 +74,13 @@ private:
     static constexpr int CHUNK = 256;
     void resetoutput();
     // Runs CHUNK or fewer frames through the chain; dry is copied, chorus input may be null.
+    // With wetl and wetr the reverberation is already there and is added instead.
     void runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
-                  const float* revl, const float* revr, int n);
+                  const float* revl, const float* revr, int n, const float* wetl = nullptr,
+                  const float* wetr = nullptr);
+    // The helper thread: runs the reverberator over the job's frames into m_wet, publishing
+    // how far it has come in m_wetdone.
+    void wetloop();
 
     const Csettings& m_settings;
     const std::atomic<bool>* m_abort;
@@ -79,4 +93,14 @@ private:
     // Scratch for one chunk: working frame, the audio mixer's sends, silence, 16-bit output.
     std::unique_ptr<float[]> m_work;
     std::unique_ptr<int16_t[]> m_pcm;
+
+    // The reverberation of one block (left, then right), and the helper that computes it.
+    bool m_parallel;
+    std::unique_ptr<float[]> m_wet;
+    std::thread m_wetthread;
+    std::mutex m_wetlock;
+    std::condition_variable m_wetwake;
+    int m_wetjob = 0;                    // frames of the job handed over; 0 = none
+    bool m_wetstop = false;
+    std::atomic<int> m_wetdone{0};       // frames of the job finished
 };

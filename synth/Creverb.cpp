@@ -127,11 +127,20 @@ void Creverb::run(const float* a, const float* b, float* l, float* r, int n)
     }
 }
 
+void Creverb::runwet(const float* a, const float* b, float* l, float* r, int n)
+{
+    const Flushmode flushmode;
+    for (int i = 0; i < n; i += CHUNK) {
+        const int k = std::min(CHUNK, n - i);
+        runchunk(a + i, b + i, l + i, r + i, k, false);
+    }
+}
+
 // The 8 combs of a channel run side by side, frame by frame: each comb's low-pass store is a
 // serial chain from one frame to the next, and 8 independent chains keep the processor busy
 // where one chain at a time would wait on each multiply-add. The allpasses then run one at a time
 // over the whole chunk: their only feedback is through lines of 225 frames or more.
-void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n)
+void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n, bool add)
 {
     float in[CHUNK], out[2][CHUNK];
     int i0 = 0;
@@ -203,12 +212,13 @@ void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n
         const __m128 o0 = _mm_loadu_ps(out[0] + i0), o1 = _mm_loadu_ps(out[1] + i0);
         const __m128 ml = _mm_add_ps(_mm_mul_ps(o0, v1), _mm_mul_ps(o1, v2));
         const __m128 mr = _mm_add_ps(_mm_mul_ps(o1, v1), _mm_mul_ps(o0, v2));
-        _mm_storeu_ps(l + i0, _mm_add_ps(_mm_loadu_ps(l + i0), ml));
-        _mm_storeu_ps(r + i0, _mm_add_ps(_mm_loadu_ps(r + i0), mr));
+        _mm_storeu_ps(l + i0, add ? _mm_add_ps(_mm_loadu_ps(l + i0), ml) : ml);
+        _mm_storeu_ps(r + i0, add ? _mm_add_ps(_mm_loadu_ps(r + i0), mr) : mr);
     }
 #endif
     for (int i = i0; i < n; ++i) {
-        l[i] += out[0][i] * w1 + out[1][i] * w2;
-        r[i] += out[1][i] * w1 + out[0][i] * w2;
+        const float wl = out[0][i] * w1 + out[1][i] * w2, wr = out[1][i] * w1 + out[0][i] * w2;
+        l[i] = add ? l[i] + wl : wl;
+        r[i] = add ? r[i] + wr : wr;
     }
 }

@@ -31,6 +31,9 @@ public:
     void clear();
     // Adds the reverb of inputs (a, b) to (l, r) for n frames; a and b may be the same buffer.
     void run(const float* a, const float* b, float* l, float* r, int n);
+    // The same, storing the reverberation in l and r instead of adding it: adding those later
+    // gives exactly what run gives.
+    void runwet(const float* a, const float* b, float* l, float* r, int n);
 
     struct Comb {
         float* line = nullptr;
@@ -44,7 +47,7 @@ public:
 
 private:
     static constexpr int CHUNK = 256;
-    void runchunk(const float* a, const float* b, float* l, float* r, int n);
+    void runchunk(const float* a, const float* b, float* l, float* r, int n, bool add = true);
 
     std::unique_ptr<float[]> m_mem;   // all lines, one allocation
     int m_memlen = 0;

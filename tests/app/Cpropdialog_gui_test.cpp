@@ -102,7 +102,9 @@ TEST(Cpropdialog, WaveFormatLines)
         EXPECT_EQ(dlg.text(F::WAVELEN), c.len);
         EXPECT_EQ(dlg.text(F::WAVEFMT), c.fmt);
         EXPECT_EQ(boxes.count(), c.boxes);
-        if (c.boxes) EXPECT_EQ(boxes.last().caption, "Error!");
+        if (c.boxes) {
+            EXPECT_EQ(boxes.last().caption, "Error!");
+        }
         EXPECT_EQ(dlg.text(F::MIDIFILE), "");
     }
 }
