@@ -2,6 +2,7 @@
 
 #include "audio/Cwavfil.h"
 #include "settings/Csettings.h"
+#include "synth/Cwide.h"
 
 #include <algorithm>
 #include <cmath>
@@ -126,13 +127,8 @@ void Ceffects::processblock(int n)
     }
     auto await = [this](int frames) {
         for (int spin = 0; m_wetdone.load(std::memory_order_acquire) < frames; ++spin) {
-            if (spin < 2000) {
-#if defined(__x86_64__) || defined(__i386__)
-                __builtin_ia32_pause();
-#endif
-            } else {
-                std::this_thread::yield();
-            }
+            if (spin < 2000) wide::relax();
+            else std::this_thread::yield();
         }
     };
     bool stop = false;

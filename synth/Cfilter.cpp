@@ -156,7 +156,7 @@ void plainsets(const double* f, double q, Cfilter::Ccoefs* k, int n)
     }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#ifdef CANTORIX_AVX2
 __attribute__((target("avx2"))) void widesets(const double* f, double q, Cfilter::Ccoefs* k, int n)
 {
     int i = 0;
@@ -169,16 +169,14 @@ __attribute__((target("avx2"))) void widesets(const double* f, double q, Cfilter
     }
     plainsets(f + i, q, k + i, n - i);
 }
-const bool HASAVX2 = __builtin_cpu_supports("avx2");
-#define CANTORIX_AVX2SETS 1
 #endif
 
 } // namespace
 
 void Cfilter::coefsfor(const double* f, double q, Ccoefs* k, int n)
 {
-#ifdef CANTORIX_AVX2SETS
-    if (HASAVX2 && n >= 4) { widesets(f, q, k, n); return; }
+#ifdef CANTORIX_AVX2
+    if (wide::avx2 && n >= 4) { widesets(f, q, k, n); return; }
 #endif
     plainsets(f, q, k, n);
 }

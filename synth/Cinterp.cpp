@@ -4,11 +4,6 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define CANTORIX_AVX2 1
-#endif
-
 namespace interp {
 
 namespace {
@@ -93,7 +88,7 @@ __attribute__((target("avx2"))) inline int rounds(const int16_t* q, uint64_t& ph
     return i;
 }
 
-__attribute__((target("avx2"))) uint64_t wide(const int16_t* q, uint64_t ph, uint64_t step, float* out,
+__attribute__((target("avx2"))) uint64_t widerun(const int16_t* q, uint64_t ph, uint64_t step, float* out,
                                               int n, float g)
 {
     int i = 0;
@@ -103,7 +98,6 @@ __attribute__((target("avx2"))) uint64_t wide(const int16_t* q, uint64_t ph, uin
     return plain(q, ph, step, out + i, n - i, g);
 }
 
-const bool HASAVX2 = __builtin_cpu_supports("avx2");
 #endif
 
 } // namespace
@@ -111,7 +105,7 @@ const bool HASAVX2 = __builtin_cpu_supports("avx2");
 uint64_t run(const int16_t* q, uint64_t ph, uint64_t step, float* out, int n, float g)
 {
 #ifdef CANTORIX_AVX2
-    if (HASAVX2) return wide(q, ph, step, out, n, g);
+    if (wide::avx2) return widerun(q, ph, step, out, n, g);
 #endif
     return plain(q, ph, step, out, n, g);
 }

@@ -1,13 +1,10 @@
 #include "synth/Clevel.h"
 
+#include "synth/Cwide.h"
+
 #include <bit>
 #include <cstdint>
 #include <cstring>
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define CANTORIX_AVX2 1
-#endif
 
 namespace level {
 
@@ -57,7 +54,7 @@ inline float plainone(float total)
 
 #ifdef CANTORIX_AVX2
 // Four at a time; the same operations as plainone, without fused multiply-adds.
-__attribute__((target("avx2"))) void wide(const float* total, float* out, int n)
+__attribute__((target("avx2"))) void widerun(const float* total, float* out, int n)
 {
     int i = 0;
     const __m256d lo = _mm256_set1_pd(-LIMIT), hi = _mm256_set1_pd(LIMIT);
@@ -81,8 +78,6 @@ __attribute__((target("avx2"))) void wide(const float* total, float* out, int n)
     }
     for (; i < n; ++i) out[i] = plainone(total[i]);
 }
-
-const bool HASAVX2 = __builtin_cpu_supports("avx2");
 #endif
 
 } // namespace
@@ -90,7 +85,7 @@ const bool HASAVX2 = __builtin_cpu_supports("avx2");
 void amps(const float* total, float* out, int n)
 {
 #ifdef CANTORIX_AVX2
-    if (HASAVX2) { wide(total, out, n); return; }
+    if (wide::avx2) { widerun(total, out, n); return; }
 #endif
     ampsplain(total, out, n);
 }

@@ -2,10 +2,6 @@
 
 #include "synth/Cwide.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
-
 #include <algorithm>
 #include <cassert>
 
@@ -215,8 +211,7 @@ void pairplain(float* __restrict l, float* __restrict r, const float* __restrict
     }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define CANTORIX_AVX2MIX 1
+#ifdef CANTORIX_AVX2
 // Two full control steps are five vectors of eight samples, the middle one half of each step; on
 // buffers that start on a 32-byte boundary none of them straddles two. Returns the steps mixed.
 __attribute__((target("avx2"))) int stereowide(float* l, float* r, const float* x, const float* amp, int pairs,
@@ -256,8 +251,6 @@ __attribute__((target("avx2"))) int pairwide(float* l, float* r, const float* x,
     }
     return 2 * pairs;
 }
-
-const bool HASAVX2 = __builtin_cpu_supports("avx2");
 #endif
 
 // Whole pairs of full steps go through the AVX2 loops where there are any; both forms do the
@@ -265,8 +258,8 @@ const bool HASAVX2 = __builtin_cpu_supports("avx2");
 void addstereo(float* l, float* r, const float* x, const float* amp, int steps, int last, float gl, float gr)
 {
     int done = 0;
-#ifdef CANTORIX_AVX2MIX
-    if (HASAVX2) done = stereowide(l, r, x, amp, (last == CTLSTEP ? steps : steps - 1) / 2, gl, gr);
+#ifdef CANTORIX_AVX2
+    if (wide::avx2) done = stereowide(l, r, x, amp, (last == CTLSTEP ? steps : steps - 1) / 2, gl, gr);
 #endif
     const size_t at = size_t(done) * CTLSTEP;
     if (done < steps) stereoplain(l + at, r + at, x + at, amp + done, steps - done, last, gl, gr);
@@ -276,8 +269,8 @@ void addstereopair(float* l, float* r, const float* x, const float* y, const flo
                    int steps, int last, const float (&g)[4])
 {
     int done = 0;
-#ifdef CANTORIX_AVX2MIX
-    if (HASAVX2) done = pairwide(l, r, x, y, amp, pamp, (last == CTLSTEP ? steps : steps - 1) / 2, g);
+#ifdef CANTORIX_AVX2
+    if (wide::avx2) done = pairwide(l, r, x, y, amp, pamp, (last == CTLSTEP ? steps : steps - 1) / 2, g);
 #endif
     const size_t at = size_t(done) * CTLSTEP;
     if (done < steps) pairplain(l + at, r + at, x + at, y + at, amp + done, pamp + done, steps - done, last, g);

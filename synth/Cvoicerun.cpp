@@ -21,9 +21,7 @@ void await(const std::atomic<uint32_t>& a, uint32_t old)
 {
     for (int i = 0; i < 4000; ++i) {
         if (a.load(std::memory_order_acquire) != old) return;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
+        wide::relax();
     }
     while (a.load(std::memory_order_acquire) == old) a.wait(old, std::memory_order_acquire);
 }
