@@ -116,8 +116,7 @@ public:
         if (m_end == o.m_end && m_loopstart == o.m_loopstart && m_loopend == o.m_loopend && m_mode == o.m_mode)
             return true;
         if (m_mode == STOPPED || o.m_mode == STOPPED) return false;
-        const int bound = std::min(m_mode == LOOP ? std::min(m_end, m_loopend) : m_end,
-                                   o.m_mode == LOOP ? std::min(o.m_end, o.m_loopend) : o.m_end);
+        const int bound = std::min(this->bound(), o.bound());
         const int64_t room = (int64_t(bound - 1 - o.m_pos) << 32) - int64_t(o.m_frac * 4294967296.0);
         return room > 0 && uint64_t(room) > ahead;
     }
@@ -165,6 +164,9 @@ public:
     const int16_t* m_data = nullptr;
 
 private:
+    // The point playing stops at or wraps from: the loop end while looping, else the end.
+    int bound() const { return m_mode == LOOP ? std::min(m_end, m_loopend) : m_end; }
+
     template <bool OUT>
     int chunk(float* out, const Cstep* st, int steps, int len, int last, float g, Cpos* at)
     {
@@ -210,7 +212,7 @@ private:
     bool advance(int& p, int64_t whole)
     {
         while (whole > 0) {
-            const int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
+            const int bound = this->bound();
             int64_t room = int64_t(bound) - p;
             if (room < 1) room = 1;                   // already at or past the loop end
             if (whole < room) { p += int(whole); return true; }
@@ -234,7 +236,7 @@ private:
         int p = m_pos;
         int i = 0;
         while (i < n) {
-            const int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
+            const int bound = this->bound();
             const int safe = std::min(n - i, bound - 1 - p);   // points whose successor is inside
             if (safe > 0) {
                 if (OUT) interp::copy(s + p, out + i, safe, g);
@@ -271,7 +273,7 @@ private:
         while (i < n) {
             // Samples that neither read nor advance past the last point before the bound need
             // no end or loop checks: safe * step < room keeps p + 1 below the bound throughout.
-            const int bound = m_mode == LOOP ? std::min(m_end, m_loopend) : m_end;
+            const int bound = this->bound();
             uint64_t ph = uint64_t(frac * ONE);
             const int64_t room = (int64_t(bound - 1 - p) << 32) - int64_t(ph);
             int safe = 0;

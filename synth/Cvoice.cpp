@@ -431,13 +431,12 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         float* yo = pmute ? nullptr : y;
         int done;
         if (p) {
-            // How far the main oscillator moves in this chunk.
+            // How far the main oscillator moves in this chunk: at most 960 samples of at most
+            // 10^6 points each (stepfix), far inside 64 bits.
             uint64_t ahead = 0;
             for (int j = 0; j < steps; ++j) {
                 const uint64_t inc = st[j].exact ? uint64_t(1) << 32 : st[j].inc;
-                const int k = j == steps - 1 ? last : CTLSTEP;
-                ahead = inc > (UINT64_MAX >> 8) ? UINT64_MAX : ahead + inc * uint64_t(k);
-                if (ahead > (UINT64_MAX >> 1)) { ahead = UINT64_MAX; break; }
+                ahead += inc * uint64_t(j == steps - 1 ? last : CTLSTEP);
             }
             const bool same = p->m_osc.sameplay(m_osc, ahead);
             p->m_osc.follow(m_osc);
