@@ -21,9 +21,9 @@ void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k,
     const float qy8 = k.qy8, qv8 = k.qv8;
     for (int i = 0; i < 8; ++i) std::memcpy(&c[i], k.hb8 + 8 - i, sizeof c[i]);
     v4 py, pv, h[4];
-    std::memcpy(&py, k.py, sizeof py);
-    std::memcpy(&pv, k.pv, sizeof pv);
-    for (int i = 0; i < 4; ++i) std::memcpy(&h[i], k.hb4 + 4 - i, sizeof h[i]);
+    std::memcpy(&py, k.py8, sizeof py);
+    std::memcpy(&pv, k.pv8, sizeof pv);
+    for (int i = 0; i < 4; ++i) std::memcpy(&h[i], k.hb8 + 8 - i, sizeof h[i]);
     const float qy = k.qy, qv = k.qv, g0 = k.g[0], g1 = k.g[1], g2 = k.g[2], g3 = k.g[3];
     const float a = k.a, cc = k.c2;
     for (int j = 0; j < steps; ++j, x += len) {
@@ -136,13 +136,7 @@ template <class T> __attribute__((always_inline)) inline void store(const Cset<T
     }
     k.qy8 = float(lane(s.q8[0], l));
     k.qv8 = float(lane(s.q8[1], l));
-    for (int j = 0; j < 4; ++j) {
-        k.py[j] = k.py8[j];
-        k.pv[j] = k.pv8[j];
-        k.hb4[j] = 0;
-        k.hb4[4 + j] = k.hb8[8 + j];
-        k.g[j] = float(lane(s.mb[3 - j][1], l));
-    }
+    for (int j = 0; j < 4; ++j) k.g[j] = float(lane(s.mb[3 - j][1], l));
     k.qy = float(lane(s.q4[0], l));
     k.qv = float(lane(s.q4[1], l));
 }

@@ -50,14 +50,14 @@ public:
     }
 
     // The coefficients of one cutoff: the recurrence's, and its eight- and four-sample block
-    // forms (see blockform). An input's share in the outputs of a block depends only on how far
-    // the output lies after it, so the columns of the inputs are windows into one list: hb8 holds
-    // eight zeros and then the shares at distances 0 to 7, and input i's column is the eight
-    // values from hb8 + 8 - i; hb4 likewise for the four-sample form.
+    // forms (computed by coefsfor). An input's share in the outputs of a block depends only on
+    // how far the output lies after it, so the columns of the inputs are windows into one list:
+    // hb8 holds eight zeros and then the shares at distances 0 to 7, and input i's column is the
+    // eight values from hb8 + 8 - i. The four-sample form uses the first four of each column and
+    // of py8 and pv8, with its own row for v (qy, qv, g).
     struct alignas(32) Ccoefs {
         float py8[8], pv8[8], hb8[16], gv8[8];
         float qy8, qv8;
-        float py[4], pv[4], hb4[8];
         float qy, qv, g[4];
         float c, c2, a;
     };
