@@ -37,9 +37,13 @@ public:
         }
         float total = envcb + m_current;
         if (m_modlfocb != 0) total -= float(std::abs(m_modlfocb)) * modlfo;
-        if (m_soft) total *= 2;
-        m_total = total;
+        m_total = soft(total);
     }
+
+    // Without tremolo and with the glide landed, a step's total depends on the envelope alone.
+    bool steady() const { return m_modlfocb == 0 && m_current == m_target; }
+    // The total of a step of a steady amplifier, as step() gives it.
+    float steadytotal(float envcb) const { return soft(envcb + m_current); }
 
     // The attenuation of the last step, centibels, and its amplitude 10^(-total/200); a voice
     // converts the totals of many steps at once (level::amps).
@@ -54,4 +58,8 @@ public:
     float m_target = 0, m_current = 0;
     bool m_soft = false;
     float m_total = 0;
+
+private:
+    // The soft pedal doubles the attenuation.
+    float soft(float cb) const { return m_soft ? cb * 2 : cb; }
 };

@@ -353,13 +353,14 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
     if (filter) h.startfilter(v.m_filter);
     // The common case of long notes: a level held or released straight, nothing else moving.
     // Only the attenuations change, and they run in a loop of their own.
-    if (v.m_volenv.straight() && !usevib && !usemodlfo && !usemodenv && !filtermod && (!MAIN || steady) &&
-        v.m_amp.m_current == v.m_amp.m_target) {
+    if (v.m_volenv.straight() && v.m_amp.steady() && !usevib && !usemodlfo && !usemodenv && !filtermod &&
+        (!MAIN || steady)) {
         if (MAIN) {
             osc.devstep(v.m_modlfo.value(), v.m_viblfo.value(), v.m_modenv.value());
             st[0] = {osc.stepfix(), osc.m_exact};
         }
-        const int steps = v.m_volenv.levels(v.m_amp.m_current, v.m_amp.m_soft, h.amp, avail, MAIN);
+        const Camp& amp = v.m_amp;
+        const int steps = v.m_volenv.levels([&amp](float cb) { return amp.steadytotal(cb); }, h.amp, avail, MAIN);
         v.m_amp.m_total = h.amp[steps - 1];
         for (int j = 0; j < steps; ++j) {
             if (MAIN) st[j] = st[0];

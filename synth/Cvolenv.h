@@ -94,21 +94,16 @@ public:
     bool straight() const { return m_stage == SUSTAIN || m_stage == RELEASE || m_stage == DONE; }
 
     // Steps up to n times through a sustain, release or finished stage (straight()), writing
-    // before each step the total attenuation an amplifier without tremolo or glide takes from
-    // it: base + atten(), doubled when soft. With stop it returns after the step at which the
-    // envelope is finished; else, and when it does not finish, n. The same as n steps one by one.
-    int levels(float base, bool soft, float* total, int n, bool stop)
+    // before each step total(atten()), the amplifier's total for the attenuation the step reads.
+    // With stop it returns after the step at which the envelope is finished; else, and when it
+    // does not finish, n. The same as n steps one by one.
+    template <class F> int levels(F total, float* out, int n, bool stop)
     {
-        auto level = [base, soft](float v) {
-            float t = v + base;
-            if (soft) t *= 2;
-            return t;
-        };
         int j = 0;
         if (m_stage == RELEASE) {
             float value = m_value;
             while (j < n) {
-                total[j++] = level(value);
+                out[j++] = total(value);
                 value += m_inc;
                 if (value >= 1000) {
                     value = 1000;
@@ -119,11 +114,11 @@ public:
             m_value = value;
             if (m_stage == DONE && stop) return j;
         } else if (m_stage == DONE && stop && n > 0) {
-            total[0] = level(m_value);
+            out[0] = total(m_value);
             return 1;
         }
-        const float t = level(m_value);
-        for (; j < n; ++j) total[j] = t;
+        const float t = total(m_value);
+        for (; j < n; ++j) out[j] = t;
         return n;
     }
 

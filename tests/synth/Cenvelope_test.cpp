@@ -200,7 +200,12 @@ TEST(Cvolenv, LevelsInOneRunMatchStepByStep)
                             if (stop && one.finished()) break;
                         }
                         std::vector<float> got(size_t(n), -1.0f);
-                        ASSERT_EQ(e.levels(123.5f, soft, got.data(), n, stop), steps);
+                        auto total = [soft](float cb) {
+                            float t = cb + 123.5f;
+                            if (soft) t *= 2;
+                            return t;
+                        };
+                        ASSERT_EQ(e.levels(total, got.data(), n, stop), steps);
                         for (int j = 0; j < steps; ++j) ASSERT_EQ(got[size_t(j)], want[size_t(j)]) << j;
                         ASSERT_EQ(e.stage(), one.stage());
                         ASSERT_EQ(e.atten(), one.atten());
