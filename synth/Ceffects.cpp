@@ -145,14 +145,9 @@ void Ceffects::processblock(int n)
                 }
             }
         }
-        if (split) {
-            await(i + k);
-            runchunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i,
-                     k, wl + i, wr + i);
-        } else {
-            runchunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i,
-                     bus(REVR) + i, k);
-        }
+        if (split) await(i + k);
+        runchunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i, k,
+                 split ? wl + i : nullptr, split ? wr + i : nullptr);
     }
     // The helper reads the buses to the end of the job, so it finishes before they are cleared.
     if (split) await(n);

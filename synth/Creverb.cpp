@@ -118,21 +118,16 @@ void Creverb::clear()
         for (Comb& c : side) c.store = 0.0f;
 }
 
-void Creverb::run(const float* a, const float* b, float* l, float* r, int n)
-{
-    const Flushmode flushmode;
-    for (int i = 0; i < n; i += CHUNK) {
-        const int k = std::min(CHUNK, n - i);
-        runchunk(a + i, b + i, l + i, r + i, k);
-    }
-}
+void Creverb::run(const float* a, const float* b, float* l, float* r, int n) { runall(a, b, l, r, n, true); }
 
-void Creverb::runwet(const float* a, const float* b, float* l, float* r, int n)
+void Creverb::runwet(const float* a, const float* b, float* l, float* r, int n) { runall(a, b, l, r, n, false); }
+
+void Creverb::runall(const float* a, const float* b, float* l, float* r, int n, bool add)
 {
     const Flushmode flushmode;
     for (int i = 0; i < n; i += CHUNK) {
         const int k = std::min(CHUNK, n - i);
-        runchunk(a + i, b + i, l + i, r + i, k, false);
+        runchunk(a + i, b + i, l + i, r + i, k, add);
     }
 }
 

@@ -47,7 +47,9 @@ public:
 
 private:
     static constexpr int CHUNK = 256;
-    void runchunk(const float* a, const float* b, float* l, float* r, int n, bool add = true);
+    // Adds the reverb into (l, r), or with add false stores it there.
+    void runall(const float* a, const float* b, float* l, float* r, int n, bool add);
+    void runchunk(const float* a, const float* b, float* l, float* r, int n, bool add);
 
     std::unique_ptr<float[]> m_mem;   // all lines, one allocation
     int m_memlen = 0;
