@@ -88,7 +88,7 @@ template <class T> struct Cset {
     T q4[2], q8[2];   // row 1 of M^4 and M^8
 };
 
-template <class T> __attribute__((always_inline)) inline void compute(T f, double q, Cset<T>& s)
+template <class T> __attribute__((always_inline)) inline void compute(const T& f, double q, Cset<T>& s)
 {
     const T w = f * 0.00014247585732426305;   // 2 pi / 44100
     const T c = 1 - w / (w + 2 * q + 1 / (w + 1) - 2);
