@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 constexpr double LA = Coutstage::LOOKAHEAD;
@@ -20,23 +16,6 @@ inline int16_t tosample(double v)
     v = v < 32767.0 ? v : 32767.0;
     return int16_t(int(v));
 }
-
-#if defined(__SSE2__)
-// softclip() on two values at once, operation for operation the same.
-inline __m128d softclip2(__m128d x)
-{
-    const __m128d sign = _mm_set1_pd(-0.0);
-    const __m128d knee0 = _mm_set1_pd(24575), full = _mm_set1_pd(32767);
-    const __m128d a = _mm_andnot_pd(sign, x);
-    const __m128d y = _mm_sub_pd(a, knee0);
-    const __m128d den = _mm_add_pd(_mm_set1_pd(1), _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(0.000122), y), y));
-    const __m128d knee = _mm_add_pd(knee0, _mm_div_pd(y, den));
-    const __m128d inknee = _mm_cmpgt_pd(a, knee0), over = _mm_cmpgt_pd(a, full);
-    __m128d v = _mm_or_pd(_mm_and_pd(inknee, knee), _mm_andnot_pd(inknee, a));
-    v = _mm_or_pd(_mm_and_pd(over, _mm_set1_pd(28671)), _mm_andnot_pd(over, v));
-    return _mm_or_pd(_mm_andnot_pd(sign, v), _mm_and_pd(sign, x));
-}
-#endif
 
 } // namespace
 
@@ -61,15 +40,6 @@ void Coutstage::reset(float master, float makeup)
     m_master = master;
     m_makeup = makeup;
     m_countdown = LOOKAHEAD;
-}
-
-double Coutstage::softclip(double x)
-{
-    const double a = std::fabs(x), y = a - 24575;
-    const double knee = 24575 + y / (1 + 0.000122 * y * y);
-    double v = a > 24575 ? knee : a;
-    v = a > 32767 ? 28671 : v;
-    return std::copysign(v, x);
 }
 
 // Advances the gain ramp by one frame, then plans for the peak p that has just entered the
@@ -130,13 +100,13 @@ void Coutstage::limit(double p)
 
 // Two passes over blocks of up to BLOCK frames: the first runs the limiter and the look-ahead
 // lines frame by frame and keeps each leaving frame's scaled value (and whether the compressor
-// was on for it); the second soft-clips and converts them, two values at a time where SSE2 is
-// there. The arithmetic per value is the same in both passes as in a single one.
+// was on for it); the second soft-clips and converts them. The arithmetic per value is the same
+// as in a single pass.
 int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>& complevel,
                    int16_t* out)
 {
     constexpr int BLOCK = 128;
-    alignas(16) double vals[2 * BLOCK];
+    double vals[2 * BLOCK];
     bool comp[BLOCK];
     float* linel = m_linel.get();
     float* liner = m_liner.get();
@@ -171,19 +141,9 @@ int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>
             ++k;
         }
         int16_t* o = out + 2 * written;
-        for (int j = 0; j < k; ++j) {
-#if defined(__SSE2__)
-            const __m128d x = _mm_load_pd(vals + 2 * j);
-            const __m128d v = comp[j] ? softclip2(x) : x;
-            alignas(16) double pair[2];
-            _mm_store_pd(pair, v);
-            o[2 * j] = tosample(pair[0]);
-            o[2 * j + 1] = tosample(pair[1]);
-#else
-            const double vl = vals[2 * j], vr = vals[2 * j + 1];
-            o[2 * j] = tosample(comp[j] ? softclip(vl) : vl);
-            o[2 * j + 1] = tosample(comp[j] ? softclip(vr) : vr);
-#endif
+        for (int j = 0; j < 2 * k; ++j) {
+            const double x = vals[j];
+            o[j] = tosample(comp[j >> 1] ? softclip(x) : x);
         }
         written += k;
     }

@@ -4,7 +4,9 @@
 // recovers linearly to 1), an optional makeup gain with soft clip, and truncation toward zero to
 // 16 bits with saturation. The first LOOKAHEAD frames of a run produce no output: they push the
 // initial silence out of the lines.
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -26,9 +28,18 @@ public:
     double gain() const { return m_g; }
     int countdown() const { return m_countdown; }
 
-    // Soft clip on the 16-bit scale: +-24575 pass, the knee bends towards 24575 + 45, and values
-    // past full scale are held at +-28671.
-    static double softclip(double x);
+    // Soft clip on the 16-bit scale, the one curve for every output that applies makeup gain:
+    // +-24575 pass unchanged; above, with y = |x| - 24575, the knee 24575 + y / (1 + (y/8192)^2)
+    // rises with slope 1 at its start and slope 0 at full scale, where it reaches 28671 exactly;
+    // louder values are held at 28671. It never turns back, so louder input is never quieter.
+    static double softclip(double x)
+    {
+        // Below the knee y is 0 and the value passes; past full scale y stays 8192 and the knee
+        // adds 8192 / 2.
+        const double a = std::fabs(x);
+        const double y = std::min(std::max(a - 24575, 0.0), 8192.0), u = y * (1.0 / 8192);
+        return std::copysign(std::min(a, 24575.0) + y / (1 + u * u), x);
+    }
 
 private:
     void limit(double p);
