@@ -172,6 +172,7 @@ TEST(Ceffects, FramesFromAFileWithMasterVolumeAndCompressor)
     const Case cases[] = {
         {0, 0, 16384, 16383},    {0, 0, -32768, -32767}, {0, 0, 1, 0},
         {-20, 0, 32767, 3276},   {0, 20, 32767, 28671},  {0, 20, 1000, 9999},
+        {0, 20, 3000, 28345},    // 29999 in the soft clip's knee
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.in);
