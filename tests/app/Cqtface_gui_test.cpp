@@ -2,12 +2,20 @@
 
 #include "app/Guitest.h"
 #include "platform/Cdevlist.h"
+#include "platform/qt/Chelpview.h"
 
+#include <QAbstractButton>
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolButton>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 namespace {
@@ -85,6 +93,81 @@ TEST(Cqtface, BoxFromAWorkerIsShownByTheUiThread)
     EXPECT_EQ(text, "Csequen::render\nBad event");
     EXPECT_EQ(caption, "Error!");
     EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
+TEST(Cqtface, DetailAndTheReplaceQuestion)
+{
+    Cqtfaces faces;
+    QString info;
+    QStringList buttons;
+    onmodal<QMessageBox>([&](QMessageBox* b) {
+        info = b->informativeText();
+        for (QAbstractButton* x : b->buttons()) buttons << x->text();
+        b->defaultButton()->click();   // Enter: the default answer
+    });
+    EXPECT_FALSE(askreplace("The WAVE file a.wav already exists", "Replace WAVE file", nullptr,
+                            filedetail("/w/a.wav", ENOENT)));
+    EXPECT_EQ(info, "/w/a.wav\nNo such file or directory");
+    EXPECT_TRUE(buttons.contains("&Replace"));
+    onmodal<QMessageBox>([&](QMessageBox* b) {
+        for (QAbstractButton* x : b->buttons())
+            if (x->text() == "&Replace") x->click();
+    });
+    EXPECT_TRUE(askreplace("The WAVE file a.wav already exists", "Replace WAVE file", nullptr, "/w/a.wav"));
+}
+
+TEST(Cqtface, DialogsThatNameANewFileAreTitledSave)
+{
+    Cqtfaces faces;
+    QStringList titles;
+    auto cancel = [&] {
+        onmodal<QFileDialog>([&](QFileDialog* d) {
+            titles << d->windowTitle();
+            d->reject();
+        });
+    };
+    Cfilereq req;
+    req.filter = "WAVE Files (*.wav)|*.wav|All Files (*.*)|*.*||";
+    cancel();
+    EXPECT_FALSE(shell().savefile(req));
+    req.anyname = true;   // an Open dialog for an output file
+    cancel();
+    EXPECT_FALSE(shell().openfile(req));
+    req.anyname = false;
+    cancel();
+    EXPECT_FALSE(shell().openfile(req));
+    EXPECT_EQ(titles, QStringList({"Save", "Save", "Open"}));
+}
+
+TEST(Chelpview, HelpPagesOpenInTheProgramsViewerWithWorkingLinks)
+{
+    Cqtfaces faces;
+    QWidget owner;
+    owner.show();
+    const std::string prog = std::string(CANTORIX_BUILD_DIR) + "/bin";
+    ASSERT_TRUE(shell().openpath("Hlpmidic.htm", prog, &owner));
+    auto* view = owner.findChild<Chelpview*>();
+    ASSERT_TRUE(view);
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_FALSE(view->isModal());
+    EXPECT_EQ(view->windowTitle(), "Cantorix - MIDI converter");
+
+    // The first link (the Main page, in every page's navigation) followed from the keyboard.
+    view->activateWindow();
+    view->browser()->setFocus();
+    QTest::keyClick(view->browser(), Qt::Key_Tab);
+    QTest::keyClick(view->browser(), Qt::Key_Return);
+    EXPECT_EQ(view->page().fileName(), "Hlpmain.htm");
+    EXPECT_EQ(view->windowTitle(), "Cantorix help");
+    EXPECT_TRUE(view->browser()->isBackwardAvailable());
+    view->browser()->backward();
+    EXPECT_EQ(view->page().fileName(), "Hlpmidic.htm");
+
+    // Another page for the same owner uses the same viewer; a missing page opens nothing.
+    ASSERT_TRUE(shell().openpath("Tutorial.htm", prog, &owner));
+    EXPECT_EQ(owner.findChildren<Chelpview*>().size(), 1);
+    EXPECT_EQ(view->page().fileName(), "Tutorial.htm");
+    EXPECT_FALSE(shell().openpath("Nothing.htm", prog, &owner));
 }
 
 TEST(Cdevlist, NamesFitTheOptionsLists)
