@@ -73,5 +73,7 @@ bool Chelpview::open(const QString& file, QWidget* owner)
     view->show();
     view->raise();
     view->activateWindow();
+    // The keys scroll the page and Tab walks its links straight away.
+    view->m_browser->setFocus();
     return true;
 }

@@ -5,6 +5,8 @@
 #include "platform/qt/Chelpview.h"
 
 #include <QAbstractButton>
+#include <QFile>
+#include <QRegularExpression>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -168,6 +170,19 @@ TEST(Chelpview, HelpPagesOpenInTheProgramsViewerWithWorkingLinks)
     EXPECT_EQ(owner.findChildren<Chelpview*>().size(), 1);
     EXPECT_EQ(view->page().fileName(), "Tutorial.htm");
     EXPECT_FALSE(shell().openpath("Nothing.htm", prog, &owner));
+
+    // Every page leads to the others, and every link of a page leads to a page that is there.
+    for (const char* page : {"Hlpmain.htm", "Tutorial.htm", "Hlpmidic.htm", "Hlplayer.htm", "Hlprecor.htm",
+                             "Hlpaumix.htm", "Hlpmp3cv.htm"}) {
+        SCOPED_TRACE(page);
+        QFile f(QString::fromStdString(prog) + "/" + page);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(f.readAll());
+        QStringList targets;
+        for (const auto& m : QRegularExpression("href=\"([^\"#:]+)").globalMatch(html)) targets << m.captured(1);
+        EXPECT_TRUE(targets.contains("Hlpmain.htm"));
+        for (const QString& t : targets) EXPECT_TRUE(QFile::exists(QString::fromStdString(prog) + "/" + t)) << t.toStdString();
+    }
 }
 
 TEST(Cdevlist, NamesFitTheOptionsLists)

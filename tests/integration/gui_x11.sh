@@ -2,7 +2,7 @@
 # The desktop program on a real X server (Xvfb), driven with xdotool as a person would:
 # - "cantorix greensleeves.kar" makes the song the current MIDI file: the main window shows a
 #   title where it showed "(None)", and the Properties dialog names the file;
-# - the MIDI converter's Help button opens the help viewer (a window titled after the page),
+# - a tool's Help button opens the help viewer (a window titled after the page),
 #   and following a link from the keyboard shows the linked page;
 # - after File/Open of another song, Convert asks before replacing the first song's WAVE file,
 #   and Cancel leaves that file byte for byte.
@@ -88,18 +88,19 @@ got=$(xclip -o -selection clipboard 2> /dev/null || true)
 [ "$got" = "$SONG" ] || fail "Properties names '$got', not $SONG"
 keys "$props" Escape
 
-# --- Help from the MIDI converter, and a link in the viewer.
-keys "$main" ctrl+m
-conv=$(waitwin '^Cantorix - MIDI converter$') || fail "no MIDI converter"
-keys "$conv" alt+h
+# --- Help from a tool's Help button (the MP3 converter's: Alt+H is its only H), and a link.
+keys "$main" ctrl+c
+mp3=$(waitwin '^Cantorix - MP3 converter$') || fail "no MP3 converter"
+keys "$mp3" alt+h
 sleep 1
-# The help page of the converter carries the converter's name too; the viewer is the newer window.
-view=$(xdotool search --onlyvisible --name '^Cantorix - MIDI converter$' | grep -vx "$conv" | tail -n 1 || true)
+# The help page carries the tool's name too; the viewer is the other window of that name.
+view=$(xdotool search --onlyvisible --name '^Cantorix - MP3 converter$' | grep -vx "$mp3" | tail -n 1 || true)
 [ -n "$view" ] || fail "the Help button opened no viewer"
+[ -n "${SHOTS:-}" ] && import -window "$view" "$SHOTS/help_viewer.png"
 keys "$view" Tab Return
 waitwin '^Cantorix help$' > /dev/null || fail "the link to the main page was not followed"
 keys "$view" Escape
-keys "$conv" Escape
+keys "$mp3" Escape
 kill "$p"; wait "$p" 2> /dev/null || true
 
 # --- The replace question. The first song's WAVE file is derived when the converter opens.
