@@ -2,14 +2,14 @@
 
 #include "platform/qt/Chelpview.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
-#include <QAbstractButton>
-#include <QPushButton>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QThread>
 #include <QUrl>
 
