@@ -314,6 +314,39 @@ void Cmainwin::handle(unsigned msg, uintptr_t, intptr_t)
     m_wave->setText(m_ctx.wave ? qs(m_ctx.wavetitle) : QString(NONE));
 }
 
+namespace {
+enum class Kind { midi, wave, other };
+Kind kindof(const std::string& ext)
+{
+    const std::string e = lowercase(ext);
+    if (e == "mid" || e == "midi" || e == "kar") return Kind::midi;
+    return e == "wav" ? Kind::wave : Kind::other;
+}
+void unknowntype(const void* owner, const std::string& path)
+{
+    msgbox("The program doesn't know how to process the file selected\nPlease choose another file and try again",
+           "Unknown file type", Boxicon::warning, owner, filedetail(path));
+}
+}
+
+void Cmainwin::openfiles(const QStringList& args)
+{
+    bool midi = false, wave = false;
+    for (const QString& a : args) {
+        const Cfilepick pick = makepick(QFileInfo(a).absoluteFilePath().toLocal8Bit().toStdString());
+        const Kind k = kindof(pick.ext);
+        if (k == Kind::midi && !midi) {
+            midi = true;
+            loadmidi(pick.path, pick.title);
+        } else if (k == Kind::wave && !wave) {
+            wave = true;
+            loadwave(pick.path, pick.title);
+        }
+    }
+    if (!midi && !wave && !args.isEmpty())
+        unknowntype(this, QFileInfo(args.first()).absoluteFilePath().toLocal8Bit().toStdString());
+}
+
 void Cmainwin::cmdopen()
 {
     Cfilereq req;
@@ -322,14 +355,11 @@ void Cmainwin::cmdopen()
     req.owner = this;
     const std::optional<Cfilepick> pick = shell().openfile(req);
     if (!pick) return;
-    const std::string ext = lowercase(pick->ext);
-    if (ext == "mid" || ext == "midi" || ext == "kar")
-        loadmidi(pick->path, pick->title);
-    else if (ext == "wav")
-        loadwave(pick->path, pick->title);
-    else
-        msgbox("The program doesn't know how to process the file selected\nPlease choose another file and try again",
-               "Unknown file type", Boxicon::warning, this);
+    switch (kindof(pick->ext)) {
+    case Kind::midi: loadmidi(pick->path, pick->title); break;
+    case Kind::wave: loadwave(pick->path, pick->title); break;
+    case Kind::other: unknowntype(this, pick->path); break;
+    }
 }
 
 void Cmainwin::dropfiles(const QStringList& paths)
@@ -389,7 +419,7 @@ void Cmainwin::loadmidi(const std::string& path, const std::string& title)
     if (::loadmidi(m_ctx.midi, path, m_ctx.mixer)) return;
     msgbox("The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\n"
            "or it has an unknown format\nPlease select another MIDI/KAR file and try again",
-           "Couldn't load MIDI/KAR file", Boxicon::warning, this);
+           "Couldn't load MIDI/KAR file", Boxicon::warning, this, filedetail(path));
     m_midi->setText(NONE);
 }
 

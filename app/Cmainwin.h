@@ -41,6 +41,11 @@ public:
     QAction* action(int id) const;
     // Handles one dropped file list; only the first path counts.
     void dropfiles(const QStringList& paths);
+    // The files of the command line ("cantorix FILE...", or a file manager's "Open with"): the
+    // first MIDI or karaoke file and the first WAVE file are loaded as File/Open loads them,
+    // by extension; relative paths are taken from the current folder. When none of them is
+    // either kind, the first one gets File/Open's "Unknown file type" box.
+    void openfiles(const QStringList& args);
     void loadwave(const std::string& path, const std::string& title);
     void loadmidi(const std::string& path, const std::string& title);
     // Opens a help page from the program folder, owned by owner.

@@ -127,7 +127,7 @@ bool Cwavfil::openrd()
     if (!ok) {
         if (fd >= 0) ::close(fd);
         fd = -1;
-        errbox("Cwavfil::openrd\nError while reading WAVE file");
+        errbox("Cwavfil::openrd\nError while reading WAVE file", filedetail(m_path));
         return false;
     }
     // A data size of 0 (an unfinished file) or one that claims more than the file holds falls

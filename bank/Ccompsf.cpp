@@ -3,6 +3,7 @@
 #include "bank/Ckey.h"
 #include "platform/Cmsgbox.h"
 
+#include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
@@ -57,11 +58,11 @@ bool Ccompsf::rdfile()
 {
     reset();
     if (!openfile()) {
-        errbox(OPENFAIL);
+        errbox(OPENFAIL, filedetail(m_path, errno));
         return false;
     }
-    auto bad = [] {
-        errbox(BADFORMAT);
+    auto bad = [this] {
+        errbox(BADFORMAT, filedetail(m_path));
         return false;
     };
     uint8_t h[HEADER];

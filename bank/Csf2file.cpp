@@ -5,6 +5,7 @@
 #include "platform/Cmsgbox.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -192,11 +193,11 @@ bool Csf2file::rdfile()
 {
     reset();
     if (!openfile()) {
-        errbox(OPENFAIL);
+        errbox(OPENFAIL, filedetail(m_path, errno));
         return false;
     }
-    auto bad = [] {
-        errbox(BADFORMAT);
+    auto bad = [this] {
+        errbox(BADFORMAT, filedetail(m_path));
         return false;
     };
     uint8_t h[24];

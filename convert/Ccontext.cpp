@@ -40,6 +40,18 @@ void Ccontext::derivewave()
 {
     if (midititle.empty()) return;
     setwave(settings.workdir + "/" + wavtitle(midititle));
+    markmade();
+}
+
+void Ccontext::markmade()
+{
+    m_madewave = wavepath;
+    m_madefrom = midipath;
+}
+
+bool Ccontext::madefrommidi() const
+{
+    return wave && midi && !wavepath.empty() && wavepath == m_madewave && midipath == m_madefrom;
 }
 
 std::string titleof(const std::string& path)

@@ -68,6 +68,15 @@ struct Ccontext {
     // The WAVE file of the current MIDI file: working folder + "/" + the MIDI title with
     // everything from its last "." replaced by ".wav".
     void derivewave();
+    // Records that the current WAVE file belongs to the current MIDI file (derived from it, or
+    // being converted from it), and asks whether it still does: a WAVE file of another song is
+    // not replaced without asking.
+    void markmade();
+    bool madefrommidi() const;
+
+private:
+    std::string m_madewave;   // the WAVE path and the MIDI path it was made from
+    std::string m_madefrom;
 };
 
 // File name part of a path (everything after its last "/").

@@ -271,9 +271,9 @@ void Cconvdlg::refresh()
     if (m_main) sendmsg(m_main, WM_REFRESH, 0, 0);
 }
 
-void Cconvdlg::warn(const char* text, const char* caption)
+void Cconvdlg::warn(const char* text, const char* caption, const std::string& path)
 {
-    msgbox(text, caption, Boxicon::warning, this);
+    msgbox(text, caption, Boxicon::warning, this, path.empty() ? path : filedetail(path));
 }
 
 void Cconvdlg::clearwave()
@@ -296,7 +296,7 @@ void Cconvdlg::loadmidi(const std::string& path)
     }
     warn("The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\nor it has an "
          "unknown format\nPlease select another MIDI/KAR file and try again",
-         "Couldn't load MIDI/KAR file");
+         "Couldn't load MIDI/KAR file", path);
     m_ctx.setmidi(nullptr, std::string());
     m_midi->clear();
 }
@@ -320,7 +320,8 @@ void Cconvdlg::browsemidi()
     if (ext == "mid" || ext == "midi" || ext == "kar")
         loadmidi(pick->path);
     else
-        warn("You must select a MIDI or Kar file\nPlease choose another file and try again", "Invalid file type");
+        warn("You must select a MIDI or Kar file\nPlease choose another file and try again", "Invalid file type",
+             pick->path);
     refresh();
     readystate();
 }
@@ -338,7 +339,7 @@ void Cconvdlg::browsewave()
     if (lowercase(pick->ext) == "wav")
         setwave(pick->path);
     else
-        warn("You must select a WAVE file\nPlease choose another file and try again", "Invalid file type");
+        warn("You must select a WAVE file\nPlease choose another file and try again", "Invalid file type", pick->path);
     refresh();
     readystate();
 }
@@ -367,8 +368,16 @@ void Cconvdlg::dropfiles(const QStringList& paths)
 void Cconvdlg::convert()
 {
     if (m_state != 1 || m_conv->running()) return;
+    // A WAVE file that was not made from this song (chosen by hand, or left from the song before)
+    // is replaced only when the person says so.
+    if (m_ctx.wave && !m_ctx.madefrommidi() && access(m_ctx.wavepath.c_str(), F_OK) == 0) {
+        const std::string text = "The WAVE file " + m_ctx.wavetitle + " already exists\nand was not made from " +
+                                 m_ctx.midititle + "\nDo you want to replace it?";
+        if (!askreplace(text, "Replace WAVE file", this, filedetail(m_ctx.wavepath))) return;
+    }
     readoptions();
     if (!m_conv->start()) return;
+    m_ctx.markmade();
     m_state = 2;
     setAcceptDrops(false);
     m_progress->setValue(0);
@@ -402,12 +411,13 @@ void Cconvdlg::play()
     m_playlen = w.duration();
     if (!w.openrd()) {
         warn("The WAVE file selected appears to be corrupt\nPlease CONVERT the Midi/Kar file again",
-             "Invalid Wave file");
+             "Invalid Wave file", m_ctx.wavepath);
         return;
     }
     if (w.nframes == 0) {
         w.close();
-        warn("The WAVE file selected is empty\nPlease CONVERT the Midi/Kar file again", "Wave file empty");
+        warn("The WAVE file selected is empty\nPlease CONVERT the Midi/Kar file again", "Wave file empty",
+             m_ctx.wavepath);
         return;
     }
     if (!w.openout(this, m_ctx.settings.waveout)) {

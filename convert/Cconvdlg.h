@@ -83,7 +83,7 @@ private:
     void finished();
     void stopplaying();
     void endwith(int result);
-    void warn(const char* text, const char* caption);
+    void warn(const char* text, const char* caption, const std::string& path = std::string());
 
     Ccontext& m_ctx;
     Cwindow* m_main;

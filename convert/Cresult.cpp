@@ -3,7 +3,9 @@
 #include "audio/Cwavfil.h"
 #include "platform/Cmsgbox.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace restext {
@@ -51,12 +53,12 @@ Cresult checkresult(Cwavfil& wave, bool normalize, const void* owner)
     if (wave.failed() != Wverr::none) {
         // The file on disk is damaged; its level means nothing.
         r.kind = Rescheck::failed;
-        msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, owner);
+        msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, owner, filedetail(wave.path()));
         return r;
     }
     if (wave.peak <= 0) {
         r.kind = Rescheck::empty;
-        msgbox(restext::EMPTY, restext::EMPTYCAP, Boxicon::warning, owner);
+        msgbox(restext::EMPTY, restext::EMPTYCAP, Boxicon::warning, owner, filedetail(wave.path()));
         return r;
     }
     r.gain = normgain(wave.peak);
@@ -65,7 +67,7 @@ Cresult checkresult(Cwavfil& wave, bool normalize, const void* owner)
             r.kind = Rescheck::normalized;
             if (!wave.normalize(r.gain)) {
                 r.kind = Rescheck::normfailed;
-                msgbox(restext::NORMFAIL, restext::NORMFAILCAP, Boxicon::warning, owner);
+                msgbox(restext::NORMFAIL, restext::NORMFAILCAP, Boxicon::warning, owner, filedetail(wave.path()));
             }
         }
         return r;
@@ -73,15 +75,18 @@ Cresult checkresult(Cwavfil& wave, bool normalize, const void* owner)
     r.db = headroomdb(wave.peak);
     if (r.db > 0) {
         r.kind = Rescheck::advice;
-        msgbox(restext::advice(r.db), restext::ADVICECAP, Boxicon::warning, owner);
+        msgbox(restext::advice(r.db), restext::ADVICECAP, Boxicon::warning, owner, filedetail(wave.path()));
     }
     return r;
 }
 
 std::string timetext(double elapsedus, double totalus)
 {
-    const unsigned e = elapsedus > 0 ? unsigned(elapsedus * 0.000001) : 0;
-    const unsigned t = totalus > 0 ? unsigned(totalus * 0.000001) : 0;
+    auto secs = [](double us) { return us > 0 && us < 4.0e15 ? unsigned(uint64_t(us * 0.000001)) : 0u; };
+    const unsigned t = secs(totalus);
+    // The position never reads past the total: the last block and the release tail run on
+    // beyond the song's last event.
+    const unsigned e = std::min(secs(elapsedus), t);
     char s[64];
     std::snprintf(s, sizeof s, "%02u:%02u / %02u:%02u", e / 60, e % 60, t / 60, t % 60);
     return s;

@@ -5,6 +5,7 @@
 #include "midi/Cmixtab.h"
 #include "platform/Cmsgbox.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -21,8 +22,10 @@ Cmidfil::~Cmidfil()
 
 bool Cmidfil::rdmidi()
 {
+    errno = 0;
     loaded = rdall() ? 1 : 0;
-    if (!loaded) errbox("Cmidfil::rdmidi\nError while reading midi file");
+    // errno stays 0 when the file could be read but its contents are wrong.
+    if (!loaded) errbox("Cmidfil::rdmidi\nError while reading midi file", filedetail(m_path, errno));
     return loaded != 0;
 }
 

@@ -9,7 +9,7 @@ public:
     std::optional<Cfilepick> openfile(const Cfilereq&) override { return std::nullopt; }
     std::optional<Cfilepick> savefile(const Cfilereq&) override { return std::nullopt; }
     std::optional<std::string> browsefolder(const std::string&, const void*) override { return std::nullopt; }
-    void openpath(const std::string&, const std::string&, const void*) override {}
+    bool openpath(const std::string&, const std::string&, const void*) override { return false; }
 };
 
 Cnoshell g_noshell;
@@ -121,7 +121,8 @@ std::optional<std::string> Cscriptshell::browsefolder(const std::string& title, 
     return next();
 }
 
-void Cscriptshell::openpath(const std::string& file, const std::string& dir, const void*)
+bool Cscriptshell::openpath(const std::string& file, const std::string& dir, const void*)
 {
     m_requests.push_back(Request{"shell", Cfilereq{}, file, dir});
+    return !m_noopener;
 }

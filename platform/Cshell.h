@@ -50,12 +50,13 @@ public:
     virtual std::optional<Cfilepick> savefile(const Cfilereq& req) = 0;
     // The folder chosen, or nothing when the person cancels.
     virtual std::optional<std::string> browsefolder(const std::string& title, const void* owner) = 0;
-    // Opens a file with the desktop's default program, with dir as the working folder. Failures
-    // are not reported.
-    virtual void openpath(const std::string& file, const std::string& dir, const void* owner) = 0;
+    // Opens a file with the desktop's default program, with dir as the working folder; a
+    // relative name is found in dir. The program's help pages (".htm") open in its own help
+    // viewer. False when nothing could open the file.
+    virtual bool openpath(const std::string& file, const std::string& dir, const void* owner) = 0;
 };
 
-// The installed shell; without one, every dialog is cancelled and openpath does nothing.
+// The installed shell; without one, every dialog is cancelled and openpath fails.
 Cshell& shell();
 Cshell* setshell(Cshell* s);
 
@@ -74,15 +75,18 @@ public:
 
     void answer(const std::string& path) { m_answers.push_back(path); }
     void cancel() { m_answers.push_back(std::nullopt); }
+    // Makes every later openpath fail, as on a desktop without a program for the file.
+    void noopener() { m_noopener = true; }
     const std::vector<Request>& requests() const { return m_requests; }
     const Request& last() const { return m_requests.back(); }
 
     std::optional<Cfilepick> openfile(const Cfilereq& req) override;
     std::optional<Cfilepick> savefile(const Cfilereq& req) override;
     std::optional<std::string> browsefolder(const std::string& title, const void* owner) override;
-    void openpath(const std::string& file, const std::string& dir, const void* owner) override;
+    bool openpath(const std::string& file, const std::string& dir, const void* owner) override;
 
 private:
+    bool m_noopener = false;
     std::optional<std::string> next();
     std::deque<std::optional<std::string>> m_answers;
     std::vector<Request> m_requests;

@@ -2,6 +2,7 @@
 
 #include "settings/Cinifile.h"
 
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +54,14 @@ void dropslash(std::string& folder)
     if (!folder.empty() && folder.back() == '/') folder.pop_back();
 }
 
+std::string envdir(const char* name, const char* fallback)
+{
+    const char* v = std::getenv(name);
+    if (v && *v == '/') return v;
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + fallback;
+}
+
 }  // namespace
 
 void slashes(std::string& path)
@@ -78,12 +87,23 @@ std::string progfolder(const char* argv0)
     return slash == std::string::npos ? "" : exe.substr(0, slash);
 }
 
+bool installed(const std::string& folder)
+{
+    // The system's program tree, or any folder the person cannot write to, holds no settings.
+    return folder.rfind("/usr/", 0) == 0 || ::access(folder.c_str(), W_OK) != 0;
+}
+
+std::string userfolder(const std::string& folder)
+{
+    return installed(folder) ? envdir("XDG_CONFIG_HOME", "/.config") + "/cantorix" : folder;
+}
+
 void Csettings::load(const std::string& folder)
 {
     convdefaults();
     effectdefaults();
     progdir = cut(folder);
-    inipath = cut(progdir + "/Cantorix.ini");
+    inipath = cut(userfolder(progdir) + "/Cantorix.ini");
     waveout = wavein = midiout = -1;
 
     const Cinifile ini(inipath);
@@ -95,13 +115,16 @@ void Csettings::load(const std::string& folder)
 
     workdir = cleanpath(ini.read(SECTION, WORKKEY));
     dropslash(workdir);
-    if (workdir.empty()) workdir = cut(progdir + "/WorkDir");
+    if (workdir.empty()) workdir = cut(installed(progdir) ? envdir("HOME", "") + "/Cantorix" : progdir + "/WorkDir");
     struct stat st {};
     if (::stat(workdir.c_str(), &st) != 0) (void)::mkdir(workdir.c_str(), 0777);   // one level; failure is not fatal
 }
 
 bool Csettings::savefiles(const std::string& bank, const std::string& work)
 {
+    // An installed program's settings folder may not exist yet (its parent, ~/.config, does).
+    const size_t slash = inipath.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) (void)::mkdir(inipath.substr(0, slash).c_str(), 0777);
     const Cinifile ini(inipath);
     bankpath = cleanpath(bank);
     bool ok = ini.write(SECTION, BANKKEY, bankpath);

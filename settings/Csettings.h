@@ -13,7 +13,7 @@ struct Csettings {
     std::string bankpath;       // sound bank file
     bool compressed = false;    // bankpath ends in ".csf" (case-sensitive)
     std::string workdir;        // working folder, no trailing "/"
-    std::string inipath;        // progdir + "/Cantorix.ini"
+    std::string inipath;        // userfolder(progdir) + "/Cantorix.ini"
 
     // Devices: -1 is the system default, else an index into the platform's enumeration.
     int waveout = -1;
@@ -47,8 +47,9 @@ struct Csettings {
     void convdefaults();
 
     // Start-up: conversion and effect defaults, devices -1, then the sound bank and the working
-    // folder from progdir + "/Cantorix.ini" with their defaults; creates a missing working
-    // folder (one level). A missing INI file, section or key reads as empty.
+    // folder from the INI file (userfolder(folder) + "/Cantorix.ini") with their defaults;
+    // creates a missing working folder (one level). A missing INI file, section or key reads as
+    // empty.
     void load(const std::string& folder);
     // Options OK: stores the sound bank and the working folder as typed (cut to MAXPATH, "\"
     // turned into "/", one trailing "/" of the folder removed) in the record and the INI file.
@@ -56,6 +57,14 @@ struct Csettings {
     bool savefiles(const std::string& bank, const std::string& work);
 };
 
+// True for an installed program folder: one in the system's tree (/usr/...) or one this user
+// cannot write to. The program's own files (bank, help pages, codec) are found in the program
+// folder either way; an installed program keeps its INI file in the user's settings folder
+// ($XDG_CONFIG_HOME/cantorix, else ~/.config/cantorix) and starts with ~/Cantorix as its working
+// folder, where a program folder of a build keeps both beside itself.
+bool installed(const std::string& folder);
+// The folder of the INI file for a program folder (see installed()).
+std::string userfolder(const std::string& folder);
 // Folder of the running executable, without a trailing "/" ("" for the root). Falls back to the
 // folder part of argv0 when the executable cannot be found through /proc.
 std::string progfolder(const char* argv0 = nullptr);

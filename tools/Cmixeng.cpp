@@ -1,5 +1,6 @@
 #include "tools/Cmixeng.h"
 
+#include "convert/Cresult.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
 #include "platform/Cwindow.h"
@@ -28,9 +29,10 @@ int16_t sat16(int32_t v) { return int16_t(std::clamp(v, -32768, 32767)); }
 
 int16_t get16(const uint8_t* p) { return int16_t(uint16_t(p[0] | p[1] << 8)); }
 
-void warn(const std::string& text, const char* caption, const void* owner)
+// path: the file the box is about, shown under the text; "" for none.
+void warn(const std::string& text, const char* caption, const void* owner, const std::string& path = std::string())
 {
-    msgbox(text, caption, Boxicon::warning, owner);
+    msgbox(text, caption, Boxicon::warning, owner, path.empty() ? path : filedetail(path));
 }
 
 std::string lowercase(std::string s)
@@ -119,7 +121,7 @@ void Cmixeng::browse(int c)
 bool Cmixeng::choose(int c, const std::string& path, const std::string& name, const std::string& ext)
 {
     if (lowercase(ext) != "wav") {
-        warn("You must select a WAVE file\nPlease choose another file and try again", "Invalid file type", owner);
+        warn("You must select a WAVE file\nPlease choose another file and try again", "Invalid file type", owner, path);
         return false;
     }
     defaults(c);
@@ -228,13 +230,13 @@ bool Cmixeng::prepare()
         if (!in.openrd() || in.fmt.rate == 0) {
             closeinputs();
             warn("The WAVE file " + ch.name + " appears to be corrupt\nPlease select another WAVE file and try again",
-                 "Invalid Wave file", owner);
+                 "Invalid Wave file", owner, ch.path);
             return false;
         }
         if (in.nframes == 0) {
             closeinputs();
             warn("The WAVE file " + ch.name + " is empty\nPlease select another WAVE file and try again",
-                 "Wave file empty", owner);
+                 "Wave file empty", owner, ch.path);
             return false;
         }
         const double duration = double(in.nframes) * 1e6 / in.fmt.rate;
@@ -302,10 +304,7 @@ int Cmixeng::progress() const
 
 std::string Cmixeng::timetext() const
 {
-    const unsigned pos = unsigned(std::max(0.0, position) / 1e6), all = unsigned(std::max(0.0, total) / 1e6);
-    char text[64];
-    std::snprintf(text, sizeof text, "%02u:%02u / %02u:%02u", pos / 60, pos % 60, all / 60, all % 60);
-    return text;
+    return ::timetext(position, total);
 }
 
 // --- Preview -------------------------------------------------------------------------------
@@ -384,7 +383,8 @@ bool Cmixeng::play()
     Cwavfil& out = *chan[OUTPUT].file;
     if (!out.openrd() || out.fmt.rate == 0) {
         out.close();
-        warn("The output file appears to be corrupt\nPlease check the file and try again", "Invalid Wave file", owner);
+        warn("The output file appears to be corrupt\nPlease check the file and try again", "Invalid Wave file", owner,
+             chan[OUTPUT].path);
         return false;
     }
     total = double(out.nframes) * 1e6 / out.fmt.rate;
@@ -409,7 +409,7 @@ bool Cmixeng::startmix()
     out.setformat();
     if (!out.openwr()) {
         closeinputs();
-        warn(WRITEERR, "WAVE file error", owner);
+        warn(WRITEERR, "WAVE file error", owner, chan[OUTPUT].path);
         return false;
     }
     state = mixing;
@@ -515,7 +515,7 @@ void Cmixeng::finishmix(bool complete)
     closeinputs();
     state = ready;
     if (out.failed() != Wverr::none) {
-        warn(WRITEERR, "WAVE file error", owner);
+        warn(WRITEERR, "WAVE file error", owner, chan[OUTPUT].path);
         return;
     }
     if (complete && m_norm) donormalize(out);
@@ -524,7 +524,8 @@ void Cmixeng::finishmix(bool complete)
 void Cmixeng::donormalize(Cwavfil& out)
 {
     if (out.peak < 1) {
-        warn("The output WAVE file has no sound.\nPlease check your input files and try again", "WAVE file empty", owner);
+        warn("The output WAVE file has no sound.\nPlease check your input files and try again", "WAVE file empty", owner,
+             chan[OUTPUT].path);
         return;
     }
     const int32_t factor = 33553408 / out.peak;   // 32767 x 1024: 1024 is a gain of 1.0
@@ -532,7 +533,7 @@ void Cmixeng::donormalize(Cwavfil& out)
     if (!out.normalize(factor))
         warn("An error ocurred while normalizing the values\nin the output WAVE file.\nPlease check your hard-disk "
              "space and try again",
-             "Error in WAVE file", owner);
+             "Error in WAVE file", owner, chan[OUTPUT].path);
 }
 
 void Cmixeng::stop()

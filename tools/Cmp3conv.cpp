@@ -188,7 +188,7 @@ void Cmp3conv::browse(bool input)
     if (ext == "mp3") type = input ? INMP3 : OUTMP3;
     if (!type) {
         msgbox("You must select a WAVE or MP3 file\nPlease choose another file and try again", "Invalid file type",
-               Boxicon::warning, this);
+               Boxicon::warning, this, filedetail(pick->path));
         return;
     }
     take(input, pick->path, pick->title, type);
@@ -247,7 +247,7 @@ void Cmp3conv::convert()
         return;
     }
     if (!isfile(m_inpath)) {
-        msgbox("The input file does not exist", "File doesn't exist", Boxicon::warning, this);
+        msgbox("The input file does not exist", "File doesn't exist", Boxicon::warning, this, filedetail(m_inpath));
         return;
     }
     const std::string program = m_ctx.settings.progdir + "/" + CODEC + " ";
@@ -283,7 +283,7 @@ void Cmp3conv::finished()
 {
     if (m_runner && !m_runner->started())
         msgbox("There was an error while converting\nPlease make sure that the input file\nis valid and try again",
-               "Conversion error", Boxicon::error, this);
+               "Conversion error", Boxicon::error, this, filedetail(m_inpath));
     m_runner.reset();
     if (m_state == CONVERTING) m_state = READY;
     if (m_wait) m_wait->quit();
@@ -296,7 +296,9 @@ void Cmp3conv::play()
     const int out = m_types & (OUTWAV | OUTMP3);
     if (out == OUTMP3) {
         clearprogress();
-        shell().openpath(m_outpath, m_ctx.settings.workdir, this);
+        if (!shell().openpath(m_outpath, m_ctx.settings.workdir, this))
+            msgbox("The desktop has no program that plays MP3 files\nPlease open the file with an MP3 player",
+                   "Couldn't play the MP3 file", Boxicon::warning, this, filedetail(m_outpath));
         return;
     }
     if (out != OUTWAV) return;
@@ -304,13 +306,13 @@ void Cmp3conv::play()
     auto player = std::make_unique<Cwavfil>(m_outpath);
     if (!player->openrd()) {
         msgbox("The WAVE file selected appears to be corrupt\nPlease CONVERT the MP3 file again", "Invalid Wave file",
-               Boxicon::warning, this);
+               Boxicon::warning, this, filedetail(m_outpath));
         return;
     }
     if (player->nframes <= 0) {
         player->close();
         msgbox("The WAVE file selected is empty\nPlease CONVERT the MP3 file again", "Wave file empty",
-               Boxicon::warning, this);
+               Boxicon::warning, this, filedetail(m_outpath));
         return;
     }
     m_playusec = player->fmt.rate ? double(player->nframes) * 1000000.0 / player->fmt.rate : 0;

@@ -1,5 +1,6 @@
 #include "tools/Cplayer.h"
 
+#include "convert/Cresult.h"
 #include "midi/Clyrics.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
@@ -170,9 +171,7 @@ QString Cplayer::statustext(int state, double positionus, double totalus)
 {
     if (state == nofile) return "No file loaded";
     const char* names[] = {"", "Stopped   ", "Playing   ", "Paused    "};
-    auto secs = [](double us) { return us > 0 && us < 4.0e15 ? unsigned(uint64_t(us * 0.000001)) : 0u; };
-    const unsigned p = secs(positionus), t = secs(totalus);
-    return QString::asprintf("%s%02u:%02u / %02u:%02u", names[state & 3], p / 60, p % 60, t / 60, t % 60);
+    return names[state & 3] + QString::fromStdString(::timetext(positionus, totalus));
 }
 
 QString Cplayer::status() const { return m_status->text(); }
@@ -259,7 +258,7 @@ void Cplayer::browse()
         loadwave(pick->path, pick->title);
     else
         msgbox("The program doesn't know how to process the file selected\nPlease choose another file and try again",
-               "Unknown file type", Boxicon::warning, this);
+               "Unknown file type", Boxicon::warning, this, filedetail(pick->path));
     afterload();
 }
 
@@ -294,7 +293,7 @@ void Cplayer::loadmidi(const std::string& path, const std::string& title)
         m_lyricsmode = kar() ? 1 : 0;
         return;
     }
-    msgbox(BADMIDI, "Couldn't load MIDI/KAR file", Boxicon::warning, this);
+    msgbox(BADMIDI, "Couldn't load MIDI/KAR file", Boxicon::warning, this, filedetail(path));
     m_title->clear();
     m_wavesel = true;
     m_lyricsmode = 0;
@@ -355,13 +354,13 @@ void Cplayer::play()
         Cwavfil& w = *m_ctx.wave;
         if (!w.openrd()) {
             msgbox("The WAVE file selected appears to be corrupt\nPlease select another WAVE file and try again",
-                   "Invalid Wave file", Boxicon::warning, this);
+                   "Invalid Wave file", Boxicon::warning, this, filedetail(m_ctx.wavepath));
             return;
         }
         if (w.nframes == 0) {
             w.close();
             msgbox("The WAVE file selected is empty\nPlease select another WAVE file and try again", "Wave file empty",
-                   Boxicon::warning, this);
+                   Boxicon::warning, this, filedetail(m_ctx.wavepath));
             return;
         }
         w.seek(m_position);   // playing starts where the slider or the pause left it

@@ -1,5 +1,6 @@
 #include "tools/Crecorder.h"
 
+#include "convert/Cresult.h"
 #include "midi/Clyrics.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
@@ -208,8 +209,7 @@ void Crecorder::newrecording(const std::string& path, const std::string& title)
 
 QString Crecorder::playtext(double positionus, double totalus)
 {
-    const unsigned p = wholesecs(positionus), t = wholesecs(totalus);
-    return QString::asprintf("%02u:%02u / %02u:%02u", p / 60, p % 60, t / 60, t % 60);
+    return QString::fromStdString(::timetext(positionus, totalus));
 }
 
 QString Crecorder::rectext(double seconds)
@@ -303,7 +303,7 @@ void Crecorder::browse()
         controls();
     } else {
         warn("The program doesn't know how to process the file selected\nPlease choose another file and try again",
-             "Unknown file type");
+             "Unknown file type", pick->path);
     }
     if (m_mainwin) sendmsg(m_mainwin, WM_REFRESH);
 }
@@ -342,7 +342,7 @@ void Crecorder::loadmidi(const std::string& path, const std::string& title)
         m_lyricsmode = kar() ? 1 : 0;
         return;
     }
-    warn(BADMIDI, "Couldn't load MIDI/KAR file");
+    warn(BADMIDI, "Couldn't load MIDI/KAR file", path);
     m_title->clear();
     m_playback = none;
     m_lyricsmode = 0;
@@ -369,16 +369,16 @@ void Crecorder::browseout()
     const std::optional<Cfilepick> pick = shell().savefile(req);
     if (!pick) return;
     if (lowercase(pick->ext) != "wav") {
-        warn("You must select a WAVE file\nPlease choose another file and try again", "Invalid file type");
+        warn("You must select a WAVE file\nPlease choose another file and try again", "Invalid file type", pick->path);
         return;
     }
     newrecording(pick->path, pick->title);
     controls();
 }
 
-void Crecorder::warn(const char* text, const char* caption)
+void Crecorder::warn(const char* text, const char* caption, const std::string& path)
 {
-    msgbox(text, caption, Boxicon::warning, this);
+    msgbox(text, caption, Boxicon::warning, this, path.empty() ? path : filedetail(path));
 }
 
 void Crecorder::openlyrics()
@@ -412,7 +412,7 @@ void Crecorder::finishrec()
     if (m_rec->failed() != Wverr::none)
         warn("There was an error while writing the output WAVE file\nThe recording is incomplete\nPlease check if "
              "your hard drive is not full and try again",
-             "WAVE file error");
+             "WAVE file error", m_outpath);
 }
 
 // Stops the wave input: everything recorded so far, the partly filled block too, goes to the
@@ -452,13 +452,13 @@ void Crecorder::start()
     if (m_playback == wave && m_ctx.wave && samefile(m_outpath, m_ctx.wave->path())) {
         warn("The output file is the WAVE file selected for play-back\nPlease choose another output file and try "
              "again",
-             "WAVE file error");
+             "WAVE file error", m_outpath);
         return;
     }
     if (!m_rec->openwr()) {
         warn("There was an error while creating the output WAVE file\nPlease check if:\na) Your hard drive is not "
              "full\nb) You have write premission for the file\nc) The file is nor read-only",
-             "WAVE file error");
+             "WAVE file error", m_outpath);
         return;
     }
     m_writing = true;
@@ -476,7 +476,7 @@ void Crecorder::start()
         m_total = w.duration();
         if (!w.openrd()) {
             warn("The WAVE file selected appears to be corrupt\nPlease select another WAVE file and try again",
-                 "Invalid Wave file");
+                 "Invalid Wave file", m_ctx.wavepath);
             ok = false;
         } else if (!w.openout(this, m_ctx.settings.waveout)) {
             w.close();
@@ -533,13 +533,14 @@ void Crecorder::play()
     m_total = m_rec->duration();
     m_position = 0;
     if (!m_rec->openrd()) {
-        warn("The output file appears to be corrupt\nPlease check the file and try again", "Invalid Wave file");
+        warn("The output file appears to be corrupt\nPlease check the file and try again", "Invalid Wave file",
+             m_outpath);
         return;
     }
     if (m_rec->nframes == 0) {
         // Nothing would ever come back from the device to end the play-back.
         m_rec->close();
-        warn("The output file is empty\nPlease record into it and try again", "Wave file empty");
+        warn("The output file is empty\nPlease record into it and try again", "Wave file empty", m_outpath);
         return;
     }
     if (!m_rec->openout(this, m_ctx.settings.waveout)) {

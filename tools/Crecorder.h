@@ -96,7 +96,8 @@ private:
     void openlyrics();
     void closelyrics();
     void endperiod();
-    void warn(const char* text, const char* caption);
+    // A warning box of the recorder; path: the file it is about (shown under the text).
+    void warn(const char* text, const char* caption, const std::string& path = std::string());
     bool kar() const;
     bool outexists() const;
 

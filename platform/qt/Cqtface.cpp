@@ -1,11 +1,15 @@
 #include "platform/qt/Cqtface.h"
 
+#include "platform/qt/Chelpview.h"
+
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QThread>
 #include <QUrl>
 
@@ -21,13 +25,34 @@ bool onuithread()
 QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
 std::string ss(const QString& s) { return s.toLocal8Bit().toStdString(); }
 
-void showbox(const Cbox& box)
+// Shows the box; with ask, the buttons are Replace and Cancel (the default) and the answer is
+// whether Replace was pressed.
+bool showbox(const Cbox& box, bool ask)
 {
     QMessageBox::Icon icon = QMessageBox::Critical;
     if (box.icon == Boxicon::warning) icon = QMessageBox::Warning;
     if (box.icon == Boxicon::information) icon = QMessageBox::Information;
-    QMessageBox mb(icon, qs(box.caption), qs(box.text), QMessageBox::Ok, ownerwidget(box.owner));
+    QMessageBox mb(icon, qs(box.caption), qs(box.text), QMessageBox::NoButton, ownerwidget(box.owner));
+    // The file's path goes under the text, selectable so that it can be copied.
+    if (!box.detail.empty()) mb.setInformativeText(qs(box.detail));
+    mb.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QAbstractButton* yes = nullptr;
+    if (ask) {
+        yes = mb.addButton("&Replace", QMessageBox::DestructiveRole);
+        mb.setDefaultButton(mb.addButton(QMessageBox::Cancel));
+    } else {
+        mb.addButton(QMessageBox::Ok);
+    }
     mb.exec();
+    return yes && mb.clickedButton() == yes;
+}
+
+bool onui(const Cbox& box, bool ask)
+{
+    if (onuithread()) return showbox(box, ask);
+    bool answer = false;
+    QMetaObject::invokeMethod(qApp, [&] { answer = showbox(box, ask); }, Qt::BlockingQueuedConnection);
+    return answer;
 }
 
 // Calls w unless it is a QObject that has been destroyed since the message was queued.
@@ -45,7 +70,15 @@ std::optional<Cfilepick> filedialog(const Cfilereq& req, bool save)
 {
     QFileDialog dlg(ownerwidget(req.owner));
     dlg.setNameFilters(qs(qtfilter(req.filter)).split(";;"));
-    dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // A dialog that names a file to be written (a Save dialog, or an Open dialog that takes a new
+    // name) is a Save dialog to the person, titled so.
+    if (save || req.anyname) {
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setWindowTitle("Save");
+    } else {
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setWindowTitle("Open");
+    }
     dlg.setFileMode(save || req.anyname ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (!req.defext.empty()) dlg.setDefaultSuffix(qs(req.defext));
     if (!req.startdir.empty()) dlg.setDirectory(qs(req.startdir));
@@ -64,13 +97,8 @@ QWidget* ownerwidget(const void* owner)
     return nullptr;
 }
 
-void Cqtboxsink::show(const Cbox& box)
-{
-    if (onuithread())
-        showbox(box);
-    else
-        QMetaObject::invokeMethod(qApp, [&box] { showbox(box); }, Qt::BlockingQueuedConnection);
-}
+void Cqtboxsink::show(const Cbox& box) { onui(box, false); }
+bool Cqtboxsink::askreplace(const Cbox& box) { return onui(box, true); }
 
 void Cqtpump::post(Cwindow* w, unsigned msg, uintptr_t wparam, intptr_t lparam)
 {
@@ -96,12 +124,15 @@ std::optional<std::string> Cqtshell::browsefolder(const std::string& title, cons
     return ss(dir);
 }
 
-void Cqtshell::openpath(const std::string& file, const std::string& dir, const void*)
+bool Cqtshell::openpath(const std::string& file, const std::string& dir, const void* owner)
 {
     // A relative name is found in the working folder, as a shell's "open" verb does.
     QString path = qs(file);
     if (QDir::isRelativePath(path) && !dir.empty()) path = QDir(qs(dir)).filePath(path);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    // Help pages need no browser: the program shows them itself.
+    if (path.endsWith(".htm", Qt::CaseInsensitive) || path.endsWith(".html", Qt::CaseInsensitive))
+        return Chelpview::open(path, ownerwidget(owner));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 Cqtfaces::Cqtfaces()

@@ -5,7 +5,8 @@
 // - Cqtpump delivers postmsg() through the Qt event queue and sendmsg() from other threads as a
 //   blocking queued call; a send on the user-interface thread is a direct call. A window that is
 //   also a QObject and is destroyed before delivery does not get the message.
-// - Cqtshell uses QFileDialog, the folder browser and QDesktopServices::openUrl.
+// - Cqtshell uses QFileDialog, the folder browser and QDesktopServices::openUrl; the program's
+//   help pages (".htm") open in its own help viewer instead (Chelpview).
 // Owners passed as const void* are QWidget pointers; an owner that is no longer a live widget
 // is ignored.
 #include "platform/Cmsgbox.h"
@@ -19,6 +20,7 @@ QWidget* ownerwidget(const void* owner);
 class Cqtboxsink : public Cboxsink {
 public:
     void show(const Cbox& box) override;
+    bool askreplace(const Cbox& box) override;
 };
 
 class Cqtpump : public Cdispatch {
@@ -32,7 +34,7 @@ public:
     std::optional<Cfilepick> openfile(const Cfilereq& req) override;
     std::optional<Cfilepick> savefile(const Cfilereq& req) override;
     std::optional<std::string> browsefolder(const std::string& title, const void* owner) override;
-    void openpath(const std::string& file, const std::string& dir, const void* owner) override;
+    bool openpath(const std::string& file, const std::string& dir, const void* owner) override;
 };
 
 // Installs the three faces for the life of the object.

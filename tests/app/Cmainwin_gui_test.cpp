@@ -12,6 +12,7 @@
 #include "support/Tempdir.h"
 
 #include <QAction>
+#include <QDir>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -189,11 +190,39 @@ TEST_F(Mainwin, OpenUnknownTypeWarnsAndKeepsFiles)
     EXPECT_EQ(boxes.last().caption, "Unknown file type");
     EXPECT_EQ(boxes.last().icon, Boxicon::warning);
     EXPECT_EQ(boxes.last().owner, static_cast<const void*>(win.get()));
+    EXPECT_EQ(boxes.last().detail, dir.file("notes.txt"));   // the file, under the unchanged text
     EXPECT_EQ(win->wavetext(), "keep.wav");
     script.cancel();
     win->command(ID_OPEN);
     EXPECT_EQ(win->wavetext(), "keep.wav");
     EXPECT_EQ(boxes.count(), 1u);
+}
+
+TEST_F(Mainwin, CommandLineFilesOpenAsFileOpenWould)
+{
+    const std::string wav = wave("take.wav"), other = midi("other.mid");
+    midi("song.kar");
+    wave("second.wav");
+    // A relative name is found in the current folder, as a file manager or a shell passes it.
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(dir.path()));
+    win->openfiles({"notes.txt", "song.kar", QString::fromStdString(wav), QString::fromStdString(other), "second.wav"});
+    QDir::setCurrent(cwd);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(win->miditext(), "song.kar");
+    EXPECT_EQ(ctx.midipath, dir.file("song.kar"));
+    ASSERT_TRUE(ctx.midi);
+    EXPECT_EQ(win->wavetext(), "take.wav");
+    EXPECT_EQ(ctx.wavepath, wav);
+
+    // Nothing of either kind: File/Open's box, about the first file.
+    win->command(ID_CLEAR);
+    win->openfiles({QString::fromStdString(dir.file("notes.txt")), QString::fromStdString(dir.file("x.mp3"))});
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.last().caption, "Unknown file type");
+    EXPECT_EQ(boxes.last().detail, dir.file("notes.txt"));
+    EXPECT_EQ(win->miditext(), "(None)");
+    EXPECT_EQ(win->wavetext(), "(None)");
 }
 
 TEST_F(Mainwin, OpenStartsInWorkingFolderOnlyWithNoCurrentFile)
@@ -346,10 +375,12 @@ TEST_F(Mainwin, MidiThatFailsToLoadShowsBothBoxesAndNone)
     const std::vector<std::string> texts = boxes.texts();
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(boxes.all()[0].caption, "Error!");   // the reader's own box comes first
+    EXPECT_EQ(boxes.all()[0].detail, dir.file("bad.mid"));   // read, but not a MIDI file: no reason
     EXPECT_EQ(texts[1], "The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\n"
                         "or it has an unknown format\nPlease select another MIDI/KAR file and try again");
     EXPECT_EQ(boxes.last().caption, "Couldn't load MIDI/KAR file");
     EXPECT_EQ(boxes.last().icon, Boxicon::warning);
+    EXPECT_EQ(boxes.last().detail, dir.file("bad.mid"));
     EXPECT_EQ(win->miditext(), "(None)");
     EXPECT_FALSE(ctx.midi);
     // The previous file is gone, and with it the mixer values.

@@ -2,12 +2,22 @@
 
 #include "app/Guitest.h"
 #include "platform/Cdevlist.h"
+#include "platform/qt/Chelpview.h"
 
+#include <QAbstractButton>
+#include <QFile>
+#include <QRegularExpression>
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolButton>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 namespace {
@@ -85,6 +95,94 @@ TEST(Cqtface, BoxFromAWorkerIsShownByTheUiThread)
     EXPECT_EQ(text, "Csequen::render\nBad event");
     EXPECT_EQ(caption, "Error!");
     EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
+TEST(Cqtface, DetailAndTheReplaceQuestion)
+{
+    Cqtfaces faces;
+    QString info;
+    QStringList buttons;
+    onmodal<QMessageBox>([&](QMessageBox* b) {
+        info = b->informativeText();
+        for (QAbstractButton* x : b->buttons()) buttons << x->text();
+        b->defaultButton()->click();   // Enter: the default answer
+    });
+    EXPECT_FALSE(askreplace("The WAVE file a.wav already exists", "Replace WAVE file", nullptr,
+                            filedetail("/w/a.wav", ENOENT)));
+    EXPECT_EQ(info, "/w/a.wav\nNo such file or directory");
+    EXPECT_TRUE(buttons.contains("&Replace"));
+    onmodal<QMessageBox>([&](QMessageBox* b) {
+        for (QAbstractButton* x : b->buttons())
+            if (x->text() == "&Replace") x->click();
+    });
+    EXPECT_TRUE(askreplace("The WAVE file a.wav already exists", "Replace WAVE file", nullptr, "/w/a.wav"));
+}
+
+TEST(Cqtface, DialogsThatNameANewFileAreTitledSave)
+{
+    Cqtfaces faces;
+    QStringList titles;
+    auto cancel = [&] {
+        onmodal<QFileDialog>([&](QFileDialog* d) {
+            titles << d->windowTitle();
+            d->reject();
+        });
+    };
+    Cfilereq req;
+    req.filter = "WAVE Files (*.wav)|*.wav|All Files (*.*)|*.*||";
+    cancel();
+    EXPECT_FALSE(shell().savefile(req));
+    req.anyname = true;   // an Open dialog for an output file
+    cancel();
+    EXPECT_FALSE(shell().openfile(req));
+    req.anyname = false;
+    cancel();
+    EXPECT_FALSE(shell().openfile(req));
+    EXPECT_EQ(titles, QStringList({"Save", "Save", "Open"}));
+}
+
+TEST(Chelpview, HelpPagesOpenInTheProgramsViewerWithWorkingLinks)
+{
+    Cqtfaces faces;
+    QWidget owner;
+    owner.show();
+    const std::string prog = std::string(CANTORIX_BUILD_DIR) + "/bin";
+    ASSERT_TRUE(shell().openpath("Hlpmidic.htm", prog, &owner));
+    auto* view = owner.findChild<Chelpview*>();
+    ASSERT_TRUE(view);
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_FALSE(view->isModal());
+    EXPECT_EQ(view->windowTitle(), "Cantorix - MIDI converter");
+
+    // The first link (the Main page, in every page's navigation) followed from the keyboard.
+    view->activateWindow();
+    view->browser()->setFocus();
+    QTest::keyClick(view->browser(), Qt::Key_Tab);
+    QTest::keyClick(view->browser(), Qt::Key_Return);
+    EXPECT_EQ(view->page().fileName(), "Hlpmain.htm");
+    EXPECT_EQ(view->windowTitle(), "Cantorix help");
+    EXPECT_TRUE(view->browser()->isBackwardAvailable());
+    view->browser()->backward();
+    EXPECT_EQ(view->page().fileName(), "Hlpmidic.htm");
+
+    // Another page for the same owner uses the same viewer; a missing page opens nothing.
+    ASSERT_TRUE(shell().openpath("Tutorial.htm", prog, &owner));
+    EXPECT_EQ(owner.findChildren<Chelpview*>().size(), 1);
+    EXPECT_EQ(view->page().fileName(), "Tutorial.htm");
+    EXPECT_FALSE(shell().openpath("Nothing.htm", prog, &owner));
+
+    // Every page leads to the others, and every link of a page leads to a page that is there.
+    for (const char* page : {"Hlpmain.htm", "Tutorial.htm", "Hlpmidic.htm", "Hlplayer.htm", "Hlprecor.htm",
+                             "Hlpaumix.htm", "Hlpmp3cv.htm"}) {
+        SCOPED_TRACE(page);
+        QFile f(QString::fromStdString(prog) + "/" + page);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(f.readAll());
+        QStringList targets;
+        for (const auto& m : QRegularExpression("href=\"([^\"#:]+)").globalMatch(html)) targets << m.captured(1);
+        EXPECT_TRUE(targets.contains("Hlpmain.htm"));
+        for (const QString& t : targets) EXPECT_TRUE(QFile::exists(QString::fromStdString(prog) + "/" + t)) << t.toStdString();
+    }
 }
 
 TEST(Cdevlist, NamesFitTheOptionsLists)

@@ -99,7 +99,13 @@ TEST_F(Convdlg, ConvertsTheExampleSong)
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
     EXPECT_EQ(percents.back(), 100);
     const QRegularExpression form("^(\\d\\d):(\\d\\d) / (\\d\\d):(\\d\\d)$");
-    for (const QString& t : times) EXPECT_TRUE(form.match(t).hasMatch()) << t.toStdString();
+    for (const QString& t : times) {
+        const auto m = form.match(t);
+        EXPECT_TRUE(m.hasMatch()) << t.toStdString();
+        // The last block and the release tail run past the song's end; the text stops at the total.
+        EXPECT_LE(m.captured(1).toUInt() * 60 + m.captured(2).toUInt(), m.captured(3).toUInt() * 60 + m.captured(4).toUInt())
+            << t.toStdString();
+    }
     // The total part is the song's length at the tempo setting, the same in every text.
     const auto total = form.match(times.back());
     const unsigned secs = unsigned(d.converter().sequen().total() * 1e-6);
@@ -113,6 +119,53 @@ TEST_F(Convdlg, ConvertsTheExampleSong)
     EXPECT_GE(w.frames, size_t(secs) * 44100);
     EXPECT_GE(w.maxabs, 32700);
     EXPECT_TRUE(shot(&d, "convdlg_state1"));
+}
+
+TEST_F(Convdlg, AsksBeforeReplacingAWaveOfAnotherSong)
+{
+    // The first song's WAVE file exists; then another song is loaded the main window's way, which
+    // keeps the current WAVE file.
+    const std::string first = midi("first.mid", pianonote()), second = midi("second.mid", pianonote());
+    ASSERT_TRUE(ctx.loadmidi(first));
+    ctx.derivewave();
+    const Bytes old = wavefile(2, 44100, 100);
+    writebytes(ctx.wavepath, old);
+    const std::string wav = ctx.wavepath;
+    ASSERT_TRUE(ctx.loadmidi(second));
+
+    Cconvdlg d(ctx, &mainwin);
+    EXPECT_EQ(d.wavetext(), "first.wav");
+    click(d, Cconvdlg::IDCONVERT);
+    ASSERT_EQ(boxes.asked(), 1);
+    EXPECT_EQ(boxes.last().caption, "Replace WAVE file");
+    EXPECT_EQ(boxes.last().text, "The WAVE file first.wav already exists\nand was not made from second.mid\n"
+                                 "Do you want to replace it?");
+    EXPECT_EQ(boxes.last().detail, wav);
+    EXPECT_EQ(boxes.last().owner, static_cast<const void*>(&d));
+    // Cancel: nothing started, the file is as it was.
+    EXPECT_EQ(d.state(), 1);
+    EXPECT_FALSE(d.converting());
+    EXPECT_EQ(readbytes(wav), old);
+
+    // Replace: converted; the file now belongs to this song and is not asked about again.
+    boxes.replace(true);
+    ASSERT_TRUE(convertall(d));
+    EXPECT_NE(readbytes(wav), old);
+    boxes.replace(false);
+    ASSERT_TRUE(convertall(d));
+    EXPECT_EQ(boxes.asked(), 2);
+
+    // A WAVE file chosen by hand is another song's too; a new name that does not exist is not.
+    writebytes(dir.file("mine.wav"), old);
+    shell.answer(dir.file("mine.wav"));
+    click(d, Cconvdlg::IDBROWSEWAVE);
+    click(d, Cconvdlg::IDCONVERT);
+    EXPECT_EQ(boxes.asked(), 3);
+    EXPECT_EQ(readbytes(dir.file("mine.wav")), old);
+    shell.answer(dir.file("new.wav"));
+    click(d, Cconvdlg::IDBROWSEWAVE);
+    ASSERT_TRUE(convertall(d));
+    EXPECT_EQ(boxes.asked(), 3);
 }
 
 TEST_F(Convdlg, ResultChecksOnCraftedSongs)
@@ -247,9 +300,11 @@ TEST_F(Convdlg, AFailedWriteIsReported)
     Cconvdlg d(ctx, &mainwin);
     // /dev/full refuses the header: nothing starts.
     ctx.setwave("/dev/full");
+    boxes.replace(true);   // an existing file chosen by hand: replaced only after a yes
     click(d, Cconvdlg::IDCONVERT);
     EXPECT_EQ(d.state(), 1);
-    EXPECT_EQ(captions(boxes), std::vector<std::string>({"Error!", "Couldn't create the WAVE file"}));
+    EXPECT_EQ(captions(boxes),
+              std::vector<std::string>({"Replace WAVE file", "Error!", "Couldn't create the WAVE file"}));
 
     // A file size limit lets the header through and refuses the render thread's first second of
     // audio: reported as a file that could not be written, with no level checks on it.

@@ -120,4 +120,6 @@ TEST(Cresult, TimeText)
     EXPECT_EQ(timetext(0, 0), "00:00 / 00:00");
     EXPECT_EQ(timetext(61999999, 3599999999.0), "01:01 / 59:59");
     EXPECT_EQ(timetext(6000000000.0, 6000000000.0), "100:00 / 100:00");
+    // The release tail runs past the total; the position stops there.
+    EXPECT_EQ(timetext(115000000, 112900000), "01:52 / 01:52");
 }

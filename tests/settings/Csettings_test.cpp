@@ -47,6 +47,31 @@ TEST(Csettings, FirstStartUsesTheProgramFolder)
     EXPECT_FALSE(exists(s.inipath));   // loading never writes the INI file
 }
 
+TEST(Csettings, AnInstalledProgramKeepsItsSettingsInTheUsersFolders)
+{
+    // A program folder in the system's tree: bank from there, INI file and working folder in
+    // the person's own folders.
+    Tempdir home;
+    const std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
+    ::setenv("HOME", home.path().c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+    Csettings s;
+    s.load("/usr/lib/cantorix");
+    EXPECT_EQ(s.bankpath, "/usr/lib/cantorix/VUZADada.csf");
+    EXPECT_EQ(s.inipath, home.path() + "/.config/cantorix/Cantorix.ini");
+    EXPECT_EQ(s.workdir, home.path() + "/Cantorix");
+    EXPECT_TRUE(isdir(s.workdir));
+    // Options OK creates the settings folder when it is missing.
+    ::mkdir((home.path() + "/.config").c_str(), 0777);
+    EXPECT_TRUE(s.savefiles("/banks/a.sf2", home.path() + "/out"));
+    EXPECT_TRUE(exists(home.path() + "/.config/cantorix/Cantorix.ini"));
+    ::setenv("XDG_CONFIG_HOME", (home.path() + "/cfg").c_str(), 1);
+    s.load("/usr/lib/cantorix");
+    EXPECT_EQ(s.inipath, home.path() + "/cfg/cantorix/Cantorix.ini");
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::setenv("HOME", oldhome.c_str(), 1);
+}
+
 TEST(Csettings, LoadRulesForStoredValues)
 {
     const struct {

@@ -17,6 +17,21 @@ public:
         std::lock_guard<std::mutex> lock(m_lock);
         m_boxes.push_back(box);
     }
+    // Questions are captured like boxes and answered with the scripted answer (Cancel unless
+    // replace(true) was called).
+    bool askreplace(const Cbox& box) override
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_boxes.push_back(box);
+        ++m_asked;
+        return m_replace;
+    }
+    void replace(bool yes) { m_replace = yes; }
+    int asked() const
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_asked;
+    }
     std::vector<Cbox> all() const
     {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -44,5 +59,7 @@ public:
 private:
     mutable std::mutex m_lock;
     std::vector<Cbox> m_boxes;
+    bool m_replace = false;
+    int m_asked = 0;
     Cboxsink* m_prev = nullptr;
 };

@@ -410,6 +410,15 @@ TEST_F(Mp3conv, PlayOfAnMp3ResultOpensItWithTheShell)
     EXPECT_EQ(script.last().text, dir.file("a.mp3"));
     EXPECT_EQ(script.last().dir, dir.path());
     EXPECT_EQ(dlg->state(), Cmp3conv::READY);
+    EXPECT_TRUE(boxes.empty());
+
+    // A desktop with no program for MP3 files: said in a box that names the file.
+    script.noopener();
+    dlg->playbutton()->click();
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.last().caption, "Couldn't play the MP3 file");
+    EXPECT_EQ(boxes.last().detail, dir.file("a.mp3"));
+    EXPECT_EQ(dlg->state(), Cmp3conv::READY);
 }
 
 TEST_F(Mp3conv, PlayOfABadWaveResultWarns)
