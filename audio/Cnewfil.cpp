@@ -82,6 +82,12 @@ bool Cnewfil::create(const std::string& path)
 {
     discard();
     m_target = resolve(path);
+    // Only a regular file can be replaced by a rename; a device, pipe or folder is refused.
+    struct stat st {};
+    if (::stat(m_target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : ESPIPE;
+        return false;
+    }
     const size_t slash = m_target.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "" : m_target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? m_target : m_target.substr(slash + 1);

@@ -21,7 +21,8 @@ public:
     Cnewfil& operator=(const Cnewfil&) = delete;
 
     // Creates the temporary file for destination path, open for reading and writing at fd.
-    // False with errno set when it cannot be created.
+    // False with errno set when it cannot be created, or when the destination exists and is not
+    // a regular file (ESPIPE; EISDIR for a folder).
     bool create(const std::string& path);
     // Closes fd (when still open), syncs and renames the temporary file over the destination,
     // which keeps the permission bits of a file it replaces. False with errno set (the temporary

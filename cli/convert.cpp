@@ -463,6 +463,8 @@ int cmdconvert(const Args& args)
             return false;
         }
         console.working(j.conv.get(), j.conv->threadid(), j.input);
+        // start() cleared the abort flag: a signal that came just before must still stop it.
+        if (g_interrupted) j.conv->abort();
         j.busy = true;
         return true;
     };

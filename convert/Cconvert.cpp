@@ -98,8 +98,10 @@ void Cconvert::handle(unsigned msg, uintptr_t, intptr_t lparam)
         // The checks show the boxes; normalization scales the file before it takes its name.
         m_result = checkresult(wave, Csettings::get(m_ctx.settings.normalize), boxowner());
     }
-    m_result.aborted = aborted;
-    if (m_result.written() && !(aborted && !keepaborted) && !wave.commit()) {
+    // An abort that came while the checks ran (a signal to the command-line tool) still keeps
+    // the earlier file.
+    m_result.aborted = aborted || (!failed && m_ctx.abort.load(std::memory_order_relaxed));
+    if (m_result.written() && !(m_result.aborted && !keepaborted) && !wave.commit()) {
         m_result.kind = Rescheck::failed;
         msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner());
     }
