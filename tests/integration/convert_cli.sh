@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # cantorix-cli convert as a user meets it: refused command lines exit 2 with a message, a missing
-# input exits 1 with the converter's warning, and the default bank and working folder are those of
+# input exits 1 naming the file and the system's reason, and the default bank and working folder are those of
 # the program folder (signals and failed writes: nothing_lost.sh).
 set -uo pipefail
 cd "$(dirname "$0")/../.."
@@ -27,7 +27,7 @@ check "unknown effect" 2 "unknown effect parameter 'loudness'" "$CLI" convert --
 check "channel out of range" 2 "a MIDI channel must be a whole number from 1 to 16, not '0'" "$CLI" convert --mute 0 "$MID"
 check "-o with two inputs" 2 "-o takes exactly one input" "$CLI" convert "$MID" "$MID" -o "$out/x.wav"
 check "same output twice" 2 "two inputs would both write" "$CLI" convert -d "$out" "$MID" "$MID"
-check "missing input" 1 "Couldn't load MIDI/KAR file: The MIDI/KAR file selected could not be loaded" \
+check "missing input" 1 "none.mid: No such file or directory" \
   "$CLI" convert --bank "$BANK" -d "$out" "$out/none.mid"
 check "missing bank" 1 "Couldn't find sound bank: The required sound bank does not exist." \
   "$CLI" convert --bank "$out/none.sf2" -d "$out" "$MID"
