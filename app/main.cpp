@@ -4,6 +4,7 @@
 #include "app/Ccontext.h"
 #include "app/Cicons.h"
 #include "app/Cmainwin.h"
+#include "audio/Cnewfil.h"
 #include "platform/Cdevlist.h"
 #include "platform/Cmidiportrt.h"
 #include "platform/Cwaveiopa.h"
@@ -13,6 +14,7 @@
 
 int main(int argc, char** argv)
 {
+    Cnewfil::guardsignals();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Cantorix");
     QApplication::setWindowIcon(appicon());

@@ -21,17 +21,6 @@ bool readall(int fd, uint8_t* dest, size_t n)
     return true;
 }
 
-bool writeall(int fd, const uint8_t* src, size_t n)
-{
-    while (n > 0) {
-        const ssize_t r = ::write(fd, src, n);
-        if (r <= 0) return false;
-        src += r;
-        n -= size_t(r);
-    }
-    return true;
-}
-
 Waveformat devformat(const Wavfmt& f)
 {
     return Waveformat{f.rate, f.channels, f.bits};
@@ -123,10 +112,7 @@ bool Cwavfil::recdata(Wavehdr* h)
 {
     if (!h) return false;
     const uint32_t frames = fmt.align ? h->recorded / fmt.align : 0;
-    if (frames > 0 && h->data) {
-        nframes += int32_t(frames);
-        if (!writeall(fd, h->data.get(), size_t(frames) * fmt.align)) m_err = Wverr::write;
-    }
+    if (frames > 0 && h->data) wrblock(h->data.get(), int(frames * fmt.align));
     h->recorded = 0;   // stored: closein must not write it again
     if (!hwi || !h->data || !h->done()) return false;
     return hwi->add(*h);
@@ -144,8 +130,7 @@ bool Cwavfil::closein()
     for (Wavehdr* h : order) {
         const uint32_t frames = fmt.align ? h->recorded / fmt.align : 0;
         if (!h->done() || frames == 0) continue;
-        nframes += int32_t(frames);
-        if (!writeall(fd, h->data.get(), size_t(frames) * fmt.align)) m_err = Wverr::write;
+        wrblock(h->data.get(), int(frames * fmt.align));
         h->recorded = 0;
     }
     hwi->close();

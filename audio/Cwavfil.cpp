@@ -100,14 +100,21 @@ Cwavfil::Cwavfil(std::string path) : Cbasfil(std::move(path)) {}
 
 Cwavfil::~Cwavfil()
 {
-    // Owners close first; a handle still open here would otherwise leak.
-    if (fd >= 0) ::close(fd);
+    // Owners close first; a handle still open here would otherwise leak. A temporary file still
+    // pending goes with m_out.
+    dropfd();
+}
+
+void Cwavfil::dropfd()
+{
+    if (fd >= 0 && fd != m_out.fd) ::close(fd);
+    fd = -1;
 }
 
 bool Cwavfil::openrd()
 {
-    if (fd >= 0) ::close(fd);
-    fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    dropfd();
+    fd = openinput(m_path);
     uint8_t h[HEADER];
     bool ok = fd >= 0 && readall(fd, h, HEADER) == HEADER;
     ok = ok && !std::memcmp(h, "RIFF", 4) && !std::memcmp(h + 8, "WAVE", 4) && !std::memcmp(h + 12, "fmt ", 4) &&
@@ -139,16 +146,36 @@ bool Cwavfil::openrd()
     return true;
 }
 
-bool Cwavfil::openwr()
+bool Cwavfil::openwr(Wmode mode)
 {
-    if (fd >= 0) ::close(fd);
-    fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    dropfd();
+    m_out.discard();
+    m_err = Wverr::none;
+    m_errno = 0;
+    m_inplace = mode == Wmode::inplace;
+    if (m_inplace) {
+        // A take is written under its own name; only a regular file (or a new one) will do.
+        fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+        struct stat st {};
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd);
+            fd = -1;
+            errno = ESPIPE;
+        }
+        if (fd >= 0 && ::ftruncate(fd, 0) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    } else if (m_out.create(m_path)) {
+        fd = m_out.fd;
+    }
     uint8_t h[HEADER];
     makeheader(h);
     if (fd < 0 || !writeall(fd, h, HEADER)) {
-        if (fd >= 0) ::close(fd);
+        fail(Wverr::open);
+        if (fd >= 0 && m_inplace) ::close(fd);
+        m_out.discard();
         fd = -1;
-        m_err = Wverr::open;
         errbox("Cwavfil::openwr\nError while writing WAVE file");
         return false;
     }
@@ -156,13 +183,30 @@ bool Cwavfil::openwr()
     nframes = 0;
     bufpos = 0;
     peak = 0;
-    m_err = Wverr::none;
     return true;
+}
+
+void Cwavfil::fail(Wverr e)
+{
+    if (m_err != Wverr::none) return;
+    m_err = e;
+    m_errno = errno ? errno : EIO;
+}
+
+bool Cwavfil::patchsizes()
+{
+    const uint32_t datasize = uint32_t(std::min<int64_t>(int64_t(nframes) * 4, MAXFRAMES * 4));
+    // Data size sits at byte 40, RIFF size at byte 4.
+    return pwrite32(fd, 40, datasize) && pwrite32(fd, 4, datasize + 36);
 }
 
 void Cwavfil::flush()
 {
-    if (bufpos > 0 && !writeall(fd, m_buf.get(), size_t(bufpos) * 2)) m_err = Wverr::write;
+    // After a failed write nothing more is written: the file is not kept.
+    if (bufpos > 0 && m_err == Wverr::none) {
+        if (!writeall(fd, m_buf.get(), size_t(bufpos) * 2)) fail(Wverr::write);
+        else if (m_inplace && !patchsizes()) fail(Wverr::patch);
+    }
     bufpos = 0;
 }
 
@@ -188,27 +232,55 @@ void Cwavfil::wrframe(int16_t left, int16_t right)
 
 void Cwavfil::wrblock(const void* src, int nbytes)
 {
-    if (fd < 0 || nbytes <= 0) return;
+    if (fd < 0 || nbytes <= 0 || m_err != Wverr::none) return;
     flush();   // frames queued by wrframe go first, so the file keeps the calling order
-    if (!writeall(fd, src, size_t(nbytes))) m_err = Wverr::write;
+    if (m_err != Wverr::none) return;
+    if (!writeall(fd, src, size_t(nbytes))) {
+        fail(Wverr::write);
+        return;
+    }
     nframes += nbytes / 4;
+    if (m_inplace && !patchsizes()) fail(Wverr::patch);
 }
 
-void Cwavfil::closewr(bool trim, int32_t extra)
+void Cwavfil::finish(bool trim, int32_t extra)
 {
     if (fd < 0) return;
     if (m_buf) flush();
-    if (trim && nframes != quiet) nframes = std::max(0, nframes - quiet);
-    nframes = int32_t(std::clamp<int64_t>(int64_t(nframes) + extra, 0, INT32_MAX));
-    if (nframes > MAXFRAMES) m_err = Wverr::patch;   // more than a RIFF file can describe
-    const uint32_t datasize = uint32_t(std::min<int64_t>(int64_t(nframes) * 4, MAXFRAMES * 4));
-    // Data size sits at byte 40, RIFF size at byte 4; both are known only now.
-    if (!pwrite32(fd, 40, datasize) || !pwrite32(fd, 4, datasize + 36)) m_err = Wverr::patch;
     m_buf.reset();
+    if (m_err == Wverr::none) {
+        if (trim && nframes != quiet) nframes = std::max(0, nframes - quiet);
+        nframes = int32_t(std::clamp<int64_t>(int64_t(nframes) + extra, 0, INT32_MAX));
+        if (nframes > MAXFRAMES) fail(Wverr::patch);   // more than a RIFF file can describe
+    }
+    // Sizes are written only for frames that are all there; a failed file keeps no claim.
+    if (m_err == Wverr::none && !patchsizes()) fail(Wverr::patch);
     // Cuts off trimmed frames; extra frames come back as zero bytes, that is silence.
-    if (::ftruncate(fd, off_t(HEADER) + off_t(nframes) * 4) != 0) m_err = Wverr::patch;
-    if (::close(fd) != 0) m_err = Wverr::write;
+    if (m_err == Wverr::none && ::ftruncate(fd, off_t(HEADER) + off_t(nframes) * 4) != 0) fail(Wverr::patch);
+    if (m_inplace) {
+        if (::close(fd) != 0) fail(Wverr::write);
+    } else {
+        if (!m_out.closefd()) fail(Wverr::write);
+        if (m_err != Wverr::none) m_out.discard();
+    }
     fd = -1;
+}
+
+bool Cwavfil::commit()
+{
+    if (!m_out.pending()) return false;
+    if (m_err == Wverr::none && !m_out.commit()) fail(Wverr::write);
+    m_out.discard();
+    return m_err == Wverr::none;
+}
+
+void Cwavfil::discard() { m_out.discard(); }
+
+bool Cwavfil::closewr(bool trim, int32_t extra)
+{
+    if (fd < 0) return false;
+    finish(trim, extra);
+    return m_inplace ? m_err == Wverr::none : commit();
 }
 
 bool Cwavfil::rdblock(void* dest, int nbytes)
@@ -228,52 +300,52 @@ bool Cwavfil::rdblock(void* dest, int nbytes)
     return ok;
 }
 
-std::string Cwavfil::tmpname(const std::string& path)
-{
-    const size_t dot = path.find_last_of('.');
-    return (dot == std::string::npos ? path : path.substr(0, dot)) + ".tmp";
-}
-
 bool Cwavfil::normalize(int32_t gain)
 {
-    const std::string tmp = tmpname(m_path);
-    const int in = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A pending temporary file is scaled where it lies; a finished file is copied scaled into a
+    // new temporary file that replaces it.
+    const bool inplace = m_out.pending();
+    const std::string src = inplace ? m_out.temp() : m_path;
+    const int in = inplace ? ::open(src.c_str(), O_RDWR | O_CLOEXEC) : openinput(src);
     uint8_t h[HEADER];
     bool ok = in >= 0 && readall(in, h, HEADER) == HEADER;
-    struct stat st {};
-    if (ok && ::fstat(in, &st) != 0) ok = false;
-    int out = -1;
-    if (ok) {
-        out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        ok = out >= 0 && writeall(out, h, HEADER);
-        if (out >= 0) (void)::fchmod(out, st.st_mode & 07777);   // the result keeps the original's permissions
+    int out = in;
+    if (ok && !inplace) {
+        ok = m_out.create(m_path) && writeall(m_out.fd, h, HEADER);
+        out = m_out.fd;
     }
     if (ok) {
         std::vector<uint8_t> chunk(BUFBYTES);
         int64_t left = int64_t(std::max(nframes, 0)) * 2;   // samples still to scale
+        off_t at = HEADER;
         while (left > 0 && ok) {
             const size_t n = size_t(std::min<int64_t>(left, BUFSAMPLES)) * 2;
-            ok = readall(in, chunk.data(), n) == n;
+            ssize_t r;
+            do r = ::pread(in, chunk.data(), n, at);
+            while (r < 0 && errno == EINTR);
+            ok = r == ssize_t(n);
             for (size_t i = 0; ok && i < n; i += 2) {
                 const int64_t s = int16_t(get16(&chunk[i]));
                 const int64_t y = std::clamp<int64_t>((s * gain) >> 10, -32768, 32767);
                 put16(&chunk[i], uint16_t(int16_t(y)));
             }
-            ok = ok && writeall(out, chunk.data(), n);
+            for (size_t done = 0; ok && done < n;) {
+                do r = ::pwrite(out, chunk.data() + done, n - done, at + off_t(done));
+                while (r < 0 && errno == EINTR);
+                if (r <= 0) ok = false;
+                else done += size_t(r);
+            }
+            at += off_t(n);
             left -= int64_t(n / 2);
         }
-        ok = ok && ::fsync(out) == 0;
     }
-    if (in >= 0) ::close(in);
-    if (out >= 0 && ::close(out) != 0) ok = false;
+    const int err = errno;
+    if (in >= 0 && ::close(in) != 0 && inplace) ok = false;
+    if (ok && !inplace) ok = m_out.commit();
     if (!ok) {
-        if (out >= 0) ::unlink(tmp.c_str());
+        m_errno = err ? err : EIO;
+        m_out.discard();
         errbox("Cwavfil::normalize\nError while rescaling WAVE file");
-        return false;
-    }
-    // One rename replaces the original, so it is never missing, whatever happens in between.
-    if (::rename(tmp.c_str(), m_path.c_str()) != 0) {
-        ::unlink(tmp.c_str());
         return false;
     }
     return true;
@@ -305,6 +377,11 @@ bool Cwavfil::seek(double usec)
 int Cwavfil::close()
 {
     if (fd < 0) return -1;
+    if (fd == m_out.fd) {
+        // A file being written is closed but stays pending: commit or discard decides.
+        fd = -1;
+        return m_out.closefd() ? 0 : -1;
+    }
     const int r = ::close(fd);
     fd = -1;
     return r;

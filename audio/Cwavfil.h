@@ -4,10 +4,16 @@
 //
 // Writing: openwr, any number of wrframe / wrblock, closewr. Output is buffered one second
 // (88200 samples) at a time. A write or size patch that fails is remembered (failed()) so that
-// no caller reports success after it.
+// no caller reports success after it; later writes are skipped and the file is not kept.
+// The frames go to a temporary file beside the destination (Cnewfil) that closewr renames over
+// it, so an earlier file of that name stays whole until the new one is finished. finish()
+// closes without the rename, for a caller that normalizes first; commit() renames then.
+// A recording (Wmode::inplace) is written under its own name instead, and its header sizes are
+// brought up to date after every second written, so that a kill keeps what came before.
 // Reading: openrd, any number of rdblock / seek, close.
 // Device side: playing the file through the wave output device and recording the wave input into
 // it, through two one-second data blocks (see openout).
+#include "audio/Cnewfil.h"
 #include "midi/Cbasfil.h"
 #include "platform/Cwaveio.h"
 
@@ -26,6 +32,7 @@ struct Wavfmt {
 };
 
 enum class Wverr { none, open, write, patch };
+enum class Wmode { replace, inplace };
 
 class Cwavfil : public Cbasfil {
 public:
@@ -37,12 +44,25 @@ public:
     ~Cwavfil() override;
 
     bool openrd();
-    bool openwr();
+    bool openwr(Wmode mode = Wmode::replace);
     bool rdblock(void* dest, int nbytes);
     void wrframe(int16_t left, int16_t right);
     void wrblock(const void* src, int nbytes);
-    void closewr(bool trim, int32_t extra);
-    bool normalize(int32_t gain);   // gain in 1/1024 units
+    // finish, then commit: false when the file could not be written.
+    bool closewr(bool trim, int32_t extra);
+    // Writes what is buffered and the header sizes and closes the file; the temporary file stays
+    // pending (and is removed when a write failed). trim drops the trailing quiet frames; extra
+    // frames of silence are added (or, negative, removed) at the end.
+    void finish(bool trim, int32_t extra);
+    // Renames the pending temporary file over the destination; false when it failed or none is
+    // pending (failed() is then Wverr::write).
+    bool commit();
+    // Removes the pending temporary file: the destination keeps its earlier content.
+    void discard();
+    // Scales every sample by gain (1/1024 units): in place in a pending temporary file, else
+    // through a new temporary file renamed over the file. False (and the file unchanged) when it
+    // fails.
+    bool normalize(int32_t gain);
     double duration();              // microseconds
     bool seek(double usec);
     int close();
@@ -50,10 +70,10 @@ public:
 
     // A write, size patch or set-length that failed since openwr (Wverr::none when all held).
     Wverr failed() const { return m_err; }
-
-    // Name of the temporary file normalize writes: the path without everything from its last
-    // "." (searched over the whole path), followed by ".tmp".
-    static std::string tmpname(const std::string& path);
+    // The system's error number of the first failure (0 when none).
+    int syserr() const { return m_errno; }
+    // The temporary file being written or awaiting commit ("" when none).
+    const std::string& temppath() const { return m_out.temp(); }
 
     // Device side (audio/Cwavdev.cpp): plays the open file through the wave output device, or
     // records the wave input device into the file opened with openwr, through the two data
@@ -86,9 +106,18 @@ public:
 protected:
     // Writes the samples held in m_buf and empties it; a failure is remembered in m_err.
     void flush();
+    // Closes fd unless it belongs to m_out (which closes its own).
+    void dropfd();
+    // Remembers the first failure with the system's error number.
+    void fail(Wverr e);
+    // Writes the RIFF and data sizes of the nframes written so far.
+    bool patchsizes();
 
     // Between openwr and closewr: up to one second of frames, stored as the file's
     // little-endian bytes.
     std::unique_ptr<int16_t[]> m_buf;
     Wverr m_err = Wverr::none;
+    int m_errno = 0;
+    bool m_inplace = false;
+    Cnewfil m_out;
 };

@@ -1,5 +1,6 @@
 #include "bank/Cpacker.h"
 
+#include "audio/Cnewfil.h"
 #include "bank/Cdecoder.h"
 #include "bank/Ccompsf.h"
 #include "bank/Ckey.h"
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -214,12 +216,20 @@ std::vector<uint8_t> Cpacker::encode(const int16_t* x, size_t n, uint32_t& ppb)
 
 bool Cpacker::rdaudio(const Csf2file& bank, Caudio& audio)
 {
+    // Samples whose headers overlap would each take a copy of the same data: the points of all
+    // samples together must fit in the audio the bank holds.
+    uint64_t total = 0;
+    for (const Sfshdr& s : bank.shdrs) total += uint64_t(std::min(s.length, s.coded)) * 2 + 46;
+    if (total > bank.audiobytes) {
+        errbox("Cpacker::rdaudio\nThe sample headers of " + bank.path() + " claim more audio than the bank holds");
+        return false;
+    }
     audio.assign(bank.shdrs.size(), {});
     for (size_t i = 0; i < bank.shdrs.size(); ++i) {
         const Sfshdr& s = bank.shdrs[i];
         std::vector<int16_t>& pts = audio[i];
-        pts.assign(s.length, 0);
         const size_t have = std::min<size_t>(s.length, s.coded);
+        pts.assign(have, 0);
         bool ok = true;
         if (s.ppb == 0) {
             std::vector<uint8_t> raw(have * 2);
@@ -246,21 +256,22 @@ bool Cpacker::rdaudio(const Csf2file& bank, Caudio& audio)
 
 bool wrwhole(const std::string& path, const std::vector<uint8_t>& bytes)
 {
-    const std::string tmp = path + ".part";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    Cnewfil file;
+    if (!file.create(path)) return false;
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
+        const ssize_t n = ::write(file.fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            const int err = errno;
+            file.discard();
+            errno = err;
+            return false;
+        }
         done += size_t(n);
     }
-    const bool ok = done == bytes.size() && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    return true;
+    return file.commit();
 }
 
 bool Cpacker::wrfile(const Csf2file& bank, const Caudio& audio, const std::string& path)
@@ -292,7 +303,10 @@ bool Cpacker::wrfile(const Csf2file& bank, const Caudio& audio, const std::strin
     work();
     for (auto& w : workers) w.join();
     for (size_t i = 0; i < coded.size(); ++i) {
-        if (coded[i].size() > UINT32_MAX) return false;
+        if (coded[i].size() > UINT32_MAX) {
+            errno = EFBIG;   // more than a sample header can describe
+            return false;
+        }
         places[i].offset = f.size();
         places[i].cbytes = uint32_t(coded[i].size());
         f.insert(f.end(), coded[i].begin(), coded[i].end());

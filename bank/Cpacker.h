@@ -28,8 +28,10 @@ public:
     // Codes n points with one given block size.
     static std::vector<uint8_t> encodewith(const int16_t* x, size_t n, uint32_t ppb);
 
-    // Reads every sample's stored points (length points each) from a bank that rdfile has read:
-    // plain audio or coded audio. False, with a message on standard error's box, when one cannot.
+    // Reads every sample's stored points (its length, or fewer where the file holds fewer) from
+    // a bank that rdfile has read: plain audio or coded audio. False, with a message on standard
+    // error's box, when one cannot, or when the samples together claim more points than the
+    // bank's audio holds (overlapping sample headers).
     static bool rdaudio(const Csf2file& bank, Caudio& audio);
 
     // Writes bank's records with audio (one entry per sample record) as a compressed bank at
@@ -38,5 +40,6 @@ public:
     static bool wrfile(const Csf2file& bank, const Caudio& audio, const std::string& path);
 };
 
-// Writes bytes to path through a temporary file renamed over it; false (and no file) on failure.
+// Writes bytes to path through a new temporary file renamed over it; false with errno set (and
+// the earlier file at path untouched) on failure.
 bool wrwhole(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -1,5 +1,6 @@
 #include "bank/Csf2file.h"
 
+#include "audio/Cnewfil.h"
 #include "bank/Ckey.h"
 #include "bank/Cstore.h"
 #include "platform/Cmsgbox.h"
@@ -27,12 +28,13 @@ Csf2file::Csf2file(std::string path, Cstore* store) : Cbasfil(std::move(path)), 
 Csf2file::~Csf2file()
 {
     if (m_store) m_store->release(*this);
+    if (m_store) m_store->addbank(-int64_t(m_added));
     if (fd >= 0) ::close(fd);
 }
 
 bool Csf2file::openfile()
 {
-    fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = openinput(m_path);
     if (fd < 0) return false;
     struct stat st;
     filesize = ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : 0;
@@ -177,11 +179,26 @@ void Csf2file::tidy()
         s.loopstart = std::min(s.loopstart, s.length);
         s.loopend = std::clamp(s.loopend, s.loopstart, s.length);
     }
+    // What the samples may take in memory: their stored points, and for a SoundFont 2 file no
+    // more than its sample data chunk, since every sample lies inside it.
+    const uint64_t pad = uint64_t(shdrs.size()) * 46;
+    audiobytes = 0;
+    for (const Sfshdr& s : shdrs) audiobytes += uint64_t(s.coded) * 2;
+    if (m_smplbytes) audiobytes = std::min(audiobytes, std::min<uint64_t>(m_smplbytes, uint64_t(filesize - smploff)));
+    audiobytes += pad;
+    if (m_store) {
+        m_store->addbank(int64_t(audiobytes));
+        m_added = audiobytes;
+    }
 }
 
 void Csf2file::reset()
 {
     if (m_store) m_store->release(*this);
+    if (m_store) m_store->addbank(-int64_t(m_added));
+    m_added = 0;
+    m_smplbytes = 0;
+    audiobytes = 0;
     loaded = 0;
     m_scramble = false;
     phdrs.clear(), pbags.clear(), pgens.clear(), insts.clear(), ibags.clear(), igens.clear(), shdrs.clear();
@@ -209,6 +226,7 @@ bool Csf2file::rdfile()
     if (!rdbytes(h, 8) || !tagis(h, "smpl")) return bad();
     smploff = ::lseek(fd, 0, SEEK_CUR);
     const uint32_t smplsize = u32(h + 4);
+    m_smplbytes = smplsize;
     if (!skip(smplsize)) return bad();
 
     if (!rdbytes(h, 12) || !tagis(h, "LIST") || !tagis(h + 8, "pdta")) return bad();

@@ -34,6 +34,9 @@ public:
     std::vector<Sfshdr> shdrs;   // samples
     int64_t smploff = 0;         // file position of the first byte of sample data
     int64_t filesize = 0;        // bytes, taken when the file was opened
+    // Bytes of audio the file holds, as loaded (46 padding bytes per sample included): at most
+    // the sample data chunk of a SoundFont 2 file, however its sample headers overlap.
+    uint64_t audiobytes = 0;
 
     Cstore* store() const { return m_store; }
 
@@ -59,6 +62,8 @@ protected:
     void tidy();
 
     Cstore* m_store = nullptr;
+    uint64_t m_smplbytes = 0;    // size of a SoundFont 2 file's sample data chunk (0: none)
+    uint64_t m_added = 0;        // audiobytes given to the store's budget
     bool m_scramble = false;
     unsigned m_keypos = 0;       // 0 .. KEYLEN-1
 };

@@ -1,5 +1,6 @@
 #include "bank/Csf2writer.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -59,7 +60,10 @@ bool Csf2writer::wrfile(const Csf2file& bank, const Caudio& audio, const std::st
         for (int16_t y : audio[i]) put16(f, uint16_t(y));
         f.insert(f.end(), 46, 0);
         points += audio[i].size() + 23;
-        if (points > UINT32_MAX) return false;
+        if (points > UINT32_MAX) {
+            errno = EFBIG;   // more than a SoundFont 2 file can address
+            return false;
+        }
     }
     endchunk(f, smpl);
     endchunk(f, sdta);

@@ -84,12 +84,20 @@ void Cstore::release(Csf2file& bank)
     }
 }
 
+void Cstore::addbank(int64_t bytes)
+{
+    m_banks = bytes < 0 && uint64_t(-bytes) > m_banks ? 0 : m_banks + uint64_t(bytes);
+}
+
 void Cstore::evict(uint64_t need)
 {
-    while (!m_loaded.empty() && m_budget < m_inuse + need) {
-        auto oldest = m_loaded.begin();
+    const uint64_t limit = budget();
+    while (limit < m_inuse + need) {
+        // The least recently used sample that no sounding voice reads.
+        auto oldest = m_loaded.end();
         for (auto it = m_loaded.begin(); it != m_loaded.end(); ++it)
-            if ((*it)->lastuse < (*oldest)->lastuse) oldest = it;
+            if ((*it)->pins == 0 && (oldest == m_loaded.end() || (*it)->lastuse < (*oldest)->lastuse)) oldest = it;
+        if (oldest == m_loaded.end()) return;
         drop(**oldest);
         m_loaded.erase(oldest);
     }
@@ -115,12 +123,18 @@ uint32_t Cstore::raise(Sfshdr& smp, uint32_t points)
     return smp.ptsload;
 }
 
-void Cstore::load(Sfshdr& smp)
+bool Cstore::load(Sfshdr& smp)
 {
     bool ok = true;
     uint64_t size = sizeof_(smp);
-    if (size <= m_budget) evict(size);
-    int16_t* buf = size <= m_budget ? new (std::nothrow) int16_t[size / 2] : nullptr;
+    const uint64_t limit = budget();
+    if (size <= limit) {
+        evict(size);
+        // The room is held by samples that sounding voices read: this note plays as silence
+        // and the sample is loaded again when asked later.
+        if (m_inuse + size > limit) return false;
+    }
+    int16_t* buf = size <= limit ? new (std::nothrow) int16_t[size / 2] : nullptr;
     if (!buf) {
         // No memory for it: the sample plays as silence of no length.
         smp.ptsload = 0;
@@ -164,11 +178,12 @@ void Cstore::load(Sfshdr& smp)
     smp.audio = buf;
     m_inuse += size;
     m_loaded.push_front(&smp);
+    return true;
 }
 
 const int16_t* Cstore::request(Sfshdr& smp)
 {
-    if (!smp.audio) load(smp);
+    if (!smp.audio && !load(smp)) return SILENT;
     smp.lastuse = m_clock();
     return smp.audio;
 }

@@ -60,4 +60,5 @@ struct Sfshdr {
     uint32_t coded = 0;        // points the coded audio holds (decoding stops there)
     uint32_t cbytes = 0;       // compressed byte count; 0 for plain audio
     uint32_t ppb = 0;          // points per block; 0 = plain 16-bit little-endian points
+    uint32_t pins = 0;         // sounding voices reading the audio: the store keeps it loaded
 };

@@ -21,3 +21,10 @@ int infobank(const std::string& path);
 std::string extof(const std::string& path);
 // True when args holds "--help" or "-h".
 bool wantshelp(const Args& args);
+// Checks that path is a regular file that can be read; otherwise prints
+// "cantorix-cli CMD: PATH: reason" and returns false.
+bool readable(const char* cmd, const std::string& path);
+// Checks what a command that writes out from ins may do: out must end in ext and be none of ins
+// (by device and inode, whatever links lead there). Prints the reason and returns the exit code
+// (2 for a wrong extension, 1 for an output that is an input), 0 when all is well.
+int writable(const char* cmd, const std::string& out, const char* ext, const Args& ins);

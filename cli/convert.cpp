@@ -2,9 +2,12 @@
 // synthesizer and effects, one application context per parallel conversion (-j N). The user
 // interface thread here is main(): it loads the files, starts the render threads and pumps their
 // progress and end messages; the result checks print as the converter dialog's boxes would show.
+#include "audio/Cnewfil.h"
 #include "cli/Ccommand.h"
 #include "convert/Cconvert.h"
 #include "convert/Ccontext.h"
+#include "convert/Csequen.h"
+#include "midi/Ctimeline.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cwindow.h"
 
@@ -16,8 +19,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -50,8 +55,12 @@ const char* USAGE =
     "  delay-modulation 0..20 (ms)  delay-feedback 0..0.9  delay-amount 0..1 (0 = off)\n"
     "  delay-spread 0..40 (ms)\n"
     "\n"
+    "Every WAVE file is written under a temporary name beside it and takes its name only when it\n"
+    "is finished, so a failure or an interruption leaves an earlier file of that name as it was.\n"
+    "A file longer than 6 hours (at the tempo setting) is refused.\n"
+    "\n"
     "Exits 0 when every file was converted, 1 when some failed, 2 for a wrong command line and\n"
-    "130 when interrupted (the WAVE files being written are still finished properly).\n";
+    "128 + the signal's number when interrupted by SIGINT, SIGTERM or SIGHUP.\n";
 
 // One effect parameter of the settings record: name, range, and whether it takes whole numbers.
 struct Cparam {
@@ -203,29 +212,61 @@ bool parse(const Args& args, Copts& o)
     return true;
 }
 
-// Ctrl+C: every context's abort flag is set from the handler (lock-free atomic stores); the
-// render threads then finish their WAVE files as after the converter's Abort.
+// SIGINT, SIGTERM and SIGHUP: every context's abort flag is set from the handler (lock-free
+// atomic stores); the render threads stop and their temporary files are removed, so the earlier
+// WAVE files stay. A second signal removes the temporary files at once and ends the program.
 constexpr int MAXJOBS = 64;
+constexpr int SIGNALS[3] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<bool>* g_aborts[MAXJOBS];
 std::atomic<int> g_naborts{0};
-volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_interrupted = 0;   // the number of the first signal
 
-extern "C" void oninterrupt(int)
+extern "C" void oninterrupt(int sig)
 {
-    g_interrupted = 1;
+    if (g_interrupted) Cnewfil::diesignal(sig);
+    g_interrupted = sig;
     const int n = g_naborts.load();
     for (int i = 0; i < n; ++i) g_aborts[i]->store(true, std::memory_order_relaxed);
 }
 
-// Message boxes and the progress line share standard error: a box first ends the line.
+// Message boxes and the progress line share standard error: a box first ends the line. Each box
+// is one line naming the input it is about (by the converter that owns it, or the thread that
+// shows it). Write failures are left out: the program prints them itself with the system's
+// reason.
 class Cconsole : public Cboxsink {
 public:
     explicit Cconsole(bool bar) : m_bar(bar) {}
     void show(const Cbox& box) override
     {
+        if (box.caption == restext::CREATECAP || box.caption == restext::NORMFAILCAP ||
+            box.text.rfind("Cwavfil::", 0) == 0)
+            return;
         std::lock_guard<std::mutex> lock(m_lock);
         clearline();
-        m_plain.show(box);
+        std::string text = box.text;
+        for (char& c : text)
+            if (c == '\n') c = ' ';
+        std::string who = m_current;
+        for (const auto& [owner, job] : m_inputs)
+            if (owner == box.owner || (!box.owner && job.first == std::this_thread::get_id())) who = job.second;
+        std::fprintf(stderr, "cantorix-cli convert: %s%s%s: %s\n", who.c_str(), who.empty() ? "" : ": ",
+                     box.caption.c_str(), text.c_str());
+        std::fflush(stderr);
+    }
+    // Boxes of this converter and its render thread, and boxes of the main thread until the next
+    // call, are about input.
+    void working(const void* owner, std::thread::id thread, const std::string& input)
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_current = input;
+        if (owner) m_inputs[owner] = {thread, input};
+    }
+    void error(const std::string& line)
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        clearline();
+        std::fprintf(stderr, "cantorix-cli convert: %s\n", line.c_str());
+        std::fflush(stderr);
     }
     void progress(const std::string& line)
     {
@@ -258,7 +299,8 @@ private:
     bool m_bar;
     bool m_shown = false;
     std::mutex m_lock;
-    Cstderrbox m_plain;
+    std::string m_current;
+    std::map<const void*, std::pair<std::thread::id, std::string>> m_inputs;
 };
 
 std::string bar(int percent)
@@ -351,10 +393,10 @@ int cmdconvert(const Args& args)
     g_naborts.store(njobs);
     struct sigaction sa {};
     sa.sa_handler = oninterrupt;
-    sa.sa_flags = SA_RESETHAND;   // a second Ctrl+C ends the program at once
     sigemptyset(&sa.sa_mask);
-    struct sigaction prevsa {};
-    sigaction(SIGINT, &sa, &prevsa);
+    for (int sig : SIGNALS) sigaddset(&sa.sa_mask, sig);
+    struct sigaction prevsa[3] {};
+    for (int i = 0; i < 3; ++i) sigaction(SIGNALS[i], &sa, &prevsa[i]);
 
     size_t next = 0, ok = 0, failed = 0, finished = 0;
     const size_t total = o.inputs.size();
@@ -366,18 +408,23 @@ int cmdconvert(const Args& args)
                              (total > 1 ? "  (" + std::to_string(finished + 1) + "/" + std::to_string(total) + ")"
                                         : ""));
         };
+        j.conv->keepaborted = false;
         j.conv->onfinish = [&, jp](const Cresult& r) {
             jp->busy = false;
             ++finished;
             const bool good = r.kind == Rescheck::fine || r.kind == Rescheck::normalized || r.kind == Rescheck::advice;
-            if (g_interrupted || !good) ++failed;
+            if (g_interrupted || !good || r.capped) ++failed;
             else ++ok;
-            if (o.quiet || r.kind == Rescheck::failed) return;
             const Cwavfil& w = *jp->ctx->wave;
+            if (!r.written() && !g_interrupted)
+                console.error(jp->output + ": could not be written (" + jp->input + "): " +
+                              reason(w.syserr() ? w.syserr() : EIO));
+            if (r.capped)
+                console.error(jp->output + ": stopped at 6 hours, before the end of " + jp->input);
+            if (o.quiet || !r.written() || g_interrupted) return;
             char line[600];
-            std::snprintf(line, sizeof line, "%s: %.1f s, %s %d%s", jp->output.c_str(), w.nframes / 44100.0,
-                          r.kind == Rescheck::normalized ? "normalized to full scale from peak" : "peak", int(w.peak),
-                          g_interrupted ? ", interrupted" : "");
+            std::snprintf(line, sizeof line, "%s: %.1f s, %s %d", jp->output.c_str(), w.nframes / 44100.0,
+                          r.kind == Rescheck::normalized ? "normalized to full scale from peak" : "peak", int(w.peak));
             console.say(line);
         };
     }
@@ -386,6 +433,8 @@ int cmdconvert(const Args& args)
     auto begin = [&](Cjob& j) {
         j.input = o.inputs[next++];
         Ccontext& ctx = *j.ctx;
+        console.working(nullptr, {}, j.input);
+        if (!readable("convert", j.input)) return false;
         if (!ctx.loadmidi(j.input)) {
             msgbox("The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\nor it "
                    "has an unknown format\nPlease select another MIDI/KAR file and try again",
@@ -394,8 +443,28 @@ int cmdconvert(const Args& args)
         }
         applymixer(ctx, o);
         j.output = outputfor(o, ctx, j.input);
+        // A file that would render past the length cap is refused before anything is written.
+        const double seconds = medialength(*ctx.midi) * Ctimeline::scaled(1e6, o.tempo) / 1e6;
+        if (seconds > double(Csequen::MAXBLOCKS) * Csequen::BLOCKLEN / Csequen::RATE) {
+            console.error(j.input + ": lasts " + std::to_string(int64_t(seconds)) +
+                          " s at this tempo, more than the 6 hours a conversion may take; nothing written");
+            return false;
+        }
+        if (samefile(j.output, j.input) || (o.hasbank && samefile(j.output, o.bank)) ||
+            samefile(j.output, ctx.settings.bankpath)) {
+            console.error(j.output + ": is an input of the conversion of " + j.input + "; nothing written");
+            return false;
+        }
         ctx.setwave(j.output);
-        if (!j.conv->start()) return false;
+        console.working(j.conv.get(), {}, j.input);
+        if (!j.conv->start()) {
+            const int err = ctx.wave->syserr();
+            if (err) console.error(j.output + ": could not be created (" + j.input + "): " + reason(err));
+            return false;
+        }
+        console.working(j.conv.get(), j.conv->threadid(), j.input);
+        // start() cleared the abort flag: a signal that came just before must still stop it.
+        if (g_interrupted) j.conv->abort();
         j.busy = true;
         return true;
     };
@@ -416,12 +485,12 @@ int cmdconvert(const Args& args)
     for (Cjob& j : jobs) j.conv->join();
     console.clear();
 
-    sigaction(SIGINT, &prevsa, nullptr);
+    for (int i = 0; i < 3; ++i) sigaction(SIGNALS[i], &prevsa[i], nullptr);
     g_naborts.store(0);
     setboxsink(prevsink);
     if (g_interrupted) {
         std::fprintf(stderr, "cantorix-cli convert: interrupted; %zu of %zu files converted\n", ok, total);
-        return 130;
+        return 128 + g_interrupted;
     }
     return failed ? 1 : 0;
 }

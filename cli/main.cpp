@@ -2,10 +2,14 @@
 // standard error (the default sink of the message-box function).
 #include "cli/Ccommand.h"
 
+#include "audio/Cnewfil.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +46,33 @@ std::string extof(const std::string& path)
     return ext;
 }
 
+bool readable(const char* cmd, const std::string& path)
+{
+    const int fd = openinput(path);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    std::fprintf(stderr, "cantorix-cli %s: %s: %s\n", cmd, path.c_str(), reason(errno).c_str());
+    return false;
+}
+
+int writable(const char* cmd, const std::string& out, const char* ext, const Args& ins)
+{
+    if (extof(out) != ext) {
+        std::fprintf(stderr, "cantorix-cli %s: %s: the output must be a .%s file\n", cmd, out.c_str(), ext);
+        return 2;
+    }
+    for (const std::string& in : ins) {
+        if (samefile(in, out)) {
+            std::fprintf(stderr, "cantorix-cli %s: %s: is the input file %s; nothing written\n", cmd, out.c_str(),
+                         in.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
 bool wantshelp(const Args& args)
 {
     return std::find_if(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; }) != args.end();
@@ -49,6 +80,7 @@ bool wantshelp(const Args& args)
 
 int main(int argc, char** argv)
 {
+    Cnewfil::guardsignals();
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         usage(argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;

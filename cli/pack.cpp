@@ -1,6 +1,9 @@
 #include "bank/Cpacker.h"
 #include "cli/Ccommand.h"
 
+#include "audio/Cnewfil.h"
+
+#include <cerrno>
 #include <cstdio>
 
 int cmdpack(const Args& args)
@@ -13,11 +16,14 @@ int cmdpack(const Args& args)
                      "audio. Exits 1 when IN cannot be read or OUT cannot be written.\n");
         return wantshelp(args) ? 0 : 2;
     }
+    if (const int bad = writable("pack", args[1], "csf", {args[0]})) return bad;
+    if (!readable("pack", args[0])) return 1;
     Csf2file bank(args[0]);
     Caudio audio;
     if (!bank.rdfile() || !Cpacker::rdaudio(bank, audio)) return 1;
     if (!Cpacker::wrfile(bank, audio, args[1])) {
-        std::fprintf(stderr, "cantorix-cli: %s: could not write the compressed bank\n", args[1].c_str());
+        std::fprintf(stderr, "cantorix-cli pack: %s: could not write the compressed bank: %s\n", args[1].c_str(),
+                     reason(errno).c_str());
         return 1;
     }
     return 0;

@@ -2,6 +2,9 @@
 #include "bank/Csf2writer.h"
 #include "cli/Ccommand.h"
 
+#include "audio/Cnewfil.h"
+
+#include <cerrno>
 #include <cstdio>
 
 int cmdunpack(const Args& args)
@@ -14,13 +17,16 @@ int cmdunpack(const Args& args)
                      "only their terminal records). Exits 1 when IN cannot be read or OUT cannot be written.\n");
         return wantshelp(args) ? 0 : 2;
     }
+    if (const int bad = writable("unpack", args[1], "sf2", {args[0]})) return bad;
+    if (!readable("unpack", args[0])) return 1;
     Ccompsf bank(args[0]);
     Caudio audio;
     if (!bank.rdfile() || !Cpacker::rdaudio(bank, audio)) return 1;
     std::string name = args[0];
     if (const size_t slash = name.find_last_of('/'); slash != std::string::npos) name.erase(0, slash + 1);
     if (!Csf2writer::wrfile(bank, audio, args[1], name)) {
-        std::fprintf(stderr, "cantorix-cli: %s: could not write the SoundFont file\n", args[1].c_str());
+        std::fprintf(stderr, "cantorix-cli unpack: %s: could not write the SoundFont file: %s\n", args[1].c_str(),
+                     reason(errno).c_str());
         return 1;
     }
     return 0;

@@ -52,6 +52,11 @@ bool Cconvert::start()
     if (m_running || !m_ctx.midi || !m_ctx.wave) return false;
     join();
     if (!loadbank()) return false;
+    const std::string& out = m_ctx.wave->path();
+    if (samefile(out, m_ctx.midi->path()) || samefile(out, m_ctx.bank->path())) {
+        msgbox(restext::SAMEFILE, restext::CREATECAP, Boxicon::warning, boxowner());
+        return false;
+    }
     if (!m_ctx.wave->openwr()) {
         msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner());
         return false;
@@ -81,9 +86,30 @@ void Cconvert::handle(unsigned msg, uintptr_t, intptr_t lparam)
     }
     if (msg != WM_RENDERED || !m_running) return;
     m_ctx.effects.setoutput(nullptr);
-    m_ctx.wave->closewr(false, 0);
+    Cwavfil& wave = *m_ctx.wave;
+    wave.finish(false, 0);
     m_running = false;
-    if (!skipchecks) m_result = checkresult(*m_ctx.wave, Csettings::get(m_ctx.settings.normalize), boxowner());
+    const bool failed = wave.failed() != Wverr::none;
+    const bool aborted = !failed && m_ctx.abort.load(std::memory_order_relaxed);
+    m_result = Cresult{};
+    if (aborted && !keepaborted) {
+        wave.discard();
+    } else if (!skipchecks || failed) {
+        // The checks show the boxes; normalization scales the file before it takes its name.
+        m_result = checkresult(wave, Csettings::get(m_ctx.settings.normalize), boxowner());
+    }
+    // An abort that came while the checks ran (a signal to the command-line tool) still keeps
+    // the earlier file.
+    m_result.aborted = aborted || (!failed && m_ctx.abort.load(std::memory_order_relaxed));
+    if (m_result.written() && !(m_result.aborted && !keepaborted) && !wave.commit()) {
+        m_result.kind = Rescheck::failed;
+        msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner());
+    }
+    wave.discard();
+    if (m_result.written() && !aborted && m_seq.capped()) {
+        m_result.capped = true;
+        if (!skipchecks) msgbox(restext::CAPPED, restext::CAPPEDCAP, Boxicon::warning, boxowner());
+    }
     if (onfinish) onfinish(m_result);
 }
 

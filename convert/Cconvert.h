@@ -30,7 +30,8 @@ public:
     // "Couldn't find sound bank" or "Couldn't load sound bank"; false then.
     bool loadbank();
     // Convert: bank, openwr on the current WAVE file, abort flag cleared, render thread started.
-    // Needs a current MIDI and WAVE file; false (after the boxes) when something failed.
+    // Needs a current MIDI and WAVE file; false (after the boxes) when something failed, and
+    // before anything is written when the WAVE file is the MIDI file or the sound bank.
     bool start();
     // Sets the abort flag; the thread finishes its current step and reports as usual.
     void abort();
@@ -38,6 +39,8 @@ public:
     bool running() const { return m_running; }
     // Waits for the thread after WM_RENDERED (it only has to return).
     void join();
+    // The render thread's id (not-a-thread when none runs).
+    std::thread::id threadid() const { return m_thread.get_id(); }
 
     // Called on WM_PROGRESS with the percent, and after the result checks.
     std::function<void(int percent)> onprogress;
@@ -45,6 +48,9 @@ public:
     // When set, the end of a conversion closes the WAVE file but runs no checks (the dialog
     // closing during a conversion).
     bool skipchecks = false;
+    // An aborted conversion keeps its partial WAVE file; when cleared (the command-line tool
+    // stopped by a signal), the earlier file of that name stays instead.
+    bool keepaborted = true;
     // The owner of the warning boxes (the dialog); this object when null.
     const void* owner = nullptr;
 

@@ -22,6 +22,10 @@ struct Cresult {
     Rescheck kind = Rescheck::fine;
     int gain = 1024;   // normalization gain in 1/1024 units (33553408 / peak)
     int db = 0;        // headroom in whole dB (advice)
+    bool capped = false;   // the conversion stopped at the length cap before the file's end
+    bool aborted = false;  // stopped by Abort (or a signal) before the end
+    // The file was written and kept: not failed, not lost to a failed normalization.
+    bool written() const { return kind != Rescheck::failed && kind != Rescheck::normfailed; }
 };
 
 // The gain that brings peak to full scale, in 1/1024 units: 33553408 / peak (32767 * 1024).
@@ -46,5 +50,8 @@ extern const char* const EMPTYCAP;      // "WAVE file empty"
 extern const char* const NORMFAIL;
 extern const char* const NORMFAILCAP;   // "Error in WAVE file"
 extern const char* const ADVICECAP;     // "Adjust Master Volume"
+extern const char* const SAMEFILE;      // the WAVE file is the MIDI file or the sound bank
+extern const char* const CAPPED;        // stopped at the length cap
+extern const char* const CAPPEDCAP;     // "WAVE file incomplete"
 std::string advice(int db);             // the advice text with its dB figure
 }

@@ -18,7 +18,14 @@ Csequen::~Csequen() = default;
 
 bool Csequen::aborted() const
 {
+    // A write that failed ends the conversion at once, as Abort does.
+    if (m_ctx.wave && m_ctx.wave->failed() != Wverr::none) m_ctx.abort.store(true, std::memory_order_relaxed);
     return m_ctx.abort.load(std::memory_order_relaxed);
+}
+
+bool Csequen::capped() const
+{
+    return m_blocks >= maxblocks && m_tick < m_endtick;
 }
 
 int Csequen::tempopercent() const

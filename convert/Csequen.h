@@ -82,6 +82,8 @@ public:
     Csynth& synth() { return m_synth; }
 
     int maxblocks = MAXBLOCKS;
+    // True when the last run stopped at maxblocks before the end of the file.
+    bool capped() const;
 
 private:
     bool aborted() const;

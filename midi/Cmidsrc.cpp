@@ -1,5 +1,7 @@
 #include "midi/Cmidsrc.h"
 
+#include "audio/Cnewfil.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +11,8 @@ bool Cmidsrc::load(const std::string& path)
 {
     m_data.clear();
     m_pos = 0;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Pipes and devices are refused at once instead of blocking.
+    const int fd = openinput(path);
     if (fd < 0) return false;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

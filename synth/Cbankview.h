@@ -44,7 +44,10 @@ public:
     // can address: the store raises the sample's points to load to it before the first load.
     // Returns the buffer (never null) and sets `loaded` to the number of points it holds; 23
     // further points after them are always readable (zero or the bytes that follow the sample).
+    // The audio stays readable until unpin(index) is called as often as points(index) was: a
+    // sounding voice holds its sample so that no other load frees it.
     virtual const int16_t* points(size_t index, uint32_t points, uint32_t& loaded) = 0;
+    virtual void unpin(size_t) {}
 
     std::vector<Phdr> phdrs;
     std::vector<Bag> pbags;

@@ -73,6 +73,7 @@ Cvoice* Cizone::take()
 
 void Cizone::putfree(Cvoice* v)
 {
+    v->m_osc.unpin();   // a free voice reads no sample
     v->m_next = m_free;
     m_free = v;
 }

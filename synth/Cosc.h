@@ -21,7 +21,15 @@ public:
 
     Cosc(const Cbankview::Smp& smp, size_t index)
         : m_smp(smp), m_index(index), m_rootkey(smp.pitch), m_fine(smp.correction) {}
-    virtual ~Cosc() = default;
+    virtual ~Cosc() { unpin(); }
+
+    // Gives the sample back to the bank, which may then free its audio; the oscillator reads
+    // nothing more until the next start.
+    void unpin()
+    {
+        if (m_pinned) m_pinned->unpin(m_index);
+        m_pinned = nullptr;
+    }
 
     // Cents of pitch deviation for depth x at the current ratio; a downward depth has the
     // magnitude of the upward one.
@@ -162,6 +170,7 @@ public:
     bool m_exact = false;
     int m_end = 0, m_loopstart = 0, m_loopend = 0;
     const int16_t* m_data = nullptr;
+    Cbankview* m_pinned = nullptr;   // the bank holding m_data for this oscillator
 
 private:
     // The point playing stops at or wraps from: the loop end while looping, else the end.

@@ -31,7 +31,14 @@ const int16_t* Csf2view::points(size_t index, uint32_t points, uint32_t& loaded)
     Sfshdr& s = m_bank.shdrs[index];
     if (!s.audio) m_store.raise(s, points);
     const int16_t* p = m_store.request(s);
-    // A load that found no memory leaves ptsload 0 and a silent buffer.
-    loaded = s.ptsload;
+    // A load that found no memory leaves a silent buffer of no points; one that found the room
+    // held by sounding voices' samples is not kept (s.audio stays null) and pins nothing.
+    loaded = s.audio ? s.ptsload : 0;
+    if (s.audio) m_store.pin(s);
     return p;
+}
+
+void Csf2view::unpin(size_t index)
+{
+    m_store.unpin(m_bank.shdrs[index]);
 }

@@ -12,6 +12,7 @@ public:
     Csf2view(Csf2file& bank, Cstore& store);
 
     const int16_t* points(size_t index, uint32_t points, uint32_t& loaded) override;
+    void unpin(size_t index) override;
 
 private:
     Csf2file& m_bank;

@@ -35,7 +35,9 @@ void Cosc::start(Cbankview& bank, int key, bool melodic)
     // past the sample's end read on into the following sample data.
     const int64_t far = std::clamp<int64_t>(std::max({start, end, ls, le}), 0, UINT32_MAX);
     uint32_t loaded = 0;
+    unpin();
     m_data = bank.points(m_index, uint32_t(far), loaded);
+    m_pinned = &bank;
     assert(m_data);
 
     // Clamp every position into the loaded points.

@@ -406,6 +406,15 @@ bool Cmixeng::startmix()
     takegains();
     if (!prepare()) return false;
     Cwavfil& out = *chan[OUTPUT].file;
+    // Mixing into one of its own inputs would destroy it before it is read.
+    for (int c = 1; c < NCHAN; ++c) {
+        if (chan[c].file && samefile(out.path(), chan[c].file->path())) {
+            closeinputs();
+            warn("The output file is one of the input files\nPlease choose another output file and try again",
+                 "WAVE file error", owner);
+            return false;
+        }
+    }
     out.setformat();
     if (!out.openwr()) {
         closeinputs();
@@ -484,6 +493,11 @@ bool Cmixeng::tick()
         }
     }
     writeblock(out, first, keep);
+    // A write that failed ends the mix at once; finishmix reports it.
+    if (out.failed() != Wverr::none) {
+        finishmix(false);
+        return false;
+    }
 
     // A mix that stays quiet to the inputs' end drops every frame and never advances; it ends
     // once every input is used up.
@@ -511,29 +525,31 @@ void Cmixeng::finishmix(bool complete)
     }
     const double sep = std::max(0.0, chan[OUTPUT].offset);
     const int32_t extra = complete ? int32_t(frames(sep, FRAMES)) : 0;
-    out.closewr(m_trim, extra);
+    out.finish(m_trim, extra);
     closeinputs();
     state = ready;
     if (out.failed() != Wverr::none) {
         warn(WRITEERR, "WAVE file error", owner, chan[OUTPUT].path);
         return;
     }
-    if (complete && m_norm) donormalize(out);
+    // The mix takes its name only now, normalized or not; a stopped mix keeps what it has.
+    if (complete && m_norm && !donormalize(out)) return;
+    if (!out.commit()) warn(WRITEERR, "WAVE file error", owner, chan[OUTPUT].path);
 }
 
-void Cmixeng::donormalize(Cwavfil& out)
+bool Cmixeng::donormalize(Cwavfil& out)
 {
     if (out.peak < 1) {
         warn("The output WAVE file has no sound.\nPlease check your input files and try again", "WAVE file empty", owner,
              chan[OUTPUT].path);
-        return;
+        return true;
     }
     const int32_t factor = 33553408 / out.peak;   // 32767 x 1024: 1024 is a gain of 1.0
-    if (factor < 1025) return;
-    if (!out.normalize(factor))
-        warn("An error ocurred while normalizing the values\nin the output WAVE file.\nPlease check your hard-disk "
-             "space and try again",
-             "Error in WAVE file", owner, chan[OUTPUT].path);
+    if (factor < 1025 || out.normalize(factor)) return true;
+    warn("An error ocurred while normalizing the values\nin the output WAVE file.\nPlease check your hard-disk "
+         "space and try again",
+         "Error in WAVE file", owner, chan[OUTPUT].path);
+    return false;
 }
 
 void Cmixeng::stop()

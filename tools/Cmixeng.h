@@ -117,7 +117,8 @@ private:
     void defaults(int c);
     void fillpreview(bool first);
     void finishmix(bool complete);
-    void donormalize(Cwavfil& out);
+    // Normalizes the finished mix; false (after the warning) when that failed.
+    bool donormalize(Cwavfil& out);
     bool inputsdone() const;
     void writeblock(Cwavfil& out, const int16_t* s, int nframes);
 

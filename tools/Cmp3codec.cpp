@@ -1,6 +1,7 @@
 #include "tools/Cmp3codec.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -133,4 +134,22 @@ Cmp3codec::Update Cmp3codec::drain(const std::function<int(char*, int)>& readout
         n = more;
     }
     return all;
+}
+
+bool Cmp3out::begin(const std::string& input, const std::string& output)
+{
+    if (samefile(input, output)) {
+        errno = EEXIST;
+        return false;
+    }
+    if (!m_file.create(output)) return false;
+    // The codec opens the file by its name and writes it itself.
+    return m_file.closefd();
+}
+
+bool Cmp3out::end(bool ok)
+{
+    if (ok && m_file.pending()) return m_file.commit();
+    m_file.discard();
+    return false;
 }

@@ -14,6 +14,8 @@
 //   between the next two "|" after it as the status; without both "|" nothing changes.
 // Chunks are cut at CHUNK bytes whatever the line ends, so a pattern split between two chunks
 // is not recognized.
+#include "audio/Cnewfil.h"
+
 #include <functional>
 #include <string>
 
@@ -43,4 +45,22 @@ public:
     // zero byte, until it gives nothing more, and returns the combined update: the last
     // progress and the last status that any chunk set.
     static Update drain(const std::function<int(char*, int)>& readout, bool decode);
+};
+
+// The output of one codec run. The codec is told to write a new temporary file beside the
+// output, which takes the output's name only when the run ended well; an aborted or failed run
+// leaves any earlier file of that name as it was.
+class Cmp3out {
+public:
+    // Refuses an output that is the input (false, errno EEXIST) and creates the temporary file
+    // (false, errno set, when it cannot).
+    bool begin(const std::string& input, const std::string& output);
+    // The path the codec writes.
+    const std::string& path() const { return m_file.temp(); }
+    // ok: the codec ran to its end with exit code 0. Renames the result over the output, or
+    // removes it; true when the output now holds the result.
+    bool end(bool ok);
+
+private:
+    Cnewfil m_file;
 };

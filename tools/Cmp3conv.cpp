@@ -250,6 +250,14 @@ void Cmp3conv::convert()
         msgbox("The input file does not exist", "File doesn't exist", Boxicon::warning, this, filedetail(m_inpath));
         return;
     }
+    m_out = std::make_unique<Cmp3out>();
+    if (!m_out->begin(m_inpath, m_outpath)) {
+        m_out.reset();
+        msgbox("The output file can not be written, or it is the input file\nPlease choose another output file and "
+               "try again",
+               "Invalid file type", Boxicon::warning, this, filedetail(m_outpath));
+        return;
+    }
     const std::string program = m_ctx.settings.progdir + "/" + CODEC + " ";
     // Both notifications run on the runner's worker. The runner outlives every notification of
     // its run (it is destroyed only when WM_CODECEND is handled), so the output handler may
@@ -262,7 +270,7 @@ void Cmp3conv::convert()
                 Cmp3codec::drain([runner](char* dest, int n) { return runner->readout(dest, n); }, decode);
             if (!u.empty()) sendmsg(this, WM_CODECOUT, 0, reinterpret_cast<intptr_t>(&u));
         });
-    m_runner->start(Cmp3codec::arguments(m_inpath, m_outpath, decode));
+    m_runner->start(Cmp3codec::arguments(m_inpath, m_out->path(), decode));
     m_state = CONVERTING;
     rules();
 }
@@ -284,6 +292,9 @@ void Cmp3conv::finished()
     if (m_runner && !m_runner->started())
         msgbox("There was an error while converting\nPlease make sure that the input file\nis valid and try again",
                "Conversion error", Boxicon::error, this, filedetail(m_inpath));
+    // The result takes the output's name only after a run that ended well.
+    if (m_out) m_out->end(m_runner && m_runner->started() && m_state == CONVERTING && m_runner->exitcode() == 0);
+    m_out.reset();
     m_runner.reset();
     if (m_state == CONVERTING) m_state = READY;
     if (m_wait) m_wait->quit();

@@ -13,6 +13,7 @@
 #include "app/Ccontext.h"
 #include "platform/Cwindow.h"
 #include "tools/Cconsole.h"
+#include "tools/Cmp3codec.h"
 
 #include <QDialog>
 #include <memory>
@@ -97,6 +98,7 @@ private:
     std::string m_inpath, m_inname, m_outpath, m_outname;
     bool m_closing = false;
     std::unique_ptr<Cconsole> m_runner;
+    std::unique_ptr<Cmp3out> m_out;   // the run's output, renamed over m_outpath when it ends well
     std::unique_ptr<Cwavfil> m_player;
     double m_playusec = 0;
     QEventLoop* m_wait = nullptr;   // running while shutdown waits for the run's end

@@ -52,15 +52,6 @@ unsigned wholesecs(double us)
     return us > 0 && us < 4.0e15 ? unsigned(uint64_t(us * 0.000001)) : 0u;
 }
 
-// The same file under two names (links, "." and ".." parts), or the same text when neither
-// exists yet.
-bool samefile(const std::string& a, const std::string& b)
-{
-    if (a == b) return true;
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
 const char* const BADMIDI = "The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\n"
                             "or it has an unknown format\nPlease select another MIDI/KAR file and try again";
 const char* const OUTBUSY = "The WAVE output device is not ready. Possible causes:\n1) There is another application using "
@@ -455,7 +446,7 @@ void Crecorder::start()
              "WAVE file error", m_outpath);
         return;
     }
-    if (!m_rec->openwr()) {
+    if (!m_rec->openwr(Wmode::inplace)) {
         warn("There was an error while creating the output WAVE file\nPlease check if:\na) Your hard drive is not "
              "full\nb) You have write premission for the file\nc) The file is nor read-only",
              "WAVE file error", m_outpath);

@@ -3,6 +3,8 @@
 #include "support/Boxes.h"
 #include "support/Tempdir.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -74,7 +76,7 @@ TEST(Cwavfil, WritesTheCanonicalHeaderByteForByte)
     Tempdir dir;
     Cwavfil w(dir.file("a.wav"));
     ASSERT_TRUE(w.openwr());
-    const Bytes empty = readbytes(dir.file("a.wav"));
+    const Bytes empty = readbytes(w.temppath());   // written beside a.wav until finished
     const Bytes expect = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
                           0x44, 0xac, 0, 0, 0x10, 0xb1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
     EXPECT_EQ(empty, expect);   // both sizes stay 0 while writing
@@ -97,7 +99,7 @@ TEST(Cwavfil, BuffersOneSecondThenWritesAllOfIt)
     Cwavfil w(path);
     ASSERT_TRUE(w.openwr());
     for (int i = 0; i < 44100 + 3; ++i) w.wrframe(int16_t(i), int16_t(-i));
-    EXPECT_EQ(readbytes(path).size(), 44u + 176400);   // first second on disk, three frames held
+    EXPECT_EQ(readbytes(w.temppath()).size(), 44u + 176400);   // first second on disk, three frames held
     w.closewr(false, 0);
     const Bytes b = readbytes(path);
     ASSERT_EQ(b.size(), 44u + 4 * 44103);
@@ -188,8 +190,11 @@ TEST(Cwavfil, RemembersFailedWritesAndPatches)
     ::close(full);
     for (int i = 0; i < 44100; ++i) w.wrframe(100, 100);
     EXPECT_EQ(w.failed(), Wverr::write);
-    w.closewr(false, 0);
+    EXPECT_EQ(w.syserr(), ENOSPC);
+    EXPECT_FALSE(w.closewr(false, 0));
     EXPECT_NE(w.failed(), Wverr::none);
+    // Nothing is kept of a file that could not be written, not even its temporary file.
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 
     // A new openwr starts clean; a failing openwr is reported and remembered too.
     Cwavfil ok(dir.file("g.wav"));
@@ -293,7 +298,7 @@ TEST(Cwavfil, FrameCountFallsBackToTheFileLength)
     Cwavfil w(path);
     ASSERT_TRUE(w.openwr());
     for (int i = 0; i < 44101; ++i) w.wrframe(7, 7);   // one second reaches the disk
-    Cwavfil r(path);
+    Cwavfil r(w.temppath());
     ASSERT_TRUE(r.openrd());
     EXPECT_EQ(r.nframes, 44100);
     r.close();
@@ -408,18 +413,69 @@ TEST(Cwavfil, NormalizeSaturatesInsteadOfWrapping)
     for (size_t i = 0; i < 4; ++i) EXPECT_EQ(sampleat(b, i), expect[i]) << i;
 }
 
-TEST(Cwavfil, TemporaryNameCutsAtTheLastDotOfThePath)
+TEST(Cwavfil, ReplacesAFileOnlyWhenTheNewOneIsFinished)
 {
-    const struct {
-        const char* path;
-        const char* tmp;
-    } cases[] = {
-        {"/out/song.wav", "/out/song.tmp"},
-        {"/out/my.dir/song", "/out/my.tmp"},
-        {"/out/song", "/out/song.tmp"},
-        {"/out/a.b.wav", "/out/a.b.tmp"},
+    Tempdir dir;
+    const std::string path = dir.file("song.wav");
+    const Bytes old = wavbytes({.samples = {7, 7}});
+    ASSERT_TRUE(writebytes(path, old));
+    ASSERT_TRUE(writebytes(dir.file("song.tmp"), {1, 2, 3}));   // the user's own file
+    auto names = [&] {
+        std::vector<std::string> n;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) n.push_back(e.path().filename());
+        std::sort(n.begin(), n.end());
+        return n;
     };
-    for (const auto& c : cases) EXPECT_EQ(Cwavfil::tmpname(c.path), c.tmp);
+    const std::vector<std::string> before = names();
+
+    // While it is written, and when it is dropped, the old file stays as it was.
+    Cwavfil w(path);
+    ASSERT_TRUE(w.openwr());
+    for (int i = 0; i < 2 * 44100; ++i) w.wrframe(300, -300);
+    EXPECT_EQ(readbytes(path), old);
+    EXPECT_TRUE(exists(w.temppath()));
+    w.finish(false, 0);
+    ASSERT_TRUE(w.normalize(2048));   // scaled where it lies: one file, one rename
+    EXPECT_EQ(names().size(), before.size() + 1);
+    w.discard();
+    EXPECT_EQ(readbytes(path), old);
+    EXPECT_EQ(names(), before);
+
+    // Finished: one rename puts it in place, normalized; the user's song.tmp is untouched.
+    ASSERT_TRUE(w.openwr());
+    for (int i = 0; i < 3; ++i) w.wrframe(300, -300);
+    w.finish(false, 0);
+    ASSERT_TRUE(w.normalize(2048));
+    ASSERT_TRUE(w.commit());
+    EXPECT_EQ(sampleat(readbytes(path), 0), 600);
+    EXPECT_EQ(names(), before);
+    EXPECT_EQ(readbytes(dir.file("song.tmp")), (Bytes{1, 2, 3}));
+
+    // Through a symbolic link the link's target is replaced and the link kept.
+    const std::string target = dir.file("target.wav"), link = dir.file("link.wav");
+    ASSERT_TRUE(writebytes(target, old));
+    std::filesystem::create_symlink(target, link);
+    Cwavfil l(link);
+    writeframes(l, {{5, 5}});
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readbytes(target).size(), 48u);
+}
+
+TEST(Cwavfil, ARecordingKeepsItsSizesUpToDateEverySecond)
+{
+    Tempdir dir;
+    const std::string path = dir.file("take1.wav");
+    Cwavfil w(path);
+    ASSERT_TRUE(w.openwr(Wmode::inplace));
+    std::vector<uint8_t> second(Cwavfil::BUFBYTES, 1);
+    w.wrblock(second.data(), int(second.size()));
+    w.wrblock(second.data(), int(second.size()));
+    // Not closed: what a kill would leave is a playable file of two seconds.
+    const Bytes b = readbytes(path);
+    ASSERT_EQ(b.size(), 44u + 2 * Cwavfil::BUFBYTES);
+    EXPECT_EQ(u32at(b, 40), 2u * Cwavfil::BUFBYTES);
+    EXPECT_EQ(u32at(b, 4), 2u * Cwavfil::BUFBYTES + 36);
+    EXPECT_TRUE(w.closewr(false, 0));
 }
 
 TEST(Cwavfil, FailedNormalizeLeavesTheOriginalAndNoTemporary)
@@ -434,13 +490,13 @@ TEST(Cwavfil, FailedNormalizeLeavesTheOriginalAndNoTemporary)
     EXPECT_FALSE(w.normalize(2048));
     EXPECT_EQ(boxes.texts(), std::vector<std::string>{"Cwavfil::normalize\nError while rescaling WAVE file"});
     EXPECT_EQ(readbytes(path), before);
-    EXPECT_FALSE(exists(dir.file("short.tmp")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 
     boxes.clear();
     Cwavfil gone(dir.file("gone.wav"));
     EXPECT_FALSE(gone.normalize(2048));
     EXPECT_EQ(boxes.last().text, "Cwavfil::normalize\nError while rescaling WAVE file");
-    EXPECT_FALSE(exists(dir.file("gone.tmp")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST(Cwavfil, WritesFuzzSeedsWhenAsked)

@@ -3,6 +3,10 @@
 #include "bank/Bankmaker.h"
 #include "bank/Ccompsf.h"
 #include "bank/Cpacker.h"
+#include "convert/Ccontext.h"
+#include "convert/Csequen.h"
+#include "midi/Midbytes.h"
+#include "platform/Cwindow.h"
 #include "settings/Csettings.h"
 #include "support/Boxes.h"
 
@@ -40,7 +44,110 @@ std::vector<int16_t> ramp(size_t n)
     return r;
 }
 
+// One preset (bank 0, program 5) whose instrument plays a looping sample of its own on each of
+// the keys 40 .. 40 + n - 1.
+Bytes densebank(int n, int points)
+{
+    Sf2parts p = tinybank();
+    Bytes smpl, shdr, ibag, igen, inst = name20("Dense");
+    for (int s = 0; s < n; ++s) {
+        const uint32_t start = uint32_t(smpl.size() / 2);
+        for (int i = 0; i < points; ++i) add16(smpl, uint16_t(int16_t((i * (s + 3)) % 200 * 100 - 10000)));
+        smpl.insert(smpl.end(), 46, 0);
+        const Bytes r = shdrrec("S" + std::to_string(s), start, start + points, start + 8, start + points - 8, 44100);
+        shdr.insert(shdr.end(), r.begin(), r.end());
+        add16(ibag, uint16_t(igen.size() / 4)), add16(ibag, 0);
+        add16(igen, 43), add16(igen, uint16_t((40 + s) << 8 | (40 + s)));
+        add16(igen, 54), add16(igen, 1);   // loop
+        add16(igen, 53), add16(igen, uint16_t(s));
+    }
+    add16(ibag, uint16_t(igen.size() / 4)), add16(ibag, 0);
+    add16(igen, 0), add16(igen, 0);
+    const Bytes eos = shdrrec("EOS", 0, 0, 0, 0, 0, 0);
+    shdr.insert(shdr.end(), eos.begin(), eos.end());
+    add16(inst, 0);
+    const Bytes eoi = name20("EOI");
+    inst.insert(inst.end(), eoi.begin(), eoi.end());
+    add16(inst, uint16_t(n));
+    p.sdta = {{"smpl", smpl}};
+    p.pdtachunk("inst").body = inst;
+    p.pdtachunk("ibag").body = ibag;
+    p.pdtachunk("igen").body = igen;
+    p.pdtachunk("shdr").body = shdr;
+    return p.assemble();
+}
+
 }  // namespace
+
+TEST(Cstore, SoundingVoicesKeepTheirSamplesWhateverTheBudget)
+{
+    // 48 samples of 16 kB each; the store may hold three of them. Every key is struck in turn
+    // and held, so each new note wants room that sounding notes use: their audio must stay
+    // (AddressSanitizer builds catch a voice reading freed audio), the new notes play silent.
+    constexpr int N = 48, POINTS = 8000;
+    Tempdir dir;
+    ASSERT_TRUE(writebytes(dir.file("dense.sf2"), densebank(N, POINTS)));
+    Bytes t;
+    auto add = [&](uint32_t delta, std::initializer_list<uint8_t> b) {
+        t = Midbytes::cat({t, Midbytes::vlq(delta), Bytes(b)});
+    };
+    add(0, {0xC0, 5});
+    for (int k = 0; k < N; ++k) add(10, {0x90, uint8_t(40 + k), 100});
+    for (int k = 0; k < N; ++k) add(k ? 0 : 2000, {0x80, uint8_t(40 + k), 0});
+    for (int k = N - 1; k >= 0; --k) add(20, {0x90, uint8_t(40 + k), 100});
+    add(2000, {0xB0, 123, 0});
+    add(0, {0xFF, 0x2F, 0});
+    ASSERT_TRUE(writebytes(dir.file("dense.mid"), Midbytes(96).track(t).bytes()));
+
+    Ccontext ctx(3 * (POINTS * 2 + 46) + 100);
+    ctx.settings.bankpath = dir.file("dense.sf2");
+    ctx.bank = std::make_unique<Csf2file>(ctx.settings.bankpath, &ctx.store);
+    ASSERT_TRUE(ctx.bank->rdfile());
+    ASSERT_TRUE(ctx.loadmidi(dir.file("dense.mid")));
+    ctx.setwave(dir.file("dense.wav"));
+    struct : Cwindow {
+        void handle(unsigned, uintptr_t, intptr_t) override {}
+    } win;
+    Csequen seq(ctx);
+    seq.setwindow(&win);
+    ASSERT_TRUE(ctx.wave->openwr());
+    seq.run();
+    ctx.effects.setoutput(nullptr);
+    ASSERT_TRUE(ctx.wave->closewr(false, 0));
+    EXPECT_GT(ctx.wave->peak, 0);
+    EXPECT_LE(ctx.store.inuse(), ctx.store.budget());
+    // Every voice gave its sample back when it ended.
+    for (const Sfshdr& smp : ctx.bank->shdrs) EXPECT_EQ(smp.pins, 0u) << smp.name;
+}
+
+TEST(Cstore, BudgetIsBoundedByTheAudioTheBankHolds)
+{
+    // Sample headers that all claim the whole sample data chunk: the budget stays at about the
+    // chunk, whatever the store was given.
+    Tempdir dir;
+    Sf2parts p = tinybank();
+    Bytes shdr = shdrrec("Ramp", 0, 0x7FFFFFFF, 8, 24);
+    const Bytes flat = shdrrec("Flat", 55, 0x7FFFFFFF, 55, 70), eos = shdrrec("EOS", 0, 0, 0, 0, 0, 0);
+    shdr.insert(shdr.end(), flat.begin(), flat.end());
+    shdr.insert(shdr.end(), eos.begin(), eos.end());
+    p.pdtachunk("shdr").body = shdr;
+    ASSERT_TRUE(writebytes(dir.file("big.sf2"), p.assemble()));
+    Cstore store(uint64_t(1) << 30, nullptr);
+    {
+        Csf2file bank(dir.file("big.sf2"), &store);
+        ASSERT_TRUE(bank.rdfile());
+        const uint64_t chunk = 32 * 2 + 46 + 16 * 2 + 46;
+        EXPECT_EQ(store.budget(), chunk + 3 * 46);
+        for (Sfshdr& s : bank.shdrs) store.request(s);
+        EXPECT_LE(store.inuse(), store.budget());
+        // The bank writer refuses to copy overlapping samples.
+        Caudio audio;
+        Boxes boxes;
+        EXPECT_FALSE(Cpacker::rdaudio(bank, audio));
+        EXPECT_EQ(boxes.texts().size(), 1u);
+    }
+    EXPECT_EQ(store.budget(), uint64_t(1) << 30);
+}
 
 TEST(Cstore, PlainAndCodedLoadsGiveTheSamePointsAndZeroPadding)
 {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -170,4 +171,47 @@ TEST(Cconvert, IndependentConversionsSideBySide)
     EXPECT_EQ(readbytes(b.ctx.wavepath), want);
     EXPECT_NE(readbytes(c.ctx.wavepath), want);
     EXPECT_DOUBLE_EQ(c.conv.sequen().total(), 2 * b.conv.sequen().total());
+}
+
+TEST(Cconvert, OutputsThatAreInputsOrCutShortOrStoppedAreReported)
+{
+    Tempdir dir;
+    Cmsgloop loop;
+    Boxes boxes;
+    {
+        // A WAVE file that is the MIDI file through a link: refused before anything is written.
+        Job j(dir, "x", {0}, 200);
+        const Bytes midi = readbytes(dir.file("x.mid"));
+        std::filesystem::create_symlink(dir.file("x.mid"), dir.file("link.wav"));
+        j.ctx.setwave(dir.file("link.wav"));
+        EXPECT_FALSE(j.conv.start());
+        EXPECT_EQ(boxes.last().caption, restext::CREATECAP);
+        EXPECT_EQ(boxes.last().text, restext::SAMEFILE);
+        EXPECT_EQ(readbytes(dir.file("x.mid")), midi);
+    }
+    {
+        // Stopped at the length cap: kept, but reported.
+        Job j(dir, "long", {0, 4800}, 48000);
+        j.conv.sequen().maxblocks = 1;
+        boxes.clear();
+        ASSERT_TRUE(j.conv.start());
+        loop.pumpuntil([&] { return !j.conv.running(); });
+        j.conv.join();
+        EXPECT_TRUE(j.conv.result().capped);
+        EXPECT_EQ(boxes.last().caption, restext::CAPPEDCAP);
+        EXPECT_TRUE(exists(j.ctx.wavepath));
+    }
+    {
+        // Stopped where an aborted file is not wanted: the earlier file stays, nothing else.
+        Job j(dir, "kept", {0, 4800}, 48000);
+        ASSERT_TRUE(writebytes(j.ctx.wavepath, {1, 2, 3}));
+        j.conv.keepaborted = false;
+        j.conv.onprogress = [&](int) { j.conv.abort(); };
+        ASSERT_TRUE(j.conv.start());
+        loop.pumpuntil([&] { return !j.conv.running(); });
+        j.conv.join();
+        EXPECT_TRUE(j.conv.result().aborted);
+        EXPECT_EQ(readbytes(j.ctx.wavepath), (Bytes{1, 2, 3}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 7);
+    }
 }

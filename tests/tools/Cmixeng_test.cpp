@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
@@ -352,6 +355,14 @@ TEST_F(Mixer, FailingInputsCloseTheOthersAndKeepTheState)
     EXPECT_EQ(boxes.last().caption, "Wave output busy");
     EXPECT_EQ(eng.state, Cmixeng::ready);
 
+    // An output that is one of the inputs, through a hard link.
+    boxes.clear();
+    ASSERT_EQ(::link(dir.file("in1.wav").c_str(), dir.file("same.wav").c_str()), 0);
+    ASSERT_TRUE(eng.choose(0, dir.file("same.wav"), "same.wav", "wav"));
+    EXPECT_FALSE(eng.startmix());
+    EXPECT_EQ(boxes.last().text, "The output file is one of the input files\nPlease choose another output file and try again");
+    EXPECT_EQ(wavsamples(readbytes(dir.file("in1.wav"))).size(), 200u);
+
     // An output that cannot be created.
     boxes.clear();
     ASSERT_TRUE(eng.choose(0, dir.file("no/such/out.wav"), "out.wav", "wav"));
@@ -388,6 +399,7 @@ TEST_F(Mixer, AFailedWriteIsReportedInsteadOfNormalizing)
     const Samples s = frames(3 * 44100, ramp);
     output();
     input(1, s);
+    ASSERT_TRUE(writebytes(outpath(), {1, 2, 3}));   // an earlier mix, kept
     rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit small = old;
@@ -401,4 +413,6 @@ TEST_F(Mixer, AFailedWriteIsReportedInsteadOfNormalizing)
         "There was an error while creating the output WAVE file\nPlease check if:\n"
         "a) Your hard drive is not full\nb) You have write premission for the file\nc) The file is nor read-only"}));
     EXPECT_EQ(boxes.last().caption, "WAVE file error");
+    EXPECT_EQ(readbytes(outpath()), (Bytes{1, 2, 3}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }

@@ -1,10 +1,13 @@
 #include "tools/Cmp3codec.h"
 
+#include "support/Tempdir.h"
 #include "tools/Cconsole.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -179,5 +182,26 @@ TEST(Cmp3codec, CommandLinesGiveThePathsBackUnchanged) {
             if (decode) expect.insert(expect.begin(), "--decode");
             EXPECT_EQ(args, expect);
         }
+    }
+}
+
+TEST(Cmp3out, TheResultTakesTheOutputsNameOnlyAfterARunThatEndedWell)
+{
+    Tempdir dir;
+    const std::string in = dir.file("a.mp3"), out = dir.file("a.wav");
+    ASSERT_TRUE(writebytes(in, {9}));
+    ASSERT_TRUE(writebytes(out, {1, 2}));
+    // An output that is the input through a link is refused.
+    ASSERT_EQ(::symlink(in.c_str(), dir.file("b.wav").c_str()), 0);
+    Cmp3out same;
+    EXPECT_FALSE(same.begin(in, dir.file("b.wav")));
+    for (bool ok : {false, true}) {
+        Cmp3out o;
+        ASSERT_TRUE(o.begin(in, out));
+        ASSERT_NE(o.path(), out);
+        ASSERT_TRUE(writebytes(o.path(), {3}));   // what the codec wrote
+        EXPECT_EQ(o.end(ok), ok);
+        EXPECT_EQ(readbytes(out), ok ? Bytes({3}) : Bytes({1, 2}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
     }
 }

@@ -1,0 +1,64 @@
+#pragma once
+// A file that appears under its name only when it is finished. create() makes a new temporary
+// file beside the destination (created exclusively under a unique name, so no existing file is
+// ever truncated or removed); the writer fills fd; commit() flushes it to disk and renames it over
+// the destination in one step. discard(), the destructor and a fatal signal (through unlinkall,
+// called by the program's signal handlers) remove the temporary file, so that a failure or a
+// kill leaves whatever file had the destination's name untouched.
+//
+// A destination that is a symbolic link is written through: the temporary file goes beside the
+// link's target and replaces the target, so the link keeps pointing at the result.
+//
+// The helpers below it open inputs without blocking on pipes and devices, and tell whether an
+// output would be one of the inputs.
+#include <string>
+
+class Cnewfil {
+public:
+    Cnewfil() = default;
+    ~Cnewfil();
+    Cnewfil(const Cnewfil&) = delete;
+    Cnewfil& operator=(const Cnewfil&) = delete;
+
+    // Creates the temporary file for destination path, open for reading and writing at fd.
+    // False with errno set when it cannot be created, or when the destination exists and is not
+    // a regular file (ESPIPE; EISDIR for a folder).
+    bool create(const std::string& path);
+    // Closes fd (when still open), syncs and renames the temporary file over the destination,
+    // which keeps the permission bits of a file it replaces. False with errno set (the temporary
+    // file is removed then).
+    bool commit();
+    // Closes fd and removes the temporary file; nothing when none is pending.
+    void discard();
+    // Closes fd and keeps the temporary file pending; false with errno set when close failed.
+    bool closefd();
+
+    bool pending() const { return !m_temp.empty(); }
+    const std::string& temp() const { return m_temp; }
+    const std::string& target() const { return m_target; }
+    int fd = -1;
+
+    // Removes every pending temporary file of the process. Async-signal-safe: signal handlers
+    // of the program call it before the process ends.
+    static void unlinkall();
+    // For a program's start: SIGXFSZ is ignored (a write past the file size limit then fails
+    // with EFBIG and is reported), and SIGINT, SIGTERM and SIGHUP remove the pending temporary
+    // files before they end the process as they would have.
+    static void guardsignals();
+    // The handler guardsignals installs, for handlers that end the process themselves.
+    static void diesignal(int sig);
+
+private:
+    std::string m_temp;
+    std::string m_target;
+    int m_slot = -1;   // place in the process-wide list that unlinkall walks
+};
+
+// Opens an input file for reading. Pipes, devices, sockets and folders are refused at once
+// (opened without blocking, then checked): -1 with errno ESPIPE (EISDIR for a folder).
+int openinput(const std::string& path);
+// True when both paths name one file: the same text, or one existing file whatever links lead
+// there (device and inode).
+bool samefile(const std::string& a, const std::string& b);
+// The system's reason for errno value err, as a short text ("not a regular file" for ESPIPE).
+std::string reason(int err);
