@@ -1,5 +1,6 @@
 #include "synth/Cchannel.h"
 
+#include "midi/Midicodes.h"
 #include "synth/Cvoicerun.h"
 
 Cchannel::Cchannel(Csynth& synth, int channel) : m_synth(synth), m_channel(channel), m_bank(channel == 9 ? 128 : 0) {}
@@ -15,17 +16,17 @@ void Cchannel::rewind()
 
 void Cchannel::dispatch(int command, int data1, int data2)
 {
-    if (command == 12) {
+    if (command == midicmd::program) {
         m_preset.reset();
         m_program = data1;
         return;
     }
-    if (command == 11 && data1 == 0) {
+    if (command == midicmd::control && data1 == midictl::bankmsb) {
         m_preset.reset();
         m_bank = data2;
         return;
     }
-    if (command == 11 && data1 == 32) return;
+    if (command == midicmd::control && data1 == midictl::banklsb) return;
     if (!m_preset) create();
     m_preset->dispatch(command, data1, data2);
 }

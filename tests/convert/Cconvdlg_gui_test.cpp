@@ -50,14 +50,14 @@ TEST_F(Convdlg, OpensWithTheCurrentFilesAndDerivesTheWave)
     {
         Cconvdlg d(ctx, &mainwin);
         EXPECT_EQ(d.windowTitle(), "Cantorix - MIDI converter");
-        EXPECT_EQ(d.state(), 0);
+        EXPECT_EQ(d.state(), Cconvdlg::NOFILES);
         EXPECT_EQ(d.timetext(), "00:00 / 00:00");
         expectrules(d, false, false, false, true);
         EXPECT_TRUE(shot(&d, "convdlg_state0"));
     }
     ASSERT_TRUE(ctx.loadmidi(EXAMPLE));
     Cconvdlg d(ctx, &mainwin);
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
     EXPECT_EQ(d.miditext(), "greensleeves.kar");
     EXPECT_EQ(d.wavetext(), "greensleeves.wav");
     EXPECT_EQ(ctx.wavepath, dir.file("greensleeves.wav"));
@@ -80,18 +80,18 @@ TEST_F(Convdlg, ConvertsTheExampleSong)
                          if (!shown) {
                              // The render thread waits for this message: the dialog is mid-way.
                              expectrules(d, false, true, false, false);
-                             EXPECT_EQ(d.state(), 2);
+                             EXPECT_EQ(d.state(), Cconvdlg::CONVERTING);
                              EXPECT_TRUE(shot(&d, "convdlg_state2"));
                              shown = true;
                          }
                      });
     click(d, Cconvdlg::IDCONVERT);
-    EXPECT_EQ(d.state(), 2);
+    EXPECT_EQ(d.state(), Cconvdlg::CONVERTING);
     EXPECT_EQ(d.timetext(), "00:00 / 00:00");
     EXPECT_FALSE(d.acceptDrops());
     ASSERT_TRUE(waitfor([&] { return !d.converting(); }));
 
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
     EXPECT_TRUE(d.acceptDrops());
     expectrules(d, true, false, true, true);
     EXPECT_TRUE(boxes.empty()) << boxes.last().caption;
@@ -136,7 +136,7 @@ TEST_F(Convdlg, ResultChecksOnCraftedSongs)
         Cconvdlg d(ctx, &mainwin);
         static_cast<QAbstractButton*>(d.control(Cconvdlg::IDNORMALIZE))->setChecked(c.normalize);
         ASSERT_TRUE(convertall(d));
-        EXPECT_EQ(d.state(), 1);
+        EXPECT_EQ(d.state(), Cconvdlg::READY);
         const Wavedata w = readwave(ctx.wavepath);
         EXPECT_EQ(w.data, w.size - 44);
         if (!*c.caption) {
@@ -171,14 +171,14 @@ TEST_F(Convdlg, AbortFinishesTheFileAndChecksIt)
                          click(d, Cconvdlg::IDABORT);
                          // Ready at once, but no second conversion and no file change until the
                          // thread has reported its end.
-                         EXPECT_EQ(d.state(), 1);
+                         EXPECT_EQ(d.state(), Cconvdlg::READY);
                          EXPECT_TRUE(d.converting());
                          EXPECT_FALSE(enabled(d, Cconvdlg::IDCONVERT));
                          EXPECT_FALSE(enabled(d, Cconvdlg::IDBROWSEMIDI));
                          EXPECT_FALSE(enabled(d, Cconvdlg::IDPLAY));
                          EXPECT_TRUE(enabled(d, Cconvdlg::IDNORMALIZE));
                          d.convert();   // refused while the thread runs
-                         EXPECT_EQ(d.state(), 1);
+                         EXPECT_EQ(d.state(), Cconvdlg::READY);
                      });
     click(d, Cconvdlg::IDCONVERT);
     ASSERT_TRUE(waitfor([&] { return !d.converting(); }));
@@ -226,7 +226,7 @@ TEST_F(Convdlg, AMissingBankFailsEveryConvertOfThisDialog)
         click(d, Cconvdlg::IDCONVERT);
         ctx.settings.bankpath = REALBANK;   // a better bank is taken only by the next dialog
         click(d, Cconvdlg::IDCONVERT);
-        EXPECT_EQ(d.state(), 1);
+        EXPECT_EQ(d.state(), Cconvdlg::READY);
         const auto caps = captions(boxes);
         EXPECT_EQ(std::count(caps.begin(), caps.end(), "Couldn't find sound bank"), 3);
         EXPECT_EQ(caps.back(), "Couldn't find sound bank");
@@ -248,7 +248,7 @@ TEST_F(Convdlg, AFailedWriteIsReported)
     // /dev/full refuses the header: nothing starts.
     ctx.setwave("/dev/full");
     click(d, Cconvdlg::IDCONVERT);
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
     EXPECT_EQ(captions(boxes), std::vector<std::string>({"Error!", "Couldn't create the WAVE file"}));
 
     // A file size limit lets the header through and refuses the render thread's first second of
@@ -266,7 +266,7 @@ TEST_F(Convdlg, AFailedWriteIsReported)
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, prevsig);
     ASSERT_TRUE(done);
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
     EXPECT_EQ(captions(boxes), std::vector<std::string>({"Couldn't create the WAVE file"}));
     EXPECT_EQ(boxes.last().text.rfind("There was an error while creating the WAVE file\n", 0), 0u);
 }
@@ -286,7 +286,7 @@ TEST_F(Convdlg, BrowsingAndDroppingChooseTheFiles)
     EXPECT_EQ(shell.last().req.startdir, dir.path());   // no file yet: the working folder
     EXPECT_EQ(d.miditext(), "song.kar");
     EXPECT_EQ(d.wavetext(), "song.wav");
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
 
     shell.answer(dir.file("mine.WAV"));
     click(d, Cconvdlg::IDBROWSEWAVE);
@@ -328,7 +328,7 @@ TEST_F(Convdlg, BrowsingAndDroppingChooseTheFiles)
     // A file that fails to load leaves no files: state 0, both edits empty.
     const int before = mainwin.refreshes;
     d.dropfiles({QString::fromStdString(bad)});
-    EXPECT_EQ(d.state(), 0);
+    EXPECT_EQ(d.state(), Cconvdlg::NOFILES);
     EXPECT_EQ(d.miditext(), "");
     EXPECT_EQ(d.wavetext(), "");
     EXPECT_FALSE(ctx.midi);
@@ -402,7 +402,7 @@ TEST_F(Convdlg, PlayFailuresLeaveTheDialogReady)
         writebytes(ctx.wavepath, c.file);
         boxes.clear();
         d.play();
-        EXPECT_EQ(d.state(), 1);
+        EXPECT_EQ(d.state(), Cconvdlg::READY);
         EXPECT_EQ(captions(boxes).back(), c.caption);
         EXPECT_EQ(ctx.wave->fd, -1);   // closed again
     }
@@ -445,7 +445,7 @@ TEST_F(Convdlg, RenderWarningsAreShownByTheUiThreadWhileTheThreadWaits)
     EXPECT_EQ(parent, &d);
     EXPECT_TRUE(onui);
     EXPECT_EQ(elapsed, 0);
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
 }
 
 TEST_F(Convdlg, TheMainWindowOpensItAndShowsTheFilesItChose)
