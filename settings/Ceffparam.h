@@ -61,3 +61,13 @@ static_assert(EFFPARAMS[Ceffparam::roomsize].real == &Csettings::roomsize
               && EFFPARAMS[Ceffparam::delayamt].real == &Csettings::delayamt);
 
 constexpr const Ceffparam& effparam(Ceffparam::Id id) { return EFFPARAMS[id]; }
+
+// Every row: a range that is not empty, a default inside it, exactly one field.
+constexpr bool wellformed()
+{
+    for (const Ceffparam& p : EFFPARAMS)
+        if (!(p.lo < p.hi && p.lo <= p.def && p.def <= p.hi) || (p.real == nullptr) == (p.whole == nullptr))
+            return false;
+    return true;
+}
+static_assert(wellformed());
