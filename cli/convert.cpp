@@ -120,8 +120,9 @@ bool setparam(Copts& o, const std::string& arg)
     double v = 0;
     char range[64];
     std::snprintf(range, sizeof range, "%g .. %g", p->lo, p->hi);
-    if (!number(val, v) || v < p->lo || v > p->hi || (p->whole != nullptr && v != std::floor(v)))
-        return fail(name + " takes " + (p->whole != nullptr ? "a whole number " : "a value ") + range + ", not '" + val + "'");
+    const bool integral = p->whole != nullptr;
+    if (!number(val, v) || v < p->lo || v > p->hi || (integral && v != std::floor(v)))
+        return fail(name + " takes " + (integral ? "a whole number " : "a value ") + range + ", not '" + val + "'");
     o.sets.emplace_back(p, v);
     return true;
 }

@@ -3,6 +3,11 @@
 //
 // midicmd: a channel message's command, the high nibble of its status byte (0x80..0xEF); the low
 // nibble is the channel. midictl: controller numbers, the first data byte of a control change.
+// The percussion channel: MIDI channel 10, index 9 counted from 0. SoundFont banks keep the
+// drum kits in bank 128.
+constexpr int DRUMCHANNEL = 9;
+constexpr int DRUMBANK = 128;
+
 namespace midicmd {
 
 enum Cmd : int {

@@ -3,7 +3,10 @@
 #include "midi/Midicodes.h"
 #include "synth/Cvoicerun.h"
 
-Cchannel::Cchannel(Csynth& synth, int channel) : m_synth(synth), m_channel(channel), m_bank(channel == 9 ? 128 : 0) {}
+Cchannel::Cchannel(Csynth& synth, int channel)
+    : m_synth(synth), m_channel(channel), m_bank(channel == DRUMCHANNEL ? DRUMBANK : 0)
+{
+}
 
 Cchannel::~Cchannel() = default;
 
@@ -11,7 +14,7 @@ void Cchannel::rewind()
 {
     m_preset.reset();
     m_program = 0;
-    m_bank = m_channel == 9 ? 128 : 0;
+    m_bank = m_channel == DRUMCHANNEL ? DRUMBANK : 0;
 }
 
 void Cchannel::dispatch(int command, int data1, int data2)
@@ -34,13 +37,13 @@ void Cchannel::dispatch(int command, int data1, int data2)
 void Cchannel::create()
 {
     const Cbankview* b = m_synth.bank;
-    if (b && m_channel == 9) {
-        // Drums: bank 128, else the nearest lower kit number that exists.
-        m_bank = 128;
-        if (!b->find(128, m_program)) {
+    if (b && m_channel == DRUMCHANNEL) {
+        // Drums: the drum bank, else the nearest lower kit number that exists.
+        m_bank = DRUMBANK;
+        if (!b->find(DRUMBANK, m_program)) {
             int best = -1;
             for (size_t i = 0; i + 1 < b->phdrs.size(); ++i)
-                if (b->phdrs[i].bank == 128 && b->phdrs[i].preset < m_program && b->phdrs[i].preset > best)
+                if (b->phdrs[i].bank == DRUMBANK && b->phdrs[i].preset < m_program && b->phdrs[i].preset > best)
                     best = b->phdrs[i].preset;
             if (best >= 0) m_program = best;
         }

@@ -11,8 +11,9 @@ inline double tri(int n) { return n < 11025 ? double(n) : double(22050 - n); }
 
 // The longest tap (delay time, stereo spread and the full modulation swing, plus the frame
 // before it) stays inside the lines.
-static_assert((effparam(Ceffparam::delaytime).hi + effparam(Ceffparam::spread).hi + effparam(Ceffparam::delaymod).hi) * 44.1
-                  + 2 < Cdelay::LEN);
+constexpr double LONGESTMS =
+    effparam(Ceffparam::delaytime).hi + effparam(Ceffparam::spread).hi + effparam(Ceffparam::delaymod).hi;
+static_assert(LONGESTMS * 44.1 + 2 < Cdelay::LEN);
 
 } // namespace
 

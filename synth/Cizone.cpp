@@ -88,7 +88,7 @@ void Cizone::notedata(Cnote& n, int key, int vel) const
     n.revsend = m_state.revsend;
     n.chosend = m_state.chosend;
     n.pan = m_state.pan;
-    n.melodic = m_channel != 9;
+    n.melodic = m_channel != DRUMCHANNEL;
     n.sostenuto = m_state.sostenuto;
     n.soft = m_state.soft;
 }

@@ -38,7 +38,8 @@ Cpreset::~Cpreset() = default;
 
 void Cpreset::dispatch(int command, int d1, int d2)
 {
-    if ((command == midicmd::noteoff || command == midicmd::noteon) && m_channel != 9) d1 += m_synth.transpose();
+    const bool note = command == midicmd::noteoff || command == midicmd::noteon;
+    if (note && m_channel != DRUMCHANNEL) d1 += m_synth.transpose();
     if (command == midicmd::noteon && d2 != 0) ++m_synth.noteserial;
     const bool always = command == midicmd::noteon || command == midicmd::control;
     m_classes.clear();
