@@ -1,5 +1,6 @@
 #include "audio/Cwavfil.h"
 
+#include "midi/Cbytes.h"
 #include "platform/Cmsgbox.h"
 
 #include <algorithm>
@@ -13,27 +14,6 @@
 #include <vector>
 
 namespace {
-
-void put16(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void put32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-
-uint32_t get32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // Reads up to n bytes, retrying after signals and partial reads; returns the bytes that arrived.
 size_t readall(int fd, void* dest, size_t n)
@@ -66,7 +46,7 @@ bool writeall(int fd, const void* src, size_t n)
 bool pwrite32(int fd, off_t at, uint32_t v)
 {
     uint8_t b[4];
-    put32(b, v);
+    setle32(b, v);
     ssize_t r;
     do r = ::pwrite(fd, b, 4, at);
     while (r < 0 && errno == EINTR);
@@ -77,18 +57,18 @@ bool pwrite32(int fd, off_t at, uint32_t v)
 void makeheader(uint8_t* h)
 {
     std::memcpy(h + 0, "RIFF", 4);
-    put32(h + 4, 0);
+    setle32(h + 4, 0);
     std::memcpy(h + 8, "WAVE", 4);
     std::memcpy(h + 12, "fmt ", 4);
-    put32(h + 16, 16);
-    put16(h + 20, 1);        // PCM
-    put16(h + 22, 2);        // channels
-    put32(h + 24, 44100);    // samples per second
-    put32(h + 28, 176400);   // bytes per second
-    put16(h + 32, 4);        // block align
-    put16(h + 34, 16);       // bits per sample
+    setle32(h + 16, 16);
+    setle16(h + 20, 1);        // PCM
+    setle16(h + 22, 2);        // channels
+    setle32(h + 24, 44100);    // samples per second
+    setle32(h + 28, 176400);   // bytes per second
+    setle16(h + 32, 4);        // block align
+    setle16(h + 34, 16);       // bits per sample
     std::memcpy(h + 36, "data", 4);
-    put32(h + 40, 0);
+    setle32(h + 40, 0);
 }
 
 // Largest frame count whose RIFF size (36 + 4 * frames) still fits the 32-bit field.
@@ -120,12 +100,12 @@ bool Cwavfil::openrd()
     ok = ok && !std::memcmp(h, "RIFF", 4) && !std::memcmp(h + 8, "WAVE", 4) && !std::memcmp(h + 12, "fmt ", 4) &&
          !std::memcmp(h + 36, "data", 4);
     if (ok) {
-        fmt.tag = get16(h + 20);
-        fmt.channels = get16(h + 22);
-        fmt.rate = get32(h + 24);
-        fmt.bytespersec = get32(h + 28);
-        fmt.align = get16(h + 32);
-        fmt.bits = get16(h + 34);
+        fmt.tag = le16(h + 20);
+        fmt.channels = le16(h + 22);
+        fmt.rate = le32(h + 24);
+        fmt.bytespersec = le32(h + 28);
+        fmt.align = le16(h + 32);
+        fmt.bits = le16(h + 34);
         fmt.extra = 0;
         ok = fmt.tag == 1 && fmt.channels == 2 && fmt.bits == 16;
     }
@@ -140,7 +120,7 @@ bool Cwavfil::openrd()
     // A data size of 0 (an unfinished file) or one that claims more than the file holds falls
     // back to the frames actually present after the header.
     const int64_t present = std::min<int64_t>((int64_t(st.st_size) - HEADER) / 4, INT32_MAX);
-    const int64_t declared = get32(h + 40) / 4;
+    const int64_t declared = le32(h + 40) / 4;
     nframes = int32_t(declared == 0 ? present : std::min(declared, present));
     frpos = 0;
     return true;
@@ -223,8 +203,8 @@ void Cwavfil::wrframe(int16_t left, int16_t right)
     }
     // The buffer holds the file's bytes: each sample little-endian, left before right.
     uint8_t* p = reinterpret_cast<uint8_t*>(m_buf.get()) + size_t(bufpos) * 2;
-    put16(p, uint16_t(left));
-    put16(p + 2, uint16_t(right));
+    setle16(p, uint16_t(left));
+    setle16(p + 2, uint16_t(right));
     bufpos += 2;
     ++nframes;
     if (bufpos >= BUFSAMPLES) flush();
@@ -325,9 +305,9 @@ bool Cwavfil::normalize(int32_t gain)
             while (r < 0 && errno == EINTR);
             ok = r == ssize_t(n);
             for (size_t i = 0; ok && i < n; i += 2) {
-                const int64_t s = int16_t(get16(&chunk[i]));
+                const int64_t s = int16_t(le16(&chunk[i]));
                 const int64_t y = std::clamp<int64_t>((s * gain) >> 10, -32768, 32767);
-                put16(&chunk[i], uint16_t(int16_t(y)));
+                setle16(&chunk[i], uint16_t(int16_t(y)));
             }
             for (size_t done = 0; ok && done < n;) {
                 do r = ::pwrite(out, chunk.data() + done, n - done, at + off_t(done));

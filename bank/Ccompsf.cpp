@@ -1,6 +1,7 @@
 #include "bank/Ccompsf.h"
 
 #include "bank/Ckey.h"
+#include "midi/Cbytes.h"
 #include "platform/Cmsgbox.h"
 
 #include <cerrno>
@@ -13,8 +14,6 @@ const char* const OPENFAIL = "Ccompsf::rdfile\nFatal error while reading SoundFo
 const char* const BADFORMAT = "Ccompsf::rdfile\nFatal error while reading SoundFont file\nInvalid SoundFont file format";
 const char* const TOONEW = "Ccompsf::rdfile\nThis SoundFont can only be processed\nby a more recent version of the program";
 
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
 }  // namespace
 
@@ -35,19 +34,19 @@ bool Ccompsf::rdshdr(uint32_t size)
         const uint8_t* p = &raw[size_t(i) * SHDRSIZE];
         Sfshdr s;
         std::memcpy(s.name, p, 20);
-        s.offset = int64_t(uint64_t(u32(p + 20)) | uint64_t(u32(p + 24)) << 32);
-        s.ptsload = u32(p + 28);
+        s.offset = int64_t(uint64_t(le32(p + 20)) | uint64_t(le32(p + 24)) << 32);
+        s.ptsload = le32(p + 28);
         s.coded = s.ptsload;
-        s.cbytes = u32(p + 32);
-        s.ppb = u32(p + 36);
-        s.length = u32(p + 40);
-        s.loopstart = u32(p + 44);
-        s.loopend = u32(p + 48);
-        s.rate = u32(p + 52);
+        s.cbytes = le32(p + 32);
+        s.ppb = le32(p + 36);
+        s.length = le32(p + 40);
+        s.loopstart = le32(p + 44);
+        s.loopend = le32(p + 48);
+        s.rate = le32(p + 52);
         s.pitch = p[56];
         s.correction = int8_t(p[57]);
-        s.link = u16(p + 58);
-        s.type = u16(p + 60);
+        s.link = le16(p + 58);
+        s.type = le16(p + 60);
         s.fd = fd;
         shdrs.push_back(s);
     }
@@ -71,23 +70,23 @@ bool Ccompsf::rdfile()
         errbox(TOONEW);
         return false;
     }
-    const uint16_t body = u16(h + 44);
+    const uint16_t body = le16(h + 44);
     if (::lseek(fd, body, SEEK_SET) < 0) return bad();
     m_scramble = true;
     m_keypos = body % KEYLEN;
 
     uint8_t d[10];
-    if (!rdbytes(d, 10) || u16(d) != TAGDATA) return bad();
+    if (!rdbytes(d, 10) || le16(d) != TAGDATA) return bad();
     smploff = ::lseek(fd, 0, SEEK_CUR);
-    const uint64_t datalen = uint64_t(u32(d + 2)) | uint64_t(u32(d + 6)) << 32;
+    const uint64_t datalen = uint64_t(le32(d + 2)) | uint64_t(le32(d + 6)) << 32;
     if (datalen > uint64_t(filesize) || !skip(int64_t(datalen))) return bad();
     m_keypos = unsigned((m_keypos + datalen % KEYLEN) % KEYLEN);
 
     static const uint16_t TAGS[7] = {TAGPHDR, TAGPBAG, TAGPGEN, TAGINST, TAGIBAG, TAGIGEN, TAGSHDR};
     for (int i = 0; i < 7; ++i) {
         uint8_t s[6];
-        if (!rdbytes(s, 6) || u16(s) != TAGS[i]) return bad();
-        const uint32_t size = u32(s + 2);
+        if (!rdbytes(s, 6) || le16(s) != TAGS[i]) return bad();
+        const uint32_t size = le32(s + 2);
         bool ok = false;
         switch (i) {
         case 0: ok = rdphdr(size); break;

@@ -4,6 +4,7 @@
 #include "bank/Cdecoder.h"
 #include "bank/Ccompsf.h"
 #include "bank/Ckey.h"
+#include "midi/Cbytes.h"
 #include "platform/Cmsgbox.h"
 
 #include <algorithm>
@@ -171,8 +172,6 @@ void emit(const Ctable& t, uint32_t ppb, std::vector<uint8_t>& out)
     }
 }
 
-void put16(std::vector<uint8_t>& b, uint16_t v) { b.push_back(uint8_t(v)), b.push_back(uint8_t(v >> 8)); }
-void put32(std::vector<uint8_t>& b, uint32_t v) { put16(b, uint16_t(v)), put16(b, uint16_t(v >> 16)); }
 
 }  // namespace
 
@@ -234,7 +233,7 @@ bool Cpacker::rdaudio(const Csf2file& bank, Caudio& audio)
         if (s.ppb == 0) {
             std::vector<uint8_t> raw(have * 2);
             ok = ::pread(bank.fd, raw.data(), raw.size(), off_t(s.offset)) == ssize_t(raw.size());
-            for (size_t j = 0; ok && j < have; ++j) pts[j] = int16_t(raw[2 * j] | raw[2 * j + 1] << 8);
+            for (size_t j = 0; ok && j < have; ++j) pts[j] = int16_t(le16(&raw[2 * j]));
         } else if (have) {
             std::vector<uint8_t> coded(s.cbytes);
             ok = ::pread(bank.fd, coded.data(), coded.size(), off_t(s.offset)) == ssize_t(coded.size());
@@ -284,9 +283,9 @@ bool Cpacker::wrfile(const Csf2file& bank, const Caudio& audio, const std::strin
     f[47] = VERSION;
 
     // Sample data chunk: each sample's coded bytes at its absolute offset.
-    put16(f, Ccompsf::TAGDATA);
+    addle16(f, Ccompsf::TAGDATA);
     const size_t lenat = f.size();
-    put32(f, 0), put32(f, 0);
+    addle32(f, 0), addle32(f, 0);
     const size_t datastart = f.size();
     struct Cplace { uint64_t offset; uint32_t cbytes, ppb; };
     std::vector<Cplace> places(bank.shdrs.size());
@@ -316,35 +315,35 @@ bool Cpacker::wrfile(const Csf2file& bank, const Caudio& audio, const std::strin
     for (int b = 0; b < 8; ++b) f[lenat + b] = uint8_t(datalen >> (8 * b));
 
     auto section = [&](uint16_t tag, size_t count, size_t recsize) {
-        put16(f, tag);
-        put32(f, uint32_t(count * recsize));
+        addle16(f, tag);
+        addle32(f, uint32_t(count * recsize));
     };
     section(Ccompsf::TAGPHDR, bank.phdrs.size(), 38);
     for (const Sfphdr& h : bank.phdrs) {
         f.insert(f.end(), h.name, h.name + 20);
-        put16(f, h.preset), put16(f, h.bank), put16(f, h.bagindex);
-        put32(f, h.library), put32(f, h.genre), put32(f, h.morphology);
+        addle16(f, h.preset), addle16(f, h.bank), addle16(f, h.bagindex);
+        addle32(f, h.library), addle32(f, h.genre), addle32(f, h.morphology);
     }
     section(Ccompsf::TAGPBAG, bank.pbags.size(), 4);
-    for (const Sfbag& b : bank.pbags) put16(f, b.genindex), put16(f, 0);
+    for (const Sfbag& b : bank.pbags) addle16(f, b.genindex), addle16(f, 0);
     section(Ccompsf::TAGPGEN, bank.pgens.size(), 4);
-    for (const Sfgen& g : bank.pgens) put16(f, g.oper), put16(f, g.amount);
+    for (const Sfgen& g : bank.pgens) addle16(f, g.oper), addle16(f, g.amount);
     section(Ccompsf::TAGINST, bank.insts.size(), 22);
-    for (const Sfinst& in : bank.insts) f.insert(f.end(), in.name, in.name + 20), put16(f, in.bagindex);
+    for (const Sfinst& in : bank.insts) f.insert(f.end(), in.name, in.name + 20), addle16(f, in.bagindex);
     section(Ccompsf::TAGIBAG, bank.ibags.size(), 4);
-    for (const Sfbag& b : bank.ibags) put16(f, b.genindex), put16(f, 0);
+    for (const Sfbag& b : bank.ibags) addle16(f, b.genindex), addle16(f, 0);
     section(Ccompsf::TAGIGEN, bank.igens.size(), 4);
-    for (const Sfgen& g : bank.igens) put16(f, g.oper), put16(f, g.amount);
+    for (const Sfgen& g : bank.igens) addle16(f, g.oper), addle16(f, g.amount);
     section(Ccompsf::TAGSHDR, bank.shdrs.size(), Ccompsf::SHDRSIZE);
     for (size_t i = 0; i < bank.shdrs.size(); ++i) {
         const Sfshdr& s = bank.shdrs[i];
         const uint32_t n = uint32_t(audio[i].size());
         f.insert(f.end(), s.name, s.name + 20);
-        put32(f, uint32_t(places[i].offset)), put32(f, uint32_t(places[i].offset >> 32));
-        put32(f, n), put32(f, places[i].cbytes), put32(f, places[i].ppb);
-        put32(f, s.length), put32(f, s.loopstart), put32(f, s.loopend), put32(f, s.rate);
+        addle32(f, uint32_t(places[i].offset)), addle32(f, uint32_t(places[i].offset >> 32));
+        addle32(f, n), addle32(f, places[i].cbytes), addle32(f, places[i].ppb);
+        addle32(f, s.length), addle32(f, s.loopstart), addle32(f, s.loopend), addle32(f, s.rate);
         f.push_back(s.pitch), f.push_back(uint8_t(s.correction));
-        put16(f, s.link), put16(f, s.type);
+        addle16(f, s.link), addle16(f, s.type);
     }
     scramble(f.data() + Ccompsf::HEADER, f.size() - Ccompsf::HEADER, Ccompsf::HEADER % KEYLEN);
     return wrwhole(path, f);

@@ -3,6 +3,7 @@
 #include "audio/Cnewfil.h"
 #include "bank/Ckey.h"
 #include "bank/Cstore.h"
+#include "midi/Cbytes.h"
 #include "platform/Cmsgbox.h"
 
 #include <algorithm>
@@ -17,8 +18,6 @@ namespace {
 const char* const OPENFAIL = "Csf2file::rdfile\nFatal error while reading Sound Font file\nCould not open Sound Font file";
 const char* const BADFORMAT = "Csf2file::rdfile\nFatal error while reading Sound Font file\nInvalid Sound Font file format";
 
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t u32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 bool tagis(const uint8_t* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
 
 }  // namespace
@@ -84,12 +83,12 @@ bool Csf2file::rdphdr(uint32_t size)
         const uint8_t* p = raw.data() + size_t(i) * 38;
         Sfphdr h;
         std::memcpy(h.name, p, 20);
-        h.preset = u16(p + 20);
-        h.bank = u16(p + 22);
-        h.bagindex = u16(p + 24);
-        h.library = u32(p + 26);
-        h.genre = u32(p + 30);
-        h.morphology = u32(p + 34);
+        h.preset = le16(p + 20);
+        h.bank = le16(p + 22);
+        h.bagindex = le16(p + 24);
+        h.library = le32(p + 26);
+        h.genre = le32(p + 30);
+        h.morphology = le32(p + 34);
         phdrs.push_back(h);
     }
     return true;
@@ -103,7 +102,7 @@ bool Csf2file::rdbag(std::vector<Sfbag>& list, uint32_t size)
     std::vector<uint8_t> raw(size_t(count) * 4);
     if (!rdbytes(raw.data(), raw.size())) return false;
     list.reserve(list.size() + count);
-    for (uint32_t i = 0; i < count; ++i) list.push_back({u16(&raw[i * 4]), u16(&raw[i * 4 + 2])});
+    for (uint32_t i = 0; i < count; ++i) list.push_back({le16(&raw[i * 4]), le16(&raw[i * 4 + 2])});
     return true;
 }
 
@@ -115,7 +114,7 @@ bool Csf2file::rdgen(std::vector<Sfgen>& list, uint32_t size)
     std::vector<uint8_t> raw(size_t(count) * 4);
     if (!rdbytes(raw.data(), raw.size())) return false;
     list.reserve(list.size() + count);
-    for (uint32_t i = 0; i < count; ++i) list.push_back({u16(&raw[i * 4]), u16(&raw[i * 4 + 2])});
+    for (uint32_t i = 0; i < count; ++i) list.push_back({le16(&raw[i * 4]), le16(&raw[i * 4 + 2])});
     return true;
 }
 
@@ -130,7 +129,7 @@ bool Csf2file::rdinst(uint32_t size)
     for (uint32_t i = 0; i < count; ++i) {
         Sfinst in;
         std::memcpy(in.name, &raw[i * 22], 20);
-        in.bagindex = u16(&raw[i * 22 + 20]);
+        in.bagindex = le16(&raw[i * 22 + 20]);
         insts.push_back(in);
     }
     return true;
@@ -220,12 +219,12 @@ bool Csf2file::rdfile()
     uint8_t h[24];
     if (!rdbytes(h, 24) || !tagis(h, "RIFF") || !tagis(h + 8, "sfbk") || !tagis(h + 12, "LIST") || !tagis(h + 20, "INFO"))
         return bad();
-    if (!skip(int64_t(u32(h + 16)) - 4)) return bad();
+    if (!skip(int64_t(le32(h + 16)) - 4)) return bad();
 
     if (!rdbytes(h, 12) || !tagis(h, "LIST") || !tagis(h + 8, "sdta")) return bad();
     if (!rdbytes(h, 8) || !tagis(h, "smpl")) return bad();
     smploff = ::lseek(fd, 0, SEEK_CUR);
-    const uint32_t smplsize = u32(h + 4);
+    const uint32_t smplsize = le32(h + 4);
     m_smplbytes = smplsize;
     if (!skip(smplsize)) return bad();
 
@@ -234,7 +233,7 @@ bool Csf2file::rdfile()
     static const char* const ORDER[9] = {"phdr", "pbag", "pmod", "pgen", "inst", "ibag", "imod", "igen", "shdr"};
     for (int i = 0; i < 9; ++i) {
         if (!rdbytes(h, 8) || !tagis(h, ORDER[i])) return bad();
-        const uint32_t size = u32(h + 4);
+        const uint32_t size = le32(h + 4);
         bool ok = true;
         switch (i) {
         case 0: ok = rdphdr(size); break;
@@ -259,17 +258,17 @@ bool Csf2file::rdfile()
                 const uint8_t* p = &raw[size_t(k) * 46];
                 Sfshdr s;
                 std::memcpy(s.name, p, 20);
-                const uint32_t start = std::min(u32(p + 20), chunkpts);
-                const uint32_t end = std::clamp(u32(p + 24), start, chunkpts);
-                const uint32_t ls = u32(p + 28), le = u32(p + 32);
+                const uint32_t start = std::min(le32(p + 20), chunkpts);
+                const uint32_t end = std::clamp(le32(p + 24), start, chunkpts);
+                const uint32_t ls = le32(p + 28), le = le32(p + 32);
                 s.length = end - start;
                 s.loopstart = ls > start ? ls - start : 0;
                 s.loopend = le > start ? le - start : 0;
-                s.rate = u32(p + 36);
+                s.rate = le32(p + 36);
                 s.pitch = p[40];
                 s.correction = int8_t(p[41]);
-                s.link = u16(p + 42);
-                s.type = u16(p + 44);
+                s.link = le16(p + 42);
+                s.type = le16(p + 44);
                 s.fd = fd;
                 s.offset = smploff + 2 * int64_t(start);
                 s.ptsload = s.length;

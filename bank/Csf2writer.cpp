@@ -1,19 +1,19 @@
 #include "bank/Csf2writer.h"
 
+#include "midi/Cbytes.h"
+
 #include <cerrno>
 #include <cstring>
 
 namespace {
 
-void put16(std::vector<uint8_t>& b, uint16_t v) { b.push_back(uint8_t(v)), b.push_back(uint8_t(v >> 8)); }
-void put32(std::vector<uint8_t>& b, uint32_t v) { put16(b, uint16_t(v)), put16(b, uint16_t(v >> 16)); }
 void tag(std::vector<uint8_t>& b, const char* t) { b.insert(b.end(), t, t + 4); }
 
 // Starts a chunk; returns where its size goes, patched by endchunk.
 size_t chunk(std::vector<uint8_t>& b, const char* id)
 {
     tag(b, id);
-    put32(b, 0);
+    addle32(b, 0);
     return b.size() - 4;
 }
 void endchunk(std::vector<uint8_t>& b, size_t at)
@@ -42,7 +42,7 @@ bool Csf2writer::wrfile(const Csf2file& bank, const Caudio& audio, const std::st
     const size_t info = chunk(f, "LIST");
     tag(f, "INFO");
     const size_t ifil = chunk(f, "ifil");
-    put16(f, 2), put16(f, 1);
+    addle16(f, 2), addle16(f, 1);
     endchunk(f, ifil);
     text(f, "isng", "EMU8000");
     text(f, "INAM", name.substr(0, 255));
@@ -57,7 +57,7 @@ bool Csf2writer::wrfile(const Csf2file& bank, const Caudio& audio, const std::st
     uint64_t points = 0;
     for (size_t i = 0; i < bank.shdrs.size(); ++i) {
         start[i] = uint32_t(points);
-        for (int16_t y : audio[i]) put16(f, uint16_t(y));
+        for (int16_t y : audio[i]) addle16(f, uint16_t(y));
         f.insert(f.end(), 46, 0);
         points += audio[i].size() + 23;
         if (points > UINT32_MAX) {
@@ -73,40 +73,40 @@ bool Csf2writer::wrfile(const Csf2file& bank, const Caudio& audio, const std::st
     size_t at = chunk(f, "phdr");
     for (const Sfphdr& h : bank.phdrs) {
         f.insert(f.end(), h.name, h.name + 20);
-        put16(f, h.preset), put16(f, h.bank), put16(f, h.bagindex);
-        put32(f, h.library), put32(f, h.genre), put32(f, h.morphology);
+        addle16(f, h.preset), addle16(f, h.bank), addle16(f, h.bagindex);
+        addle32(f, h.library), addle32(f, h.genre), addle32(f, h.morphology);
     }
     endchunk(f, at);
     at = chunk(f, "pbag");
-    for (const Sfbag& b : bank.pbags) put16(f, b.genindex), put16(f, 0);
+    for (const Sfbag& b : bank.pbags) addle16(f, b.genindex), addle16(f, 0);
     endchunk(f, at);
     at = chunk(f, "pmod");
     f.insert(f.end(), 10, 0);
     endchunk(f, at);
     at = chunk(f, "pgen");
-    for (const Sfgen& g : bank.pgens) put16(f, g.oper), put16(f, g.amount);
+    for (const Sfgen& g : bank.pgens) addle16(f, g.oper), addle16(f, g.amount);
     endchunk(f, at);
     at = chunk(f, "inst");
-    for (const Sfinst& in : bank.insts) f.insert(f.end(), in.name, in.name + 20), put16(f, in.bagindex);
+    for (const Sfinst& in : bank.insts) f.insert(f.end(), in.name, in.name + 20), addle16(f, in.bagindex);
     endchunk(f, at);
     at = chunk(f, "ibag");
-    for (const Sfbag& b : bank.ibags) put16(f, b.genindex), put16(f, 0);
+    for (const Sfbag& b : bank.ibags) addle16(f, b.genindex), addle16(f, 0);
     endchunk(f, at);
     at = chunk(f, "imod");
     f.insert(f.end(), 10, 0);
     endchunk(f, at);
     at = chunk(f, "igen");
-    for (const Sfgen& g : bank.igens) put16(f, g.oper), put16(f, g.amount);
+    for (const Sfgen& g : bank.igens) addle16(f, g.oper), addle16(f, g.amount);
     endchunk(f, at);
     at = chunk(f, "shdr");
     for (size_t i = 0; i < bank.shdrs.size(); ++i) {
         const Sfshdr& s = bank.shdrs[i];
         const uint32_t a = start[i];
         f.insert(f.end(), s.name, s.name + 20);
-        put32(f, a), put32(f, a + uint32_t(audio[i].size()));
-        put32(f, a + s.loopstart), put32(f, a + s.loopend), put32(f, s.rate);
+        addle32(f, a), addle32(f, a + uint32_t(audio[i].size()));
+        addle32(f, a + s.loopstart), addle32(f, a + s.loopend), addle32(f, s.rate);
         f.push_back(s.pitch), f.push_back(uint8_t(s.correction));
-        put16(f, s.link), put16(f, s.type);
+        addle16(f, s.link), addle16(f, s.type);
     }
     endchunk(f, at);
     endchunk(f, pdta);

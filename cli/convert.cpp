@@ -10,6 +10,7 @@
 #include "midi/Ctimeline.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cwindow.h"
+#include "settings/Ceffparam.h"
 
 #include <algorithm>
 #include <atomic>
@@ -49,11 +50,9 @@ const char* USAGE =
     "  --quiet              no progress and no summary lines\n"
     "  --help               this text\n"
     "\n"
-    "effect parameters (--set), with their ranges:\n"
-    "  reverb-room-size 0..1   reverb-damping 0..100 (%)  reverb-amount -1..1  chorus-amount -1..1\n"
-    "  master-volume -20..20 (dB)  compressor-level 0..20 (0 = off)  delay-time 1..1000 (ms)\n"
-    "  delay-modulation 0..20 (ms)  delay-feedback 0..0.9  delay-amount 0..1 (0 = off)\n"
-    "  delay-spread 0..40 (ms)\n"
+    "effect parameters (--set), with their ranges and defaults:\n";
+
+const char* EXITS =
     "\n"
     "Every WAVE file is written under a temporary name beside it and takes its name only when it\n"
     "is finished, so a failure or an interruption leaves an earlier file of that name as it was.\n"
@@ -62,28 +61,16 @@ const char* USAGE =
     "Exits 0 when every file was converted, 1 when some failed, 2 for a wrong command line and\n"
     "128 + the signal's number when interrupted by SIGINT, SIGTERM or SIGHUP.\n";
 
-// One effect parameter of the settings record: name, range, and whether it takes whole numbers.
-struct Cparam {
-    const char* name;
-    double lo, hi;
-    bool whole;
-    std::atomic<float> Csettings::*f;
-    std::atomic<int> Csettings::*i;
-};
-
-const Cparam PARAMS[] = {
-    {"reverb-room-size", 0, 1, false, &Csettings::roomsize, nullptr},
-    {"reverb-damping", 0, 100, true, nullptr, &Csettings::damping},
-    {"reverb-amount", -1, 1, false, &Csettings::reverbamt, nullptr},
-    {"chorus-amount", -1, 1, false, &Csettings::chorusamt, nullptr},
-    {"master-volume", -20, 20, true, nullptr, &Csettings::mastervoldb},
-    {"compressor-level", 0, 20, true, nullptr, &Csettings::complevel},
-    {"delay-time", 1, 1000, true, nullptr, &Csettings::delayms},
-    {"delay-modulation", 0, 20, true, nullptr, &Csettings::delaymodms},
-    {"delay-feedback", 0, 0.9, false, &Csettings::delayfb, nullptr},
-    {"delay-amount", 0, 1, false, &Csettings::delayamt, nullptr},
-    {"delay-spread", 0, 40, true, nullptr, &Csettings::spreadms},
-};
+// The help: usage and options, one line per effect parameter, the exit codes.
+void printhelp()
+{
+    std::fputs(USAGE, stdout);
+    for (const Ceffparam& p : EFFPARAMS) {
+        std::printf("  %-18s %g .. %g%s%s, default %g", p.name, p.lo, p.hi, *p.unit ? " " : "", p.unit, p.def);
+        std::printf(*p.note ? " (%s)\n" : "%s\n", p.note);
+    }
+    std::fputs(EXITS, stdout);
+}
 
 struct Copts {
     std::vector<std::string> inputs;
@@ -91,7 +78,7 @@ struct Copts {
     bool hasbank = false;
     int tempo = 0, transpose = 0, jobs = 1;
     bool normalize = true, showerrors = false, quiet = false;
-    std::vector<std::pair<const Cparam*, double>> sets;
+    std::vector<std::pair<const Ceffparam*, double>> sets;
     bool mute[16] = {};
     int gain[16] = {};   // tenths of a dB
     bool hasgain[16] = {};
@@ -135,15 +122,16 @@ bool setparam(Copts& o, const std::string& arg)
 {
     const size_t eq = arg.find('=');
     const std::string name = arg.substr(0, eq), val = eq == std::string::npos ? "" : arg.substr(eq + 1);
-    const Cparam* p = nullptr;
-    for (const Cparam& q : PARAMS)
+    const Ceffparam* p = nullptr;
+    for (const Ceffparam& q : EFFPARAMS)
         if (name == q.name) p = &q;
     if (!p) return fail("unknown effect parameter '" + name + "' (see --help)");
     double v = 0;
     char range[64];
     std::snprintf(range, sizeof range, "%g .. %g", p->lo, p->hi);
-    if (!number(val, v) || v < p->lo || v > p->hi || (p->whole && v != std::floor(v)))
-        return fail(name + " takes " + (p->whole ? "a whole number " : "a value ") + range + ", not '" + val + "'");
+    const bool integral = p->whole != nullptr;
+    if (!number(val, v) || v < p->lo || v > p->hi || (integral && v != std::floor(v)))
+        return fail(name + " takes " + (integral ? "a whole number " : "a value ") + range + ", not '" + val + "'");
     o.sets.emplace_back(p, v);
     return true;
 }
@@ -328,10 +316,7 @@ void applyopts(Ccontext& ctx, const Copts& o)
     Csettings::set(s.transpose, o.transpose);
     Csettings::set(s.normalize, o.normalize);
     Csettings::set(s.showerrors, o.showerrors);
-    for (auto [p, v] : o.sets) {
-        if (p->f) Csettings::set(s.*(p->f), float(v));
-        else Csettings::set(s.*(p->i), int(v));
-    }
+    for (auto [p, v] : o.sets) p->set(s, v);
 }
 
 // The mixer table is cleared whenever a MIDI file is loaded, so mutes and gains follow the load.
@@ -356,7 +341,7 @@ std::string outputfor(const Copts& o, const Ccontext& ctx, const std::string& in
 int cmdconvert(const Args& args)
 {
     if (wantshelp(args)) {
-        std::fputs(USAGE, stdout);
+        printhelp();
         return 0;
     }
     Copts o;

@@ -61,7 +61,7 @@ Cconvdlg::Cconvdlg(Ccontext& ctx, Cwindow* main, QWidget* parent)
     m_conv->sequen().setwindow(this, static_cast<QWidget*>(this));
     m_conv->owner = this;
     m_conv->onprogress = [this](int percent) {
-        if (m_state != 2) return;
+        if (m_state != CONVERTING) return;
         m_progress->setValue(std::clamp(percent, 0, 100));
         m_time->setText(qs(m_conv->timetext()));
     };
@@ -75,7 +75,7 @@ Cconvdlg::Cconvdlg(Ccontext& ctx, Cwindow* main, QWidget* parent)
         m_wave->setText(qs(m_ctx.wavetitle));
     }
     if (m_ctx.midi) m_midi->setText(qs(m_ctx.midititle));
-    m_state = m_ctx.midi && m_ctx.wave ? 1 : 0;
+    m_state = m_ctx.midi && m_ctx.wave ? READY : NOFILES;
     showoptions();
     rules();
     setAcceptDrops(true);
@@ -89,7 +89,7 @@ Cconvdlg::~Cconvdlg()
         m_conv->abort();
         while (m_conv->running()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
-    if (m_state == 3) stopplaying();
+    if (m_state == PLAYING) stopplaying();
     m_conv.reset();
     // The converter's bank lives as long as the dialog: a bank that failed to load is tried
     // again only by the next converter dialog.
@@ -248,21 +248,21 @@ void Cconvdlg::rules()
 {
     // A render thread still finishing after Abort keeps the output file and the current files
     // busy until its end message has been handled.
-    const bool busy = m_state >= 2 || m_conv->running();
-    const bool ready = m_state == 1 && !m_conv->running();
+    const bool busy = m_state >= CONVERTING || m_conv->running();
+    const bool ready = m_state == READY && !m_conv->running();
     m_ctl[IDCONVERT]->setEnabled(ready);
-    m_ctl[IDABORT]->setEnabled(m_state >= 2);
+    m_ctl[IDABORT]->setEnabled(m_state >= CONVERTING);
     m_ctl[IDPLAY]->setEnabled(ready && m_ctx.wave && access(m_ctx.wavepath.c_str(), F_OK) == 0);
     for (int id : {IDBROWSEMIDI, IDBROWSEWAVE}) m_ctl[id]->setEnabled(!busy);
     for (int id : {IDDEFAULTS, IDHELP, IDSLOWER, IDFASTER, IDHIGHER, IDLOWER, IDTEMPO, IDTRANSPOSE, IDSHOWERR,
                    IDNORMALIZE})
-        m_ctl[id]->setEnabled(m_state < 2);
+        m_ctl[id]->setEnabled(m_state < CONVERTING);
     m_ctl[IDCLOSE]->setEnabled(true);
 }
 
 void Cconvdlg::readystate()
 {
-    m_state = m_ctx.midi && m_ctx.wave ? 1 : 0;
+    m_state = m_ctx.midi && m_ctx.wave ? READY : NOFILES;
     rules();
 }
 
@@ -309,7 +309,7 @@ void Cconvdlg::setwave(const std::string& path)
 
 void Cconvdlg::browsemidi()
 {
-    if (m_state >= 2 || m_conv->running()) return;
+    if (m_state >= CONVERTING || m_conv->running()) return;
     Cfilereq req;
     req.filter = MIDIFILTER;
     if (!m_ctx.midi && !m_ctx.wave) req.startdir = m_ctx.settings.workdir;
@@ -328,7 +328,7 @@ void Cconvdlg::browsemidi()
 
 void Cconvdlg::browsewave()
 {
-    if (m_state >= 2 || m_conv->running()) return;
+    if (m_state >= CONVERTING || m_conv->running()) return;
     Cfilereq req;
     req.filter = WAVEFILTER;
     req.defext = "wav";
@@ -346,7 +346,7 @@ void Cconvdlg::browsewave()
 
 void Cconvdlg::dropfiles(const QStringList& paths)
 {
-    if (paths.isEmpty() || m_state >= 2 || m_conv->running()) return;
+    if (paths.isEmpty() || m_state >= CONVERTING || m_conv->running()) return;
     const std::string path = paths.first().toLocal8Bit().toStdString();
     if (path.size() < 6 || path.size() > Ccontext::MAXPATH) return;
     const size_t dot = path.find_last_of('.');
@@ -367,7 +367,7 @@ void Cconvdlg::dropfiles(const QStringList& paths)
 
 void Cconvdlg::convert()
 {
-    if (m_state != 1 || m_conv->running()) return;
+    if (m_state != READY || m_conv->running()) return;
     // A WAVE file that was not made from this song (chosen by hand, or left from the song before)
     // is replaced only when the person says so.
     if (m_ctx.wave && !m_ctx.madefrommidi() && access(m_ctx.wavepath.c_str(), F_OK) == 0) {
@@ -378,7 +378,7 @@ void Cconvdlg::convert()
     readoptions();
     if (!m_conv->start()) return;
     m_ctx.markmade();
-    m_state = 2;
+    m_state = CONVERTING;
     setAcceptDrops(false);
     m_progress->setValue(0);
     m_time->setText("00:00 / 00:00");
@@ -387,9 +387,9 @@ void Cconvdlg::convert()
 
 void Cconvdlg::abort()
 {
-    if (m_state == 2) m_conv->abort();
-    else if (m_state == 3) stopplaying();
-    if (m_state >= 2) m_state = 1;
+    if (m_state == CONVERTING) m_conv->abort();
+    else if (m_state == PLAYING) stopplaying();
+    if (m_state >= CONVERTING) m_state = READY;
     rules();
 }
 
@@ -399,14 +399,14 @@ void Cconvdlg::finished()
         QDialog::done(QDialog::Rejected);
         return;
     }
-    m_state = 1;
+    m_state = READY;
     setAcceptDrops(true);
     readystate();
 }
 
 void Cconvdlg::play()
 {
-    if (m_state != 1 || m_conv->running() || !m_ctx.wave) return;
+    if (m_state != READY || m_conv->running() || !m_ctx.wave) return;
     Cwavfil& w = *m_ctx.wave;
     m_playlen = w.duration();
     if (!w.openrd()) {
@@ -427,7 +427,7 @@ void Cconvdlg::play()
              "Wave output busy");
         return;
     }
-    m_state = 3;
+    m_state = PLAYING;
     m_progress->setValue(0);
     m_time->setText(qs(::timetext(0, m_playlen)));
     rules();
@@ -460,11 +460,11 @@ void Cconvdlg::handle(unsigned msg, uintptr_t wparam, intptr_t lparam)
         m_conv->handle(msg, wparam, lparam);
         return;
     case MM_WOM_OPEN:
-        if (m_state == 3 && m_ctx.wave) m_ctx.wave->refill();
+        if (m_state == PLAYING && m_ctx.wave) m_ctx.wave->refill();
         return;
     case MM_WOM_DONE: {
         // Buffers that come back after Abort or Close belong to a closed device.
-        if (m_state != 3 || !m_ctx.wave) return;
+        if (m_state != PLAYING || !m_ctx.wave) return;
         Cwavfil& w = *m_ctx.wave;
         const double rate = w.fmt.rate ? w.fmt.rate : 44100;
         const double pos = double(w.frpos) * 1000000.0 / rate;
@@ -472,7 +472,7 @@ void Cconvdlg::handle(unsigned msg, uintptr_t wparam, intptr_t lparam)
         w.refill();
         if (w.outdone()) {
             stopplaying();
-            m_state = 1;
+            m_state = READY;
             setAcceptDrops(true);
             rules();
         } else {
@@ -486,15 +486,15 @@ void Cconvdlg::handle(unsigned msg, uintptr_t wparam, intptr_t lparam)
 
 void Cconvdlg::endwith(int result)
 {
-    if (m_state == 2 || m_conv->running()) {
+    if (m_state == CONVERTING || m_conv->running()) {
         // The dialog ends when the render thread has reported its end; no checks then.
         m_ctx.abort.store(true, std::memory_order_relaxed);
         m_closepending = true;
         m_conv->skipchecks = true;
         return;
     }
-    if (m_state == 3) stopplaying();
-    m_state = m_ctx.midi && m_ctx.wave ? 1 : 0;
+    if (m_state == PLAYING) stopplaying();
+    m_state = m_ctx.midi && m_ctx.wave ? READY : NOFILES;
     QDialog::done(result);
 }
 

@@ -36,6 +36,9 @@ public:
         IDPLAY = 1107, IDPROGRESS = 1114, IDTIME = 1110, IDDEFAULTS = 1093, IDHELP = 1079, IDCLOSE = 1,
     };
     static const char* TITLE;   // "Cantorix - MIDI converter"
+    // NOFILES: the MIDI or the WAVE file is missing; READY: both are there; CONVERTING and
+    // PLAYING: the render thread or the playback of the result runs (the busy states).
+    enum State { NOFILES = 0, READY = 1, CONVERTING = 2, PLAYING = 3 };
 
     // main: the window told with WM_REFRESH whenever the current files change (may be null).
     Cconvdlg(Ccontext& ctx, Cwindow* main, QWidget* parent = nullptr);
@@ -88,7 +91,7 @@ private:
     Ccontext& m_ctx;
     Cwindow* m_main;
     std::unique_ptr<Cconvert> m_conv;
-    int m_state = 0;
+    int m_state = NOFILES;
     bool m_closepending = false;
     double m_playlen = 0;   // microseconds of the WAVE file being played
 

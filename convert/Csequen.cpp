@@ -1,6 +1,7 @@
 #include "convert/Csequen.h"
 
 #include "convert/Ccontext.h"
+#include "midi/Midicodes.h"
 #include "platform/Cwindow.h"
 #include "synth/Csf2view.h"
 
@@ -176,7 +177,7 @@ bool Csequen::block()
 void Csequen::tail()
 {
     for (auto& c : m_chans)
-        if (c) c->send(11, 123, 0);
+        if (c) c->send(midicmd::control, midictl::allnotesoff, 0);
     for (int pass = 0; pass < MAXTAIL; ++pass) {
         bool sounded = false;
         for (int ch = 0; ch < 16; ++ch) {

@@ -3,6 +3,7 @@
 // an event read under running status carries the status it ran under. Messages with one data
 // byte (Program Change, Channel Pressure) keep 0 as their second byte.
 #include "midi/Cmidiev.h"
+#include "midi/Midicodes.h"
 
 class Cchanev : public Cmidiev {
 public:
@@ -16,8 +17,12 @@ public:
     int data1() const override { return m_data1; }
     int data2() const override { return m_data2; }
 
-    // Data bytes that follow a status byte: one for 0xC and 0xD, two for the rest.
-    static int databytes(uint8_t st) { return (st >> 4) == 0xC || (st >> 4) == 0xD ? 1 : 2; }
+    // Data bytes that follow a status byte: one for Program Change and Channel Pressure, two for
+    // the rest.
+    static int databytes(uint8_t st)
+    {
+        return (st >> 4) == midicmd::program || (st >> 4) == midicmd::chanpressure ? 1 : 2;
+    }
 
 private:
     uint8_t m_status;

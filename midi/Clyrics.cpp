@@ -142,7 +142,7 @@ void Clyrics::sync()
     const unsigned dirty = m_state.takedirty();
     for (int i = 0; i < 4; ++i)
         if (dirty & (1u << i)) update(qrect(m_state.slot(i).rect));
-    if ((dirty & 16) || m_state.bar()) update(qrect(m_state.barrect()));
+    if ((dirty & Clyricsstate::BARDIRTY) || m_state.bar()) update(qrect(m_state.barrect()));
     if (m_state.timer() && !m_pausetimer->isActive()) m_pausetimer->start();
     if (!m_state.timer() && m_pausetimer->isActive()) m_pausetimer->stop();
 }

@@ -138,7 +138,7 @@ void Clyricsstate::step(uint32_t nowms)
     switch (m_state) {
     case START:
         m_t1 = next();
-        m_state = m_t1 < PAUSEMS ? 2 : PAUSE;
+        m_state = m_t1 < PAUSEMS ? SING2 : PAUSE;
         fill(2);
         draw(2);
         m_t2 = next();
@@ -147,16 +147,16 @@ void Clyricsstate::step(uint32_t nowms)
             draw(3);
         }
         break;
-    case 0:
-    case 2: {
+    case SING0:
+    case SING2: {
         // The first line of a pair is done; its partner follows, or a pause when T2 is long.
         if (m_t2 >= PAUSEMS) {
             m_t1 = m_t2;
             enterpause();
             break;
         }
-        const int other = m_state == 0 ? 2 : 0;   // the pair to fill for what comes next
-        m_state += 1;
+        const int other = m_state == SING0 ? 2 : 0;   // the pair to fill for what comes next
+        m_state += 1;                               // to the pair's second line
         m_t1 = next();
         if (m_t1 < PAUSEMS) {
             fill(other);
@@ -168,13 +168,13 @@ void Clyricsstate::step(uint32_t nowms)
         }
         break;
     }
-    case 1:
-    case 3:
-        if (m_t1 < PAUSEMS) m_state = m_state == 1 ? 2 : 0;
+    case SING1:
+    case SING3:
+        if (m_t1 < PAUSEMS) m_state = m_state == SING1 ? SING2 : SING0;
         else enterpause();
         break;
     case PAUSE:
-        m_state = 2;
+        m_state = SING2;
         break;
     default:
         break;
@@ -192,7 +192,7 @@ void Clyricsstate::afterstep(uint32_t nowms)
         m_timer = true;
         return;
     }
-    if (m_state >= 0 && m_state <= 3) {
+    if (m_state >= SING0 && m_state <= SING3) {
         Clyrslot& s = m_slots[m_state];
         s.paint = s.pieces.empty() ? Clyrslot::empty : Clyrslot::singing;
     }
@@ -200,8 +200,8 @@ void Clyricsstate::afterstep(uint32_t nowms)
 
 bool Clyricsstate::pausefollows() const
 {
-    if (m_state == 0 || m_state == 2) return m_t2 >= PAUSEMS;
-    if (m_state == 1 || m_state == 3) return m_t1 >= PAUSEMS;
+    if (m_state == SING0 || m_state == SING2) return m_t2 >= PAUSEMS;
+    if (m_state == SING1 || m_state == SING3) return m_t1 >= PAUSEMS;
     return false;
 }
 
@@ -209,7 +209,7 @@ void Clyricsstate::endpause(uint32_t nowms)
 {
     m_pauseend = nowms;
     m_timer = false;
-    if (m_bar) m_dirty |= 16;
+    if (m_bar) m_dirty |= BARDIRTY;
     m_bar = false;
 }
 
@@ -220,12 +220,12 @@ void Clyricsstate::syllable(const Cnode* node, uint32_t nowms)
     if (m_state == PAUSE) {
         endpause(nowms);
         step(nowms);
-        if (m_state <= 3) draw(m_state);
-    } else if (m_state <= 3) {
+        if (m_state <= SING3) draw(m_state);
+    } else if (m_state <= SING3) {
         if (m_slots[m_state].paint == Clyrslot::sung) step(nowms);
-        if (m_state <= 3) draw(m_state);
+        if (m_state <= SING3) draw(m_state);
     }
-    if (m_state <= 3 && m_slots[m_state].paint == Clyrslot::sung && pausefollows()) step(nowms);
+    if (m_state <= SING3 && m_slots[m_state].paint == Clyrslot::sung && pausefollows()) step(nowms);
 }
 
 bool Clyricsstate::tick(uint32_t nowms)
@@ -233,7 +233,7 @@ bool Clyricsstate::tick(uint32_t nowms)
     if (!m_timer) return false;
     if (since(nowms, m_pauseend) >= 0) {
         m_timer = false;
-        if (m_bar) m_dirty |= 16;
+        if (m_bar) m_dirty |= BARDIRTY;
         m_bar = false;
         return false;
     }
@@ -259,7 +259,7 @@ bool Clyricsstate::tick(uint32_t nowms)
         return true;
     }
     m_bar = true;
-    m_dirty |= 16;
+    m_dirty |= BARDIRTY;
     return true;
 }
 

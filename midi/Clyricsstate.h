@@ -58,7 +58,11 @@ public:
     static constexpr int COUNTDOWN = 40;      // timer ticks (50 ms) before the next lines show
     static constexpr int TICKMS = 50;
     static constexpr int MAXTEXT = 259;
-    enum { PAUSE = 4, START = 5 };
+    // States: SING0 .. SING3 sing the line in slot 0 .. 3 (the state is that slot's index),
+    // PAUSE waits out a long gap, START comes before the first step.
+    enum { SING0 = 0, SING1 = 1, SING2 = 2, SING3 = 3, PAUSE = 4, START = 5 };
+    // takedirty() bits: 1 << i for slot i, and this one for the countdown bar.
+    static constexpr unsigned BARDIRTY = 16;
 
     // Text width in pixels of count characters in the window's font.
     using Measure = std::function<int(const char* text, int count)>;
@@ -84,7 +88,8 @@ public:
     void draw(int i);
     const std::vector<Cdrawop>& ops(int i) const { return m_ops[i & 3]; }
 
-    // Slots whose look changed since the last call (bit i for slot i), and clears the marks.
+    // Slots whose look changed since the last call (bit i for slot i, BARDIRTY for the bar), and
+    // clears the marks.
     unsigned takedirty();
     void markall() { m_dirty = 15; }
 

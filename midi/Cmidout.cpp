@@ -2,6 +2,7 @@
 // player's timeline. Ports send synchronously, so a system exclusive message is done as soon as
 // it has been sent and MM_MOM_DONE is posted right away.
 #include "midi/Cmidfil.h"
+#include "midi/Midicodes.h"
 
 #include "platform/Cwindow.h"
 
@@ -53,8 +54,9 @@ void Cmidfil::notesoff()
 {
     if (!hmo) return;
     for (uint8_t ch = 0; ch < 16; ++ch) {
-        const uint8_t notes[3] = {uint8_t(0xB0 | ch), 123, 0};
-        const uint8_t sound[3] = {uint8_t(0xB0 | ch), 120, 0};
+        const uint8_t status = uint8_t(midicmd::control << 4 | ch);
+        const uint8_t notes[3] = {status, midictl::allnotesoff, 0};
+        const uint8_t sound[3] = {status, midictl::allsoundoff, 0};
         hmo->send(notes, 3);
         hmo->send(sound, 3);
     }

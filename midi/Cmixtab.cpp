@@ -2,6 +2,7 @@
 
 #include "midi/Cchanev.h"
 #include "midi/Cmidfil.h"
+#include "midi/Midicodes.h"
 
 namespace {
 const char* const PROGNAMES[128] = {
@@ -67,7 +68,7 @@ void Cmixtab::name(const Cmidfil& file)
         const Ctrack* tr = file.track(i);
         if (!tr) continue;
         for (const Cmidiev* ev = tr->first; ev; ev = ev->next) {
-            if (ev->kind() != 0 || ev->command() != 0xC) continue;
+            if (ev->kind() != 0 || ev->command() != midicmd::program) continue;
             std::string& text = m_rec[ev->channel()].names;
             if (ev->channel() == DRUMS) {
                 if (text.empty()) text = "Percussion";

@@ -5,6 +5,8 @@
 // The names are built and read on the user-interface thread only. Gain and mute are written by
 // the mixer dialog while the render thread and the players read them, so they are atomics read
 // and written with relaxed ordering.
+#include "midi/Midicodes.h"
+
 #include <atomic>
 #include <memory>
 #include <string>
@@ -20,7 +22,7 @@ struct Cmixrec {
 class Cmixtab {
 public:
     static constexpr int NCHAN = 16;
-    static constexpr int DRUMS = 9;   // channel index of MIDI channel 10
+    static constexpr int DRUMS = DRUMCHANNEL;
     static constexpr int MINGAIN = -250, MAXGAIN = 250;
 
     virtual ~Cmixtab() = default;

@@ -72,20 +72,9 @@ int Ceffdialog::shown(const Csettings& s, Fx fx)
 
 void Ceffdialog::store(Csettings& s, Fx fx, int p)
 {
-    switch (fx) {
-    case roomsize: Csettings::set(s.roomsize, float(p * 0.1)); break;
-    case damping: Csettings::set(s.damping, p * 10); break;
-    case reverbamt: Csettings::set(s.reverbamt, float((p - 5) * 0.2)); break;
-    case chorusamt: Csettings::set(s.chorusamt, float((p - 5) * 0.2)); break;
-    case mastervol: Csettings::set(s.mastervoldb, 2 * p - 20); break;
-    case complevel: Csettings::set(s.complevel, p); break;
-    case delaytime: Csettings::set(s.delayms, delayms(p)); break;
-    case delaymod: Csettings::set(s.delaymodms, p); break;
-    case feedback: Csettings::set(s.delayfb, float(p * 0.1)); break;
-    case spread: Csettings::set(s.spreadms, 2 * p); break;
-    case delayamt: Csettings::set(s.delayamt, float(p * 0.1)); break;
-    default: break;
-    }
+    const Ceffparam& e = effparam(fx);
+    if (fx == delaytime) e.set(s, delayms(p));
+    else e.set(s, e.lo + p * ((e.hi - e.lo) / maxpos(fx)));
 }
 
 Ceffdialog::Ceffdialog(Csettings& settings, QWidget* parent) : QDialog(parent), m_settings(settings)

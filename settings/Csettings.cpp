@@ -1,5 +1,6 @@
 #include "settings/Csettings.h"
 
+#include "settings/Ceffparam.h"
 #include "settings/Cinifile.h"
 
 #include <cstdlib>
@@ -8,17 +9,7 @@
 
 void Csettings::effectdefaults()
 {
-    set(roomsize, 0.5f);
-    set(damping, 50);
-    set(reverbamt, 0.0f);
-    set(chorusamt, 0.0f);
-    set(mastervoldb, 0);
-    set(complevel, 8);
-    set(delayms, 20);
-    set(delaymodms, 0);
-    set(delayfb, 0.0f);
-    set(delayamt, 0.5f);
-    set(spreadms, 8);
+    for (const Ceffparam& p : EFFPARAMS) p.set(*this, p.def);
 }
 
 void Csettings::convdefaults()

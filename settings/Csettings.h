@@ -26,18 +26,20 @@ struct Csettings {
     std::atomic<int> tempo{0};             // percent; positive = slower
     std::atomic<int> transpose{0};         // half tones
 
-    // Effect parameters, in the units and ranges the Effects dialog sets.
-    std::atomic<float> roomsize{0.5f};     // 0.0 .. 1.0
-    std::atomic<int> damping{50};          // percent 0 .. 100
-    std::atomic<float> reverbamt{0.0f};    // -1.0 .. +1.0
-    std::atomic<float> chorusamt{0.0f};    // -1.0 .. +1.0
-    std::atomic<int> mastervoldb{0};       // -20 .. +20 dB
-    std::atomic<int> complevel{8};         // 0 .. 20, 0 = compressor off
-    std::atomic<int> delayms{20};          // 1 .. 1000 ms
-    std::atomic<int> delaymodms{0};        // 0 .. 20 ms
-    std::atomic<float> delayfb{0.0f};      // 0.0 .. 0.9
-    std::atomic<float> delayamt{0.5f};     // 0.0 .. 1.0, 0 = delay off
-    std::atomic<int> spreadms{8};          // 0 .. 40 ms
+    // Effect parameters; their ranges, defaults and units are in the table of Ceffparam.h.
+    std::atomic<float> roomsize;
+    std::atomic<int> damping;              // percent
+    std::atomic<float> reverbamt;
+    std::atomic<float> chorusamt;
+    std::atomic<int> mastervoldb;
+    std::atomic<int> complevel;            // 0 = compressor off
+    std::atomic<int> delayms;
+    std::atomic<int> delaymodms;
+    std::atomic<float> delayfb;
+    std::atomic<float> delayamt;           // 0 = delay off
+    std::atomic<int> spreadms;
+
+    Csettings() { effectdefaults(); }
 
     // Reads and writes with relaxed ordering, for the render thread and the dialogs.
     template <class T> static T get(const std::atomic<T>& v) { return v.load(std::memory_order_relaxed); }

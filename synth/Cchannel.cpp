@@ -1,8 +1,12 @@
 #include "synth/Cchannel.h"
 
+#include "midi/Midicodes.h"
 #include "synth/Cvoicerun.h"
 
-Cchannel::Cchannel(Csynth& synth, int channel) : m_synth(synth), m_channel(channel), m_bank(channel == 9 ? 128 : 0) {}
+Cchannel::Cchannel(Csynth& synth, int channel)
+    : m_synth(synth), m_channel(channel), m_bank(channel == DRUMCHANNEL ? DRUMBANK : 0)
+{
+}
 
 Cchannel::~Cchannel() = default;
 
@@ -10,22 +14,22 @@ void Cchannel::rewind()
 {
     m_preset.reset();
     m_program = 0;
-    m_bank = m_channel == 9 ? 128 : 0;
+    m_bank = m_channel == DRUMCHANNEL ? DRUMBANK : 0;
 }
 
 void Cchannel::dispatch(int command, int data1, int data2)
 {
-    if (command == 12) {
+    if (command == midicmd::program) {
         m_preset.reset();
         m_program = data1;
         return;
     }
-    if (command == 11 && data1 == 0) {
+    if (command == midicmd::control && data1 == midictl::bankmsb) {
         m_preset.reset();
         m_bank = data2;
         return;
     }
-    if (command == 11 && data1 == 32) return;
+    if (command == midicmd::control && data1 == midictl::banklsb) return;
     if (!m_preset) create();
     m_preset->dispatch(command, data1, data2);
 }
@@ -33,13 +37,13 @@ void Cchannel::dispatch(int command, int data1, int data2)
 void Cchannel::create()
 {
     const Cbankview* b = m_synth.bank;
-    if (b && m_channel == 9) {
-        // Drums: bank 128, else the nearest lower kit number that exists.
-        m_bank = 128;
-        if (!b->find(128, m_program)) {
+    if (b && m_channel == DRUMCHANNEL) {
+        // Drums: the drum bank, else the nearest lower kit number that exists.
+        m_bank = DRUMBANK;
+        if (!b->find(DRUMBANK, m_program)) {
             int best = -1;
             for (size_t i = 0; i + 1 < b->phdrs.size(); ++i)
-                if (b->phdrs[i].bank == 128 && b->phdrs[i].preset < m_program && b->phdrs[i].preset > best)
+                if (b->phdrs[i].bank == DRUMBANK && b->phdrs[i].preset < m_program && b->phdrs[i].preset > best)
                     best = b->phdrs[i].preset;
             if (best >= 0) m_program = best;
         }

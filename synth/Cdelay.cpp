@@ -1,6 +1,6 @@
 #include "synth/Cdelay.h"
 
-#include "settings/Csettings.h"
+#include "settings/Ceffparam.h"
 
 #include <algorithm>
 
@@ -8,6 +8,12 @@ namespace {
 
 // Triangle of the delay LFO: 0 .. 11025 .. 0 over 22050 frames.
 inline double tri(int n) { return n < 11025 ? double(n) : double(22050 - n); }
+
+// The longest tap (delay time, stereo spread and the full modulation swing, plus the frame
+// before it) stays inside the lines.
+constexpr double LONGESTMS =
+    effparam(Ceffparam::delaytime).hi + effparam(Ceffparam::spread).hi + effparam(Ceffparam::delaymod).hi;
+static_assert(LONGESTMS * 44.1 + 2 < Cdelay::LEN);
 
 } // namespace
 
@@ -38,13 +44,13 @@ void Cdelay::run(float* l, float* r, int n, const Csettings& s)
     int pos = m_pos, counter = m_counter;
     for (int i = 0; i < n; ++i) {
         // Read per frame: the Effects dialog may move a slider while a conversion runs. Values
-        // are held to the dialog's ranges so that no setting reads outside the lines.
-        const float amount = std::min(Csettings::get(s.delayamt), 1.0f);
+        // are held to their ranges so that no setting reads outside the lines.
+        const float amount = std::min(Csettings::get(s.delayamt), float(effparam(Ceffparam::delayamt).hi));
         if (!(amount > 0.0f)) continue;
-        const double ms = std::clamp(Csettings::get(s.delayms), 1, 1000);
-        const double modms = std::clamp(Csettings::get(s.delaymodms), 0, 20);
-        const double spreadms = std::clamp(Csettings::get(s.spreadms), 0, 40);
-        const float fb = std::clamp(Csettings::get(s.delayfb), 0.0f, 0.9f);
+        const double ms = effparam(Ceffparam::delaytime).clamp(Csettings::get(s.delayms));
+        const double modms = effparam(Ceffparam::delaymod).clamp(Csettings::get(s.delaymodms));
+        const double spreadms = effparam(Ceffparam::spread).clamp(Csettings::get(s.spreadms));
+        const float fb = effparam(Ceffparam::feedback).clamp(Csettings::get(s.delayfb));
 
         int other = counter + QUARTER;
         if (other >= PERIOD) other -= PERIOD;

@@ -1,7 +1,7 @@
 #include "synth/Ceffects.h"
 
 #include "audio/Cwavfil.h"
-#include "settings/Csettings.h"
+#include "settings/Ceffparam.h"
 #include "synth/Cwide.h"
 
 #include <algorithm>
@@ -27,11 +27,11 @@ Ceffects::Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag
     resetoutput();
 }
 
-// Master gain M = 10^(dB / 20), makeup gain K = 10^(level / 20), both held to the dialog's ranges.
+// Master gain M = 10^(dB / 20), makeup gain K = 10^(level / 20), both held to their ranges.
 void Ceffects::resetoutput()
 {
-    const int db = std::clamp(Csettings::get(m_settings.mastervoldb), -20, 20);
-    const int level = std::clamp(Csettings::get(m_settings.complevel), 0, 20);
+    const int db = effparam(Ceffparam::mastervol).clamp(Csettings::get(m_settings.mastervoldb));
+    const int level = effparam(Ceffparam::complevel).clamp(Csettings::get(m_settings.complevel));
     m_outstage.reset(std::pow(10.0f, db * 0.05f), std::pow(10.0f, level * 0.05f));
 }
 

@@ -13,6 +13,7 @@
 // settings are read without locks (relaxed atomics): delay values and the compressor on/off test
 // per frame; room size, damping, master volume and makeup gain at prepare().
 // Everything is allocated at construction; nothing is allocated while processing.
+#include "synth/Cbuses.h"
 #include "synth/Cchorus.h"
 #include "synth/Cdelay.h"
 #include "synth/Coutstage.h"
@@ -28,9 +29,8 @@
 struct Csettings;
 class Cwavfil;
 
-class Ceffects {
+class Ceffects : public Cbuses {
 public:
-    enum { DRYL, DRYR, CHOL, CHOR, REVL, REVR, NBUS };
     static constexpr int BUSLEN = 220500;        // five seconds at 44100 Hz
     static constexpr int LOOKAHEAD = Coutstage::LOOKAHEAD;
     static constexpr int DELAYTAIL = 44100;      // extra flush frames while the delay is on

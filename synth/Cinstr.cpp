@@ -1,11 +1,13 @@
 #include "synth/Cinstr.h"
 
+#include "midi/Midicodes.h"
+
 #include <algorithm>
 
 Cinstr::Cinstr(Csynth& synth, int channel, int instrument, Cgenrange pzone) : m_channel(channel)
 {
     const Cbankview& b = *synth.bank;
-    // The terminal record closes the list; it designates no instrument.
+    // The terminal record closes the list; it stands for no instrument.
     if (instrument < 0 || size_t(instrument) + 1 >= b.insts.size()) return;
     const size_t first = std::min<size_t>(b.insts[size_t(instrument)].bag, b.ibags.size());
     const size_t last = std::max(first, std::min<size_t>(b.insts[size_t(instrument) + 1].bag, b.ibags.size()));
@@ -52,7 +54,7 @@ void Cinstr::setpglobal(Cgenrange r)
 
 void Cinstr::dispatch(int command, int d1, int d2, std::vector<int>& classes)
 {
-    const bool always = command == 9 || command == 11;
+    const bool always = command == midicmd::noteon || command == midicmd::control;
     for (auto& z : m_zones) {
         // Idle zones receive only note-on and control change.
         if (!always && z->active() == 0) continue;

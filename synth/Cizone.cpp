@@ -1,5 +1,7 @@
 #include "synth/Cizone.h"
 
+#include "bank/Sfgens.h"
+#include "midi/Midicodes.h"
 #include "platform/Cmsgbox.h"
 
 #include <cmath>
@@ -11,13 +13,13 @@ Cizone::Cizone(Csynth& synth, int channel, Cgenrange own) : m_synth(synth), m_ch
     for (size_t i = own.begin; i < own.end; ++i) {
         const Cbankview::Gen& g = b.igens[i];
         switch (g.oper) {
-        case 43: m_keylo = g.lo(); m_keyhi = g.hi(); break;
-        case 44: m_vello = g.lo(); m_velhi = g.hi(); break;
-        case 53:
+        case sfgen::keyrange: m_keylo = g.lo(); m_keyhi = g.hi(); break;
+        case sfgen::velrange: m_vello = g.lo(); m_velhi = g.hi(); break;
+        case sfgen::sampleid:
             m_sample = uint16_t(g.amount);
             m_smp = size_t(m_sample) < b.smps.size() ? &b.smps[size_t(m_sample)] : nullptr;
             break;
-        case 57: m_class = g.amount; break;
+        case sfgen::exclusiveclass: m_class = g.amount; break;
         default: break;
         }
     }
@@ -87,7 +89,7 @@ void Cizone::notedata(Cnote& n, int key, int vel) const
     n.revsend = m_state.revsend;
     n.chosend = m_state.chosend;
     n.pan = m_state.pan;
-    n.melodic = m_channel != 9;
+    n.melodic = m_channel != DRUMCHANNEL;
     n.sostenuto = m_state.sostenuto;
     n.soft = m_state.soft;
 }
@@ -140,10 +142,10 @@ void Cizone::noteoff(int key)
 int Cizone::dispatch(int command, int d1, int d2)
 {
     switch (command) {
-    case 8:
+    case midicmd::noteoff:
         noteoff(d1);
         break;
-    case 9:
+    case midicmd::noteon:
         if (d2 == 0) {
             noteoff(d1);
         } else if (d1 >= m_keylo && d1 <= m_keyhi && d2 >= m_vello && d2 <= m_velhi && m_smp) {
@@ -151,17 +153,17 @@ int Cizone::dispatch(int command, int d1, int d2)
             return m_class;
         }
         break;
-    case 10:
+    case midicmd::keypressure:
         for (Cvoice* v = m_voices; v; v = v->m_next)
             if (v->m_key == d1) v->setvibrato(d2 * 50 / 128);
         break;
-    case 11:
+    case midicmd::control:
         control(d1, d2);
         break;
-    case 13:
+    case midicmd::chanpressure:
         for (Cvoice* v = m_voices; v; v = v->m_next) v->setvibrato(d1 * 50 / 128);
         break;
-    case 14: {
+    case midicmd::pitchbend: {
         const int bend = (d1 | d2 << 7) - 8192;
         if (bend == m_state.bend) break;
         m_state.bend = bend;
@@ -184,29 +186,29 @@ void Cizone::control(int ctl, int val)
 {
     Cchanstate& s = m_state;
     switch (ctl) {
-    case 1:
+    case midictl::modwheel:
         for (Cvoice* v = m_voices; v; v = v->m_next) v->setvibrato(val * 50 / 128);
         break;
-    case 6: s.datamsb = val; break;
-    case 7:
-    case 11: {
-        (ctl == 7 ? s.volume : s.expression) = val;
+    case midictl::datamsb: s.datamsb = val; break;
+    case midictl::volume:
+    case midictl::expression: {
+        (ctl == midictl::volume ? s.volume : s.expression) = val;
         const float a = attenuation();
         for (Cvoice* v = m_voices; v; v = v->m_next) v->setatten(a);
         break;
     }
-    case 9: case 94: case 98: case 99: break;
-    case 10:
+    case midictl::undefined9: case midictl::detune: case midictl::nrpnlsb: case midictl::nrpnmsb: break;
+    case midictl::pan:
         s.pan = (val - 64) * 500 / 64;
         for (Cvoice* v = m_voices; v; v = v->m_next) {
             v->setpan(s.pan);
             if (v->m_partner) v->m_partner->setpan(s.pan);
         }
         break;
-    case 38:
+    case midictl::datalsb:
         if (s.rpnmsb == 0 && s.rpnlsb == 0) s.bendrange = s.datamsb * 100 + val;
         break;
-    case 64:
+    case midictl::sustain:
         if (val >= 64) {
             for (Cvoice* v = m_voices; v; v = v->m_next)
                 if (v->m_pedal == Cvoice::FREE) v->m_pedal = Cvoice::SUSTAINED;
@@ -214,7 +216,7 @@ void Cizone::control(int ctl, int val)
             sustainup();
         }
         break;
-    case 66:
+    case midictl::sostenuto:
         s.sostenuto = val >= 64;
         if (!s.sostenuto)
             for (Cvoice* v = m_voices; v; v = v->m_next) {
@@ -226,16 +228,16 @@ void Cizone::control(int ctl, int val)
                 }
             }
         break;
-    case 67: s.soft = val >= 64; break;
-    case 91:
-    case 93:
-        (ctl == 91 ? s.revsend : s.chosend) = val * 200 / 128;
+    case midictl::soft: s.soft = val >= 64; break;
+    case midictl::reverb:
+    case midictl::chorus:
+        (ctl == midictl::reverb ? s.revsend : s.chosend) = val * 200 / 128;
         for (Cvoice* v = m_voices; v; v = v->m_next) v->setsends(m_synth, s.revsend, s.chosend);
         break;
-    case 100: s.rpnlsb = val; break;
-    case 101: s.rpnmsb = val; break;
-    case 120: destroyall(); break;
-    case 121:
+    case midictl::rpnlsb: s.rpnlsb = val; break;
+    case midictl::rpnmsb: s.rpnmsb = val; break;
+    case midictl::allsoundoff: destroyall(); break;
+    case midictl::resetall:
         s.expression = 127;
         s.sostenuto = false;
         s.soft = false;
@@ -244,7 +246,7 @@ void Cizone::control(int ctl, int val)
         for (Cvoice* v = m_voices; v; v = v->m_next) v->setvibrato(0);
         sustainup();
         break;
-    case 123:
+    case midictl::allnotesoff:
         for (Cvoice* v = m_voices; v; v = v->m_next) v->release();
         break;
     default:

@@ -9,8 +9,9 @@ public:
 
     virtual ~Cmodenv() = default;
 
-    // Generators 25..32 arrive as index 0..7: delay, attack, hold, decay (timecents), sustain
-    // (0.1 % below full), release (timecents), key to hold, key to decay (timecents per key).
+    // Generators sfgen::modenvdelay .. modenvkeytodecay arrive as index 0..7: delay, attack,
+    // hold, decay (timecents), sustain (0.1 % below full), release (timecents), key to hold, key
+    // to decay (timecents per key).
     void apply(int index, int amount, bool additive)
     {
         int& f = field(index);

@@ -1,5 +1,6 @@
 #include "synth/Cpreset.h"
 
+#include "midi/Midicodes.h"
 #include "platform/Cmsgbox.h"
 
 #include <algorithm>
@@ -37,9 +38,10 @@ Cpreset::~Cpreset() = default;
 
 void Cpreset::dispatch(int command, int d1, int d2)
 {
-    if ((command == 8 || command == 9) && m_channel != 9) d1 += m_synth.transpose();
-    if (command == 9 && d2 != 0) ++m_synth.noteserial;
-    const bool always = command == 9 || command == 11;
+    const bool note = command == midicmd::noteoff || command == midicmd::noteon;
+    if (note && m_channel != DRUMCHANNEL) d1 += m_synth.transpose();
+    if (command == midicmd::noteon && d2 != 0) ++m_synth.noteserial;
+    const bool always = command == midicmd::noteon || command == midicmd::control;
     m_classes.clear();
     for (auto& z : m_zones) {
         if (!z->m_instr || (!always && z->active() == 0)) continue;

@@ -12,15 +12,13 @@
 #include <memory>
 
 #include "midi/Cmixtab.h"
+#include "synth/Cbuses.h"
 
 class Cbankview;
 class Cvoicerun;
 struct Csettings;
 
-struct Csynth {
-    // Bus order of the effects processor.
-    enum { DRYL, DRYR, CHOL, CHOR, REVL, REVR, NBUS };
-
+struct Csynth : Cbuses {
     Cbankview* bank = nullptr;                    // null: every preset instance is silent
     const Csettings* settings = nullptr;          // null: the settings' defaults
     const Cmixtab* mixtab = nullptr;              // per-channel gains (tenths of a dB), or null

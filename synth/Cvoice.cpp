@@ -1,5 +1,6 @@
 #include "synth/Cvoice.h"
 
+#include "bank/Sfgens.h"
 #include "synth/Cwide.h"
 
 #include <algorithm>
@@ -64,51 +65,54 @@ bool Cvoice::apply(int oper, int amount, bool add)
     auto offset = [add](int64_t& f, int64_t a) {
         if (!add) f += a;
     };
+    using namespace sfgen;
     switch (oper) {
-    case 0: offset(m_osc.m_startofs, amount); break;
-    case 1: offset(m_osc.m_endofs, amount); break;
-    case 2: offset(m_osc.m_lsofs, amount); break;
-    case 3: offset(m_osc.m_leofs, amount); break;
-    case 4: offset(m_osc.m_startofs, int64_t(amount) * 32768); break;
-    case 12: offset(m_osc.m_endofs, int64_t(amount) * 32768); break;
-    case 45: offset(m_osc.m_lsofs, int64_t(amount) * 32768); break;
-    case 50: offset(m_osc.m_leofs, int64_t(amount) * 32768); break;
-    case 5: set(m_osc.m_modlfoc, amount); break;
-    case 6: set(m_osc.m_vibc, amount); break;
-    case 7: set(m_osc.m_modenvc, amount); break;
-    case 8: set(m_filter.m_cutoffc, amount); break;
-    case 9: set(m_filter.m_qcb, amount); break;
-    case 10: set(m_filter.m_modlfoc, amount); break;
-    case 11: set(m_filter.m_modenvc, amount); break;
-    case 13: set(m_amp.m_modlfocb, amount); break;
-    case 15: set(m_chogen, amount); break;
-    case 16: set(m_revgen, amount); break;
-    case 17: set(m_pangen, amount); break;
-    case 21: m_modlfo.applydelay(amount, add); break;
-    case 22: m_modlfo.applyfreq(amount, add); break;
-    case 23: m_viblfo.applydelay(amount, add); break;
-    case 24: m_viblfo.applyfreq(amount, add); break;
-    case 25: case 26: case 27: case 28: case 29: case 30: case 31: case 32:
-        m_modenv.apply(oper - 25, amount, add);
+    case startofs: offset(m_osc.m_startofs, amount); break;
+    case endofs: offset(m_osc.m_endofs, amount); break;
+    case loopstartofs: offset(m_osc.m_lsofs, amount); break;
+    case loopendofs: offset(m_osc.m_leofs, amount); break;
+    case startcoarseofs: offset(m_osc.m_startofs, int64_t(amount) * 32768); break;
+    case endcoarseofs: offset(m_osc.m_endofs, int64_t(amount) * 32768); break;
+    case loopstartcoarseofs: offset(m_osc.m_lsofs, int64_t(amount) * 32768); break;
+    case loopendcoarseofs: offset(m_osc.m_leofs, int64_t(amount) * 32768); break;
+    case modlfotopitch: set(m_osc.m_modlfoc, amount); break;
+    case viblfotopitch: set(m_osc.m_vibc, amount); break;
+    case modenvtopitch: set(m_osc.m_modenvc, amount); break;
+    case filterfc: set(m_filter.m_cutoffc, amount); break;
+    case filterq: set(m_filter.m_qcb, amount); break;
+    case modlfotofilterfc: set(m_filter.m_modlfoc, amount); break;
+    case modenvtofilterfc: set(m_filter.m_modenvc, amount); break;
+    case modlfotovolume: set(m_amp.m_modlfocb, amount); break;
+    case chorussend: set(m_chogen, amount); break;
+    case reverbsend: set(m_revgen, amount); break;
+    case pan: set(m_pangen, amount); break;
+    case modlfodelay: m_modlfo.applydelay(amount, add); break;
+    case modlfofreq: m_modlfo.applyfreq(amount, add); break;
+    case viblfodelay: m_viblfo.applydelay(amount, add); break;
+    case viblfofreq: m_viblfo.applyfreq(amount, add); break;
+    case modenvdelay: case modenvattack: case modenvhold: case modenvdecay:
+    case modenvsustain: case modenvrelease: case modenvkeytohold: case modenvkeytodecay:
+        m_modenv.apply(oper - modenvdelay, amount, add);
         break;
-    case 33: case 34: case 35: case 36: case 37: case 38: case 39: case 40:
-        m_volenv.apply(oper - 33, amount, add);
+    case volenvdelay: case volenvattack: case volenvhold: case volenvdecay:
+    case volenvsustain: case volenvrelease: case volenvkeytohold: case volenvkeytodecay:
+        m_volenv.apply(oper - volenvdelay, amount, add);
         break;
-    case 46: if (!add) m_fixedkey = amount; break;
-    case 47: if (!add) m_fixedvel = amount; break;
-    case 48: set(m_amp.m_initatten, amount); break;
-    case 51: set(m_osc.m_coarse, amount); break;
-    case 52:
+    case fixedkey: if (!add) m_fixedkey = amount; break;
+    case fixedvel: if (!add) m_fixedvel = amount; break;
+    case attenuation: set(m_amp.m_initatten, amount); break;
+    case coarsetune: set(m_osc.m_coarse, amount); break;
+    case finetune:
         if (add) m_osc.m_fine += amount;
         else m_osc.m_fine = amount + m_osc.correction();
         break;
-    case 54: if (!add) m_osc.m_modes = amount; break;
-    case 58:
+    case samplemodes: if (!add) m_osc.m_modes = amount; break;
+    case rootkey:
         // -1 (or any negative amount) keeps the sample's own original key.
         if (!add && amount >= 0) m_osc.m_rootkey = synunits::clampkey(amount);
         break;
     default:
-        return oper <= 60;
+        return oper <= endoper;
     }
     return true;
 }

@@ -40,7 +40,7 @@ public:
     Cvoice(Cizone* zone, const Cbankview::Smp& smp, size_t index);
     virtual ~Cvoice();
 
-    // One generator; false for an operator this synthesizer does not know (above 60).
+    // One generator (an sfgen::Op); false for an operator past sfgen::endoper.
     bool apply(int oper, int amount, bool additive);
     // Creation-time values of the envelopes and LFOs, after all generators.
     void derive();

@@ -10,8 +10,8 @@ public:
 
     virtual ~Cvolenv() = default;
 
-    // Generators 33..40 arrive as index 0..7, in the modulation envelope's order; sustain is
-    // in centibels.
+    // Generators sfgen::volenvdelay .. volenvkeytodecay arrive as index 0..7, in the modulation
+    // envelope's order; sustain is in centibels.
     void apply(int index, int amount, bool additive)
     {
         int& f = field(index);

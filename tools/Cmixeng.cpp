@@ -1,6 +1,7 @@
 #include "tools/Cmixeng.h"
 
 #include "convert/Cresult.h"
+#include "midi/Cbytes.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
 #include "platform/Cwindow.h"
@@ -27,7 +28,6 @@ const char* const WRITEERR =
 
 int16_t sat16(int32_t v) { return int16_t(std::clamp(v, -32768, 32767)); }
 
-int16_t get16(const uint8_t* p) { return int16_t(uint16_t(p[0] | p[1] << 8)); }
 
 // path: the file the box is about, shown under the text; "" for none.
 void warn(const std::string& text, const char* caption, const void* owner, const std::string& path = std::string())
@@ -270,8 +270,8 @@ void Cmixeng::mixsecond(int16_t* mix)
         }
         const int gl = ch.gainl, gr = ch.gainr;
         for (int i = 0; i < SAMPLES; i += 2) {
-            mix[i] = sat16(mix[i] + get16(in + 2 * i) * gl / 100);
-            mix[i + 1] = sat16(mix[i + 1] + get16(in + 2 * i + 2) * gr / 100);
+            mix[i] = sat16(mix[i] + int16_t(le16(in + 2 * i)) * gl / 100);
+            mix[i + 1] = sat16(mix[i + 1] + int16_t(le16(in + 2 * i + 2)) * gr / 100);
         }
     }
     const int gl = chan[OUTPUT].gainl, gr = chan[OUTPUT].gainr;

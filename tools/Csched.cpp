@@ -2,6 +2,7 @@
 
 #include "midi/Cmidfil.h"
 #include "midi/Cmixtab.h"
+#include "midi/Midicodes.h"
 #include "platform/Ctimer.h"
 #include "platform/Cwindow.h"
 
@@ -132,7 +133,7 @@ void Csched::run(std::unique_lock<std::mutex>& lock, bool timerthread)
             sysex = true;
             break;
         case 0:
-            if (e.command() == 8 || e.command() == 9) {
+            if (e.command() == midicmd::noteoff || e.command() == midicmd::noteon) {
                 if (position >= m_seek && !(m_mixer && m_mixer->muted(e.channel()))) m_file.sendshort(&e);
             } else {
                 m_file.sendshort(&e);

@@ -71,7 +71,7 @@ TEST_F(Mainwin, StartsWithTitleNoFilesAndReady)
     EXPECT_TRUE(shot(win.get(), "mainwin_wide"));
 }
 
-TEST_F(Mainwin, MenusToolbarAndShortcutsAsDesigned)
+TEST_F(Mainwin, MenusToolbarAndShortcutsOfferEveryCommandFromTheStart)
 {
     const QList<QAction*> tops = win->menubar()->actions();
     ASSERT_EQ(tops.size(), 4);

@@ -1,6 +1,7 @@
 #include "bank/Csf2file.h"
 
 #include "bank/Bankmaker.h"
+#include "bank/Sfgens.h"
 #include "support/Boxes.h"
 
 #include <gtest/gtest.h>
@@ -54,7 +55,7 @@ TEST(Csf2file, ReadsRecordsInFileOrder)
     EXPECT_EQ(bank->phdrs[1].bagindex, 1);
     EXPECT_EQ(bank->pbags.size(), 2u);
     ASSERT_EQ(bank->pgens.size(), 2u);
-    EXPECT_EQ(bank->pgens[0].oper, 41);
+    EXPECT_EQ(bank->pgens[0].oper, sfgen::instrument);
     EXPECT_EQ(bank->insts.size(), 2u);
     ASSERT_EQ(bank->igens.size(), 3u);
     EXPECT_EQ(bank->igens[0].lo(), 0);

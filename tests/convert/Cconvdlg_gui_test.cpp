@@ -50,14 +50,14 @@ TEST_F(Convdlg, OpensWithTheCurrentFilesAndDerivesTheWave)
     {
         Cconvdlg d(ctx, &mainwin);
         EXPECT_EQ(d.windowTitle(), "Cantorix - MIDI converter");
-        EXPECT_EQ(d.state(), 0);
+        EXPECT_EQ(d.state(), Cconvdlg::NOFILES);
         EXPECT_EQ(d.timetext(), "00:00 / 00:00");
         expectrules(d, false, false, false, true);
         EXPECT_TRUE(shot(&d, "convdlg_state0"));
     }
     ASSERT_TRUE(ctx.loadmidi(EXAMPLE));
     Cconvdlg d(ctx, &mainwin);
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
     EXPECT_EQ(d.miditext(), "greensleeves.kar");
     EXPECT_EQ(d.wavetext(), "greensleeves.wav");
     EXPECT_EQ(ctx.wavepath, dir.file("greensleeves.wav"));
@@ -80,18 +80,18 @@ TEST_F(Convdlg, ConvertsTheExampleSong)
                          if (!shown) {
                              // The render thread waits for this message: the dialog is mid-way.
                              expectrules(d, false, true, false, false);
-                             EXPECT_EQ(d.state(), 2);
+                             EXPECT_EQ(d.state(), Cconvdlg::CONVERTING);
                              EXPECT_TRUE(shot(&d, "convdlg_state2"));
                              shown = true;
                          }
                      });
     click(d, Cconvdlg::IDCONVERT);
-    EXPECT_EQ(d.state(), 2);
+    EXPECT_EQ(d.state(), Cconvdlg::CONVERTING);
     EXPECT_EQ(d.timetext(), "00:00 / 00:00");
     EXPECT_FALSE(d.acceptDrops());
     ASSERT_TRUE(waitfor([&] { return !d.converting(); }));
 
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
     EXPECT_TRUE(d.acceptDrops());
     expectrules(d, true, false, true, true);
     EXPECT_TRUE(boxes.empty()) << boxes.last().caption;
@@ -143,7 +143,7 @@ TEST_F(Convdlg, AsksBeforeReplacingAWaveOfAnotherSong)
     EXPECT_EQ(boxes.last().detail, wav);
     EXPECT_EQ(boxes.last().owner, static_cast<const void*>(&d));
     // Cancel: nothing started, the file is as it was.
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
     EXPECT_FALSE(d.converting());
     EXPECT_EQ(readbytes(wav), old);
 
@@ -189,7 +189,7 @@ TEST_F(Convdlg, ResultChecksOnCraftedSongs)
         Cconvdlg d(ctx, &mainwin);
         static_cast<QAbstractButton*>(d.control(Cconvdlg::IDNORMALIZE))->setChecked(c.normalize);
         ASSERT_TRUE(convertall(d));
-        EXPECT_EQ(d.state(), 1);
+        EXPECT_EQ(d.state(), Cconvdlg::READY);
         const Wavedata w = readwave(ctx.wavepath);
         EXPECT_EQ(w.data, w.size - 44);
         if (!*c.caption) {
@@ -224,14 +224,14 @@ TEST_F(Convdlg, AbortFinishesTheFileAndChecksIt)
                          click(d, Cconvdlg::IDABORT);
                          // Ready at once, but no second conversion and no file change until the
                          // thread has reported its end.
-                         EXPECT_EQ(d.state(), 1);
+                         EXPECT_EQ(d.state(), Cconvdlg::READY);
                          EXPECT_TRUE(d.converting());
                          EXPECT_FALSE(enabled(d, Cconvdlg::IDCONVERT));
                          EXPECT_FALSE(enabled(d, Cconvdlg::IDBROWSEMIDI));
                          EXPECT_FALSE(enabled(d, Cconvdlg::IDPLAY));
                          EXPECT_TRUE(enabled(d, Cconvdlg::IDNORMALIZE));
                          d.convert();   // refused while the thread runs
-                         EXPECT_EQ(d.state(), 1);
+                         EXPECT_EQ(d.state(), Cconvdlg::READY);
                      });
     click(d, Cconvdlg::IDCONVERT);
     ASSERT_TRUE(waitfor([&] { return !d.converting(); }));
@@ -279,7 +279,7 @@ TEST_F(Convdlg, AMissingBankFailsEveryConvertOfThisDialog)
         click(d, Cconvdlg::IDCONVERT);
         ctx.settings.bankpath = REALBANK;   // a better bank is taken only by the next dialog
         click(d, Cconvdlg::IDCONVERT);
-        EXPECT_EQ(d.state(), 1);
+        EXPECT_EQ(d.state(), Cconvdlg::READY);
         const auto caps = captions(boxes);
         EXPECT_EQ(std::count(caps.begin(), caps.end(), "Couldn't find sound bank"), 3);
         EXPECT_EQ(caps.back(), "Couldn't find sound bank");
@@ -302,7 +302,7 @@ TEST_F(Convdlg, AFailedWriteIsReported)
     ctx.setwave("/dev/full");
     boxes.replace(true);   // an existing file chosen by hand: replaced only after a yes
     click(d, Cconvdlg::IDCONVERT);
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
     EXPECT_EQ(captions(boxes),
               std::vector<std::string>({"Replace WAVE file", "Error!", "Couldn't create the WAVE file"}));
 
@@ -321,7 +321,7 @@ TEST_F(Convdlg, AFailedWriteIsReported)
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, prevsig);
     ASSERT_TRUE(done);
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
     EXPECT_EQ(captions(boxes), std::vector<std::string>({"Couldn't create the WAVE file"}));
     EXPECT_EQ(boxes.last().text.rfind("There was an error while creating the WAVE file\n", 0), 0u);
 }
@@ -341,7 +341,7 @@ TEST_F(Convdlg, BrowsingAndDroppingChooseTheFiles)
     EXPECT_EQ(shell.last().req.startdir, dir.path());   // no file yet: the working folder
     EXPECT_EQ(d.miditext(), "song.kar");
     EXPECT_EQ(d.wavetext(), "song.wav");
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
 
     shell.answer(dir.file("mine.WAV"));
     click(d, Cconvdlg::IDBROWSEWAVE);
@@ -383,7 +383,7 @@ TEST_F(Convdlg, BrowsingAndDroppingChooseTheFiles)
     // A file that fails to load leaves no files: state 0, both edits empty.
     const int before = mainwin.refreshes;
     d.dropfiles({QString::fromStdString(bad)});
-    EXPECT_EQ(d.state(), 0);
+    EXPECT_EQ(d.state(), Cconvdlg::NOFILES);
     EXPECT_EQ(d.miditext(), "");
     EXPECT_EQ(d.wavetext(), "");
     EXPECT_FALSE(ctx.midi);
@@ -457,7 +457,7 @@ TEST_F(Convdlg, PlayFailuresLeaveTheDialogReady)
         writebytes(ctx.wavepath, c.file);
         boxes.clear();
         d.play();
-        EXPECT_EQ(d.state(), 1);
+        EXPECT_EQ(d.state(), Cconvdlg::READY);
         EXPECT_EQ(captions(boxes).back(), c.caption);
         EXPECT_EQ(ctx.wave->fd, -1);   // closed again
     }
@@ -500,7 +500,7 @@ TEST_F(Convdlg, RenderWarningsAreShownByTheUiThreadWhileTheThreadWaits)
     EXPECT_EQ(parent, &d);
     EXPECT_TRUE(onui);
     EXPECT_EQ(elapsed, 0);
-    EXPECT_EQ(d.state(), 1);
+    EXPECT_EQ(d.state(), Cconvdlg::READY);
 }
 
 TEST_F(Convdlg, TheMainWindowOpensItAndShowsTheFilesItChose)

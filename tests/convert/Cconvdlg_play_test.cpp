@@ -49,7 +49,7 @@ TEST_F(Convdlgplay, PlaysTheConvertedFileAndEndsReady)
                      [&](int v) { percents.push_back(v); });
 
     click(d, Cconvdlg::IDPLAY);
-    ASSERT_EQ(d.state(), 3);
+    ASSERT_EQ(d.state(), Cconvdlg::PLAYING);
     EXPECT_FALSE(d.acceptDrops());
     EXPECT_FALSE(enabled(d, Cconvdlg::IDCONVERT));
     EXPECT_TRUE(enabled(d, Cconvdlg::IDABORT));
@@ -57,7 +57,7 @@ TEST_F(Convdlgplay, PlaysTheConvertedFileAndEndsReady)
     EXPECT_FALSE(enabled(d, Cconvdlg::IDBROWSEWAVE));
     EXPECT_EQ(d.timetext().left(8), "00:00 / ");   // the file's position and length from here on
     EXPECT_TRUE(shot(&d, "convdlg_state3"));
-    ASSERT_TRUE(waitfor([&] { return d.state() == 1; }));
+    ASSERT_TRUE(waitfor([&] { return d.state() == Cconvdlg::READY; }));
     EXPECT_TRUE(d.acceptDrops());
     EXPECT_TRUE(enabled(d, Cconvdlg::IDPLAY));
     EXPECT_FALSE(ctx.wave->hwo);
@@ -81,20 +81,20 @@ TEST_F(Convdlgplay, AbortAndCloseStopPlaying)
     {
         Cconvdlg d(ctx, &mainwin);
         click(d, Cconvdlg::IDPLAY);
-        ASSERT_EQ(d.state(), 3);
+        ASSERT_EQ(d.state(), Cconvdlg::PLAYING);
         click(d, Cconvdlg::IDABORT);
-        EXPECT_EQ(d.state(), 1);
+        EXPECT_EQ(d.state(), Cconvdlg::READY);
         EXPECT_FALSE(ctx.wave->hwo);
         EXPECT_EQ(ctx.wave->fd, -1);
         // Buffers returned by the stopped device change nothing.
         waitfor([] { return false; }, 50);
-        EXPECT_EQ(d.state(), 1);
+        EXPECT_EQ(d.state(), Cconvdlg::READY);
         EXPECT_TRUE(enabled(d, Cconvdlg::IDCONVERT));
     }
     Cconvdlg d(ctx, &mainwin);
     d.show();
     click(d, Cconvdlg::IDPLAY);
-    ASSERT_EQ(d.state(), 3);
+    ASSERT_EQ(d.state(), Cconvdlg::PLAYING);
     click(d, Cconvdlg::IDCLOSE);
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(d.result(), QDialog::Accepted);

@@ -88,7 +88,7 @@ protected:
     static bool convertall(Cconvdlg& d)
     {
         click(d, Cconvdlg::IDCONVERT);
-        if (d.state() != 2) return false;
+        if (d.state() != Cconvdlg::CONVERTING) return false;
         return waitfor([&] { return !d.converting(); });
     }
     std::string midi(const std::string& name, const Bytes& events)

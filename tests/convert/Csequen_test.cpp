@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <numbers>
 
+using namespace sfgen;   // generator names in the zone lists
+
 namespace {
 
 // Records the render thread's messages.
@@ -71,9 +73,9 @@ struct Cosbank : Testbank {
         std::vector<int16_t> pts(1100);
         for (size_t i = 0; i < pts.size(); ++i) pts[i] = int16_t(std::lround(16000 * std::cos(2 * std::numbers::pi * double(i) / 100)));
         const int s = sample(pts, 0, 1000, 44100, 69);
-        const int inst = instrument({instant() + Gens{{53, s}, {54, 1}}});
-        preset(0, 0, {{{41, inst}}});
-        preset(0, 5, {{{41, inst}}});
+        const int inst = instrument({instant() + Gens{{sampleid, s}, {samplemodes, 1}}});
+        preset(0, 0, {{{sfgen::instrument, inst}}});
+        preset(0, 5, {{{sfgen::instrument, inst}}});
         finish();
     }
 };

@@ -73,7 +73,7 @@ TEST(Clyrics, NormalAndFullScreenWindowsBeforeDuringAndAfterALine) {
             EXPECT_EQ(w.windowTitle(), "Cantorix - Lyrics for g.kar");
             EXPECT_EQ(w.size(), screen.size() / 2);
         }
-        EXPECT_EQ(w.lyrics().state(), 2);   // 250 ms to the first syllable: no intro pause
+        EXPECT_EQ(w.lyrics().state(), Clyricsstate::SING2);   // 250 ms to the first syllable: no intro pause
         QApplication::processEvents();
         EXPECT_TRUE(shot(&w, name + "-before"));
         for (int i = 0; i < 3; ++i) w.handle(WM_SYLLABLE, 0, intptr_t(k.lyric(i)));

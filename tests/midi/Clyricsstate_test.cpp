@@ -105,18 +105,18 @@ TEST(Clyricsstate, IntroPauseLaterPauseAndAGapJustShortOfIt) {
     EXPECT_EQ(line(s, 3), (Line{"b1"}));
 
     s.syllable(song.node("a1"), 5000);
-    EXPECT_EQ(s.state(), 2);
+    EXPECT_EQ(s.state(), Clyricsstate::SING2);
     EXPECT_FALSE(s.timer());
     EXPECT_FALSE(s.bar());
     EXPECT_EQ(s.slot(2).paint, Clyrslot::singing);
     s.syllable(song.node("a2"), 5500);
     EXPECT_EQ(s.slot(2).paint, Clyrslot::sung);
     s.syllable(song.node("b1"), 6000);
-    EXPECT_EQ(s.state(), 3);
+    EXPECT_EQ(s.state(), Clyricsstate::SING3);
     EXPECT_EQ(line(s, 0), (Line{"c1"}));
     EXPECT_EQ(line(s, 1), (Line{"d1"}));
     s.syllable(song.node("c1"), 7000);
-    EXPECT_EQ(s.state(), 0);
+    EXPECT_EQ(s.state(), Clyricsstate::SING0);
     // d1 finishes its line and a 5000 ms gap follows: the pause starts at once, keeping the
     // lines on screen through the countdown.
     s.syllable(song.node("d1"), 8000);
@@ -138,14 +138,14 @@ TEST(Clyricsstate, IntroPauseLaterPauseAndAGapJustShortOfIt) {
     EXPECT_TRUE(s.bar());
 
     s.syllable(song.node("e1"), 13100);
-    EXPECT_EQ(s.state(), 2);
+    EXPECT_EQ(s.state(), Clyricsstate::SING2);
     EXPECT_FALSE(s.bar());
     s.syllable(song.node("f1"), 14000);
-    EXPECT_EQ(s.state(), 3);
+    EXPECT_EQ(s.state(), Clyricsstate::SING3);
     EXPECT_EQ(s.t1(), 4999);
     EXPECT_EQ(line(s, 0), (Line{"g1"}));
     s.syllable(song.node("g1"), 19099);
-    EXPECT_EQ(s.state(), 0);   // 4999 ms: no pause
+    EXPECT_EQ(s.state(), Clyricsstate::SING0);   // 4999 ms: no pause
     EXPECT_FALSE(s.timer());
 }
 
@@ -169,7 +169,7 @@ TEST(Clyricsstate, LongLineStartsLeftAndScrollsOnePieceAtATime) {
     Clyricsstate s;
     s.layout(200, 400);   // every character is 10 pixels: 8 pieces of 40 in a slot of 200
     s.start(song.tl.first, 0, 1000, 0);
-    ASSERT_EQ(s.state(), 2);
+    ASSERT_EQ(s.state(), Clyricsstate::SING2);
     const int firstvis[8] = {0, 0, 1, 2, 3, 3, 3, 3};
     for (int i = 0; i < 8; ++i) {
         SCOPED_TRACE(i);
@@ -204,5 +204,5 @@ TEST(Clyricsstate, StartTimeSkipsEarlierLines) {
     EXPECT_EQ(s.startnode(), song.node("two"));
     EXPECT_DOUBLE_EQ(s.startdelay(), 500000.0);
     EXPECT_EQ(line(s, 2), (Line{"two"}));
-    EXPECT_EQ(s.state(), 2);   // 500 ms to the first lyric: no intro pause
+    EXPECT_EQ(s.state(), Clyricsstate::SING2);   // 500 ms to the first lyric: no intro pause
 }

@@ -1,5 +1,6 @@
 #include "settings/Csettings.h"
 
+#include "settings/Ceffparam.h"
 #include "settings/Cinifile.h"
 #include "support/Tempdir.h"
 
@@ -173,4 +174,20 @@ TEST(Csettings, ProgramFolderIsTheExecutablesFolder)
     const std::string exe(buf, size_t(n));
     EXPECT_EQ(progfolder(), exe.substr(0, exe.find_last_of('/')));
     EXPECT_TRUE(exists(progfolder() + "/core_tests"));
+}
+
+// A fresh record holds every effect default; a value past either end of a range, set through the
+// table as the command line does, is held to that end in the field's own type.
+TEST(Ceffparam, FreshRecordHoldsTheDefaultsAndSetHoldsValuesToTheRange)
+{
+    Csettings s;
+    for (const Ceffparam& p : EFFPARAMS) {
+        SCOPED_TRACE(p.name);
+        auto stored = [&](double v) { return p.whole ? double(int(v)) : double(float(v)); };
+        EXPECT_EQ(p.get(s), stored(p.def));
+        p.set(s, p.hi + 1000);
+        EXPECT_EQ(p.get(s), stored(p.hi));
+        p.set(s, p.lo - 1000);
+        EXPECT_EQ(p.get(s), stored(p.lo));
+    }
 }

@@ -11,6 +11,8 @@
 #include <map>
 #include <string>
 
+using namespace sfgen;   // generator names in the zone lists
+
 namespace {
 
 using Msgs = std::vector<std::array<int, 3>>;
@@ -53,12 +55,12 @@ struct Piano {
     Piano()
     {
         const int s = b.sample(dc(1100, 8000), 0, 1000, 44100, 60);
-        const int inst = b.instrument({instant() + Gens{{53, s}, {54, 1}, {38, 0}}});
-        b.preset(0, 0, {{{41, inst}}});
-        b.preset(0, 5, {{{41, inst}}});
-        b.preset(8, 5, {{{41, inst}}});
-        b.preset(128, 0, {{{41, inst}}});
-        b.preset(128, 16, {{{41, inst}}});
+        const int inst = b.instrument({instant() + Gens{{sampleid, s}, {samplemodes, 1}, {volenvrelease, 0}}});
+        b.preset(0, 0, {{{instrument, inst}}});
+        b.preset(0, 5, {{{instrument, inst}}});
+        b.preset(8, 5, {{{instrument, inst}}});
+        b.preset(128, 0, {{{instrument, inst}}});
+        b.preset(128, 16, {{{instrument, inst}}});
         b.finish();
     }
 };
@@ -121,12 +123,12 @@ TEST(Cchannel, ExclusiveClassesReleaseEachOther)
     // Two drum zones share class 1 (like closed and open hi-hat); a third zone has class 0.
     Testbank b;
     const int s = b.sample(dc(1100, 8000), 0, 1000, 44100, 60);
-    const Gens z = instant() + Gens{{53, s}, {54, 1}, {38, 0}};
-    const int inst = b.instrument({z + Gens{{43, range(42, 42)}, {57, 1}},
-                                   z + Gens{{43, range(46, 46)}, {57, 1}},
-                                   z + Gens{{43, range(36, 36)}}});
-    const int other = b.instrument({z + Gens{{43, range(44, 44)}, {57, 1}}});
-    b.preset(128, 0, {{{41, inst}}, {{41, other}}});
+    const Gens z = instant() + Gens{{sampleid, s}, {samplemodes, 1}, {volenvrelease, 0}};
+    const int inst = b.instrument({z + Gens{{keyrange, range(42, 42)}, {exclusiveclass, 1}},
+                                   z + Gens{{keyrange, range(46, 46)}, {exclusiveclass, 1}},
+                                   z + Gens{{keyrange, range(36, 36)}}});
+    const int other = b.instrument({z + Gens{{keyrange, range(44, 44)}, {exclusiveclass, 1}}});
+    b.preset(128, 0, {{{instrument, inst}}, {{instrument, other}}});
     b.finish();
     Rig rig(b);
     Cchannel ch(rig.synth, 9);
@@ -151,10 +153,10 @@ TEST(Cchannel, StereoPairSoundsAsOneNoteOnlyWithEqualRanges)
         // Sample 0 is the left half (type 4) linked to sample 1, the right half (type 2).
         const int l = b.sample(dc(1100, 8000), 0, 1000, 44100, 60, 0, 4, 1);
         const int r = b.sample(dc(1100, -4000), 0, 1000, 44100, 60, 0, 2, 0);
-        const Gens z = instant() + Gens{{54, 1}};
-        const int inst = b.instrument({z + Gens{{43, range(0, 127)}, {17, -500}, {53, l}},
-                                       z + Gens{{43, range(0, equal ? 127 : 100)}, {17, 500}, {53, r}}});
-        b.preset(0, 0, {{{41, inst}}});
+        const Gens z = instant() + Gens{{samplemodes, 1}};
+        const int inst = b.instrument({z + Gens{{keyrange, range(0, 127)}, {pan, -500}, {sampleid, l}},
+                                       z + Gens{{keyrange, range(0, equal ? 127 : 100)}, {pan, 500}, {sampleid, r}}});
+        b.preset(0, 0, {{{instrument, inst}}});
         b.finish();
         Rig rig(b);
         Cchannel ch(rig.synth, 0);
@@ -184,8 +186,8 @@ TEST(Cchannel, RepeatedNotesReuseTheVoiceObject)
 {
     Testbank b;
     const int s = b.sample(ramp(200), 0, 0, 44100, 60);
-    const int inst = b.instrument({instant() + Gens{{53, s}}});
-    b.preset(0, 0, {{{41, inst}}});
+    const int inst = b.instrument({instant() + Gens{{sampleid, s}}});
+    b.preset(0, 0, {{{instrument, inst}}});
     b.finish();
     Rig rig(b);
     Cchannel ch(rig.synth, 0);
@@ -208,10 +210,11 @@ TEST(Cchannel, FixedKeyAndTransposition)
 {
     Testbank b;
     const int s = b.sample(dc(1100, 8000), 0, 1000, 44100, 60);
-    const int inst = b.instrument({instant() + Gens{{53, s}, {54, 1}, {38, 0}, {43, range(40, 80)}, {46, 50}},
-                                   instant() + Gens{{53, s}, {54, 1}, {38, 0}, {43, range(100, 127)}}});
-    b.preset(0, 0, {{{41, inst}}});
-    b.preset(128, 0, {{{41, inst}}});
+    const Gens z = instant() + Gens{{sampleid, s}, {samplemodes, 1}, {volenvrelease, 0}};
+    const int inst = b.instrument({z + Gens{{keyrange, range(40, 80)}, {fixedkey, 50}},
+                                   z + Gens{{keyrange, range(100, 127)}}});
+    b.preset(0, 0, {{{instrument, inst}}});
+    b.preset(128, 0, {{{instrument, inst}}});
     b.finish();
     Rig rig(b);
     Cchannel ch(rig.synth, 0);
@@ -286,8 +289,8 @@ TEST(Cchannel, WarningsForUnknownMessagesAndGenerators)
 {
     Testbank b;
     const int s = b.sample(dc(1100, 8000), 0, 1000, 44100, 60);
-    const int inst = b.instrument({instant() + Gens{{53, s}, {54, 1}, {61, -2}}});
-    b.preset(0, 0, {{{41, inst}}});
+    const int inst = b.instrument({instant() + Gens{{sampleid, s}, {samplemodes, 1}, {endoper + 1, -2}}});
+    b.preset(0, 0, {{{instrument, inst}}});
     b.finish();
     Rig rig(b);
     for (bool show : {false, true}) {

@@ -1,4 +1,5 @@
-// Chorus: each tap reads the input at exactly the designed delay, with linear interpolation.
+// Chorus: each tap reads its input at its own delay (25..28 ms left, 33..36 ms right, swept by a
+// triangle over 0.5 s), interpolated linearly between the two neighbouring samples.
 #include "synth/Cchorus.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ double tri3(int n) { return n < 11025 ? 3.0 * n : 3.0 * (22050 - n); }
 
 } // namespace
 
-TEST(Cchorus, TapsReadTheInputAtTheDesignedDelays)
+TEST(Cchorus, TapsReadTheInputAtTheirSweptDelays)
 {
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> u(-1, 1);

@@ -1,5 +1,5 @@
-// Delay: feedback line read at the designed, modulated delay; bypass at amount 0; the longest
-// setting fits in the lines.
+// Delay: feedback line read at the set delay plus the LFO's modulation; bypass at amount 0; the
+// longest setting fits in the lines.
 #include "synth/Cdelay.h"
 
 #include "settings/Csettings.h"

@@ -10,13 +10,15 @@
 
 #include <cstring>
 
+using namespace sfgen;   // generator names in the zone lists
+
 namespace {
 
 // Finishes a bank with one preset (bank 0, program 0) of one instrument with these zones.
 void onepreset(Testbank& b, const std::vector<Gens>& zones, const Gens& pzone = {})
 {
     const int inst = b.instrument(zones);
-    b.preset(0, 0, {pzone + Gens{{41, inst}}});
+    b.preset(0, 0, {pzone + Gens{{instrument, inst}}});
     b.finish();
 }
 
@@ -51,7 +53,7 @@ TEST(Cvoice, RootKeyAt44100IsCopiedPointForPoint)
 {
     Testbank b;
     const int s = b.sample(ramp(800), 0, 0, 44100, 60);
-    onepreset(b, {instant() + Gens{{17, -500}, {53, s}}});
+    onepreset(b, {instant() + Gens{{pan, -500}, {sampleid, s}}});
     Rig rig(b);
     Cchannel ch(rig.synth, 0);
     ch.dispatch(11, 7, 127);
@@ -75,7 +77,7 @@ TEST(Cvoice, PitchAcrossTheKeyboardWithinOneCent)
 {
     Testbank b;
     const int s = sine440(b);
-    onepreset(b, {instant() + Gens{{53, s}, {54, 1}}});
+    onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}}});
     for (int key : {0, 12, 21, 45, 60, 69, 70, 93, 108, 115, 127}) {
         SCOPED_TRACE(key);
         const double want = 440 * std::exp2((key - 69) / 12.0);
@@ -86,11 +88,11 @@ TEST(Cvoice, PitchAcrossTheKeyboardWithinOneCent)
 TEST(Cvoice, TuningAndBendMoveThePitch)
 {
     const struct { Gens gens; std::vector<std::array<int, 3>> msgs; double cents; } cases[] = {
-        {{{51, 2}}, {}, 200},
-        {{{51, -12}}, {}, -1200},
-        {{{52, -50}}, {}, -50},
-        {{{52, 30}, {51, 1}}, {}, 130},
-        {{{58, 57}}, {}, 1200},                                    // root key override
+        {{{coarsetune, 2}}, {}, 200},
+        {{{coarsetune, -12}}, {}, -1200},
+        {{{finetune, -50}}, {}, -50},
+        {{{finetune, 30}, {coarsetune, 1}}, {}, 130},
+        {{{rootkey, 57}}, {}, 1200},                                    // root key override
         {{}, {{11, 7, 100}, {9, 69, 100}, {14, 0x7f, 0x7f}}, 199},  // bend before this note
         {{}, {{14, 0x00, 0x00}, {9, 69, 100}}, 0},                  // idle zone keeps no bend
         {{}, {{11, 101, 0}, {11, 100, 0}, {11, 6, 12}, {11, 38, 0}, {9, 69, 100}, {14, 0, 0x60}}, 600},
@@ -100,13 +102,13 @@ TEST(Cvoice, TuningAndBendMoveThePitch)
         SCOPED_TRACE(c.cents);
         Testbank b;
         const int s = sine440(b);
-        onepreset(b, {instant() + Gens{{53, s}, {54, 1}} + c.gens});
+        onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}} + c.gens});
         EXPECT_NEAR(cents(playpitch(b, 0, 69, c.msgs), 440), c.cents, 1.0);
     }
     // The sample's pitch correction counts as fine tune.
     Testbank b;
     const int s = b.sample(sine(1100, 100), 0, 1000, 44000, 69, -20);
-    onepreset(b, {instant() + Gens{{53, s}, {54, 1}}});
+    onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}}});
     EXPECT_NEAR(cents(playpitch(b, 0, 69), 440), -20, 1.0);
 }
 
@@ -114,8 +116,8 @@ TEST(Cvoice, PercussionPlaysAtTheSampleRate)
 {
     Testbank b;
     const int s = sine440(b);
-    const int inst = b.instrument({instant() + Gens{{53, s}, {54, 1}, {51, 5}}});
-    b.preset(128, 0, {{{41, inst}}});
+    const int inst = b.instrument({instant() + Gens{{sampleid, s}, {samplemodes, 1}, {coarsetune, 5}}});
+    b.preset(128, 0, {{{instrument, inst}}});
     b.finish();
     for (int key : {30, 69, 90}) EXPECT_NEAR(cents(playpitch(b, 9, key), 440), 0, 1.0) << key;
 }
@@ -130,8 +132,8 @@ TEST(Cvoice, LevelsInDecibels)
         {{{11, 7, 127}}, 64, 0, {}, 20 * std::log10(64.0 / 127)},           // velocity
         {{{11, 7, 127}}, 127, -60, {}, -6},                                  // mixer gain, 0.1 dB
         {{{11, 7, 127}}, 127, 250, {}, 25},
-        {{{11, 7, 127}}, 127, 0, {{48, 120}}, -12},                          // initial attenuation
-        {{{11, 7, 127}, {11, 67, 127}}, 127, 0, {{48, 60}}, -12},            // soft pedal doubles
+        {{{11, 7, 127}}, 127, 0, {{attenuation, 120}}, -12},                          // initial attenuation
+        {{{11, 7, 127}, {11, 67, 127}}, 127, 0, {{attenuation, 60}}, -12},            // soft pedal doubles
         {{{11, 7, 0}}, 127, 0, {}, -1000},
         {{{11, 11, 0}}, 127, 0, {}, -1000},
     };
@@ -139,7 +141,7 @@ TEST(Cvoice, LevelsInDecibels)
         SCOPED_TRACE(c.db);
         Testbank b;
         const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
-        onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {17, -500}} + c.gens});
+        onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}, {pan, -500}} + c.gens});
         Rig rig(b);
         rig.mixtab.setgain(0, c.gain);
         Cchannel ch(rig.synth, 0);
@@ -156,7 +158,7 @@ TEST(Cvoice, VolumeChangeGlidesWithoutOvershoot)
 {
     Testbank b;
     const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
-    onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {17, -500}}});
+    onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}, {pan, -500}}});
     Rig rig(b);
     Cchannel ch(rig.synth, 0);
     ch.dispatch(11, 7, 127);
@@ -182,7 +184,7 @@ TEST(Cvoice, PanGainsAreLinear)
         SCOPED_TRACE(c.ctl);
         Testbank b;
         const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
-        onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {17, 300}}});
+        onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}, {pan, 300}}});
         Rig rig(b);
         Cchannel ch(rig.synth, 0);
         ch.dispatch(11, 7, 127);
@@ -198,15 +200,15 @@ TEST(Cvoice, SendsAndNegativeDryLevel)
 {
     const struct { float revamt, choamt; Gens gens; std::vector<std::array<int, 3>> msgs; float dry, cho, rev; } cases[] = {
         {0.8f, 0.5f, {}, {}, -0.3f, 0.5f, 0.8f},
-        {0, 0, {{16, 200}, {15, 100}}, {}, 0.7f, 0.1f, 0.2f},
-        {0, 0, {{16, 900}}, {{11, 91, 127}}, 0.0f, 0.0f, 1.0f},                // clamped to 1
+        {0, 0, {{reverbsend, 200}, {chorussend, 100}}, {}, 0.7f, 0.1f, 0.2f},
+        {0, 0, {{reverbsend, 900}}, {{11, 91, 127}}, 0.0f, 0.0f, 1.0f},                // clamped to 1
         {0.1f, -1.0f, {}, {{11, 91, 64}, {11, 93, 127}}, 0.8f, 0.0f, 0.2f},   // 64 -> 100, 127 -> 198
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.dry);
         Testbank b;
         const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
-        onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {17, -500}} + c.gens});
+        onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}, {pan, -500}} + c.gens});
         Rig rig(b);
         rig.settings.reverbamt = c.revamt;
         rig.settings.chorusamt = c.choamt;
@@ -225,17 +227,17 @@ TEST(Cvoice, FilterCutoffAndVelocity)
 {
     const struct { Gens gens; int vel; double hz; } cases[] = {
         {{}, 127, 0},                                  // 13500 cents and Q 0: off
-        {{{9, 10}}, 127, 440 * std::exp2((13500 - 6900) / 1200.0)},   // Q on: 19912 Hz
-        {{{8, 6900}}, 127, 440},
-        {{{8, 6900}}, 1, 440 * std::exp2(-2362 / 1200.0)},
-        {{{8, 14000}}, 127, 0},                        // above 20 kHz: off
-        {{{8, 1000}}, 1, 440 * std::exp2((1362 - 6900) / 1200.0)},    // |c| of a negative cutoff
+        {{{filterq, 10}}, 127, 440 * std::exp2((13500 - 6900) / 1200.0)},   // Q on: 19912 Hz
+        {{{filterfc, 6900}}, 127, 440},
+        {{{filterfc, 6900}}, 1, 440 * std::exp2(-2362 / 1200.0)},
+        {{{filterfc, 14000}}, 127, 0},                        // above 20 kHz: off
+        {{{filterfc, 1000}}, 1, 440 * std::exp2((1362 - 6900) / 1200.0)},    // |c| of a negative cutoff
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.hz);
         Testbank b;
         const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
-        onepreset(b, {instant() + Gens{{53, s}, {54, 1}} + c.gens});
+        onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}} + c.gens});
         Rig rig(b);
         Cchannel ch(rig.synth, 0);
         ch.dispatch(9, 60, c.vel);
@@ -275,7 +277,7 @@ TEST(Cvoice, LoopsAndSampleModes)
         SCOPED_TRACE(c.modes);
         Testbank b;
         const int s = b.sample(ramp(100), 40, 80, 44100, 60);
-        onepreset(b, {instant() + Gens{{53, s}, {54, c.modes}, {38, -1200}}});
+        onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, c.modes}, {volenvrelease, -1200}}});
         Rig rig(b);
         Cchannel ch(rig.synth, 0);
         ch.dispatch(9, 60, 127);
@@ -299,27 +301,27 @@ TEST(Cvoice, HostileOffsetsAndKeysStayInsideTheSample)
     // Every case must play without reading outside the buffer (the sanitizers watch) and give
     // bounded output.
     const Gens cases[] = {
-        {{0, -32768}, {4, -32768}},                       // start before the first point
-        {{0, 32767}, {4, 32767}},                         // start far past the end
-        {{1, 32767}, {12, 100}},                          // end far past the loaded points
-        {{1, -32768}, {12, -32768}},                      // end before the start
-        {{2, -500}, {3, 32767}, {50, 5}},                 // loop start before 0, end past all
-        {{2, 90}, {3, -80}},                              // loop end before loop start
-        {{3, 500}},                                       // loop end beyond the end
-        {{58, 127}, {51, 127}, {52, 32767}},              // far up: huge ratio
-        {{58, 0}, {51, -128}, {52, -32768}},              // far down: ratio near 0
-        {{46, 300}},                                      // fixed key past the table
-        {{46, -5}, {47, 300}},
-        {{6, -20000}, {24, 3000}},                        // vibrato deeper than the ratio
-        {{7, 32767}, {8, 0}, {9, 960}, {11, 32767}},      // modulation envelope sweeping up
-        {{51, 32767}, {7, 100}},                          // infinite ratio, deviation not a number
+        {{startofs, -32768}, {startcoarseofs, -32768}},                  // start before the first point
+        {{startofs, 32767}, {startcoarseofs, 32767}},                    // start far past the end
+        {{endofs, 32767}, {endcoarseofs, 100}},                          // end far past the loaded points
+        {{endofs, -32768}, {endcoarseofs, -32768}},                      // end before the start
+        {{loopstartofs, -500}, {loopendofs, 32767}, {loopendcoarseofs, 5}},   // loop start before 0, end past all
+        {{loopstartofs, 90}, {loopendofs, -80}},                         // loop end before loop start
+        {{loopendofs, 500}},                                             // loop end beyond the end
+        {{rootkey, 127}, {coarsetune, 127}, {finetune, 32767}},          // far up: huge ratio
+        {{rootkey, 0}, {coarsetune, -128}, {finetune, -32768}},          // far down: ratio near 0
+        {{fixedkey, 300}},                                               // fixed key past the table
+        {{fixedkey, -5}, {fixedvel, 300}},
+        {{viblfotopitch, -20000}, {viblfofreq, 3000}},                   // vibrato deeper than the ratio
+        {{modenvtopitch, 32767}, {filterfc, 0}, {filterq, 960}, {modenvtofilterfc, 32767}},   // envelope up
+        {{coarsetune, 32767}, {modenvtopitch, 100}},                     // infinite ratio, deviation not a number
     };
     int i = 0;
     for (const Gens& g : cases) {
         SCOPED_TRACE(i++);
         Testbank b;
         const int s = b.sample(ramp(100), 10, 90, 0, 200);   // rate 0 and root key 200 as well
-        onepreset(b, {instant() + Gens{{53, s}, {54, 1}} + g});
+        onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}} + g});
         Rig rig(b);
         Cchannel ch(rig.synth, 0);
         for (int key : {0, 60, 127}) ch.dispatch(9, key, 127);
@@ -337,8 +339,9 @@ TEST(Cvoice, OffsetsAddUpInInstrumentZonesOnly)
     // offset plays no part.
     Testbank b;
     const int s = b.sample(ramp(400), 0, 0, 44100, 60);
-    const int inst = b.instrument({{{0, 10}, {1, -100}}, instant() + Gens{{53, s}, {0, 5}, {17, -500}}});
-    b.preset(0, 0, {{{0, 50}, {41, inst}}});
+    const int inst = b.instrument({{{startofs, 10}, {endofs, -100}},
+                                   instant() + Gens{{sampleid, s}, {startofs, 5}, {pan, -500}}});
+    b.preset(0, 0, {{{startofs, 50}, {instrument, inst}}});
     b.finish();
     Rig rig(b);
     Cchannel ch(rig.synth, 0);
@@ -358,9 +361,10 @@ TEST(Cvoice, LongChunksMatchStepByStepRendering)
     // equal pitch as one stretch. Rendered 20 samples at a time, every chunk is one step: both
     // must give the same floats, through moving pitch and cutoff, a release that finishes inside
     // a chunk, samples that end inside one, and stereo pairs whose halves differ in length.
-    const Gens moving = {{5, 30}, {6, 40}, {7, -200}, {8, 5000}, {9, 60}, {10, 1500}, {11, 2000},
-                         {21, -3000}, {22, 300}, {23, -4000}, {24, 200}, {28, -1500}, {29, 400},
-                         {38, -2400}};
+    const Gens moving = {{modlfotopitch, 30}, {viblfotopitch, 40}, {modenvtopitch, -200}, {filterfc, 5000},
+                         {filterq, 60}, {modlfotofilterfc, 1500}, {modenvtofilterfc, 2000}, {modlfodelay, -3000},
+                         {modlfofreq, 300}, {viblfodelay, -4000}, {viblfofreq, 200}, {modenvdecay, -1500},
+                         {modenvsustain, 400}, {volenvrelease, -2400}};
     struct Case {
         const char* what;
         std::vector<int16_t> left, right;   // right empty: a mono voice
@@ -370,11 +374,11 @@ TEST(Cvoice, LongChunksMatchStepByStepRendering)
     const Case cases[] = {
         {"mono, all modulation", sine(3000, 100), {}, 1, 0, moving},
         {"mono, vibrato after a delay from exact copying", sine(3000, 100), {}, 1, 0,
-         {{6, 50}, {23, -3000}, {24, 500}, {38, -3000}}},
-        {"mono, sample ends inside a chunk", sine(2345, 37), {}, 0, 0, {{6, 20}, {24, 400}}},
+         {{viblfotopitch, 50}, {viblfodelay, -3000}, {viblfofreq, 500}, {volenvrelease, -3000}}},
+        {"mono, sample ends inside a chunk", sine(2345, 37), {}, 0, 0, {{viblfotopitch, 20}, {viblfofreq, 400}}},
         {"pair of equal halves", sine(3000, 100), sine(3000, 50), 1, 1, moving},
         {"pair, right half shorter and not looped", sine(3000, 100), sine(1234, 77), 1, 0, moving},
-        {"pair, left half shorter", sine(1500, 100), sine(3000, 77), 0, 1, {{8, 3000}, {38, -2000}}},
+        {"pair, left half shorter", sine(1500, 100), sine(3000, 77), 0, 1, {{filterfc, 3000}, {volenvrelease, -2000}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -383,12 +387,12 @@ TEST(Cvoice, LongChunksMatchStepByStepRendering)
         const Gens base = instant() + c.gens;
         if (c.right.empty()) {
             const int s = b.sample(c.left, 100, uint32_t(c.left.size() - 100), 44100, 62);
-            zones.push_back(base + Gens{{54, c.leftmodes}, {53, s}});
+            zones.push_back(base + Gens{{samplemodes, c.leftmodes}, {sampleid, s}});
         } else {
             const int l = b.sample(c.left, 100, uint32_t(c.left.size() - 100), 44100, 62, 0, 4, 1);
             const int r = b.sample(c.right, 50, uint32_t(c.right.size() - 50), 44100, 62, 0, 2, 0);
-            zones.push_back(base + Gens{{54, c.leftmodes}, {53, l}});
-            zones.push_back(base + Gens{{54, c.rightmodes}, {53, r}});
+            zones.push_back(base + Gens{{samplemodes, c.leftmodes}, {sampleid, l}});
+            zones.push_back(base + Gens{{samplemodes, c.rightmodes}, {sampleid, r}});
         }
         onepreset(b, zones);
         auto play = [&](int piece) {
@@ -419,7 +423,7 @@ TEST(Cvoice, OscillatorMovesOnThroughSilence)
     // linear, so each output gives back the position it was read at.
     Testbank b;
     const int s = b.sample(ramp(5000), 0, 0, 44100, 60);
-    onepreset(b, {Gens{{33, -4800}, {34, -32768}, {53, s}}});   // 1/16 s delay: 137 steps
+    onepreset(b, {Gens{{volenvdelay, -4800}, {volenvattack, -32768}, {sampleid, s}}});   // 1/16 s delay: 137 steps
     for (int key : {60, 48, 55}) {
         SCOPED_TRACE(key);
         const double ratio = std::exp2((key - 60) / 12.0);
@@ -446,7 +450,7 @@ TEST(Cvoice, AbortStopsRenderingAtTheNextStep)
 {
     Testbank b;
     const int s = b.sample(dc(1100, 16384), 0, 1000, 44100, 60);
-    onepreset(b, {instant() + Gens{{53, s}, {54, 1}}});
+    onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}}});
     Rig rig(b);
     Cchannel ch(rig.synth, 0);
     ch.dispatch(9, 60, 127);
@@ -640,7 +644,7 @@ TEST(Cvoicerun, SplitRenderingMatchesOneThreadAndRepeatsExactly)
     // Forty notes of a filtered, looped sine: enough voices and samples to split every slice.
     Testbank b;
     const int s = sine440(b);
-    onepreset(b, {instant() + Gens{{54, 1}, {8, 6000}, {9, 100}, {53, s}}});
+    onepreset(b, {instant() + Gens{{samplemodes, 1}, {filterfc, 6000}, {filterq, 100}, {sampleid, s}}});
     auto play = [&](bool parallel) {
         Rig rig(b);
         rig.synth.voicerun = std::make_shared<Cvoicerun>(parallel);

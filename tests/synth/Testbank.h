@@ -1,6 +1,7 @@
 #pragma once
 // Tiny sound banks built in memory for the synthesizer's tests, and a small rig that renders a
 // channel into six plain bus arrays.
+#include "bank/Sfgens.h"
 #include "settings/Csettings.h"
 #include "synth/Cbankview.h"
 #include "synth/Cchannel.h"
@@ -15,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-using Gens = std::vector<std::pair<int, int>>;   // (operator, amount)
+using Gens = std::vector<std::pair<int, int>>;   // (sfgen operator, amount)
 
 inline int range(int lo, int hi) { return lo | hi << 8; }
 
@@ -102,7 +103,11 @@ inline std::vector<int16_t> ramp(int n)
 inline std::vector<int16_t> dc(int n, int16_t v) { return std::vector<int16_t>(size_t(n), v); }
 
 // Generators that make a voice sound at once at full level: no delay, no attack.
-inline Gens instant() { return {{33, -32768}, {34, -32768}, {25, -32768}, {26, -32768}}; }
+inline Gens instant()
+{
+    return {{sfgen::volenvdelay, -32768}, {sfgen::volenvattack, -32768},
+            {sfgen::modenvdelay, -32768}, {sfgen::modenvattack, -32768}};
+}
 inline Gens operator+(Gens a, const Gens& b)
 {
     a.insert(a.end(), b.begin(), b.end());
