@@ -170,18 +170,24 @@ void Csequen::tail()
 {
     for (auto& c : m_chans)
         if (c) c->send(11, 123, 0);
+    Ceffects& fx = m_ctx.effects;
+    fx.silentsince();   // counts from the first pass
     for (int pass = 0; pass < MAXTAIL; ++pass) {
-        bool sounded = false;
+        bool sounded = false, fading = true;
         for (int ch = 0; ch < 16; ++ch) {
             if (aborted()) break;
             m_synth.mixpos = 0;
             if (m_chans[ch] && m_chans[ch]->active()) {
                 m_chans[ch]->render(RATE);
                 sounded = true;
+                fading = fading && m_chans[ch]->fading();
             }
         }
-        if (!aborted()) m_ctx.effects.processblock(RATE);
+        if (!aborted()) fx.processblock(RATE);
         if (!sounded || aborted()) break;
+        // A second that comes out as digital silence while every voice left only grows quieter:
+        // the rest of the release could add nothing but more silence.
+        if (fading && fx.silentsince()) break;
     }
     m_synth.mixpos = 0;
     if (!aborted()) m_ctx.effects.flush();

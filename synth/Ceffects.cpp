@@ -79,6 +79,12 @@ void Ceffects::prepare()
     mixpos = 0;
 }
 
+bool Ceffects::silentsince()
+{
+    const double makeup = std::pow(10.0, std::clamp(Csettings::get(m_settings.complevel), 0, 20) * 0.05);
+    return !(double(m_outstage.takeloudest()) * makeup * 32767 >= 1);
+}
+
 int Ceffects::flushlength() const
 {
     const int n = Creverb::TAIL + LOOKAHEAD;

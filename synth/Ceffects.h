@@ -58,6 +58,9 @@ public:
     void processframes(const int16_t* frames, int nframes);
     // Ends a run: pushes silence through the delay, the reverb tail and the look-ahead lines.
     void flush();
+    // Whether every frame processed since the last call comes out as 16-bit zeros whatever the
+    // limiter's gain: under one step after the master and makeup gains, truncated toward zero.
+    bool silentsince();
     // Frames flush() would push now: reverb tail + look-ahead (+ delay tail while the delay is on).
     int flushlength() const;
 

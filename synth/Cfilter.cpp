@@ -2,6 +2,9 @@
 
 #include "synth/Cwide.h"
 
+#include <algorithm>
+#include <cmath>
+
 // The recurrence v = a(x - y) + c2 v, y = y + v runs eight samples at a time from the state
 // before them, with the inputs' share of each output summed off the dependency chain: the chain
 // then costs a multiply and two adds per eight samples instead of three dependent operations per
@@ -173,4 +176,33 @@ void Cfilter::coefsfor(const double* f, double q, Ccoefs* k, int n)
     if (wide::avx2 && n >= 4) { widesets(f, q, k, n); return; }
 #endif
     plainsets(f, q, k, n);
+}
+
+double Cfilter::peakgain(double f, double q)
+{
+    const double w = f * 0.00014247585732426305;
+    const double c = 1 - w / (w + 2 * q + 1 / (w + 1) - 2);
+    if (!(c > 0 && c < 1)) return HUGE_VAL;
+    const double a = c * c + 1 - 2 * c * std::cos(w);
+    // |H| = a / |D| with D(z) = 1 + b1/z + b2/z^2, and |D|^2 on the unit circle is a quadratic
+    // in x = cos(theta): 1 + b1^2 + b2^2 - 2 b2 + 2 b1 (1 + b2) x + 4 b2 x^2, least at its
+    // vertex or at an end of [-1, 1].
+    const double b1 = -2 * c * std::cos(w), b2 = c * c;
+    const double x = std::clamp(-b1 * (1 + b2) / (4 * b2), -1.0, 1.0);
+    const double d2 = 1 + b1 * b1 + b2 * b2 - 2 * b2 + 2 * b1 * (1 + b2) * x + 4 * b2 * x * x;
+    return d2 > 0 ? a / std::sqrt(d2) : HUGE_VAL;
+}
+
+double Cfilter::mostgain() const
+{
+    // The modulation only ever raises the cutoff, by up to both depths at once; the coefficients
+    // follow cutoffs below 20000 Hz. A moving cutoff's gain is taken at cutoffs spread over that
+    // range, with a margin for what lies between them; every gain has a margin for the
+    // coefficients' rounding to float.
+    const double top = std::min(m_basehz + std::fabs(m_devlfo) + std::max(m_devenv, 0.0), 20000.0);
+    if (!(top > m_basehz)) return peakgain(m_basehz, m_q) * 1.05;
+    constexpr int N = 16;
+    double g = peakgain(m_basehz, m_q);
+    for (int i = 1; i <= N; ++i) g = std::max(g, peakgain(m_basehz + (top - m_basehz) * i / N, m_q));
+    return g * 1.25;
 }

@@ -162,6 +162,7 @@ public:
     bool m_exact = false;
     int m_end = 0, m_loopstart = 0, m_loopend = 0;
     const int16_t* m_data = nullptr;
+    float m_peak = 1;         // largest point this note can read, 1.0 = full scale
 
 private:
     // The point playing stops at or wraps from: the loop end while looping, else the end.
