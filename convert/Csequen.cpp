@@ -2,6 +2,7 @@
 
 #include "convert/Ccontext.h"
 #include "platform/Cwindow.h"
+#include "synth/Chelper.h"
 #include "synth/Csf2view.h"
 
 #include <algorithm>
@@ -195,6 +196,7 @@ void Csequen::tail()
 
 int Csequen::run()
 {
+    const Chelper::Crender counted;   // helpers run only on processors no render thread uses
     m_synth.owner = m_owner;
     // The voices of the previous run end before the bank they play from may change.
     for (auto& c : m_chans)
