@@ -11,8 +11,9 @@
 // sample. After a block y is its last output, and v comes from its own row. The rest of a step
 // runs four samples at a time, then one by one. Built for AVX2 and for the baseline, with the same
 // float operations in the same order in both.
-CANTORIX_WIDE
-void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k, float& ystate, float& vstate)
+namespace {
+
+CANTORIX_INLINE inline void filterloop(float* x, int steps, int len, int last, const Cfilter::Ccoefs& k, float& ystate, float& vstate)
 {
     typedef float v8 __attribute__((vector_size(32)));
     typedef float v4 __attribute__((vector_size(16)));
@@ -64,6 +65,13 @@ void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k,
     }
     ystate = y;
     vstate = v;
+}
+
+} // namespace
+
+void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k, float& ystate, float& vstate)
+{
+    wide::run([&]() CANTORIX_INLINE { filterloop(x, steps, len, last, k, ystate, vstate); });
 }
 
 namespace {
@@ -173,7 +181,7 @@ __attribute__((target("avx2"))) void widesets(const double* f, double q, Cfilter
 void Cfilter::coefsfor(const double* f, double q, Ccoefs* k, int n)
 {
 #ifdef CANTORIX_AVX2
-    if (wide::avx2 && n >= 4) { widesets(f, q, k, n); return; }
+    if (wide::avx2() && n >= 4) { widesets(f, q, k, n); return; }
 #endif
     plainsets(f, q, k, n);
 }

@@ -203,8 +203,7 @@ namespace {
 
 using synunits::CTLSTEP;
 
-CANTORIX_WIDE
-void stereoplain(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict amp,
+CANTORIX_INLINE inline void stereoloop(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict amp,
                  int steps, int last, float gl, float gr)
 {
     for (int j = 0; j < steps; ++j, l += CTLSTEP, r += CTLSTEP, x += CTLSTEP) {
@@ -218,8 +217,12 @@ void stereoplain(float* __restrict l, float* __restrict r, const float* __restri
     }
 }
 
-CANTORIX_WIDE
-void pairplain(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict y,
+void stereoplain(float* l, float* r, const float* x, const float* amp, int steps, int last, float gl, float gr)
+{
+    wide::run([&]() CANTORIX_INLINE { stereoloop(l, r, x, amp, steps, last, gl, gr); });
+}
+
+CANTORIX_INLINE inline void pairloop(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict y,
                const float* __restrict amp, const float* __restrict pamp, int steps, int last, const float (&g)[4])
 {
     for (int j = 0; j < steps; ++j, l += CTLSTEP, r += CTLSTEP, x += CTLSTEP, y += CTLSTEP) {
@@ -231,6 +234,12 @@ void pairplain(float* __restrict l, float* __restrict r, const float* __restrict
             r[i] += t * g[1] + u * g[3];
         }
     }
+}
+
+void pairplain(float* l, float* r, const float* x, const float* y, const float* amp, const float* pamp, int steps,
+               int last, const float (&g)[4])
+{
+    wide::run([&]() CANTORIX_INLINE { pairloop(l, r, x, y, amp, pamp, steps, last, g); });
 }
 
 #ifdef CANTORIX_AVX2
@@ -281,7 +290,7 @@ void addstereo(float* l, float* r, const float* x, const float* amp, int steps, 
 {
     int done = 0;
 #ifdef CANTORIX_AVX2
-    if (wide::avx2) done = stereowide(l, r, x, amp, (last == CTLSTEP ? steps : steps - 1) / 2, gl, gr);
+    if (wide::avx2()) done = stereowide(l, r, x, amp, (last == CTLSTEP ? steps : steps - 1) / 2, gl, gr);
 #endif
     const size_t at = size_t(done) * CTLSTEP;
     if (done < steps) stereoplain(l + at, r + at, x + at, amp + done, steps - done, last, gl, gr);
@@ -292,7 +301,7 @@ void addstereopair(float* l, float* r, const float* x, const float* y, const flo
 {
     int done = 0;
 #ifdef CANTORIX_AVX2
-    if (wide::avx2) done = pairwide(l, r, x, y, amp, pamp, (last == CTLSTEP ? steps : steps - 1) / 2, g);
+    if (wide::avx2()) done = pairwide(l, r, x, y, amp, pamp, (last == CTLSTEP ? steps : steps - 1) / 2, g);
 #endif
     const size_t at = size_t(done) * CTLSTEP;
     if (done < steps) pairplain(l + at, r + at, x + at, y + at, amp + done, pamp + done, steps - done, last, g);

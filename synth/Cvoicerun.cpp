@@ -18,8 +18,7 @@ constexpr long MINWORK = 16384;   // voice-samples
 
 // Adds the stereo sums of one group into the six buses with the group's send levels, or with add
 // false stores them, into buses that hold nothing yet (0 + x is x, so both give the same).
-CANTORIX_WIDE
-void spread6(float* __restrict b0, float* __restrict b1, float* __restrict b2, float* __restrict b3,
+CANTORIX_INLINE inline void spread6loop(float* __restrict b0, float* __restrict b1, float* __restrict b2, float* __restrict b3,
              float* __restrict b4, float* __restrict b5, const float* __restrict l,
              const float* __restrict r, int n, Cvoice::Csends s, bool add)
 {
@@ -44,16 +43,26 @@ void spread6(float* __restrict b0, float* __restrict b1, float* __restrict b2, f
     }
 }
 
+void spread6(float* b0, float* b1, float* b2, float* b3, float* b4, float* b5, const float* l, const float* r, int n,
+             Cvoice::Csends s, bool add)
+{
+    wide::run([&]() CANTORIX_INLINE { spread6loop(b0, b1, b2, b3, b4, b5, l, r, n, s, add); });
+}
+
 void spread(float* const* bus, int w, const float* l, const float* r, int n, Cvoice::Csends s, bool add)
 {
     spread6(bus[Csynth::DRYL] + w, bus[Csynth::DRYR] + w, bus[Csynth::CHOL] + w, bus[Csynth::CHOR] + w,
             bus[Csynth::REVL] + w, bus[Csynth::REVR] + w, l, r, n, s, add);
 }
 
-CANTORIX_WIDE
-void addto(float* __restrict to, const float* __restrict from, int n)
+CANTORIX_INLINE inline void addtoloop(float* __restrict to, const float* __restrict from, int n)
 {
     for (int i = 0; i < n; ++i) to[i] += from[i];
+}
+
+void addto(float* to, const float* from, int n)
+{
+    wide::run([&]() CANTORIX_INLINE { addtoloop(to, from, n); });
 }
 
 // Relative cost of rendering a voice: its oscillators, mixing, and filters.

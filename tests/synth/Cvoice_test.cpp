@@ -5,6 +5,7 @@
 #include "synth/Cinterp.h"
 #include "synth/Clevel.h"
 #include "synth/Cvoicerun.h"
+#include "synth/Cwide.h"
 
 #include <gtest/gtest.h>
 
@@ -409,6 +410,16 @@ TEST(Cvoice, LongChunksMatchStepByStepRendering)
         for (size_t bus = 0; bus < 6; ++bus)
             for (size_t i = 0; i < stepwise[bus].size(); ++i)
                 ASSERT_EQ(stepwise[bus][i], chunked[bus][i]) << "bus " << bus << " sample " << i;
+        // The plain loops (interpolation, filter, amplitudes, mixing) give the same floats as the
+        // AVX2 ones.
+        if (wide::available()) {
+            wide::forceplain(true);
+            const auto plain = play(9000);
+            wide::forceplain(false);
+            for (size_t bus = 0; bus < 6; ++bus)
+                for (size_t i = 0; i < plain[bus].size(); ++i)
+                    ASSERT_EQ(plain[bus][i], chunked[bus][i]) << "plain, bus " << bus << " sample " << i;
+        }
     }
 }
 
@@ -515,6 +526,7 @@ TEST(Cosc, InterpolationMatchesThePlainVersion)
 
 TEST(Cinterp, WideAndPlainLoopsGiveTheSameFloats)
 {
+    if (!wide::available()) GTEST_SKIP() << "the processor runs the plain loops only";
     // Steps below, at and above the wide loop's limits of 1 and 2 points, fractions near the wrap, and
     // lengths that leave remainders; a signal with full-scale jumps between neighbours.
     std::vector<int16_t> s(4096 + 64);
@@ -533,8 +545,11 @@ TEST(Cinterp, WideAndPlainLoopsGiveTheSameFloats)
                 const uint64_t step = uint64_t(ratio * 4294967296.0);
                 const uint64_t ph = (uint64_t(90) << 32) | f;
                 std::vector<float> a(static_cast<size_t>(n)), b(static_cast<size_t>(n));
+                wide::forceplain(false);
                 const uint64_t ea = interp::run(s.data(), ph, step, a.data(), n, 0.25f);
-                const uint64_t eb = interp::runplain(s.data(), ph, step, b.data(), n, 0.25f);
+                wide::forceplain(true);
+                const uint64_t eb = interp::run(s.data(), ph, step, b.data(), n, 0.25f);
+                wide::forceplain(false);
                 ASSERT_EQ(ea, eb) << ratio << " " << f << " " << n;
                 for (int i = 0; i < n; ++i) ASSERT_EQ(a[size_t(i)], b[size_t(i)]) << ratio << " " << f << " " << n << " " << i;
             }
