@@ -441,6 +441,11 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
 
 } // namespace
 
+// Steps of the 16-bit output under which a voice counts as unheard: half a step would never move
+// a rounded sample, but the output truncates, and many such voices together move it now and then;
+// 1/64 of a step keeps the output the same on real files but for a few samples by one step.
+constexpr double UNHEARD = 1.0 / 64;
+
 void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
 {
     constexpr float FULL = 1.0f / 32768;
@@ -467,12 +472,12 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         const float never = HUGE_VALF;
         int quiet = heard ? CHUNKSTEPS : 0, pquiet = quiet;
         const int steps = controlsteps<true>(*this, hm, st, avail, finished, heard,
-                                             heard ? quietfrom(synth, sd, p ? 0.25 : 0.5) : never, quiet);
+                                             heard ? quietfrom(synth, sd, p ? UNHEARD / 2 : UNHEARD) : never, quiet);
         const int last = steps == avail ? std::min(CTLSTEP, n - (avail - 1) * CTLSTEP) : CTLSTEP;
         n -= (steps - 1) * CTLSTEP + last;
         if (p)
             controlsteps<false>(*p, hp, nullptr, steps, finished, heard,
-                                heard ? p->quietfrom(synth, sd, 0.25) : never, pquiet);
+                                heard ? p->quietfrom(synth, sd, UNHEARD / 2) : never, pquiet);
         if (heard) {
             const int from = p ? std::max(quiet, pquiet) : quiet;
             for (int j = from; j < steps; ++j) hm.amp[j] = hp.amp[j] = 1000.0f;   // amplitude 0
