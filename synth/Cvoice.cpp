@@ -466,7 +466,7 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         // become 0, and from the next chunk on it runs only what decides when it ends (its
         // envelopes, LFOs and oscillator position). It stays in its zone's list until then, so
         // the other voices are summed in the same order as if it still sounded. A pair is
-        // unheard once both halves are, each under half of the half step.
+        // unheard once both halves are, each under half of that share.
         const bool heard = !m_unheard;
         const Csends sd = sends();
         const float never = HUGE_VALF;

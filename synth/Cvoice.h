@@ -76,7 +76,7 @@ public:
     // sample of the 16-bit output: its volume envelope is past the attack, so its level only
     // holds or falls from here, and even if the channel's volume and expression rose to full,
     // with the largest gains of its sample, filter, pan, sends, the effects and the output
-    // stage, it stays under half a step. An unheard voice adds nothing and only moves on to
+    // stage, it stays under a small share of a step (UNHEARD). An unheard voice adds nothing and only moves on to
     // where it would have ended.
     bool unheard() const { return m_unheard; }
     // The volume envelope attenuation (cB) from which on this half, sent with levels s, stays
