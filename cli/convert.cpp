@@ -13,6 +13,7 @@
 #include "settings/Ceffparam.h"
 
 #include <algorithm>
+#include <thread>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -46,7 +47,7 @@ const char* USAGE =
     "  --set NAME=VALUE     an effect parameter (see below)\n"
     "  --mute CH            silence MIDI channel CH (1 .. 16); may be repeated\n"
     "  --gain CH=DB         gain of MIDI channel CH in dB, -25 .. 25 (tenths kept)\n"
-    "  -j N                 run N conversions in parallel (1 .. 64)\n"
+    "  -j N                 run N conversions in parallel (1 .. 64; at most one per processor)\n"
     "  --quiet              no progress and no summary lines\n"
     "  --help               this text\n"
     "\n"
@@ -350,7 +351,9 @@ int cmdconvert(const Args& args)
         return 2;
     }
     const std::string prog = progfolder();
-    const int njobs = std::min<int>(o.jobs, int(o.inputs.size()));
+    // More conversions at once than processors would only take turns on them.
+    const int procs = std::max(1, int(std::thread::hardware_concurrency()));
+    const int njobs = std::min({o.jobs, int(o.inputs.size()), procs});
 
     // Every conversion gets its own context; the store budgets share the machine's memory.
     std::vector<Cjob> jobs(static_cast<size_t>(njobs));

@@ -35,6 +35,7 @@ public:
     // n samples of the channel's sounding voices at synth.mixpos.
     void render(int n) { m_chan.render(n); }
     bool active() const { return m_chan.active(); }
+    bool fading() const { return m_chan.fading(); }
 
     const Cchannel& channel() const { return m_chan; }
     const Ctimeline& events() const { return m_events; }

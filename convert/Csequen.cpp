@@ -3,6 +3,7 @@
 #include "convert/Ccontext.h"
 #include "midi/Midicodes.h"
 #include "platform/Cwindow.h"
+#include "synth/Chelper.h"
 #include "synth/Csf2view.h"
 
 #include <algorithm>
@@ -178,18 +179,24 @@ void Csequen::tail()
 {
     for (auto& c : m_chans)
         if (c) c->send(midicmd::control, midictl::allnotesoff, 0);
+    Ceffects& fx = m_ctx.effects;
+    fx.silentsince();   // counts from the first pass
     for (int pass = 0; pass < MAXTAIL; ++pass) {
-        bool sounded = false;
+        bool sounded = false, fading = true;
         for (int ch = 0; ch < 16; ++ch) {
             if (aborted()) break;
             m_synth.mixpos = 0;
             if (m_chans[ch] && m_chans[ch]->active()) {
                 m_chans[ch]->render(RATE);
                 sounded = true;
+                fading = fading && m_chans[ch]->fading();
             }
         }
-        if (!aborted()) m_ctx.effects.processblock(RATE);
+        if (!aborted()) fx.processblock(RATE);
         if (!sounded || aborted()) break;
+        // A second that comes out as digital silence while every voice left only grows quieter:
+        // the rest of the release could add nothing but more silence.
+        if (fading && fx.silentsince()) break;
     }
     m_synth.mixpos = 0;
     if (!aborted()) m_ctx.effects.flush();
@@ -197,6 +204,7 @@ void Csequen::tail()
 
 int Csequen::run()
 {
+    const Chelper::Crender counted;   // helpers run only on processors no render thread uses
     m_synth.owner = m_owner;
     // The voices of the previous run end before the bank they play from may change.
     for (auto& c : m_chans)

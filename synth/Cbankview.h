@@ -6,7 +6,9 @@
 //
 // Render thread only. Preset construction walks the lists; note starts call points().
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 class Cbankview {
@@ -49,6 +51,21 @@ public:
     virtual const int16_t* points(size_t index, uint32_t points, uint32_t& loaded) = 0;
     virtual void unpin(size_t) {}
 
+    // The largest magnitude among the first n points of sample `index` (those at data), as a
+    // fraction of full scale: what bounds any interpolation between them. Measured once per
+    // sample and length, then remembered.
+    float peak(size_t index, const int16_t* data, uint32_t n)
+    {
+        if (m_peaks.size() <= index) m_peaks.resize(index + 1);
+        Cpeak& p = m_peaks[index];
+        if (!p.known || p.n != n) {
+            int m = 0;
+            for (uint32_t i = 0; i < n; ++i) m = std::max(m, std::abs(int(data[i])));
+            p = {true, n, float(m) / 32768.0f};
+        }
+        return p.peak;
+    }
+
     std::vector<Phdr> phdrs;
     std::vector<Bag> pbags;
     std::vector<Gen> pgens;
@@ -64,4 +81,12 @@ public:
             if (phdrs[i].bank == bank && phdrs[i].preset == preset) return &phdrs[i];
         return nullptr;
     }
+
+private:
+    struct Cpeak {
+        bool known = false;
+        uint32_t n = 0;
+        float peak = 0;
+    };
+    std::vector<Cpeak> m_peaks;
 };

@@ -1,7 +1,10 @@
 #include "synth/Cchannel.h"
 
 #include "midi/Midicodes.h"
+#include "synth/Cvoice.h"
 #include "synth/Cvoicerun.h"
+
+#include <algorithm>
 
 Cchannel::Cchannel(Csynth& synth, int channel)
     : m_synth(synth), m_channel(channel), m_bank(channel == DRUMCHANNEL ? DRUMBANK : 0)
@@ -60,6 +63,14 @@ void Cchannel::create()
         m_bank = bank;
     }
     m_preset = std::make_unique<Cpreset>(m_synth, m_channel, m_bank, m_program);
+}
+
+bool Cchannel::fading() const
+{
+    if (!m_preset) return true;
+    std::vector<Cvoice*> voices;
+    m_preset->collect(voices);
+    return std::all_of(voices.begin(), voices.end(), [](const Cvoice* v) { return v->fading(); });
 }
 
 void Cchannel::render(int n)

@@ -19,6 +19,9 @@ public:
     void render(int n);
     // True while some voice of the channel sounds.
     bool active() const { return m_preset && m_preset->active() > 0; }
+    // True while every sounding voice is unheard or releasing without tremolo: from here on the
+    // channel only grows quieter.
+    bool fading() const;
     // Back to the state at creation: no preset instance (voices end at once), program 0,
     // bank 0 (128 on the percussion channel).
     void rewind();

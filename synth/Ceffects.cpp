@@ -35,35 +35,17 @@ void Ceffects::resetoutput()
     m_outstage.reset(std::pow(10.0f, db * 0.05f), std::pow(10.0f, level * 0.05f));
 }
 
-Ceffects::~Ceffects()
-{
-    if (!m_wetthread.joinable()) return;
-    {
-        const std::lock_guard<std::mutex> lock(m_wetlock);
-        m_wetstop = true;
-    }
-    m_wetwake.notify_one();
-    m_wetthread.join();
-}
+Ceffects::~Ceffects() = default;
 
-void Ceffects::wetloop()
+void Ceffects::wetrun()
 {
     float* wl = m_wet.get();
     float* wr = wl + BUSLEN;
-    for (;;) {
-        int n;
-        {
-            std::unique_lock<std::mutex> lock(m_wetlock);
-            m_wetwake.wait(lock, [this] { return m_wetjob > 0 || m_wetstop; });
-            if (m_wetstop) return;
-            n = m_wetjob;
-            m_wetjob = 0;
-        }
-        for (int i = 0; i < n; i += CHUNK) {
-            const int k = std::min(CHUNK, n - i);
-            m_reverb.runwet(bus(REVL) + i, bus(REVR) + i, wl + i, wr + i, k);
-            m_wetdone.store(i + k, std::memory_order_release);
-        }
+    const int n = m_wetjob;
+    for (int i = 0; i < n; i += CHUNK) {
+        const int k = std::min(CHUNK, n - i);
+        m_reverb.runwet(bus(REVL) + i, bus(REVR) + i, wl + i, wr + i, k);
+        m_wetdone.store(i + k, std::memory_order_release);
     }
 }
 
@@ -77,6 +59,12 @@ void Ceffects::prepare()
     m_delay.clear();
     resetoutput();
     mixpos = 0;
+}
+
+bool Ceffects::silentsince()
+{
+    const double makeup = std::pow(10.0, std::clamp(Csettings::get(m_settings.complevel), 0, 20) * 0.05);
+    return !(double(m_outstage.takeloudest()) * makeup * 32767 >= 1);
 }
 
 int Ceffects::flushlength() const
@@ -113,17 +101,13 @@ void Ceffects::processblock(int n)
     n = std::clamp(n, 0, BUSLEN);
     // The reverberator depends only on its own two buses: the helper runs it over the whole block
     // while this thread runs the rest of the chain, chunk by chunk as the reverberation arrives.
-    const bool split = m_parallel && n >= 2 * CHUNK;
+    const bool split = m_parallel && n >= 2 * CHUNK && Chelper::spare();
     const float* wl = m_wet.get();
     const float* wr = wl + BUSLEN;
     if (split) {
-        if (!m_wetthread.joinable()) m_wetthread = std::thread([this] { wetloop(); });
         m_wetdone.store(0, std::memory_order_relaxed);
-        {
-            const std::lock_guard<std::mutex> lock(m_wetlock);
-            m_wetjob = n;
-        }
-        m_wetwake.notify_one();
+        m_wetjob = n;
+        m_helper.post([](void* fx) { static_cast<Ceffects*>(fx)->wetrun(); }, this);
     }
     auto await = [this](int frames) {
         for (int spin = 0; m_wetdone.load(std::memory_order_acquire) < frames; ++spin) {
@@ -150,7 +134,7 @@ void Ceffects::processblock(int n)
                  split ? wl + i : nullptr, split ? wr + i : nullptr);
     }
     // The helper reads the buses to the end of the job, so it finishes before they are cleared.
-    if (split) await(n);
+    if (split) m_helper.wait();
     for (auto& b : m_bus) std::fill(b.get(), b.get() + n, 0.0f);
     mixpos = 0;
 }

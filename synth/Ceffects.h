@@ -9,22 +9,21 @@
 //
 // One thread at a time uses it: the render thread during a conversion, or the audio mixer. While
 // processblock runs, a helper thread of its own runs the reverberator over the block ahead of the
-// rest of the chain (on machines with a second processor); the result is the same as in turn. The
+// rest of the chain (while a second processor is spare, Chelper); the result is the same as in
+// turn. The
 // settings are read without locks (relaxed atomics): delay values and the compressor on/off test
 // per frame; room size, damping, master volume and makeup gain at prepare().
 // Everything is allocated at construction; nothing is allocated while processing.
 #include "synth/Cbuses.h"
 #include "synth/Cchorus.h"
 #include "synth/Cdelay.h"
+#include "synth/Chelper.h"
 #include "synth/Coutstage.h"
 #include "synth/Creverb.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 struct Csettings;
 class Cwavfil;
@@ -58,6 +57,9 @@ public:
     void processframes(const int16_t* frames, int nframes);
     // Ends a run: pushes silence through the delay, the reverb tail and the look-ahead lines.
     void flush();
+    // Whether every frame processed since the last call comes out as 16-bit zeros whatever the
+    // limiter's gain: under one step after the master and makeup gains, truncated toward zero.
+    bool silentsince();
     // Frames flush() would push now: reverb tail + look-ahead (+ delay tail while the delay is on).
     int flushlength() const;
 
@@ -78,9 +80,9 @@ private:
     void runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
                   const float* revl, const float* revr, int n, const float* wetl = nullptr,
                   const float* wetr = nullptr);
-    // The helper thread: runs the reverberator over the job's frames into m_wet, publishing
-    // how far it has come in m_wetdone.
-    void wetloop();
+    // The helper's job: runs the reverberator over m_wetjob frames into m_wet, publishing how
+    // far it has come in m_wetdone.
+    void wetrun();
 
     const Csettings& m_settings;
     const std::atomic<bool>* m_abort;
@@ -97,10 +99,7 @@ private:
     // The reverberation of one block (left, then right), and the helper that computes it.
     bool m_parallel;
     std::unique_ptr<float[]> m_wet;
-    std::thread m_wetthread;
-    std::mutex m_wetlock;
-    std::condition_variable m_wetwake;
-    int m_wetjob = 0;                    // frames of the job handed over; 0 = none
-    bool m_wetstop = false;
+    Chelper m_helper;
+    int m_wetjob = 0;                    // frames of the job handed over
     std::atomic<int> m_wetdone{0};       // frames of the job finished
 };

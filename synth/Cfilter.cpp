@@ -2,14 +2,18 @@
 
 #include "synth/Cwide.h"
 
+#include <algorithm>
+#include <cmath>
+
 // The recurrence v = a(x - y) + c2 v, y = y + v runs eight samples at a time from the state
 // before them, with the inputs' share of each output summed off the dependency chain: the chain
 // then costs a multiply and two adds per eight samples instead of three dependent operations per
 // sample. After a block y is its last output, and v comes from its own row. The rest of a step
 // runs four samples at a time, then one by one. Built for AVX2 and for the baseline, with the same
 // float operations in the same order in both.
-CANTORIX_WIDE
-void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k, float& ystate, float& vstate)
+namespace {
+
+CANTORIX_INLINE inline void filterloop(float* x, int steps, int len, int last, const Cfilter::Ccoefs& k, float& ystate, float& vstate)
 {
     typedef float v8 __attribute__((vector_size(32)));
     typedef float v4 __attribute__((vector_size(16)));
@@ -61,6 +65,13 @@ void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k,
     }
     ystate = y;
     vstate = v;
+}
+
+} // namespace
+
+void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k, float& ystate, float& vstate)
+{
+    wide::run([&]() CANTORIX_INLINE { filterloop(x, steps, len, last, k, ystate, vstate); });
 }
 
 namespace {
@@ -170,7 +181,36 @@ __attribute__((target("avx2"))) void widesets(const double* f, double q, Cfilter
 void Cfilter::coefsfor(const double* f, double q, Ccoefs* k, int n)
 {
 #ifdef CANTORIX_AVX2
-    if (wide::avx2 && n >= 4) { widesets(f, q, k, n); return; }
+    if (wide::avx2() && n >= 4) { widesets(f, q, k, n); return; }
 #endif
     plainsets(f, q, k, n);
+}
+
+double Cfilter::peakgain(double f, double q)
+{
+    const double w = f * 0.00014247585732426305;
+    const double c = 1 - w / (w + 2 * q + 1 / (w + 1) - 2);
+    if (!(c > 0 && c < 1)) return HUGE_VAL;
+    const double a = c * c + 1 - 2 * c * std::cos(w);
+    // |H| = a / |D| with D(z) = 1 + b1/z + b2/z^2, and |D|^2 on the unit circle is a quadratic
+    // in x = cos(theta): 1 + b1^2 + b2^2 - 2 b2 + 2 b1 (1 + b2) x + 4 b2 x^2, least at its
+    // vertex or at an end of [-1, 1].
+    const double b1 = -2 * c * std::cos(w), b2 = c * c;
+    const double x = std::clamp(-b1 * (1 + b2) / (4 * b2), -1.0, 1.0);
+    const double d2 = 1 + b1 * b1 + b2 * b2 - 2 * b2 + 2 * b1 * (1 + b2) * x + 4 * b2 * x * x;
+    return d2 > 0 ? a / std::sqrt(d2) : HUGE_VAL;
+}
+
+double Cfilter::mostgain() const
+{
+    // The modulation only ever raises the cutoff, by up to both depths at once; the coefficients
+    // follow cutoffs below 20000 Hz. A moving cutoff's gain is taken at cutoffs spread over that
+    // range, with a margin for what lies between them; every gain has a margin for the
+    // coefficients' rounding to float.
+    const double top = std::min(m_basehz + std::fabs(m_devlfo) + std::max(m_devenv, 0.0), 20000.0);
+    if (!(top > m_basehz)) return peakgain(m_basehz, m_q) * 1.05;
+    constexpr int N = 16;
+    double g = peakgain(m_basehz, m_q);
+    for (int i = 1; i <= N; ++i) g = std::max(g, peakgain(m_basehz + (top - m_basehz) * i / N, m_q));
+    return g * 1.25;
 }

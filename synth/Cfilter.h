@@ -21,13 +21,23 @@ public:
             m_basehz = f > 20000 ? 0 : f;
         }
         m_curhz = m_basehz;
+        m_most = 1;
         if (m_basehz == 0) return;
         m_q = m_qcb > 0 ? 1.0 + 0.1 * m_qcb : 1.0;
         m_devlfo = hzdev(m_basehz, m_modlfoc);
         m_devenv = hzdev(m_basehz, m_modenvc);
         m_y = m_v = 0;
         coeffs(m_basehz);
+        m_most = mostgain();
     }
+
+    // The most the filter can amplify a steady tone during this note, at any cutoff its
+    // modulation can reach (1 while off).
+    double most() const { return m_most; }
+    // The peak gain at cutoff f (Hz) and resonance factor q, or a bound above it: with the poles
+    // at radius c and angles +-w, |H| <= a / ((1 - c) max(1 - c, c |sin w|)). Infinite where the
+    // coefficients would not make a stable filter.
+    static double peakgain(double f, double q);
 
     bool on() const { return m_basehz != 0; }
 
@@ -97,6 +107,9 @@ private:
     static void filterrun(float* x, int steps, int len, int last, const Ccoefs& k, float& y, float& v);
 
     Ccoefs m_k{};
+    double m_most = 1;
+
+    double mostgain() const;
 
     static double hzdev(double f, int x)
     {

@@ -105,20 +105,19 @@ __attribute__((target("avx2"))) uint64_t widerun(const int16_t* q, uint64_t ph, 
 uint64_t run(const int16_t* q, uint64_t ph, uint64_t step, float* out, int n, float g)
 {
 #ifdef CANTORIX_AVX2
-    if (wide::avx2) return widerun(q, ph, step, out, n, g);
+    if (wide::avx2()) return widerun(q, ph, step, out, n, g);
 #endif
     return plain(q, ph, step, out, n, g);
 }
 
-CANTORIX_WIDE
-void copy(const int16_t* q, float* out, int n, float g)
+CANTORIX_INLINE inline void copyloop(const int16_t* q, float* out, int n, float g)
 {
     for (int i = 0; i < n; ++i) out[i] = float(q[i]) * g;
 }
 
-uint64_t runplain(const int16_t* q, uint64_t ph, uint64_t step, float* out, int n, float g)
+void copy(const int16_t* q, float* out, int n, float g)
 {
-    return plain(q, ph, step, out, n, g);
+    wide::run([&]() CANTORIX_INLINE { copyloop(q, out, n, g); });
 }
 
 } // namespace interp

@@ -12,7 +12,4 @@ uint64_t run(const int16_t* q, uint64_t ph, uint64_t step, float* out, int n, fl
 // Writes q[k] * g for k < n: points played at their own rate.
 void copy(const int16_t* q, float* out, int n, float g);
 
-// The same, always one output at a time.
-uint64_t runplain(const int16_t* q, uint64_t ph, uint64_t step, float* out, int n, float g);
-
 } // namespace interp

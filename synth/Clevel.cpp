@@ -85,7 +85,7 @@ __attribute__((target("avx2"))) void widerun(const float* total, float* out, int
 void amps(const float* total, float* out, int n)
 {
 #ifdef CANTORIX_AVX2
-    if (wide::avx2) { widerun(total, out, n); return; }
+    if (wide::avx2()) { widerun(total, out, n); return; }
 #endif
     ampsplain(total, out, n);
 }

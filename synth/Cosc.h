@@ -171,6 +171,7 @@ public:
     int m_end = 0, m_loopstart = 0, m_loopend = 0;
     const int16_t* m_data = nullptr;
     Cbankview* m_pinned = nullptr;   // the bank holding m_data for this oscillator
+    float m_peak = 1;         // largest point this note can read, 1.0 = full scale
 
 private:
     // The point playing stops at or wraps from: the loop end while looping, else the end.

@@ -40,6 +40,7 @@ void Coutstage::reset(float master, float makeup)
     m_master = master;
     m_makeup = makeup;
     m_countdown = LOOKAHEAD;
+    m_loudest = 0;
 }
 
 // Advances the gain ramp by one frame, then plans for the peak p that has just entered the
@@ -113,12 +114,14 @@ int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>
     const float master = m_master;
     const double makeup = double(m_makeup) * 32767;
     int pos = m_pos, countdown = m_countdown, written = 0;
+    float loudest = m_loudest;
     for (int i0 = 0; i0 < n; i0 += BLOCK) {
         const int end = std::min(n, i0 + BLOCK);
         int k = 0;
         for (int i = i0; i < end; ++i) {
             const float lv = l[i] * master, rv = r[i] * master;
             const float p = std::max(std::fabs(lv), std::fabs(rv));
+            loudest = std::max(loudest, p);
             if (m_slope == 0 && m_g >= 1 && !(p > 1.0f)) {
                 if (m_since < LOOKAHEAD) ++m_since;   // idle at full gain: nothing else changes
             } else {
@@ -149,5 +152,6 @@ int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>
     }
     m_pos = pos;
     m_countdown = countdown;
+    m_loudest = loudest;
     return written;
 }

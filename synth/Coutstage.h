@@ -26,6 +26,13 @@ public:
     int run(const float* l, const float* r, int n, const std::atomic<int>& complevel, int16_t* out);
 
     double gain() const { return m_g; }
+    // The largest magnitude of a frame that entered (after the master gain) since the last call.
+    float takeloudest()
+    {
+        const float p = m_loudest;
+        m_loudest = 0;
+        return p;
+    }
     int countdown() const { return m_countdown; }
 
     // Soft clip on the 16-bit scale, the one curve for every output that applies makeup gain:
@@ -54,4 +61,5 @@ private:
     float m_master = 1.0f;      // M
     float m_makeup = 1.0f;      // K
     int m_countdown = LOOKAHEAD;  // D
+    float m_loudest = 0;        // largest frame magnitude since takeloudest()
 };

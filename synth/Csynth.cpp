@@ -3,6 +3,7 @@
 #include "settings/Csettings.h"
 #include "synth/Csynunits.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -10,6 +11,25 @@ bool Csynth::showerrors() const { return settings && Csettings::get(settings->sh
 int Csynth::transpose() const { return settings ? Csettings::get(settings->transpose) : 0; }
 float Csynth::reverbamt() const { return settings ? Csettings::get(settings->reverbamt) : 0.0f; }
 float Csynth::chorusamt() const { return settings ? Csettings::get(settings->chorusamt) : 0.0f; }
+
+double Csynth::outgain(float pan, float dry, float cho, float rev) const
+{
+    static const Csettings defaults;
+    const Csettings& s = settings ? *settings : defaults;
+    // Delay: (1 - amount) x + amount y, where the line's feedback loop can raise y to
+    // x / (1 - feedback).
+    const double amt = std::clamp(Csettings::get(s.delayamt), 0.0f, 1.0f);
+    const double fb = std::clamp(Csettings::get(s.delayfb), 0.0f, 0.9f);
+    const double delay = amt > 0 ? (1 - amt) + amt / (1 - fb) : 1.0;
+    // Reverberator: input gain 0.015 on the sum of both sends (the pan gains add up to at most
+    // 1), eight combs whose loop gain is at most their feedback, four allpasses of at most 5/3.
+    const double room = std::clamp(Csettings::get(s.roomsize), 0.0f, 1.0f);
+    const double combs = 8 / (1 - (room * 0.28 + 0.7));
+    const double reverb = 0.015 * combs * (625.0 / 81.0);
+    const double master = std::pow(10.0, std::clamp(Csettings::get(s.mastervoldb), -20, 20) * 0.05);
+    const double makeup = std::pow(10.0, std::clamp(Csettings::get(s.complevel), 0, 20) * 0.05);
+    return (pan * (std::fabs(dry) * delay + cho) + rev * reverb) * master * makeup * 32767.0;
+}
 
 namespace {
 

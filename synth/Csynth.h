@@ -40,4 +40,10 @@ struct Csynth : Cbuses {
     int transpose() const;
     float reverbamt() const;
     float chorusamt() const;
+    // The most a voice's signal at full scale 1.0 can become in steps of the 16-bit output, with
+    // pan gains of at most pan (their sum at most 1), through the buses with these send levels,
+    // the effects and the output stage: the
+    // delay and the reverberator at their largest gain for any steady tone (with the present
+    // settings), the chorus at 1, master volume and makeup gain; the limiter only ever lowers.
+    double outgain(float pan, float dry, float cho, float rev) const;
 };

@@ -1,10 +1,12 @@
 #include "synth/Cvoice.h"
 
 #include "bank/Sfgens.h"
+#include "synth/Cizone.h"
 #include "synth/Cwide.h"
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 
 void Cosc::start(Cbankview& bank, int key, bool melodic)
 {
@@ -50,6 +52,8 @@ void Cosc::start(Cbankview& bank, int key, bool melodic)
     if (m_pos >= m_end) m_mode = STOPPED;
     else if (m_mode == LOOP && m_loopend <= m_loopstart) m_mode = ONCE;   // no loop to play
     m_exact = m_ratio == 1.0;
+    // The note reads points up to its end, and one past it while interpolating towards it.
+    m_peak = bank.peak(m_index, m_data, uint32_t(n) + 1);
 }
 
 Cvoice::Cvoice(Cizone* zone, const Cbankview::Smp& smp, size_t index)
@@ -144,6 +148,7 @@ void Cvoice::start(Csynth& synth, const Cnote& note)
     m_osc.start(*synth.bank, m_key, note.melodic);
     m_amp.start(note.atten, vel, note.soft);
     m_filter.start(vel);
+    m_unheard = false;
 }
 
 void Cvoice::release()
@@ -174,6 +179,23 @@ void Cvoice::setsends(const Csynth& synth, int chanrev, int chancho)
     m_cho = std::clamp(synth.chorusamt() + (m_chogen + chancho) * 0.001f, 0.0f, 1.0f);
 }
 
+float Cvoice::quietfrom(const Csynth& synth, const Csends& s, double share) const
+{
+    // At full scale the half can reach `most` steps: its sample's peak through its filter, pan,
+    // sends, the effects and the output stage. Its amplitude 10^(-t/200) keeps it under `share`
+    // from the amplifier total t on, and is 0 from 1000 cB on.
+    const double most =
+        double(m_osc.m_peak) * m_filter.most() * synth.outgain(std::max(m_panl, m_panr), s.dry, s.cho, s.rev);
+    double t = most > 0 ? std::min(200.0 * std::log10(most / share), 1000.0) : -HUGE_VAL;
+    // The total is the envelope's attenuation plus the note's: its initial and velocity
+    // attenuation, the channel's at the least it can become (volume and expression at 127 leave
+    // the mixer's gain), less the whole tremolo depth; the soft pedal doubles the sum.
+    const float chanmin = m_zone ? -float(synth.gain(m_zone->m_channel)) : 0.0f;
+    if (m_amp.m_soft) t /= 2;
+    const double rest = double(m_amp.m_initatten) + m_amp.m_velatten + chanmin - std::abs(m_amp.m_modlfocb);
+    return float(t - rest);
+}
+
 void Cvoice::setbend(int cents)
 {
     m_osc.setbend(cents);
@@ -187,8 +209,7 @@ namespace {
 
 using synunits::CTLSTEP;
 
-CANTORIX_WIDE
-void stereoplain(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict amp,
+CANTORIX_INLINE inline void stereoloop(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict amp,
                  int steps, int last, float gl, float gr)
 {
     for (int j = 0; j < steps; ++j, l += CTLSTEP, r += CTLSTEP, x += CTLSTEP) {
@@ -202,8 +223,12 @@ void stereoplain(float* __restrict l, float* __restrict r, const float* __restri
     }
 }
 
-CANTORIX_WIDE
-void pairplain(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict y,
+void stereoplain(float* l, float* r, const float* x, const float* amp, int steps, int last, float gl, float gr)
+{
+    wide::run([&]() CANTORIX_INLINE { stereoloop(l, r, x, amp, steps, last, gl, gr); });
+}
+
+CANTORIX_INLINE inline void pairloop(float* __restrict l, float* __restrict r, const float* __restrict x, const float* __restrict y,
                const float* __restrict amp, const float* __restrict pamp, int steps, int last, const float (&g)[4])
 {
     for (int j = 0; j < steps; ++j, l += CTLSTEP, r += CTLSTEP, x += CTLSTEP, y += CTLSTEP) {
@@ -215,6 +240,12 @@ void pairplain(float* __restrict l, float* __restrict r, const float* __restrict
             r[i] += t * g[1] + u * g[3];
         }
     }
+}
+
+void pairplain(float* l, float* r, const float* x, const float* y, const float* amp, const float* pamp, int steps,
+               int last, const float (&g)[4])
+{
+    wide::run([&]() CANTORIX_INLINE { pairloop(l, r, x, y, amp, pamp, steps, last, g); });
 }
 
 #ifdef CANTORIX_AVX2
@@ -265,7 +296,7 @@ void addstereo(float* l, float* r, const float* x, const float* amp, int steps, 
 {
     int done = 0;
 #ifdef CANTORIX_AVX2
-    if (wide::avx2) done = stereowide(l, r, x, amp, (last == CTLSTEP ? steps : steps - 1) / 2, gl, gr);
+    if (wide::avx2()) done = stereowide(l, r, x, amp, (last == CTLSTEP ? steps : steps - 1) / 2, gl, gr);
 #endif
     const size_t at = size_t(done) * CTLSTEP;
     if (done < steps) stereoplain(l + at, r + at, x + at, amp + done, steps - done, last, gl, gr);
@@ -276,7 +307,7 @@ void addstereopair(float* l, float* r, const float* x, const float* y, const flo
 {
     int done = 0;
 #ifdef CANTORIX_AVX2
-    if (wide::avx2) done = pairwide(l, r, x, y, amp, pamp, (last == CTLSTEP ? steps : steps - 1) / 2, g);
+    if (wide::avx2()) done = pairwide(l, r, x, y, amp, pamp, (last == CTLSTEP ? steps : steps - 1) / 2, g);
 #endif
     const size_t at = size_t(done) * CTLSTEP;
     if (done < steps) pairplain(l + at, r + at, x + at, y + at, amp + done, pamp + done, steps - done, last, g);
@@ -343,10 +374,12 @@ bool silent(const Cvoice& v, const Chalf& h, int steps)
 // The outputs are restrict: the compiler may then keep the parts' state in registers across
 // steps instead of reloading it after every store of a float.
 template <bool MAIN>
-int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int avail, bool& finished)
+int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int avail, bool& finished, bool heard,
+                 float limit, int& quiet)
 {
     Cosc& osc = v.m_osc;
-    const bool filter = v.m_filter.on();
+    // An unheard voice's filter no longer matters: its output is never added.
+    const bool filter = heard && v.m_filter.on();
     // Without pitch depths the deviation is the bend alone, the same at every step.
     const bool steady = osc.m_devlfo == 0 && osc.m_devvib == 0 && osc.m_devenv == 0;
     // An LFO or modulation envelope that nothing reads during this note (every depth fixed at
@@ -366,7 +399,15 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
             st[0] = {osc.stepfix(), osc.m_exact};
         }
         const Camp& amp = v.m_amp;
-        const int steps = v.m_volenv.levels([&amp](float cb) { return amp.steadytotal(cb); }, h.amp, avail, MAIN);
+        // levels() reads the attenuation of each step in turn, the last one for all steps left.
+        int k = 0;
+        const int steps = v.m_volenv.levels(
+            [&amp, &k, &quiet, limit](float cb) {
+                if (cb >= limit && quiet > k) quiet = k;
+                ++k;
+                return amp.steadytotal(cb);
+            },
+            h.amp, avail, MAIN);
         v.m_amp.m_total = h.amp[steps - 1];
         for (int j = 0; j < steps; ++j) {
             if (MAIN) st[j] = st[0];
@@ -385,7 +426,9 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
                 st[j] = st[0];
             }
         }
-        v.m_amp.step(v.m_volenv.atten(), v.m_modlfo.value());
+        const float cb = v.m_volenv.atten();
+        if (quiet > j && v.m_volenv.stage() >= Cvolenv::HOLD && cb >= limit) quiet = j;
+        v.m_amp.step(cb, v.m_modlfo.value());
         h.amp[j] = v.m_amp.total();
         if (filter) h.notefilter(v.m_filter, j, filtermod, v.m_modlfo.value(), v.m_modenv.value());
         if (usemodenv) v.m_modenv.step();
@@ -404,6 +447,11 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
 
 } // namespace
 
+// Steps of the 16-bit output under which a voice counts as unheard: half a step would never move
+// a rounded sample, but the output truncates, and many such voices together move it now and then;
+// 1/64 of a step keeps the output the same on real files but for a few samples by one step.
+constexpr double UNHEARD = 1.0 / 64;
+
 void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
 {
     constexpr float FULL = 1.0f / 32768;
@@ -419,21 +467,38 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         // envelope ends the chunk), then the partner's over the same steps.
         const int avail = std::min(CHUNKSTEPS, (n + CTLSTEP - 1) / CTLSTEP);
         bool finished = false;
-        const int steps = controlsteps<true>(*this, hm, st, avail, finished);
+        // A voice whose envelope, past its attack, reaches the attenuation from which on it
+        // cannot be heard any more (quietfrom) is silent from that step on: its steps' amplitudes
+        // become 0, and from the next chunk on it runs only what decides when it ends (its
+        // envelopes, LFOs and oscillator position). It stays in its zone's list until then, so
+        // the other voices are summed in the same order as if it still sounded. A pair is
+        // unheard once both halves are, each under half of that share.
+        const bool heard = !m_unheard;
+        const Csends sd = sends();
+        const float never = HUGE_VALF;
+        int quiet = heard ? CHUNKSTEPS : 0, pquiet = quiet;
+        const int steps = controlsteps<true>(*this, hm, st, avail, finished, heard,
+                                             heard ? quietfrom(synth, sd, p ? UNHEARD / 2 : UNHEARD) : never, quiet);
         const int last = steps == avail ? std::min(CTLSTEP, n - (avail - 1) * CTLSTEP) : CTLSTEP;
         n -= (steps - 1) * CTLSTEP + last;
-        if (p) controlsteps<false>(*p, hp, nullptr, steps, finished);
-
-        level::amps(hm.amp, hm.amp, steps);
-        if (p) level::amps(hp.amp, hp.amp, steps);
+        if (p)
+            controlsteps<false>(*p, hp, nullptr, steps, finished, heard,
+                                heard ? p->quietfrom(synth, sd, UNHEARD / 2) : never, pquiet);
+        if (heard) {
+            const int from = p ? std::max(quiet, pquiet) : quiet;
+            for (int j = from; j < steps; ++j) hm.amp[j] = hp.amp[j] = 1000.0f;   // amplitude 0
+            if (from < steps) m_unheard = true;
+            level::amps(hm.amp, hm.amp, steps);
+            if (p) level::amps(hp.amp, hp.amp, steps);
+        }
 
         // The audio: the main oscillator, and the partner at the positions the main one reads.
         // A partner whose sample has the same bounds and play mode reads the very positions of
         // the main oscillator, so it runs in stretches as well. A half that is silent for the
         // whole chunk (amplitude 0 at every step: a delay, or a release below 1000 cB) and has no
         // filter to keep running only moves its oscillator on; what it would add is exactly 0.
-        const bool mute = silent(*this, hm, steps);
-        const bool pmute = p && silent(*p, hp, steps);
+        const bool mute = !heard || silent(*this, hm, steps);
+        const bool pmute = p && (!heard || silent(*p, hp, steps));
         float* xo = mute ? nullptr : x;
         float* yo = pmute ? nullptr : y;
         int done;

@@ -72,6 +72,26 @@ public:
     void setbend(int cents);
     void setvibrato(int cents) { m_osc.m_vibc = cents; }
 
+    // A voice becomes unheard when nothing it (with its partner) can still add would change a
+    // sample of the 16-bit output: its volume envelope is past the attack, so its level only
+    // holds or falls from here, and even if the channel's volume and expression rose to full,
+    // with the largest gains of its sample, filter, pan, sends, the effects and the output
+    // stage, it stays under a small share of a step (UNHEARD). An unheard voice adds nothing and only moves on to
+    // where it would have ended.
+    bool unheard() const { return m_unheard; }
+    // The volume envelope attenuation (cB) from which on this half, sent with levels s, stays
+    // under `share` steps of the 16-bit output for the rest of its note.
+    float quietfrom(const Csynth& synth, const Csends& s, double share) const;
+    // Whether the voice only grows quieter from here: unheard, or releasing (both halves)
+    // without tremolo.
+    bool fading() const
+    {
+        auto releasing = [](const Cvoice& v) {
+            return v.m_volenv.stage() >= Cvolenv::RELEASE && v.m_amp.m_modlfocb == 0;
+        };
+        return m_unheard || (releasing(*this) && (!m_partner || releasing(*m_partner)));
+    }
+
     // Parts, readable by the zone and by tests.
     Cmodenv m_modenv;
     Cvolenv m_volenv;
@@ -91,4 +111,7 @@ public:
     int m_pan = 0;
     float m_panl = 0.5f, m_panr = 0.5f;
     float m_rev = 0, m_cho = 0;
+
+private:
+    bool m_unheard = false;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -15,21 +16,9 @@ namespace {
 constexpr int MINVOICES = 8;
 constexpr long MINWORK = 16384;   // voice-samples
 
-// Waits until a changes from `old`: a short spin first, since the next slice usually follows
-// within microseconds, then a blocking wait.
-void await(const std::atomic<uint32_t>& a, uint32_t old)
-{
-    for (int i = 0; i < 4000; ++i) {
-        if (a.load(std::memory_order_acquire) != old) return;
-        wide::relax();
-    }
-    while (a.load(std::memory_order_acquire) == old) a.wait(old, std::memory_order_acquire);
-}
-
 // Adds the stereo sums of one group into the six buses with the group's send levels, or with add
 // false stores them, into buses that hold nothing yet (0 + x is x, so both give the same).
-CANTORIX_WIDE
-void spread6(float* __restrict b0, float* __restrict b1, float* __restrict b2, float* __restrict b3,
+CANTORIX_INLINE inline void spread6loop(float* __restrict b0, float* __restrict b1, float* __restrict b2, float* __restrict b3,
              float* __restrict b4, float* __restrict b5, const float* __restrict l,
              const float* __restrict r, int n, Cvoice::Csends s, bool add)
 {
@@ -54,16 +43,26 @@ void spread6(float* __restrict b0, float* __restrict b1, float* __restrict b2, f
     }
 }
 
+void spread6(float* b0, float* b1, float* b2, float* b3, float* b4, float* b5, const float* l, const float* r, int n,
+             Cvoice::Csends s, bool add)
+{
+    wide::run([&]() CANTORIX_INLINE { spread6loop(b0, b1, b2, b3, b4, b5, l, r, n, s, add); });
+}
+
 void spread(float* const* bus, int w, const float* l, const float* r, int n, Cvoice::Csends s, bool add)
 {
     spread6(bus[Csynth::DRYL] + w, bus[Csynth::DRYR] + w, bus[Csynth::CHOL] + w, bus[Csynth::CHOR] + w,
             bus[Csynth::REVL] + w, bus[Csynth::REVR] + w, l, r, n, s, add);
 }
 
-CANTORIX_WIDE
-void addto(float* __restrict to, const float* __restrict from, int n)
+CANTORIX_INLINE inline void addtoloop(float* __restrict to, const float* __restrict from, int n)
 {
     for (int i = 0; i < n; ++i) to[i] += from[i];
+}
+
+void addto(float* to, const float* from, int n)
+{
+    wide::run([&]() CANTORIX_INLINE { addtoloop(to, from, n); });
 }
 
 // Relative cost of rendering a voice: its oscillators, mixing, and filters.
@@ -91,14 +90,7 @@ float* Cvoicerun::aligned(float* p)
     return p + ((64 - at % 64) % 64) / sizeof(float);
 }
 
-Cvoicerun::~Cvoicerun()
-{
-    if (!m_thread.joinable()) return;
-    m_stop = true;
-    m_go.fetch_add(1, std::memory_order_release);
-    m_go.notify_one();
-    m_thread.join();
-}
+Cvoicerun::~Cvoicerun() = default;
 
 bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
                            int n, float* lr, bool fresh)
@@ -143,14 +135,13 @@ bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
 void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, int n)
 {
     const int count = int(voices.size());
-    if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || n > SLICE) {
+    if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || n > SLICE || !Chelper::spare()) {
         renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n, stereo(0), false);
         return;
     }
-    if (!m_thread.joinable()) {
+    if (!m_scratch) {
         m_scratch = std::make_unique<float[]>(size_t(MAXPIECES) * NBUS * SLICE + 16);
         m_scratchat = aligned(m_scratch.get());
-        m_thread = std::thread([this] { helper(); });
     }
     // The voices are cut into pieces by expected work (a filtered voice or a stereo pair costs
     // more), each piece smaller than the one before, so that the thread that finishes first
@@ -175,11 +166,9 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
     m_pieces = pieces;
     m_n = n;
     m_next.store(0, std::memory_order_relaxed);
-    const uint32_t job = m_go.fetch_add(1, std::memory_order_release) + 1;
-    m_go.notify_one();
-
+    m_helper.post([](void* run) { static_cast<Cvoicerun*>(run)->work(1); }, this);
     work(0);
-    await(m_done, job - 1);
+    m_helper.wait();
 
     for (int p = 0; p < pieces; ++p)
         if (m_wrote[p])
@@ -197,18 +186,5 @@ void Cvoicerun::work(int thread)
         for (int b = 0; b < Csynth::NBUS; ++b) bus[b] = piecebus(p, b);
         m_wrote[p] = renderlist(*m_synth, m_voices + m_bounds[p], m_bounds[p + 1] - m_bounds[p], bus, 0, m_n,
                                 stereo(thread), true);
-    }
-}
-
-void Cvoicerun::helper()
-{
-    uint32_t seen = 0;
-    for (;;) {
-        await(m_go, seen);
-        seen = m_go.load(std::memory_order_acquire);
-        if (m_stop) return;
-        work(1);
-        m_done.store(seen, std::memory_order_release);
-        m_done.notify_one();
     }
 }

@@ -1,12 +1,13 @@
 #pragma once
 // Renders the sounding voices of a channel for one slice of samples. When the slice holds enough
-// work and the machine has a second processor, the voices are cut into pieces that the render
+// work and a second processor is spare (Chelper), the voices are cut into pieces that the render
 // thread and a helper thread take in turn, each piece into buses of its own; the pieces are then
 // added into the synthesizer's buses in order, so the result depends only on the voice list,
 // never on timing.
+#include "synth/Chelper.h"
+
 #include <atomic>
 #include <memory>
-#include <thread>
 #include <vector>
 
 struct Csynth;
@@ -36,7 +37,6 @@ private:
     // voice (fresh buses are then left unwritten).
     static bool renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
                            int n, float* lr, bool fresh);
-    void helper();
     // Renders pieces until none is left; thread 0 is the render thread, 1 the helper.
     void work(int thread);
     float* piecebus(int piece, int bus) { return m_scratchat + (size_t(piece) * NBUS + size_t(bus)) * SLICE; }
@@ -46,9 +46,7 @@ private:
     static float* aligned(float* p);
 
     bool m_parallel;
-    std::thread m_thread;
-    std::atomic<uint32_t> m_go{0}, m_done{0};
-    bool m_stop = false;
+    Chelper m_helper;
 
     // The job of both threads, written before m_go is raised: the voices and where each piece
     // of them begins.

@@ -66,7 +66,8 @@ Bytes notetrack(const std::vector<Note>& notes, int ch = 0, int program = -1)
     return t;
 }
 
-// A looped cosine at 441 Hz on key 69 (period 100 points at 44100 Hz, loop of 10 periods). Programs 0 and 5 of bank 0 play it.
+// A looped cosine at 441 Hz on key 69 (period 100 points at 44100 Hz, loop of 10 periods). Programs 0 and 5 of bank 0 play it;
+// program 7 plays it with a release of a minute.
 struct Cosbank : Testbank {
     Cosbank()
     {
@@ -76,6 +77,8 @@ struct Cosbank : Testbank {
         const int inst = instrument({instant() + Gens{{sampleid, s}, {samplemodes, 1}}});
         preset(0, 0, {{{sfgen::instrument, inst}}});
         preset(0, 5, {{{sfgen::instrument, inst}}});
+        const int slow = instrument({instant() + Gens{{sampleid, s}, {samplemodes, 1}, {volenvrelease, 7100}}});
+        preset(0, 7, {{{sfgen::instrument, slow}}});
         finish();
     }
 };
@@ -316,6 +319,21 @@ TEST(Csequen, TailReleasesHeldNotes)
     EXPECT_EQ(x.size(), size_t(220500 + 2 * 44100 + Creverb::TAIL));
     EXPECT_NE(x[220500 - 10], 0);
     EXPECT_EQ(x[220500 + 441], 0);
+}
+
+TEST(Csequen, TailEndsAtTheFirstSilentSecond)
+{
+    Seqrig r;
+    // A note of one second whose release lasts a minute: after about 50 s it falls under the last
+    // step of the 16-bit output, some 10 s before its envelope ends.
+    r.load(onetrack(notetrack({{0, 480, 69}}, 0, 7)));
+    const auto x = r.render();
+    size_t zeros = 0;
+    while (zeros < x.size() && x[x.size() - 1 - zeros] == 0) ++zeros;
+    EXPECT_GT(x.size(), size_t(40 * 44100));
+    // The fade, then at most the rest of the pass in which it ended and one silent pass, then
+    // the reverberator's tail.
+    EXPECT_LT(zeros, size_t(2 * 44100 + Creverb::TAIL));
 }
 
 TEST(Csequen, RunLengthIsBounded)

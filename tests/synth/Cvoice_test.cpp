@@ -5,6 +5,7 @@
 #include "synth/Cinterp.h"
 #include "synth/Clevel.h"
 #include "synth/Cvoicerun.h"
+#include "synth/Cwide.h"
 
 #include <gtest/gtest.h>
 
@@ -268,6 +269,69 @@ TEST(Cvoice, FilterMatchesPlainTwoPoleAndPassesDc)
     EXPECT_NEAR(out.back(), 0.25f, 1e-3);   // unity gain at 0 Hz
 }
 
+TEST(Cfilter, MostGainBoundsEverySteadyTone)
+{
+    // Tones swept across the spectrum through the filter as it runs: none comes out louder than
+    // most(); without a sharp resonance (that the sweep could step over) the loudest comes within
+    // 15 % of it, so the bound lies near the real peak.
+    for (int cutoff : {3000, 6000, 9000, 12000})
+        for (int qcb : {0, 60, 200, 400}) {
+            Cfilter f;
+            f.m_cutoffc = cutoff;
+            f.m_qcb = qcb;
+            f.start(127);
+            ASSERT_TRUE(f.on());
+            double loudest = 0;
+            for (double hz = 20; hz < 20000; hz *= 1.04) {
+                f.m_y = f.m_v = 0;
+                std::vector<float> x(8000);
+                for (size_t i = 0; i < x.size(); ++i) x[i] = float(std::sin(2 * std::numbers::pi * hz * double(i) / 44100));
+                f.run(x.data(), int(x.size()));
+                for (size_t i = 4000; i < x.size(); ++i) loudest = std::max(loudest, double(std::fabs(x[i])));
+            }
+            EXPECT_LE(loudest, f.most()) << cutoff << " " << qcb;
+            if (qcb <= 60) EXPECT_GT(loudest, f.most() / 1.15) << cutoff << " " << qcb;
+        }
+}
+
+TEST(Cvoice, OnlyVoicesThatCanNeverBeHeardAgainFallSilent)
+{
+    Testbank b;
+    const int s = b.sample(dc(1100, 512), 0, 1000, 44100, 60);
+    onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {38, 4000}}});   // release 10 s
+    Rig rig(b);
+    Cchannel ch(rig.synth, 0);
+    // At volume 0 a held note adds nothing, but it is not dropped: the volume may rise again.
+    ch.dispatch(11, 7, 0);
+    ch.dispatch(9, 60, 100);
+    rig.render(ch, 0, 22050);
+    EXPECT_EQ(rig.dryl()[22000], 0.0f);
+    ch.dispatch(11, 7, 127);
+    rig.render(ch, 22050, 22050);
+    EXPECT_GT(rig.dryl()[44000], 0.005f);
+    // Released, it fades by about 100 cB a second; at 1/64 of full scale, centred, with the
+    // default makeup gain, it stays under 1/64 of a 16-bit step once it is past about 900 cB. It then adds
+    // exactly nothing, yet sounds on until its envelope ends.
+    ch.dispatch(8, 60, 0);
+    std::vector<Cvoice*> v;
+    for (int t = 0; t < 10; ++t) {
+        rig.clear();
+        rig.render(ch, 0, 44100);
+        v.clear();
+        ch.preset()->collect(v);
+        ASSERT_EQ(v.size(), size_t(1));
+        if (v[0]->unheard()) break;
+        EXPECT_GT(std::fabs(rig.dryl()[44099]), 0.0f) << t;
+    }
+    ASSERT_TRUE(v[0]->unheard());
+    EXPECT_LT(v[0]->m_volenv.atten(), 1000.0f);
+    rig.clear();
+    rig.render(ch, 0, 2205);
+    EXPECT_TRUE(ch.active());
+    for (const auto& bus : rig.bus)
+        for (float x : bus) ASSERT_EQ(x, 0.0f);
+}
+
 TEST(Cvoice, LoopsAndSampleModes)
 {
     // 100-point ramp looped over points 40..80; release after 2000 samples, release 0.5 s.
@@ -413,6 +477,16 @@ TEST(Cvoice, LongChunksMatchStepByStepRendering)
         for (size_t bus = 0; bus < 6; ++bus)
             for (size_t i = 0; i < stepwise[bus].size(); ++i)
                 ASSERT_EQ(stepwise[bus][i], chunked[bus][i]) << "bus " << bus << " sample " << i;
+        // The plain loops (interpolation, filter, amplitudes, mixing) give the same floats as the
+        // AVX2 ones.
+        if (wide::available()) {
+            wide::forceplain(true);
+            const auto plain = play(9000);
+            wide::forceplain(false);
+            for (size_t bus = 0; bus < 6; ++bus)
+                for (size_t i = 0; i < plain[bus].size(); ++i)
+                    ASSERT_EQ(plain[bus][i], chunked[bus][i]) << "plain, bus " << bus << " sample " << i;
+        }
     }
 }
 
@@ -519,6 +593,7 @@ TEST(Cosc, InterpolationMatchesThePlainVersion)
 
 TEST(Cinterp, WideAndPlainLoopsGiveTheSameFloats)
 {
+    if (!wide::available()) GTEST_SKIP() << "the processor runs the plain loops only";
     // Steps below, at and above the wide loop's limits of 1 and 2 points, fractions near the wrap, and
     // lengths that leave remainders; a signal with full-scale jumps between neighbours.
     std::vector<int16_t> s(4096 + 64);
@@ -537,8 +612,11 @@ TEST(Cinterp, WideAndPlainLoopsGiveTheSameFloats)
                 const uint64_t step = uint64_t(ratio * 4294967296.0);
                 const uint64_t ph = (uint64_t(90) << 32) | f;
                 std::vector<float> a(static_cast<size_t>(n)), b(static_cast<size_t>(n));
+                wide::forceplain(false);
                 const uint64_t ea = interp::run(s.data(), ph, step, a.data(), n, 0.25f);
-                const uint64_t eb = interp::runplain(s.data(), ph, step, b.data(), n, 0.25f);
+                wide::forceplain(true);
+                const uint64_t eb = interp::run(s.data(), ph, step, b.data(), n, 0.25f);
+                wide::forceplain(false);
                 ASSERT_EQ(ea, eb) << ratio << " " << f << " " << n;
                 for (int i = 0; i < n; ++i) ASSERT_EQ(a[size_t(i)], b[size_t(i)]) << ratio << " " << f << " " << n << " " << i;
             }

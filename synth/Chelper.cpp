@@ -1,0 +1,64 @@
+#include "synth/Chelper.h"
+
+#include "synth/Cwide.h"
+
+namespace {
+
+std::atomic<int> g_renders{0};
+
+} // namespace
+
+bool Chelper::spare()
+{
+    static const int processors = int(std::thread::hardware_concurrency());
+    return g_renders.load(std::memory_order_relaxed) < processors;
+}
+
+Chelper::Crender::Crender() { g_renders.fetch_add(1, std::memory_order_relaxed); }
+
+Chelper::Crender::~Crender() { g_renders.fetch_sub(1, std::memory_order_relaxed); }
+
+Chelper::~Chelper()
+{
+    if (!m_thread.joinable()) return;
+    m_stop = true;
+    m_go.fetch_add(1, std::memory_order_release);
+    m_go.notify_one();
+    m_thread.join();
+}
+
+void Chelper::await(const std::atomic<uint32_t>& a, uint32_t old)
+{
+    for (int i = 0; i < 4000; ++i) {
+        if (a.load(std::memory_order_acquire) != old) return;
+        wide::relax();
+    }
+    while (a.load(std::memory_order_acquire) == old) a.wait(old, std::memory_order_acquire);
+}
+
+void Chelper::post(void (*job)(void*), void* arg)
+{
+    if (!m_thread.joinable()) m_thread = std::thread([this] { loop(); });
+    m_job = job;
+    m_arg = arg;
+    m_go.fetch_add(1, std::memory_order_release);
+    m_go.notify_one();
+}
+
+void Chelper::wait()
+{
+    await(m_done, m_go.load(std::memory_order_relaxed) - 1);
+}
+
+void Chelper::loop()
+{
+    uint32_t seen = 0;
+    for (;;) {
+        await(m_go, seen);
+        seen = m_go.load(std::memory_order_acquire);
+        if (m_stop) return;
+        m_job(m_arg);
+        m_done.store(seen, std::memory_order_release);
+        m_done.notify_one();
+    }
+}

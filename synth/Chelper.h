@@ -1,0 +1,47 @@
+#pragma once
+// A helper thread of a render thread: it runs one job at a time that the render thread posts,
+// while the render thread does its own share, and the render thread then waits for it. Both
+// sides wait by spinning briefly (the next job usually follows within microseconds), then by
+// sleeping on an atomic.
+//
+// Helpers are for processors that would otherwise idle: while the process runs as many render
+// threads as the machine has processors, spare() is false and callers do the work alone, so that
+// N conversions at once never keep more threads busy than there are processors.
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+class Chelper {
+public:
+    Chelper() = default;
+    ~Chelper();
+    Chelper(const Chelper&) = delete;
+    Chelper& operator=(const Chelper&) = delete;
+
+    // Whether a job posted now would have a processor of its own.
+    static bool spare();
+    // Counts the render thread it lives on for spare().
+    struct Crender {
+        Crender();
+        ~Crender();
+        Crender(const Crender&) = delete;
+        Crender& operator=(const Crender&) = delete;
+    };
+
+    // Starts job(arg) on the helper thread, which is made on first use. One job at a time.
+    void post(void (*job)(void*), void* arg);
+    // Returns once the posted job has returned.
+    void wait();
+
+    // Waits until a differs from old: a short spin, then a blocking wait.
+    static void await(const std::atomic<uint32_t>& a, uint32_t old);
+
+private:
+    void loop();
+
+    std::thread m_thread;
+    std::atomic<uint32_t> m_go{0}, m_done{0};
+    void (*m_job)(void*) = nullptr;
+    void* m_arg = nullptr;
+    bool m_stop = false;
+};
