@@ -298,7 +298,7 @@ TEST(Cvoice, OnlyVoicesThatCanNeverBeHeardAgainFallSilent)
 {
     Testbank b;
     const int s = b.sample(dc(1100, 512), 0, 1000, 44100, 60);
-    onepreset(b, {instant() + Gens{{53, s}, {54, 1}, {38, 4000}}});   // release 10 s
+    onepreset(b, {instant() + Gens{{sampleid, s}, {samplemodes, 1}, {volenvrelease, 4000}}});   // release 10 s
     Rig rig(b);
     Cchannel ch(rig.synth, 0);
     // At volume 0 a held note adds nothing, but it is not dropped: the volume may rise again.
