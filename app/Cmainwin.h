@@ -3,7 +3,7 @@
 // line. It loads the current files (File/Open, dropped files), shows their properties, opens the
 // tools and settings dialogs and the help pages. Runs on the user-interface thread; other
 // windows reach it with WM_REFRESH after replacing a current file.
-#include "app/Ccontext.h"
+#include "convert/Ccontext.h"
 #include "platform/Cwindow.h"
 
 #include <QDialog>
