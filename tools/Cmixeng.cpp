@@ -1,5 +1,7 @@
 #include "tools/Cmixeng.h"
 
+#include "convert/Ccontext.h"
+
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
 #include "platform/Cwindow.h"
@@ -33,11 +35,6 @@ void warn(const std::string& text, const char* caption, const void* owner)
     msgbox(text, caption, Boxicon::warning, owner);
 }
 
-std::string lowercase(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char ch) { return char(std::tolower(ch)); });
-    return s;
-}
 
 // Frames of a time in microseconds at rate, truncated; times are whole microseconds, so this is
 // exact integer arithmetic.

@@ -1,25 +1,23 @@
 #include "app/dialogs/Cconvdlg.h"
+#include "app/qt/Cqtface.h"
 
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
 #include "app/qt/Cdrop.h"
+#include "tools/Cplayeng.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -28,14 +26,6 @@
 const char* Cconvdlg::TITLE = "Cantorix - MIDI converter";
 
 namespace {
-
-QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
-
-std::string lowercase(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
 
 // The spin box's text read as an unsigned number; anything else reads as 0.
 int unsignedof(const QSpinBox* s)
@@ -78,7 +68,7 @@ Cconvdlg::Cconvdlg(Ccontext& ctx, Cwindow* main, QWidget* parent)
     m_state = m_ctx.midi && m_ctx.wave ? 1 : 0;
     showoptions();
     rules();
-    setAcceptDrops(true);
+    new Cdrop(this, [this](const QStringList& paths) { dropfiles(paths); });
 }
 
 Cconvdlg::~Cconvdlg()
@@ -278,10 +268,7 @@ void Cconvdlg::warn(const char* text, const char* caption)
 
 void Cconvdlg::clearwave()
 {
-    if (m_ctx.effects.output() == m_ctx.wave.get()) m_ctx.effects.setoutput(nullptr);
-    m_ctx.wave.reset();
-    m_ctx.wavepath.clear();
-    m_ctx.wavetitle.clear();
+    m_ctx.clearwave();
     m_wave->clear();
 }
 
@@ -345,19 +332,14 @@ void Cconvdlg::browsewave()
 
 void Cconvdlg::dropfiles(const QStringList& paths)
 {
-    if (paths.isEmpty() || m_state >= 2 || m_conv->running()) return;
-    const std::string path = paths.first().toLocal8Bit().toStdString();
-    if (path.size() < 6 || path.size() > Ccontext::MAXPATH) return;
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    // A dot inside a folder name is no extension.
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return;
-    if (QFileInfo(paths.first()).isDir()) return;
-    const std::string ext = lowercase(path.substr(dot));
-    if (ext == ".wav")
-        setwave(path);
-    else if (ext == ".mid" || ext == ".kar")
-        loadmidi(path);
+    if (m_state >= 2 || m_conv->running()) return;
+    const std::optional<Cdropped> drop = droppedfile(paths);
+    if (!drop) return;
+    const Cplayeng::Kind kind = Cplayeng::kindof(drop->ext, false);
+    if (kind == Cplayeng::Kind::wave)
+        setwave(drop->path);
+    else if (kind == Cplayeng::Kind::midi)
+        loadmidi(drop->path);
     else
         return;
     refresh();
@@ -491,13 +473,3 @@ void Cconvdlg::endwith(int result)
 void Cconvdlg::accept() { endwith(QDialog::Accepted); }
 void Cconvdlg::reject() { endwith(QDialog::Rejected); }
 
-void Cconvdlg::dragEnterEvent(QDragEnterEvent* e)
-{
-    if (e->mimeData()->hasUrls()) e->acceptProposedAction();
-}
-
-void Cconvdlg::dropEvent(QDropEvent* e)
-{
-    dropfiles(droppedfiles(e->mimeData()));
-    e->acceptProposedAction();
-}

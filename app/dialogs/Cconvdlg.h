@@ -66,10 +66,6 @@ public:
     int progress() const;
     Cconvert& converter() { return *m_conv; }
 
-protected:
-    void dragEnterEvent(QDragEnterEvent* e) override;
-    void dropEvent(QDropEvent* e) override;
-
 private:
     void build();
     void showoptions();

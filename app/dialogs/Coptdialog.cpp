@@ -1,4 +1,5 @@
 #include "app/dialogs/Coptdialog.h"
+#include "app/qt/Cqtface.h"
 
 #include "platform/Cshell.h"
 
@@ -16,8 +17,6 @@ const char* Coptdialog::TITLE = "Cantorix - Options";
 const char* Coptdialog::DEFAULTDEV = "Windows default";
 
 namespace {
-
-QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
 
 QComboBox* devicelist(QWidget* parent, const std::vector<std::string>& names, int device)
 {

@@ -1,7 +1,5 @@
 #include "app/qt/Cicons.h"
 
-#include "app/Cmainwin.h"
-
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>

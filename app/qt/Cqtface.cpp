@@ -18,7 +18,6 @@ bool onuithread()
     return QThread::currentThread() == qApp->thread();
 }
 
-QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
 std::string ss(const QString& s) { return s.toLocal8Bit().toStdString(); }
 
 void showbox(const Cbox& box)

@@ -12,6 +12,9 @@
 #include "platform/Cshell.h"
 #include "platform/Cwindow.h"
 
+#include <QString>
+#include <string>
+
 class QWidget;
 
 QWidget* ownerwidget(const void* owner);
@@ -49,3 +52,6 @@ private:
     Cdispatch* m_prevpump;
     Cshell* m_prevshell;
 };
+
+// A path or title in the local 8-bit encoding, as Qt shows it.
+inline QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }

@@ -1,4 +1,5 @@
 #include "app/tools/Caumixer.h"
+#include "app/qt/Cqtface.h"
 
 #include "platform/Cshell.h"
 #include "app/dialogs/Ceffdialog.h"
@@ -20,8 +21,6 @@
 const char* Caumixer::TITLE = "Cantorix - Audio Mixer";
 
 namespace {
-
-QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
 
 }
 

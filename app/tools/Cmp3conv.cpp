@@ -1,12 +1,11 @@
 #include "app/tools/Cmp3conv.h"
+#include "app/qt/Cqtface.h"
 
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
 #include "tools/Cmp3codec.h"
 #include "app/qt/Cdrop.h"
 
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -14,10 +13,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -30,14 +27,6 @@ const char* Cmp3conv::FILTER =
 const char* Cmp3conv::CODEC = "MP3Codec.exe";
 
 namespace {
-
-QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
-
-std::string lowercase(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
 
 bool isfile(const std::string& path)
 {
@@ -122,7 +111,7 @@ Cmp3conv::Cmp3conv(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
     connect(m_close, &QPushButton::clicked, this, &Cmp3conv::accept);
 
     rules();
-    setAcceptDrops(true);
+    new Cdrop(this, [this](const QStringList& paths) { dropfiles(paths); });
 }
 
 Cmp3conv::~Cmp3conv()
@@ -198,14 +187,12 @@ void Cmp3conv::dropfiles(const QStringList& paths)
 {
     // While converting, the files of the run stay as they are (Abort must stay reachable and the
     // result must stay the file the codec writes); while playing, drops are off altogether.
-    if (paths.isEmpty() || m_state == CONVERTING || m_state == PLAYING) return;
-    const std::string path = paths.first().toLocal8Bit().toStdString();
-    if (path.size() < 6 || path.size() >= 260) return;
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return;
-    const std::string ext = lowercase(path.substr(dot));
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (m_state == CONVERTING || m_state == PLAYING) return;
+    const std::optional<Cdropped> drop = droppedfile(paths);
+    if (!drop) return;
+    const std::string& path = drop->path;
+    const std::string& ext = drop->ext;
+    const std::string& name = drop->title;
     const int in = m_types & (INWAV | INMP3);
     const int out = m_types & (OUTWAV | OUTMP3);
     if (ext == ".wav") {
@@ -223,16 +210,6 @@ void Cmp3conv::dropfiles(const QStringList& paths)
     }
 }
 
-void Cmp3conv::dragEnterEvent(QDragEnterEvent* e)
-{
-    if (e->mimeData()->hasUrls()) e->acceptProposedAction();
-}
-
-void Cmp3conv::dropEvent(QDropEvent* e)
-{
-    dropfiles(droppedfiles(e->mimeData()));
-    e->acceptProposedAction();
-}
 
 void Cmp3conv::convert()
 {
@@ -393,10 +370,7 @@ void Cmp3conv::shutdown()
 void Cmp3conv::handover()
 {
     if (!(m_types & OUTWAV) || !isfile(m_outpath)) return;
-    m_ctx.wave.reset();
-    m_ctx.wave = std::make_unique<Cwavfil>(m_outpath);
-    m_ctx.wavepath = m_outpath;
-    m_ctx.wavetitle = m_outname;
+    m_ctx.setwave(m_outpath);
     if (m_mainwin) sendmsg(m_mainwin, WM_REFRESH);
 }
 

@@ -71,10 +71,6 @@ public:
     void accept() override;
     void reject() override;
 
-protected:
-    void dragEnterEvent(QDragEnterEvent* e) override;
-    void dropEvent(QDropEvent* e) override;
-
 private:
     void browse(bool input);
     void take(bool input, const std::string& path, const std::string& name, int type);

@@ -1,54 +1,28 @@
 #include "app/tools/Cplayer.h"
 
+#include "app/qt/Cdrop.h"
 #include "app/qt/Clyrics.h"
+#include "app/qt/Cqtface.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
-#include "platform/Ctimer.h"
-#include "tools/Csched.h"
-#include "app/qt/Cdrop.h"
 
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 const char* Cplayer::TITLE = "Cantorix - File player";
 
-namespace {
-
-std::string lowercase(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
-QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
-
-// The text from the last "." of a name, lower-case ("" when there is none).
-std::string dotext(const std::string& name)
-{
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos ? "" : lowercase(name.substr(dot));
-}
-
-const char* const BADMIDI = "The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\n"
-                            "or it has an unknown format\nPlease select another MIDI/KAR file and try again";
-
-}  // namespace
-
-Cplayer::Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent) : QDialog(parent), m_ctx(ctx), m_mainwin(mainwin)
+Cplayer::Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
+    : QDialog(parent), m_ctx(ctx), m_mainwin(mainwin), m_eng(ctx, this, this)
 {
     setWindowTitle(TITLE);
     auto* outer = new QVBoxLayout(this);
@@ -67,15 +41,7 @@ Cplayer::Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent) : QDialog(par
     fgrid->addWidget(m_browse, 1, 3);
     fgrid->setColumnStretch(2, 1);
 
-    auto* lyr = new QGroupBox("Show lyrics", this);
-    auto* lrow = new QHBoxLayout(lyr);
-    const char* names[3] = {"Non&e", "No&rmal", "&Full-screen"};
-    for (int i = 0; i < 3; ++i) {
-        m_lyr[i] = new QRadioButton(names[i], lyr);
-        lrow->addWidget(m_lyr[i]);
-        connect(m_lyr[i], &QRadioButton::clicked, this, [this, i] { setlyricsmode(i); });
-    }
-    lrow->addStretch(1);
+    auto* lyr = m_lyr.build(this, [this](int i) { setlyricsmode(i); });
 
     m_slider = new QSlider(Qt::Horizontal, this);
     m_slider->setRange(0, 10000);
@@ -90,20 +56,11 @@ Cplayer::Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent) : QDialog(par
     transport->addWidget(m_pause);
     transport->addWidget(m_stop);
 
-    m_status = new QLabel(this);
+    m_status = Clyrchoice::timelabel(this);
     m_status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    QFont mono = m_status->font();
-    mono.setFamily("monospace");
-    mono.setStyleHint(QFont::TypeWriter);
-    m_status->setFont(mono);
     m_status->setContentsMargins(4, 2, 4, 2);
 
-    auto* bottom = new QHBoxLayout;
-    m_help = new QPushButton("&Help", this);
-    m_close = new QPushButton("&Close", this);
-    bottom->addWidget(m_help);
-    bottom->addStretch(1);
-    bottom->addWidget(m_close);
+    auto* bottom = Clyrchoice::helprow(this, m_help, m_close);
 
     outer->addWidget(file);
     outer->addWidget(lyr);
@@ -124,46 +81,25 @@ Cplayer::Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent) : QDialog(par
 
     // Opening: the WAVE file is selected when one exists or when there is no MIDI file.
     m_wavesel = m_ctx.wave || !m_ctx.midi;
-    m_position = 0;
     if (m_wavesel && m_ctx.wave) {
         m_title->setText(qs(m_ctx.wavetitle));
         m_total = m_ctx.wave->duration();
         m_state = stopped;
     } else if (!m_wavesel && m_ctx.midi) {
         m_title->setText(qs(m_ctx.midititle));
+        m_total = m_eng.miditotal();
         m_state = stopped;
     }
-    if (m_ctx.midi) {
-        buildtimeline();
-        m_lyricsmode = kar() ? 1 : 0;
-        if (!m_wavesel) m_total = m_miditotal;
-    }
+    m_lyricsmode = m_eng.kar() ? 1 : 0;
     showstatus();
     controls();
-    setAcceptDrops(true);
+    new Cdrop(this, [this](const QStringList& paths) { dropfiles(paths); });
 }
 
 Cplayer::~Cplayer()
 {
-    stopdevices();
-    closelyrics();
-    m_sched.reset();
-    endperiod();
-}
-
-bool Cplayer::kar() const
-{
-    return m_ctx.midi && dotext(m_ctx.midititle) == ".kar";
-}
-
-void Cplayer::buildtimeline()
-{
-    m_timeline.clear();
-    if (!m_ctx.midi) return;
-    m_timeline.buildplayer(*m_ctx.midi);
-    m_miditotal = m_timeline.total(m_ctx.midi->division);
-    m_position = 0;
-    setslider(0);
+    m_eng.stop();
+    m_lyr.close();
 }
 
 QString Cplayer::statustext(int state, double positionus, double totalus)
@@ -180,7 +116,7 @@ QString Cplayer::titletext() const { return m_title->text(); }
 
 void Cplayer::showstatus()
 {
-    m_status->setText(statustext(m_state, m_position, m_total));
+    m_status->setText(statustext(m_state, m_eng.position(), m_total));
 }
 
 void Cplayer::setslider(int v)
@@ -191,7 +127,7 @@ void Cplayer::setslider(int v)
 
 void Cplayer::slidermoved(int v)
 {
-    m_position = v * m_total * 0.0001;
+    m_eng.setposition(v * m_total * 0.0001);
     showstatus();
 }
 
@@ -207,10 +143,7 @@ void Cplayer::controls()
     m_midi->setEnabled(idle && m_ctx.midi);
     m_wave->setChecked(m_wavesel);
     m_midi->setChecked(!m_wavesel);
-    for (int i = 0; i < 3; ++i) {
-        m_lyr[i]->setEnabled(idle && kar());
-        m_lyr[i]->setChecked(m_lyricsmode == i);
-    }
+    m_lyr.show(idle && m_eng.kar(), m_lyricsmode);
     QPushButton* focus = m_state == nofile ? m_browse : m_state == playing ? m_stop : m_play;
     focus->setFocus();
 }
@@ -224,13 +157,12 @@ void Cplayer::selectkind(bool wave)
     if (!wave) {
         m_wavesel = false;
         m_title->setText(qs(m_ctx.midititle));
-        if (m_timeline.empty()) buildtimeline();
-        m_total = m_miditotal;
+        m_total = m_eng.miditotal();
     } else {
         m_wavesel = true;
         m_title->setText(qs(m_ctx.wavetitle));
         m_total = m_ctx.wave ? m_ctx.wave->duration() : 0;
-        m_position = 0;
+        m_eng.setposition(0);
         setslider(0);
     }
     m_state = stopped;
@@ -246,75 +178,42 @@ void Cplayer::setlyricsmode(int mode)
 
 void Cplayer::browse()
 {
-    Cfilereq req;
-    req.filter = MIDIWAVEFILTER;
-    if (!m_ctx.midi && !m_ctx.wave) req.startdir = m_ctx.settings.workdir;
-    req.owner = this;
-    const std::optional<Cfilepick> pick = shell().openfile(req);
+    const auto pick = Cplayeng::choose(m_ctx, this);
     if (!pick) return;
-    const std::string ext = lowercase(pick->ext);
-    if (ext == "mid" || ext == "midi" || ext == "kar")
-        loadmidi(pick->path, pick->title);
-    else if (ext == "wav")
-        loadwave(pick->path, pick->title);
-    else
-        msgbox("The program doesn't know how to process the file selected\nPlease choose another file and try again",
-               "Unknown file type", Boxicon::warning, this);
-    afterload();
+    load(pick->first, pick->second);
 }
 
 void Cplayer::dropfiles(const QStringList& paths)
 {
-    if (paths.isEmpty() || m_state == playing || m_state == paused) return;
-    const std::string path = paths.first().toLocal8Bit().toStdString();
-    if (path.size() < 6 || path.size() > Ccontext::MAXPATH) return;
-    const size_t slash = path.find_last_of('/');
-    const std::string title = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::string ext = dotext(title);
-    if (ext == ".wav")
-        loadwave(path, title);
-    else if (ext == ".mid" || ext == ".kar")
-        loadmidi(path, title);
-    else
-        return;
-    afterload();
+    if (m_state == playing || m_state == paused) return;
+    const std::optional<Cdropped> drop = droppedfile(paths);
+    if (!drop) return;
+    const Cplayeng::Kind kind = Cplayeng::kindof(drop->ext, false);
+    if (kind != Cplayeng::Kind::other) load(kind, drop->path);
 }
 
-void Cplayer::loadmidi(const std::string& path, const std::string& title)
+// Loads a MIDI or WAVE file (nothing for another kind) and tells the main window.
+void Cplayer::load(Cplayeng::Kind kind, const std::string& path)
 {
-    m_ctx.midipath = path;
-    m_ctx.midititle = title;
-    m_title->setText(qs(title));
-    m_timeline.clear();   // its nodes point into the file about to be deleted
-    m_miditotal = 0;
-    if (::loadmidi(m_ctx.midi, path, m_ctx.mixer)) {
-        buildtimeline();
-        m_total = m_miditotal;
-        m_wavesel = false;
-        m_lyricsmode = kar() ? 1 : 0;
-        return;
+    if (kind == Cplayeng::Kind::midi) {
+        m_title->setText(qs(titleof(path)));
+        m_wavesel = !m_eng.loadmidi(path);
+        m_lyricsmode = m_eng.kar() ? 1 : 0;
+        if (m_wavesel) {
+            m_title->clear();
+        } else {
+            m_total = m_eng.miditotal();
+            m_eng.setposition(0);
+            setslider(0);
+        }
+    } else if (kind == Cplayeng::Kind::wave) {
+        m_title->setText(qs(titleof(path)));
+        m_eng.loadwave(path);
+        m_total = m_ctx.wave->duration();
+        m_eng.setposition(0);
+        setslider(0);
+        m_wavesel = true;
     }
-    msgbox(BADMIDI, "Couldn't load MIDI/KAR file", Boxicon::warning, this);
-    m_title->clear();
-    m_wavesel = true;
-    m_lyricsmode = 0;
-}
-
-void Cplayer::loadwave(const std::string& path, const std::string& title)
-{
-    m_ctx.wavepath = path;
-    m_ctx.wavetitle = title;
-    m_title->setText(qs(title));
-    m_ctx.wave.reset();
-    m_ctx.wave = std::make_unique<Cwavfil>(path);
-    m_total = m_ctx.wave->duration();
-    m_position = 0;
-    setslider(0);
-    m_wavesel = true;
-}
-
-void Cplayer::afterload()
-{
     if (m_mainwin) sendmsg(m_mainwin, WM_REFRESH);
     if ((m_wavesel && m_ctx.wave) || (!m_wavesel && m_ctx.midi)) {
         m_state = stopped;
@@ -326,123 +225,64 @@ void Cplayer::afterload()
     showstatus();
 }
 
-void Cplayer::openlyrics(double startus, bool selftimed)
-{
-    closelyrics();
-    if (m_lyricsmode == 0 || !m_ctx.midi) return;
-    m_lyrics = std::make_unique<Clyrics>(this, m_ctx.midititle, m_timeline.first, m_ctx.midi->division, startus,
-                                         selftimed, m_lyricsmode == 2);
-}
-
-void Cplayer::closelyrics()
-{
-    if (!m_lyrics) return;
-    m_lyrics->stopschedule();
-    m_lyrics.reset();
-}
-
-void Cplayer::endperiod()
-{
-    if (m_period) timeEndPeriod(m_period);
-    m_period = 0;
-}
-
 void Cplayer::play()
 {
     if (m_state != stopped && m_state != paused) return;
+    const double seek = m_eng.position();   // where the slider or the pause left it
     if (m_wavesel) {
         if (!m_ctx.wave) return;
-        Cwavfil& w = *m_ctx.wave;
-        if (!w.openrd()) {
+        switch (m_eng.playwave(*m_ctx.wave, seek)) {
+        case Cplayeng::Start::ok:
+            m_lyr.open(this, m_ctx, m_eng.timeline().first, m_lyricsmode, seek, true);
+            setAcceptDrops(false);
+            m_state = playing;
+            controls();
+            break;
+        case Cplayeng::Start::empty:
+            msgbox("The WAVE file selected is empty\nPlease select another WAVE file and try again", "Wave file empty",
+                   Boxicon::warning, this);
+            return;
+        case Cplayeng::Start::device:
+            msgbox("The Wave output device is not ready. Possible causes:\n1) There is another application using the "
+                   "device\n2) Your computer doesn't have sound output capabilities",
+                   "Wave output busy", Boxicon::warning, this);
+            break;
+        default:
             msgbox("The WAVE file selected appears to be corrupt\nPlease select another WAVE file and try again",
                    "Invalid Wave file", Boxicon::warning, this);
             return;
         }
-        if (w.nframes == 0) {
-            w.close();
-            msgbox("The WAVE file selected is empty\nPlease select another WAVE file and try again", "Wave file empty",
-                   Boxicon::warning, this);
-            return;
-        }
-        w.seek(m_position);   // playing starts where the slider or the pause left it
-        openlyrics(m_position, true);
-        if (w.openout(this, m_ctx.settings.waveout)) {
-            setAcceptDrops(false);
-            m_state = playing;
-            controls();
-        } else {
-            closelyrics();
-            w.close();
-            msgbox("The Wave output device is not ready. Possible causes:\n1) There is another application using the "
-                   "device\n2) Your computer doesn't have sound output capabilities",
-                   "Wave output busy", Boxicon::warning, this);
-        }
     } else {
         if (!m_ctx.midi) return;
-        const Timecaps caps = timeGetDevCaps();
-        if (caps.periodmin == 0 || caps.periodmax == 0) {
-            msgbox("Error while accessing the Timer services", "Timer error", Boxicon::error, this);
-            return;
-        }
-        m_period = std::min(std::max(caps.periodmin, 1u), caps.periodmax);
-        timeBeginPeriod(m_period);
-        const double seek = m_position;
-        openlyrics(seek, false);
-        m_position = 0;
-        m_sched = std::make_unique<Csched>(*m_ctx.midi, m_timeline);
-        m_sched->setseek(seek);
-        m_sched->setmixer(&m_ctx.mixer);
-        m_sched->setdialog(this);
-        m_sched->setlyrics(m_lyrics.get());
-        if (m_ctx.midi->open(this, m_ctx.settings.midiout)) {
+        m_lyr.open(this, m_ctx, m_eng.timeline().first, m_lyricsmode, seek, false);
+        switch (m_eng.playmidi(seek, 0, m_lyr.window())) {
+        case Cplayeng::Start::ok:
             setAcceptDrops(false);
             m_state = playing;
             controls();
-        } else {
-            m_sched.reset();
-            endperiod();
-            closelyrics();
-            m_position = seek;
+            break;
+        case Cplayeng::Start::timer:
+            m_lyr.close();
+            return;
+        default:
+            m_lyr.close();
             msgbox("The MIDI output device is not ready. Possible causes:\n1) There is another application using the "
                    "device\n2) Your computer doesn't have MIDI output capabilities",
                    "MIDI output busy", Boxicon::error, this);
+            break;
         }
     }
-    if (m_lyrics) {
-        m_lyrics->activateWindow();
-        m_lyrics->setFocus();
-    }
-}
-
-// Stops whatever plays: the scheduler first (no event is sent once stop() returns), then the
-// devices.
-void Cplayer::stopdevices()
-{
-    if (m_sched) m_sched->stop();
-    if (m_ctx.midi && m_ctx.midi->hmo) {
-        m_ctx.midi->notesoff();
-        m_ctx.midi->close();
-    }
-    endperiod();
-    if (m_ctx.wave && m_ctx.wave->hwo) {
-        m_ctx.wave->closeout();
-        m_ctx.wave->close();
-    }
+    m_lyr.focus();
 }
 
 void Cplayer::pause()
 {
     if (m_state != playing) return;
     m_state = paused;
-    closelyrics();
-    if (m_sched) {
-        m_sched->stop();
-        if (m_sched->ended()) m_state = stopped;   // the end came first
-        else m_position = m_sched->position();
-    }
-    stopdevices();
-    if (m_state == stopped) {
-        m_position = 0;
+    m_lyr.close();
+    if (!m_eng.pause()) {   // the end came first
+        m_state = stopped;
+        m_eng.setposition(0);
         setslider(0);
         setAcceptDrops(true);
     }
@@ -456,11 +296,11 @@ void Cplayer::stop()
     const bool wasplaying = m_state == playing;
     m_state = stopped;
     if (wasplaying) {
-        closelyrics();
-        stopdevices();
+        m_lyr.close();
+        m_eng.stop();
     }
     setAcceptDrops(true);
-    m_position = 0;
+    m_eng.setposition(0);
     setslider(0);
     showstatus();
     controls();
@@ -475,91 +315,39 @@ void Cplayer::done(int r)
 {
     // Close, Escape and the window's close button all end here.
     if (m_state == playing) {
-        closelyrics();
+        m_lyr.close();
         if (!m_wavesel) {
             m_state = stopped;
-            m_position = 0;
+            m_eng.setposition(0);
         }
-        stopdevices();
+        m_eng.stop();
     }
     QDialog::done(r);
 }
 
 void Cplayer::handle(unsigned msg, uintptr_t, intptr_t)
 {
-    switch (msg) {
-    case MM_MOM_OPEN:
-        if (m_sched && m_state == playing) m_sched->start();
-        break;
-    case MM_MOM_DONE:
-        if (m_sched) m_sched->resume();
-        else if (m_ctx.midi) m_ctx.midi->release();
-        break;
-    case MM_MOM_CLOSE:
-        // Pause and Stop have stopped the scheduler and ended the timer period themselves; a
-        // scheduler that played the timeline to its end closed the device on its own.
-        if (m_sched && m_sched->ended() && m_state == playing) {
-            m_sched->stop();
-            m_state = stopped;
-            closelyrics();
-            endperiod();
-        }
-        if (m_state == stopped) {
-            m_position = 0;
-            setslider(0);
-            setAcceptDrops(true);
-            controls();
-            showstatus();
-        }
-        break;
-    case WM_SCHEDULE:
-        if (m_sched && m_state == playing) {
-            m_position = m_sched->position();
-            setslider(m_total > 0 ? int(m_position * 10000 / m_total) : 0);
-            showstatus();
-        }
-        break;
-    case WM_CLOSELYR:
+    if (msg == WM_CLOSELYR) {
         stop();
-        closelyrics();
-        break;
-    case MM_WOM_OPEN:
-        if (m_ctx.wave) m_ctx.wave->refill();
-        break;
-    case MM_WOM_DONE: {
-        if (!m_ctx.wave) break;
-        Cwavfil& w = *m_ctx.wave;
-        if (m_state == playing && w.fmt.rate > 0) {
-            m_position = w.frpos * 1000000.0 / w.fmt.rate;
-            showstatus();
-            setslider(m_total > 0 ? int(m_position * 10000 / m_total) : 0);
-        }
-        w.refill();
-        if (w.hwo && w.outdone() && m_state != paused) {
-            w.closeout();
-            w.close();
-            closelyrics();
-            m_state = stopped;
-            setAcceptDrops(true);
-            controls();
-            m_position = 0;
-            setslider(0);
-            showstatus();
-        }
-        break;
+        m_lyr.close();
+        return;
     }
+    switch (m_eng.handle(msg)) {
+    case Cplayeng::Event::position:
+        if (m_state != playing) break;
+        setslider(m_total > 0 ? int(m_eng.position() * 10000 / m_total) : 0);
+        showstatus();
+        break;
+    case Cplayeng::Event::ended:
+        m_lyr.close();
+        m_state = stopped;
+        m_eng.setposition(0);
+        setslider(0);
+        setAcceptDrops(true);
+        controls();
+        showstatus();
+        break;
     default:
         break;
     }
-}
-
-void Cplayer::dragEnterEvent(QDragEnterEvent* e)
-{
-    if (e->mimeData()->hasUrls()) e->acceptProposedAction();
-}
-
-void Cplayer::dropEvent(QDropEvent* e)
-{
-    dropfiles(droppedfiles(e->mimeData()));
-    e->acceptProposedAction();
 }

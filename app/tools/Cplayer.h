@@ -1,21 +1,21 @@
 #pragma once
-// The file player: plays the current MIDI file through the MIDI output device (on the scheduler
-// of tools/Csched) or the current WAVE file through the wave output device, with a position
-// slider, pause and resume, and the karaoke lyrics window for .kar files (also while a WAVE file
-// made from one plays).
+// The file player: plays the current MIDI file through the MIDI output device or the current WAVE
+// file through the wave output device (both on the playback engine of tools/Cplayeng), with a
+// position slider, pause and resume, and the karaoke lyrics window for .kar files (also while a
+// WAVE file made from one plays).
 //
 // Play states: 0 no file, 1 stopped, 2 playing, 3 paused. The control rules enable the controls
 // from the state after every change. Runs on the user-interface thread; the scheduler's timer
 // thread reaches it only through posted messages.
 #include "convert/Ccontext.h"
-#include "midi/Ctimeline.h"
+#include "app/tools/Clyrchoice.h"
 #include "platform/Cwindow.h"
+#include "tools/Cplayeng.h"
 
 #include <QDialog>
 #include <memory>
 
 class Clyrics;
-class Csched;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -47,17 +47,17 @@ public:
     int state() const { return m_state; }
     bool wavesel() const { return m_wavesel; }
     int lyricsmode() const { return m_lyricsmode; }
-    double position() const { return m_position; }
+    double position() const { return m_eng.position(); }
     double total() const { return m_total; }
     QString status() const;
     QString titletext() const;
-    Clyrics* lyrics() const { return m_lyrics.get(); }
-    const Ctimeline& timeline() const { return m_timeline; }
-    Csched* sched() const { return m_sched.get(); }
+    Clyrics* lyrics() const { return m_lyr.window(); }
+    const Ctimeline& timeline() const { return m_eng.timeline(); }
+    Csched* sched() const { return m_eng.sched(); }
 
     QRadioButton* midiradio() const { return m_midi; }
     QRadioButton* waveradio() const { return m_wave; }
-    QRadioButton* lyricsradio(int mode) const { return m_lyr[mode]; }
+    QRadioButton* lyricsradio(int mode) const { return m_lyr.radio(mode); }
     QSlider* slider() const { return m_slider; }
     QPushButton* playbutton() const { return m_play; }
     QPushButton* pausebutton() const { return m_pause; }
@@ -69,43 +69,26 @@ public:
 
     void done(int r) override;
 
-protected:
-    void dragEnterEvent(QDragEnterEvent* e) override;
-    void dropEvent(QDropEvent* e) override;
-
 private:
-    void buildtimeline();
-    void loadmidi(const std::string& path, const std::string& title);
-    void loadwave(const std::string& path, const std::string& title);
-    void afterload();
+    void load(Cplayeng::Kind kind, const std::string& path);
     void controls();
     void showstatus();
     void setslider(int v);
     void slidermoved(int v);
-    void openlyrics(double startus, bool selftimed);
-    void closelyrics();
-    void stopdevices();
-    void endperiod();
-    bool kar() const;
 
     Ccontext& m_ctx;
     Cwindow* m_mainwin;
     bool m_wavesel = true;
     int m_lyricsmode = 0;
     int m_state = nofile;
-    Ctimeline m_timeline;
-    double m_miditotal = 0;
     double m_total = 0;
-    double m_position = 0;
-    unsigned m_period = 0;
-    std::unique_ptr<Clyrics> m_lyrics;
-    std::unique_ptr<Csched> m_sched;
+    Cplayeng m_eng;
+    Clyrchoice m_lyr;
 
     QRadioButton* m_midi = nullptr;
     QRadioButton* m_wave = nullptr;
     QLineEdit* m_title = nullptr;
     QPushButton* m_browse = nullptr;
-    QRadioButton* m_lyr[3] = {};
     QSlider* m_slider = nullptr;
     QPushButton* m_play = nullptr;
     QPushButton* m_pause = nullptr;

@@ -1,24 +1,19 @@
 #include "app/tools/Crecorder.h"
 
+#include "app/qt/Cdrop.h"
 #include "app/qt/Clyrics.h"
+#include "app/qt/Cqtface.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
-#include "platform/Ctimer.h"
-#include "tools/Csched.h"
-#include "app/qt/Cdrop.h"
 
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -29,21 +24,6 @@ const char* Crecorder::TITLE = "Cantorix - Recorder";
 const char* Crecorder::TAKE = "take1.wav";
 
 namespace {
-
-std::string lowercase(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
-QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
-
-// The text from the last "." of a name, lower-case ("" when there is none).
-std::string dotext(const std::string& name)
-{
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos ? "" : lowercase(name.substr(dot));
-}
 
 // Whole seconds of a time in microseconds; nonsense values count as 0.
 unsigned wholesecs(double us)
@@ -60,15 +40,14 @@ bool samefile(const std::string& a, const std::string& b)
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
-const char* const BADMIDI = "The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\n"
-                            "or it has an unknown format\nPlease select another MIDI/KAR file and try again";
 const char* const OUTBUSY = "The WAVE output device is not ready. Possible causes:\n1) There is another application using "
                             "the device\n2) Your computer doesn't have sound output capabilities\n3) Your computer "
                             "doesn't support full-duplex operation\n   (Playing a WAVE file while recording another)";
 
 }  // namespace
 
-Crecorder::Crecorder(Ccontext& ctx, Cwindow* mainwin, QWidget* parent) : QDialog(parent), m_ctx(ctx), m_mainwin(mainwin)
+Crecorder::Crecorder(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
+    : QDialog(parent), m_ctx(ctx), m_mainwin(mainwin), m_eng(ctx, this, this)
 {
     setWindowTitle(TITLE);
     auto* outer = new QVBoxLayout(this);
@@ -89,15 +68,7 @@ Crecorder::Crecorder(Ccontext& ctx, Cwindow* mainwin, QWidget* parent) : QDialog
     pgrid->addWidget(m_browse, 1, 4);
     pgrid->setColumnStretch(3, 1);
 
-    auto* lbox = new QGroupBox("Show lyrics", this);
-    auto* lrow = new QHBoxLayout(lbox);
-    const char* lnames[3] = {"Non&e", "No&rmal", "&Full-screen"};
-    for (int i = 0; i < 3; ++i) {
-        m_lyr[i] = new QRadioButton(lnames[i], lbox);
-        lrow->addWidget(m_lyr[i]);
-        connect(m_lyr[i], &QRadioButton::clicked, this, [this, i] { setlyricsmode(i); });
-    }
-    lrow->addStretch(1);
+    auto* lbox = m_lyr.build(this, [this](int i) { setlyricsmode(i); });
 
     auto* obox = new QGroupBox("Output file", this);
     auto* orow = new QHBoxLayout(obox);
@@ -115,11 +86,7 @@ Crecorder::Crecorder(Ccontext& ctx, Cwindow* mainwin, QWidget* parent) : QDialog
     m_start = new QPushButton("&Start", this);
     m_stop = new QPushButton("Sto&p", this);
     m_play = new QPushButton("P&lay", this);
-    m_time = new QLabel(this);
-    QFont mono = m_time->font();
-    mono.setFamily("monospace");
-    mono.setStyleHint(QFont::TypeWriter);
-    m_time->setFont(mono);
+    m_time = Clyrchoice::timelabel(this);
     m_time->setMinimumWidth(m_time->fontMetrics().horizontalAdvance("000:00 / 000:00") + 8);
     transport->addWidget(m_start);
     transport->addWidget(m_stop);
@@ -127,12 +94,7 @@ Crecorder::Crecorder(Ccontext& ctx, Cwindow* mainwin, QWidget* parent) : QDialog
     transport->addStretch(1);
     transport->addWidget(m_time);
 
-    auto* bottom = new QHBoxLayout;
-    m_help = new QPushButton("&Help", this);
-    m_close = new QPushButton("&Close", this);
-    bottom->addWidget(m_help);
-    bottom->addStretch(1);
-    bottom->addWidget(m_close);
+    auto* bottom = Clyrchoice::helprow(this, m_help, m_close);
 
     outer->addWidget(pbox);
     outer->addWidget(lbox);
@@ -157,44 +119,27 @@ Crecorder::Crecorder(Ccontext& ctx, Cwindow* mainwin, QWidget* parent) : QDialog
         m_total = m_ctx.wave->duration();
     } else if (m_playback == midi) {
         m_title->setText(qs(m_ctx.midititle));
-        buildtimeline();
-        m_total = m_miditotal;
+        m_total = m_eng.miditotal();
     }
-    if (m_ctx.midi) m_lyricsmode = kar() ? 1 : 0;
+    m_lyricsmode = m_eng.kar() ? 1 : 0;
     const std::string dir = m_ctx.settings.workdir;
     newrecording(dir.empty() ? TAKE : dir + "/" + TAKE, TAKE);
     controls();
-    setAcceptDrops(true);
+    new Cdrop(this, [this](const QStringList& paths) { dropfiles(paths); });
 }
 
 Crecorder::~Crecorder()
 {
     endrecording();
-    stopplayback();
-    closelyrics();
-    m_sched.reset();
-    endperiod();
+    m_eng.stop();
+    m_lyr.close();
     finishrec();
-}
-
-bool Crecorder::kar() const
-{
-    return m_ctx.midi && dotext(m_ctx.midititle) == ".kar";
 }
 
 bool Crecorder::outexists() const
 {
     struct stat st;
     return ::stat(m_outpath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-void Crecorder::buildtimeline()
-{
-    m_timeline.clear();
-    m_miditotal = 0;
-    if (!m_ctx.midi) return;
-    m_timeline.buildplayer(*m_ctx.midi);
-    m_miditotal = m_timeline.total(m_ctx.midi->division);
 }
 
 void Crecorder::newrecording(const std::string& path, const std::string& title)
@@ -227,13 +172,13 @@ void Crecorder::clearprogress()
 {
     m_time->clear();
     m_bar->setValue(0);
-    m_position = 0;
+    m_eng.setposition(0);
 }
 
 void Crecorder::showprogress()
 {
-    m_time->setText(playtext(m_position, m_total));
-    const double v = m_total > 0 ? m_position * 10000 / m_total : 0;
+    m_time->setText(playtext(m_eng.position(), m_total));
+    const double v = m_total > 0 ? m_eng.position() * 10000 / m_total : 0;
     m_bar->setValue(int(std::clamp(v, 0.0, 10000.0)));
 }
 
@@ -250,10 +195,7 @@ void Crecorder::controls()
     m_pb[wave]->setEnabled(on && m_ctx.wave);
     if (on)
         for (int i = 0; i < 3; ++i) m_pb[i]->setChecked(m_playback == i);
-    for (int i = 0; i < 3; ++i) {
-        m_lyr[i]->setEnabled(on && kar());
-        m_lyr[i]->setChecked(m_lyricsmode == i);
-    }
+    m_lyr.show(on && m_eng.kar(), m_lyricsmode);
     (on ? m_start : m_stop)->setFocus();
 }
 
@@ -268,8 +210,7 @@ void Crecorder::selectplayback(int choice)
         m_title->clear();
     } else if (choice == midi) {
         m_title->setText(qs(m_ctx.midititle));
-        if (m_timeline.empty()) buildtimeline();
-        m_total = m_miditotal;
+        m_total = m_eng.miditotal();
     } else {
         m_title->setText(qs(m_ctx.wavetitle));
         m_total = m_ctx.wave ? m_ctx.wave->duration() : 0;
@@ -287,75 +228,44 @@ void Crecorder::setlyricsmode(int mode)
 void Crecorder::browse()
 {
     if (m_state != idle) return;
-    Cfilereq req;
-    req.filter = MIDIWAVEFILTER;
-    if (!m_ctx.midi && !m_ctx.wave) req.startdir = m_ctx.settings.workdir;
-    req.owner = this;
-    const std::optional<Cfilepick> pick = shell().openfile(req);
+    const auto pick = Cplayeng::choose(m_ctx, this);
     if (!pick) return;
     clearprogress();
-    const std::string ext = lowercase(pick->ext);
-    if (ext == "mid" || ext == "midi" || ext == "kar") {
-        loadmidi(pick->path, pick->title);
-        controls();
-    } else if (ext == "wav") {
-        loadwave(pick->path, pick->title);
-        controls();
-    } else {
-        warn("The program doesn't know how to process the file selected\nPlease choose another file and try again",
-             "Unknown file type");
-    }
-    if (m_mainwin) sendmsg(m_mainwin, WM_REFRESH);
+    load(pick->first, pick->second);
 }
 
 void Crecorder::dropfiles(const QStringList& paths)
 {
-    if (paths.isEmpty() || m_state != idle) return;
-    const std::string path = paths.first().toLocal8Bit().toStdString();
-    if (path.size() < 6 || path.size() > Ccontext::MAXPATH) return;
-    const size_t slash = path.find_last_of('/');
-    const std::string title = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::string ext = dotext(title);
-    if (ext == ".wav") {
-        clearprogress();
-        loadwave(path, title);
-    } else if (ext == ".mid" || ext == ".kar") {
-        loadmidi(path, title);
-    } else {
-        return;
+    if (m_state != idle) return;
+    const std::optional<Cdropped> drop = droppedfile(paths);
+    if (!drop) return;
+    const Cplayeng::Kind kind = Cplayeng::kindof(drop->ext, false);
+    if (kind == Cplayeng::Kind::other) return;
+    if (kind == Cplayeng::Kind::wave) clearprogress();
+    load(kind, drop->path);
+}
+
+// Loads a MIDI or WAVE file for play-back (nothing for another kind) and tells the main window.
+void Crecorder::load(Cplayeng::Kind kind, const std::string& path)
+{
+    if (kind == Cplayeng::Kind::midi) {
+        m_title->setText(qs(titleof(path)));
+        if (m_eng.loadmidi(path)) {
+            m_total = m_eng.miditotal();
+            m_playback = midi;
+        } else {
+            m_title->clear();
+            m_playback = none;
+        }
+        m_lyricsmode = m_eng.kar() ? 1 : 0;
+    } else if (kind == Cplayeng::Kind::wave) {
+        m_title->setText(qs(titleof(path)));
+        m_eng.loadwave(path);
+        m_total = m_ctx.wave->duration();
+        m_playback = wave;
     }
-    controls();
+    if (kind != Cplayeng::Kind::other) controls();
     if (m_mainwin) sendmsg(m_mainwin, WM_REFRESH);
-}
-
-void Crecorder::loadmidi(const std::string& path, const std::string& title)
-{
-    m_ctx.midipath = path;
-    m_ctx.midititle = title;
-    m_title->setText(qs(title));
-    m_timeline.clear();   // its nodes point into the file about to be deleted
-    m_miditotal = 0;
-    if (::loadmidi(m_ctx.midi, path, m_ctx.mixer)) {
-        buildtimeline();
-        m_total = m_miditotal;
-        m_playback = midi;
-        m_lyricsmode = kar() ? 1 : 0;
-        return;
-    }
-    warn(BADMIDI, "Couldn't load MIDI/KAR file");
-    m_title->clear();
-    m_playback = none;
-    m_lyricsmode = 0;
-}
-
-void Crecorder::loadwave(const std::string& path, const std::string& title)
-{
-    m_ctx.wavepath = path;
-    m_ctx.wavetitle = title;
-    m_title->setText(qs(title));
-    m_ctx.wave = std::make_unique<Cwavfil>(path);
-    m_total = m_ctx.wave->duration();
-    m_playback = wave;
 }
 
 void Crecorder::browseout()
@@ -381,27 +291,6 @@ void Crecorder::warn(const char* text, const char* caption)
     msgbox(text, caption, Boxicon::warning, this);
 }
 
-void Crecorder::openlyrics()
-{
-    closelyrics();
-    if (m_lyricsmode == 0 || !m_ctx.midi) return;
-    m_lyrics = std::make_unique<Clyrics>(this, m_ctx.midititle, m_timeline.first, m_ctx.midi->division, 0.0,
-                                         m_playback == wave, m_lyricsmode == 2);
-}
-
-void Crecorder::closelyrics()
-{
-    if (!m_lyrics) return;
-    m_lyrics->stopschedule();
-    m_lyrics.reset();
-}
-
-void Crecorder::endperiod()
-{
-    if (m_period) timeEndPeriod(m_period);
-    m_period = 0;
-}
-
 // Writes the recording's final sizes and closes it; a write that failed on the way is reported
 // rather than leaving a damaged take behind silently.
 void Crecorder::finishrec()
@@ -424,30 +313,10 @@ void Crecorder::endrecording()
     finishrec();
 }
 
-// Stops whatever plays: the scheduler first (no event is sent once stop() returns), then the
-// devices.
-void Crecorder::stopplayback()
-{
-    if (m_sched) m_sched->stop();
-    if (m_ctx.midi && m_ctx.midi->hmo) {
-        m_ctx.midi->notesoff();
-        m_ctx.midi->close();
-    }
-    endperiod();
-    if (m_ctx.wave && m_ctx.wave->hwo) {
-        m_ctx.wave->closeout();
-        m_ctx.wave->close();
-    }
-    if (m_rec && m_rec->hwo) {
-        m_rec->closeout();
-        m_rec->close();
-    }
-}
-
 void Crecorder::start()
 {
     if (m_state != idle || !m_rec) return;
-    m_position = 0;
+    m_eng.setposition(0);
     // Recording over the file that is to be played back would destroy it before it is heard.
     if (m_playback == wave && m_ctx.wave && samefile(m_outpath, m_ctx.wave->path())) {
         warn("The output file is the WAVE file selected for play-back\nPlease choose another output file and try "
@@ -470,44 +339,28 @@ void Crecorder::start()
         controls();
         return;
     }
-    bool ok = true;
+    Cplayeng::Start started = Cplayeng::Start::ok;
     if (m_playback == wave && m_ctx.wave) {
-        Cwavfil& w = *m_ctx.wave;
-        m_total = w.duration();
-        if (!w.openrd()) {
+        m_total = m_ctx.wave->duration();
+        started = m_eng.playwave(*m_ctx.wave, 0);
+        if (started == Cplayeng::Start::device)
+            warn(OUTBUSY, "Wave output busy");
+        else if (started == Cplayeng::Start::empty)
+            warn("The WAVE file selected is empty\nPlease select another WAVE file and try again", "Wave file empty");
+        else if (started != Cplayeng::Start::ok)
             warn("The WAVE file selected appears to be corrupt\nPlease select another WAVE file and try again",
                  "Invalid Wave file");
-            ok = false;
-        } else if (!w.openout(this, m_ctx.settings.waveout)) {
-            w.close();
-            warn(OUTBUSY, "Wave output busy");
-            ok = false;
-        }
     } else if (m_playback == midi && m_ctx.midi) {
-        const Timecaps caps = timeGetDevCaps();
-        if (caps.periodmin == 0 || caps.periodmax == 0) {
-            msgbox("Error while accessing the Timer services", "Timer error", Boxicon::error, this);
-            ok = false;
-        } else {
-            m_period = std::min(std::max(caps.periodmin, 1u), caps.periodmax);
-            timeBeginPeriod(m_period);
-            m_total = m_miditotal;
-            m_sched = std::make_unique<Csched>(*m_ctx.midi, m_timeline);
-            m_sched->setmixer(&m_ctx.mixer);
-            m_sched->setdialog(this);
-            m_sched->settail(1000000);   // the recording ends one second after the last event
-            if (!m_ctx.midi->open(this, m_ctx.settings.midiout)) {
-                m_sched.reset();
-                endperiod();
-                msgbox("The MIDI output device is not ready. Possible causes:\n1) There is another application using "
-                       "the device\n2) Your computer doesn't have MIDI output capabilities\n3) Your computer doesn't "
-                       "support full-duplex operation\n   (Playing a MIDI/Kar file while recording a wave)",
-                       "MIDI output busy", Boxicon::error, this);
-                ok = false;
-            }
-        }
+        m_total = m_eng.miditotal();
+        // The recording ends one second after the last event.
+        started = m_eng.playmidi(0, 1000000, nullptr);
+        if (started == Cplayeng::Start::device)
+            msgbox("The MIDI output device is not ready. Possible causes:\n1) There is another application using "
+                   "the device\n2) Your computer doesn't have MIDI output capabilities\n3) Your computer doesn't "
+                   "support full-duplex operation\n   (Playing a MIDI/Kar file while recording a wave)",
+                   "MIDI output busy", Boxicon::error, this);
     }
-    if (!ok) {
+    if (started != Cplayeng::Start::ok) {
         endrecording();
         controls();
         return;
@@ -516,35 +369,30 @@ void Crecorder::start()
     if (m_playback == none) m_time->setText(rectext(0));
     else showprogress();
     if (m_lyricsmode != 0) {
-        openlyrics();
-        if (m_sched) m_sched->setlyrics(m_lyrics.get());   // before MM_MOM_OPEN starts it
+        m_lyr.open(this, m_ctx, m_eng.timeline().first, m_lyricsmode, 0.0, m_playback == wave);
+        m_eng.setlyrics(m_lyr.window());   // before MM_MOM_OPEN starts the scheduler
     }
     setAcceptDrops(false);
     controls();
-    if (m_lyrics) {
-        m_lyrics->activateWindow();
-        m_lyrics->setFocus();
-    }
+    m_lyr.focus();
 }
 
 void Crecorder::play()
 {
     if (m_state != idle || !m_rec || m_writing) return;
     m_total = m_rec->duration();
-    m_position = 0;
-    if (!m_rec->openrd()) {
-        warn("The output file appears to be corrupt\nPlease check the file and try again", "Invalid Wave file");
-        return;
-    }
-    if (m_rec->nframes == 0) {
-        // Nothing would ever come back from the device to end the play-back.
-        m_rec->close();
+    m_eng.setposition(0);
+    switch (m_eng.playwave(*m_rec, 0)) {
+    case Cplayeng::Start::ok:
+        break;
+    case Cplayeng::Start::empty:
         warn("The output file is empty\nPlease record into it and try again", "Wave file empty");
         return;
-    }
-    if (!m_rec->openout(this, m_ctx.settings.waveout)) {
-        m_rec->close();
+    case Cplayeng::Start::device:
         warn(OUTBUSY, "Wave output busy");
+        return;
+    default:
+        warn("The output file appears to be corrupt\nPlease check the file and try again", "Invalid Wave file");
         return;
     }
     m_state = playing;
@@ -559,10 +407,10 @@ void Crecorder::stop()
     const int was = m_state;
     m_state = idle;
     if (was == recording) {
-        closelyrics();
+        m_lyr.close();
         endrecording();
     }
-    stopplayback();
+    m_eng.stop();
     setAcceptDrops(true);
     controls();
 }
@@ -576,17 +424,15 @@ void Crecorder::done(int r)
 {
     // Close, Escape and the window's close button all end here.
     if (m_state == recording) {
-        closelyrics();
+        m_lyr.close();
         endrecording();
     }
     m_state = idle;
-    stopplayback();
+    m_eng.stop();
     finishrec();
     if (r == QDialog::Accepted && m_rec && outexists()) {
         // The recording becomes the current WAVE file of the main window.
-        m_ctx.wave = std::move(m_rec);
-        m_ctx.wavepath = m_outpath;
-        m_ctx.wavetitle = m_outtitle;
+        m_ctx.setwave(std::move(m_rec), m_outpath);
         if (m_mainwin) sendmsg(m_mainwin, WM_REFRESH);
     } else if (r != QDialog::Accepted) {
         m_rec.reset();
@@ -607,75 +453,26 @@ void Crecorder::handle(unsigned msg, uintptr_t, intptr_t lparam)
         finishrec();
         if (m_state == idle) controls();   // Play now sees the finished file
         break;
-    case MM_MOM_OPEN:
-        if (m_sched && m_state == recording) m_sched->start();
-        break;
-    case MM_MOM_DONE:
-        if (m_sched) m_sched->resume();
-        else if (m_ctx.midi) m_ctx.midi->release();
-        break;
-    case MM_MOM_CLOSE:
-        // A scheduler that played the timeline to its end (and waited its second) closed the
-        // device itself: the recording ends with it.
-        if (m_sched && m_sched->ended() && m_state == recording) {
-            m_sched->stop();
-            m_state = idle;
-            closelyrics();
-            endrecording();
-        }
-        endperiod();
-        if (m_state == idle) {
-            setAcceptDrops(true);
-            controls();
-        }
-        break;
-    case WM_SCHEDULE:
-        if (m_sched && m_state == recording) {
-            m_position = m_sched->position();
-            showprogress();
-        }
-        break;
     case WM_CLOSELYR:
         stop();
-        closelyrics();
+        m_lyr.close();
         break;
-    case MM_WOM_OPEN:
-        if (m_rec && m_rec->hwo) m_rec->refill();
-        else if (m_ctx.wave && m_ctx.wave->hwo) m_ctx.wave->refill();
-        break;
-    case MM_WOM_DONE: {
-        Cwavfil* w = m_rec && m_rec->hwo ? m_rec.get() : m_ctx.wave && m_ctx.wave->hwo ? m_ctx.wave.get() : nullptr;
-        if (!w) break;
-        if (m_state != idle && w->fmt.rate > 0) {
-            m_position = w->frpos * 1000000.0 / w->fmt.rate;
-            showprogress();
-        }
-        w->refill();
-        if (w->outdone()) {
-            w->closeout();
-            w->close();
+    default:
+        switch (m_eng.handle(msg)) {
+        case Cplayeng::Event::position:
+            if (m_state != idle) showprogress();
+            break;
+        case Cplayeng::Event::ended:
             if (m_state == recording) {
-                closelyrics();
+                m_lyr.close();
                 endrecording();   // the recording ends with the play-back
             }
             m_state = idle;
             setAcceptDrops(true);
             controls();
+            break;
+        default:
+            break;
         }
-        break;
     }
-    default:
-        break;
-    }
-}
-
-void Crecorder::dragEnterEvent(QDragEnterEvent* e)
-{
-    if (e->mimeData()->hasUrls()) e->acceptProposedAction();
-}
-
-void Crecorder::dropEvent(QDropEvent* e)
-{
-    dropfiles(droppedfiles(e->mimeData()));
-    e->acceptProposedAction();
 }

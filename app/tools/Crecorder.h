@@ -1,22 +1,22 @@
 #pragma once
 // The recorder: records the wave input device into a WAVE file (take1.wav in the working folder
 // unless another is chosen) while, if wanted, the current MIDI file plays to the MIDI output
-// device (on the scheduler of tools/Csched) or the current WAVE file to the wave output device,
-// with the karaoke lyrics window meanwhile. The recording can be played back here; Close makes
+// device or the current WAVE file to the wave output device (both on the playback engine of
+// tools/Cplayeng), with the karaoke lyrics window meanwhile. The recording can be played back here; Close makes
 // it the current WAVE file of the main window, Escape leaves it on disk only.
 //
 // States: 0 idle, 1 recording, 2 playing the recording. The control rules enable the controls
 // from the state after every change. Runs on the user-interface thread; the scheduler's timer
 // thread reaches it only through posted messages.
 #include "convert/Ccontext.h"
-#include "midi/Ctimeline.h"
+#include "app/tools/Clyrchoice.h"
 #include "platform/Cwindow.h"
+#include "tools/Cplayeng.h"
 
 #include <QDialog>
 #include <memory>
 
 class Clyrics;
-class Csched;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -51,21 +51,21 @@ public:
     int state() const { return m_state; }
     int playback() const { return m_playback; }
     int lyricsmode() const { return m_lyricsmode; }
-    double position() const { return m_position; }
+    double position() const { return m_eng.position(); }
     double total() const { return m_total; }
     const std::string& outpath() const { return m_outpath; }
     const std::string& outtitle() const { return m_outtitle; }
     Cwavfil* take() const { return m_rec.get(); }
-    Clyrics* lyrics() const { return m_lyrics.get(); }
-    const Ctimeline& timeline() const { return m_timeline; }
-    Csched* sched() const { return m_sched.get(); }
+    Clyrics* lyrics() const { return m_lyr.window(); }
+    const Ctimeline& timeline() const { return m_eng.timeline(); }
+    Csched* sched() const { return m_eng.sched(); }
     QString timetext() const;
     QString playtitle() const;
     QString outtext() const;
     int progress() const;
 
     QRadioButton* playradio(int choice) const { return m_pb[choice]; }
-    QRadioButton* lyricsradio(int mode) const { return m_lyr[mode]; }
+    QRadioButton* lyricsradio(int mode) const { return m_lyr.radio(mode); }
     QPushButton* browsebutton() const { return m_browse; }
     QPushButton* outbutton() const { return m_outbrowse; }
     QPushButton* startbutton() const { return m_start; }
@@ -78,26 +78,15 @@ public:
 
     void done(int r) override;
 
-protected:
-    void dragEnterEvent(QDragEnterEvent* e) override;
-    void dropEvent(QDropEvent* e) override;
-
 private:
-    void buildtimeline();
-    void loadmidi(const std::string& path, const std::string& title);
-    void loadwave(const std::string& path, const std::string& title);
+    void load(Cplayeng::Kind kind, const std::string& path);
     void clearprogress();
     void controls();
     void showprogress();
     void newrecording(const std::string& path, const std::string& title);
     void finishrec();
     void endrecording();
-    void stopplayback();
-    void openlyrics();
-    void closelyrics();
-    void endperiod();
     void warn(const char* text, const char* caption);
-    bool kar() const;
     bool outexists() const;
 
     Ccontext& m_ctx;
@@ -105,13 +94,9 @@ private:
     int m_playback = none;
     int m_lyricsmode = 0;
     int m_state = idle;
-    Ctimeline m_timeline;
-    double m_miditotal = 0;
     double m_total = 0;
-    double m_position = 0;
-    unsigned m_period = 0;
-    std::unique_ptr<Clyrics> m_lyrics;
-    std::unique_ptr<Csched> m_sched;
+    Cplayeng m_eng;
+    Clyrchoice m_lyr;
     // The recording, separate from the current WAVE file until Close hands it over.
     std::unique_ptr<Cwavfil> m_rec;
     std::string m_outpath;
@@ -121,7 +106,6 @@ private:
     QRadioButton* m_pb[3] = {};
     QLineEdit* m_title = nullptr;
     QPushButton* m_browse = nullptr;
-    QRadioButton* m_lyr[3] = {};
     QLineEdit* m_out = nullptr;
     QPushButton* m_outbrowse = nullptr;
     QProgressBar* m_bar = nullptr;

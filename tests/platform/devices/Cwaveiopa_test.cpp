@@ -5,6 +5,7 @@
 #include "platform/devices/Cwaveiopa.h"
 #include "platform/Cwindow.h"
 
+#include "support/Sounddata.h"
 #include "support/Tempdir.h"
 
 #include <gtest/gtest.h>
@@ -16,19 +17,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// Bytes that are never 0, so that the device's silence (before, after, and in the gap of an
-// underrun when the test's loop refills more slowly than the unpaced device plays) can be told
-// apart from the data.
-Bytes noise(size_t n, uint32_t seed)
-{
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        b[i] = uint8_t(1 + (seed >> 24) % 255);
-    }
-    return b;
-}
 
 Bytes wavfile(uint32_t rate, const Bytes& data)
 {

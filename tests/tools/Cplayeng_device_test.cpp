@@ -1,19 +1,19 @@
-// The file player against real devices, driven through its dialog offscreen: MIDI goes to a JACK
-// server with the dummy backend, where a virtual input collects the bytes; WAVE goes through
-// PortAudio to ALSA's file plugin, which writes what is played into a file.
-#include "app/tools/Cplayer.h"
+// The playback engine against real devices: MIDI goes to a JACK server with the dummy backend,
+// where a virtual input collects the bytes; WAVE goes through PortAudio to ALSA's file plugin,
+// which writes what is played into a file.
+#include "tools/Cplayeng.h"
 
 #include "app/Fixtures.h"
 #include "midi/Midbytes.h"
 #include "platform/devices/Cmidiportrt.h"
 #include "platform/Ctimer.h"
+#include "platform/Cwindow.h"
 #include "platform/devices/Cwaveiopa.h"
 #include "support/Boxes.h"
+#include "support/Sounddata.h"
 #include "support/Jackserver.h"
 #include "tools/Csched.h"
 
-#include <QPushButton>
-#include <QSlider>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -87,25 +87,14 @@ std::vector<Msg> notesoff()
     return m;
 }
 
-Bytes noise(size_t n, uint32_t seed)
-{
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        b[i] = uint8_t(1 + (seed >> 24) % 255);
-    }
-    return b;
-}
+// The window the engine reports to: hands every message to the engine and counts the ends.
+struct Owner : Cwindow {
+    Cplayeng* eng = nullptr;
+    int ends = 0;
+    void handle(unsigned msg, uintptr_t, intptr_t) override { ends += eng->handle(msg) == Cplayeng::Event::ended; }
+};
 
-Bytes nonzero(const Bytes& raw)
-{
-    Bytes b;
-    for (uint8_t c : raw)
-        if (c) b.push_back(c);
-    return b;
-}
-
-class Playerdev : public ::testing::Test {
+class Playengdev : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -146,9 +135,13 @@ protected:
     void loadmidi(const Bytes& smf)
     {
         ASSERT_TRUE(writebytes(m_dir.file("song.mid"), smf));
-        ctx.midipath = m_dir.file("song.mid");
-        ctx.midititle = "song.mid";
-        ASSERT_TRUE(::loadmidi(ctx.midi, ctx.midipath, ctx.mixer));
+        ASSERT_TRUE(ctx.loadmidi(m_dir.file("song.mid")));
+    }
+    // Plays to the end, or fails after 20 s.
+    bool playtoend(Owner& owner)
+    {
+        const int ends = owner.ends;
+        return pumpuntil([&] { return owner.ends > ends; });
     }
     // Handles messages until done() holds; false after 20 s.
     template <class Pred> bool pumpuntil(Pred done)
@@ -170,9 +163,10 @@ protected:
     Ccontext ctx;
 };
 
+
 }  // namespace
 
-TEST_F(Playerdev, SeekChasesProgramsControllersAndSysexButNoNotesAndLeavesMutedNotesOut) {
+TEST_F(Playengdev, SeekChasesProgramsControllersAndSysexButNoNotesAndLeavesMutedNotesOut) {
     if (!needjack()) GTEST_SKIP() << "jackd is not installed";
     Receiver rx;
     ctx.settings.midiout = indexof(rx.name());
@@ -186,15 +180,13 @@ TEST_F(Playerdev, SeekChasesProgramsControllersAndSysexButNoNotesAndLeavesMutedN
         {89, 0x90, 62, 100, 12, 0x92, 65, 100},
         {84, 0x80, 62, 0, 6, 0x82, 65, 0, 10, 0xFF, 0x2F, 0}})).bytes());
     ctx.mixer.setmute(2, true);
-    Cplayer player(ctx, nullptr);
-    ASSERT_FALSE(player.wavesel());
-    EXPECT_EQ(player.status(), "Stopped   00:00 / 00:02");
-    player.slider()->setValue(5000);   // half of 400 ticks: tick 200
-    EXPECT_EQ(player.status(), "Stopped   00:01 / 00:02");
-    player.playbutton()->click();
-    ASSERT_EQ(player.state(), Cplayer::playing);
-    ASSERT_TRUE(pumpuntil([&] { return player.state() == Cplayer::stopped; }));
-    EXPECT_EQ(player.status(), "Stopped   00:00 / 00:02");
+    Owner owner;
+    Cplayeng eng(ctx, &owner, &owner);
+    owner.eng = &eng;
+    EXPECT_DOUBLE_EQ(eng.miditotal(), 400 * 500000.0 / 96);
+    ASSERT_EQ(eng.playmidi(eng.miditotal() / 2, 0, nullptr), Cplayeng::Start::ok);   // tick 200
+    ASSERT_TRUE(playtoend(owner));
+    EXPECT_FALSE(eng.active());
     std::vector<Msg> want = {{0xC0, 5}, {0xB0, 7, 100}, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0xB2, 10, 32},
                              {0xC1, 16}, {0x90, 62, 100}, {0x80, 62, 0}};
     for (const Msg& m : notesoff()) want.push_back(m);
@@ -202,41 +194,67 @@ TEST_F(Playerdev, SeekChasesProgramsControllersAndSysexButNoNotesAndLeavesMutedN
     EXPECT_EQ(timeperiods(), 0);
 }
 
-TEST_F(Playerdev, StopSilencesEveryChannelAndSendsNothingMore) {
+TEST_F(Playengdev, TailKeepsTheRunOneSecondAfterTheLastEvent) {
+    if (!needjack()) GTEST_SKIP() << "jackd is not installed";
+    Receiver rx;
+    ctx.settings.midiout = indexof(rx.name());
+    // 96 ticks per quarter at 500,000 us: the last event comes at 192 ticks, one second in.
+    loadmidi(Midbytes(96, 0).track(Midbytes::cat({
+        Midbytes::tempo(500000),
+        {0, 0xC0, 5, 0, 0x90, 60, 100},
+        {192, 0xB0, 7, 90, 0, 0xFF, 0x2F, 0}})).bytes());
+    Owner owner;
+    Cplayeng eng(ctx, &owner, &owner);
+    owner.eng = &eng;
+    EXPECT_DOUBLE_EQ(eng.miditotal(), 1e6);
+    ASSERT_EQ(eng.playmidi(0, 1e6, nullptr), Cplayeng::Start::ok);
+    ASSERT_TRUE(playtoend(owner));
+    const double elapsed = Csched::nowus() - eng.sched()->origin();
+    EXPECT_GE(elapsed, 2.0e6 - 2000);   // the last event at 1 s, then one second more
+    EXPECT_LT(elapsed, 3.0e6);           // and then by itself, allowing for a busy machine
+    std::vector<Msg> want = {{0xC0, 5}, {0x90, 60, 100}, {0xB0, 7, 90}};
+    for (const Msg& m : notesoff()) want.push_back(m);
+    EXPECT_EQ(rx.take(want.size() + 1), want);
+    EXPECT_EQ(ctx.midi->hmo, nullptr);
+    EXPECT_EQ(timeperiods(), 0);
+}
+
+TEST_F(Playengdev, StopSilencesEveryChannelAndSendsNothingMore) {
     if (!needjack()) GTEST_SKIP() << "jackd is not installed";
     Receiver rx;
     ctx.settings.midiout = indexof(rx.name());
     loadmidi(Midbytes(96, 0).track({0, 0x90, 60, 100, 0x83, 0x00, 0x80, 60, 0, 0, 0xFF, 0x2F, 0}).bytes());
-    Cplayer player(ctx, nullptr);
-    player.playbutton()->click();
+    Owner owner;
+    Cplayeng eng(ctx, &owner, &owner);
+    owner.eng = &eng;
+    ASSERT_EQ(eng.playmidi(0, 0, nullptr), Cplayeng::Start::ok);
     ASSERT_TRUE(pumpuntil([&] { return !m_midi.times().empty(); }));
-    EXPECT_EQ(player.status().left(10), "Playing   ");
-    player.stopbutton()->click();
-    EXPECT_EQ(player.state(), Cplayer::stopped);
-    EXPECT_EQ(player.status(), "Stopped   00:00 / 00:04");
+    eng.stop();
     std::vector<Msg> want = {{0x90, 60, 100}};
     for (const Msg& m : notesoff()) want.push_back(m);
     std::this_thread::sleep_for(100ms);
     m_loop.pump();
     EXPECT_EQ(rx.take(want.size() + 1), want);
     EXPECT_EQ(ctx.midi->hmo, nullptr);
-    EXPECT_TRUE(player.playbutton()->isEnabled());
+    EXPECT_EQ(owner.ends, 0);
+    EXPECT_EQ(timeperiods(), 0);
 }
 
-TEST_F(Playerdev, EmptyTimelineReturnsToStoppedAtOnce) {
+TEST_F(Playengdev, EmptyTimelineEndsAtOnce) {
     if (!needjack()) GTEST_SKIP() << "jackd is not installed";
     Receiver rx;
     ctx.settings.midiout = indexof(rx.name());
     loadmidi(Midbytes(96, 1).bytes());   // no tracks at all
-    Cplayer player(ctx, nullptr);
-    EXPECT_TRUE(player.timeline().empty());
-    player.playbutton()->click();
-    ASSERT_TRUE(pumpuntil([&] { return player.state() == Cplayer::stopped; }));
-    EXPECT_EQ(player.status(), "Stopped   00:00 / 00:00");
+    Owner owner;
+    Cplayeng eng(ctx, &owner, &owner);
+    owner.eng = &eng;
+    EXPECT_TRUE(eng.timeline().empty());
+    ASSERT_EQ(eng.playmidi(0, 0, nullptr), Cplayeng::Start::ok);
+    ASSERT_TRUE(playtoend(owner));
     EXPECT_EQ(rx.take(33), notesoff());
 }
 
-TEST_F(Playerdev, EveryEventLeavesWithinTwoMillisecondsOfItsTime) {
+TEST_F(Playengdev, EveryEventLeavesWithinTwoMillisecondsOfItsTime) {
     if (!needjack()) GTEST_SKIP() << "jackd is not installed";
     // 480 ticks per quarter. First 5 s at 250,000 us: an event every 120 ticks (62.5 ms); then
     // 750,000 us: every 120 ticks is 187.5 ms, up to 10 s.
@@ -265,12 +283,14 @@ TEST_F(Playerdev, EveryEventLeavesWithinTwoMillisecondsOfItsTime) {
         Receiver rx;
         ctx.settings.midiout = indexof(rx.name());
         m_midi.clear();
-        Cplayer player(ctx, nullptr);
-        player.playbutton()->click();
-        ASSERT_TRUE(pumpuntil([&] { return player.state() == Cplayer::stopped; }));
+        Owner owner;
+        Cplayeng eng(ctx, &owner, &owner);
+        owner.eng = &eng;
+        ASSERT_EQ(eng.playmidi(0, 0, nullptr), Cplayeng::Start::ok);
+        ASSERT_TRUE(playtoend(owner));
         const std::vector<double> sent = m_midi.times();
         ASSERT_EQ(sent.size(), due.size() + 32);
-        const double origin = player.sched()->origin();
+        const double origin = eng.sched()->origin();
         worst = 0;
         early = 0;
         for (size_t k = 0; k < due.size(); ++k) {
@@ -286,42 +306,28 @@ TEST_F(Playerdev, EveryEventLeavesWithinTwoMillisecondsOfItsTime) {
     EXPECT_LE(worst, 2000.0);
 }
 
-TEST_F(Playerdev, WavePausesAndResumesFromTheLastReturnedBuffer) {
+TEST_F(Playengdev, WavePausesAndResumesFromTheLastReturnedBuffer) {
     const Bytes data = noise(44100 * 4 * 20, 3);   // twenty seconds: the pause lands well before the end
-    ASSERT_TRUE(writebytes(m_dir.file("take.wav"), [&] {
-        Bytes b = wavefile(2, 44100, 0);
-        b.insert(b.end(), data.begin(), data.end());
-        const uint32_t n = uint32_t(data.size());
-        for (int i = 0; i < 4; ++i) b[40 + size_t(i)] = uint8_t(n >> (8 * i)), b[4 + size_t(i)] = uint8_t((n + 36) >> (8 * i));
-        return b;
-    }()));
-    ctx.wave = std::make_unique<Cwavfil>(m_dir.file("take.wav"));
-    ctx.wavetitle = "take.wav";
-    Cplayer player(ctx, nullptr);
-    ASSERT_TRUE(player.wavesel());
-    EXPECT_EQ(player.status(), "Stopped   00:00 / 00:20");
-    player.playbutton()->click();
-    ASSERT_EQ(player.state(), Cplayer::playing);
-    EXPECT_FALSE(player.acceptDrops());
-    ASSERT_TRUE(pumpuntil([&] { return player.position() > 0; }));
-    player.pausebutton()->click();
-    ASSERT_EQ(player.state(), Cplayer::paused);
-    const double at = player.position();
+    ASSERT_TRUE(writebytes(m_dir.file("take.wav"), wavewith(data)));
+    ctx.setwave(m_dir.file("take.wav"));
+    Owner owner;
+    Cplayeng eng(ctx, &owner, &owner);
+    owner.eng = &eng;
+    ASSERT_EQ(eng.playwave(*ctx.wave, 0), Cplayeng::Start::ok);
+    ASSERT_TRUE(pumpuntil([&] { return eng.position() > 0; }));
+    EXPECT_TRUE(eng.pause());
+    const double at = eng.position();
+    EXPECT_FALSE(eng.active());
     EXPECT_EQ(ctx.wave->hwo, nullptr);
     EXPECT_EQ(ctx.wave->fd, -1);
-    EXPECT_TRUE(player.playbutton()->isEnabled());
-    EXPECT_TRUE(player.stopbutton()->isEnabled());
-    EXPECT_FALSE(player.pausebutton()->isEnabled());
     m_loop.pump();   // blocks returned by the pause change nothing
-    EXPECT_EQ(player.position(), at);
+    EXPECT_EQ(eng.position(), at);
     const size_t from = size_t(std::llround(at * 44100 / 1000000)) * 4;
     ASSERT_LT(from, data.size());
 
-    player.playbutton()->click();
-    ASSERT_EQ(player.state(), Cplayer::playing);
-    ASSERT_TRUE(pumpuntil([&] { return player.state() == Cplayer::stopped; }));
+    ASSERT_EQ(eng.playwave(*ctx.wave, at), Cplayeng::Start::ok);
+    ASSERT_TRUE(playtoend(owner));
     EXPECT_EQ(nonzero(readbytes(m_dir.file("played.raw"))), Bytes(data.begin() + long(from), data.end()));
-    EXPECT_EQ(player.status(), "Stopped   00:00 / 00:20");
-    EXPECT_TRUE(player.acceptDrops());
     EXPECT_EQ(ctx.wave->hwo, nullptr);
+    EXPECT_EQ(owner.ends, 1);
 }
