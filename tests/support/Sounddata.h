@@ -2,9 +2,12 @@
 // Sound data for the device tests: bytes that are never 0, so that the silence a device adds
 // (before, after, and in the gap of an underrun when a refill comes late) can be told apart from
 // the data, and the WAVE file that holds them.
+#include "platform/Cwindow.h"
 #include "support/Tempdir.h"
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 // n bytes from 1 to 255, the same for the same seed.
 inline Bytes noise(size_t n, uint32_t seed)
@@ -52,4 +55,15 @@ inline Bytes wavewith(const Bytes& data)
     put(40, n, 4);
     b.insert(b.end(), data.begin(), data.end());
     return b;
+}
+
+// Handles the loop's messages until done() holds; false after 20 s.
+template <class Pred> bool pumpfor(Cmsgloop& loop, Pred done)
+{
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > limit) return false;
+        if (loop.pump() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }

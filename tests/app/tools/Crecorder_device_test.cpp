@@ -73,16 +73,7 @@ protected:
         setwavesys(m_prevwave);
         setmidisys(m_prevmidi);
     }
-    // Handles messages until done() holds; false after 20 s.
-    template <class Pred> bool pumpuntil(Pred done)
-    {
-        const auto limit = std::chrono::steady_clock::now() + 20s;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > limit) return false;
-            if (m_loop.pump() == 0) std::this_thread::sleep_for(1ms);
-        }
-        return true;
-    }
+    template <class Pred> bool pumpuntil(Pred done) { return pumpfor(m_loop, done); }
     // The take is finished once its input is closed and its sizes are written.
     bool finished(const Crecorder& r) { return r.take() && !r.take()->hwi && r.take()->fd < 0; }
     // The take's data bytes, after checking that the header's sizes agree with the file.
