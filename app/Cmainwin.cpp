@@ -1,33 +1,31 @@
 #include "app/Cmainwin.h"
 
-#include "app/Caboutdialog.h"
-#include "app/Cicons.h"
-#include "app/Cpropdialog.h"
-#include "convert/Cconvdlg.h"
+#include "app/qt/Cdrop.h"
+#include "app/qt/Cqtface.h"
+
+#include "app/dialogs/Caboutdialog.h"
+#include "app/qt/Cicons.h"
+#include "app/dialogs/Cpropdialog.h"
+#include "app/dialogs/Cconvdlg.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cshell.h"
-#include "settings/Ceffdialog.h"
-#include "settings/Cmixdialog.h"
-#include "settings/Coptdialog.h"
-#include "tools/Caumixer.h"
-#include "tools/Cmp3conv.h"
-#include "tools/Cplayer.h"
-#include "tools/Crecorder.h"
-#include "platform/qt/Cdrop.h"
+#include "app/dialogs/Ceffdialog.h"
+#include "app/dialogs/Cmixdialog.h"
+#include "app/dialogs/Coptdialog.h"
+#include "app/tools/Caumixer.h"
+#include "app/tools/Cmp3conv.h"
+#include "app/tools/Cplayer.h"
+#include "app/tools/Crecorder.h"
 
 #include <QAction>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMimeData>
 #include <QShortcut>
 #include <QStatusTipEvent>
 #include <QToolBar>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -75,21 +73,13 @@ const std::map<int, const char*> PAGES = {
     {ID_HELPAUMIX, "Hlpaumix.htm"}, {ID_HELPMP3, "Hlpmp3cv.htm"},
 };
 
-std::string lowercase(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
-QString qs(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
-
 }
 
 Cmainwin::Cmainwin(Ccontext& ctx, QWidget* parent) : QDialog(parent), m_ctx(ctx)
 {
     setWindowTitle(TITLE);
     setWindowIcon(appicon());
-    setAcceptDrops(true);
+    new Cdrop(this, [this](const QStringList& paths) { dropfiles(paths); });
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -314,71 +304,42 @@ void Cmainwin::handle(unsigned msg, uintptr_t, intptr_t)
     m_wave->setText(m_ctx.wave ? qs(m_ctx.wavetitle) : QString(NONE));
 }
 
-namespace {
-enum class Kind { midi, wave, other };
-Kind kindof(const std::string& ext)
-{
-    const std::string e = lowercase(ext);
-    if (e == "mid" || e == "midi" || e == "kar") return Kind::midi;
-    return e == "wav" ? Kind::wave : Kind::other;
-}
-void unknowntype(const void* owner, const std::string& path)
-{
-    msgbox("The program doesn't know how to process the file selected\nPlease choose another file and try again",
-           "Unknown file type", Boxicon::warning, owner, filedetail(path));
-}
-}
-
 void Cmainwin::openfiles(const QStringList& args)
 {
     bool midi = false, wave = false;
     for (const QString& a : args) {
         const Cfilepick pick = makepick(QFileInfo(a).absoluteFilePath().toLocal8Bit().toStdString());
-        const Kind k = kindof(pick.ext);
-        if (k == Kind::midi && !midi) {
+        const Cplayeng::Kind k = Cplayeng::kindof("." + lowercase(pick.ext), true);
+        if (k == Cplayeng::Kind::midi && !midi) {
             midi = true;
             loadmidi(pick.path, pick.title);
-        } else if (k == Kind::wave && !wave) {
+        } else if (k == Cplayeng::Kind::wave && !wave) {
             wave = true;
             loadwave(pick.path, pick.title);
         }
     }
     if (!midi && !wave && !args.isEmpty())
-        unknowntype(this, QFileInfo(args.first()).absoluteFilePath().toLocal8Bit().toStdString());
+        msgbox("The program doesn't know how to process the file selected\nPlease choose another file and try again",
+               "Unknown file type", Boxicon::warning, this,
+               filedetail(QFileInfo(args.first()).absoluteFilePath().toLocal8Bit().toStdString()));
 }
 
 void Cmainwin::cmdopen()
 {
-    Cfilereq req;
-    req.filter = MIDIWAVEFILTER;
-    if (!m_ctx.midi && !m_ctx.wave) req.startdir = m_ctx.settings.workdir;
-    req.owner = this;
-    const std::optional<Cfilepick> pick = shell().openfile(req);
-    if (!pick) return;
-    switch (kindof(pick->ext)) {
-    case Kind::midi: loadmidi(pick->path, pick->title); break;
-    case Kind::wave: loadwave(pick->path, pick->title); break;
-    case Kind::other: unknowntype(this, pick->path); break;
-    }
+    const auto pick = Cplayeng::choose(m_ctx, this);
+    if (pick) load(pick->first, pick->second);
 }
 
 void Cmainwin::dropfiles(const QStringList& paths)
 {
-    if (paths.isEmpty()) return;
-    const std::string path = paths.first().toLocal8Bit().toStdString();
-    if (path.size() < 6 || path.size() > Ccontext::MAXPATH) return;
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos) return;
-    const size_t slash = path.find_last_of('/');
-    // A dot inside a folder name is no extension.
-    if (slash != std::string::npos && dot < slash) return;
-    if (QFileInfo(paths.first()).isDir()) return;
-    const std::string ext = lowercase(path.substr(dot));
-    const std::string title = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (ext == ".wav")
-        loadwave(path, title);
-    else if (ext == ".mid" || ext == ".kar")
-        loadmidi(path, title);
+    const std::optional<Cdropped> drop = droppedfile(paths);
+    if (drop) load(Cplayeng::kindof(drop->ext, false), drop->path);
+}
+
+void Cmainwin::load(Cplayeng::Kind kind, const std::string& path)
+{
+    if (kind == Cplayeng::Kind::wave) loadwave(path, titleof(path));
+    else if (kind == Cplayeng::Kind::midi) loadmidi(path, titleof(path));
 }
 
 void Cmainwin::keyPressEvent(QKeyEvent* e)
@@ -391,32 +352,16 @@ void Cmainwin::keyPressEvent(QKeyEvent* e)
     QDialog::keyPressEvent(e);
 }
 
-void Cmainwin::dragEnterEvent(QDragEnterEvent* e)
-{
-    if (e->mimeData()->hasUrls()) e->acceptProposedAction();
-}
-
-void Cmainwin::dropEvent(QDropEvent* e)
-{
-    dropfiles(droppedfiles(e->mimeData()));
-    e->acceptProposedAction();
-}
-
 void Cmainwin::loadwave(const std::string& path, const std::string& title)
 {
-    m_ctx.wavepath = path;
-    m_ctx.wavetitle = title;
     m_wave->setText(qs(title));
-    m_ctx.wave.reset();
-    m_ctx.wave = std::make_unique<Cwavfil>(path);
+    m_ctx.setwave(path);
 }
 
 void Cmainwin::loadmidi(const std::string& path, const std::string& title)
 {
-    m_ctx.midipath = path;
-    m_ctx.midititle = title;
     m_midi->setText(qs(title));
-    if (::loadmidi(m_ctx.midi, path, m_ctx.mixer)) return;
+    if (m_ctx.loadmidi(path)) return;
     msgbox("The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\n"
            "or it has an unknown format\nPlease select another MIDI/KAR file and try again",
            "Couldn't load MIDI/KAR file", Boxicon::warning, this, filedetail(path));
@@ -426,15 +371,11 @@ void Cmainwin::loadmidi(const std::string& path, const std::string& title)
 void Cmainwin::cmdclear()
 {
     if (m_ctx.wave) {
-        m_ctx.wave.reset();
-        m_ctx.wavepath.clear();
-        m_ctx.wavetitle.clear();
+        m_ctx.clearwave();
         m_wave->setText(NONE);
     }
     if (m_ctx.midi) {
-        m_ctx.midi.reset();   // clears the mixer table
-        m_ctx.midipath.clear();
-        m_ctx.midititle.clear();
+        m_ctx.clearmidi();   // clears the mixer table
         m_midi->setText(NONE);
     }
 }

@@ -3,8 +3,10 @@
 // line. It loads the current files (File/Open, dropped files), shows their properties, opens the
 // tools and settings dialogs and the help pages. Runs on the user-interface thread; other
 // windows reach it with WM_REFRESH after replacing a current file.
-#include "app/Ccontext.h"
+#include "app/qt/Cicons.h"
+#include "convert/Ccontext.h"
 #include "platform/Cwindow.h"
+#include "tools/Cplayeng.h"
 
 #include <QDialog>
 #include <map>
@@ -14,15 +16,6 @@ class QAction;
 class QLabel;
 class QMenuBar;
 class QToolBar;
-
-// Command ids, as the menus and the toolbar know them.
-enum Cmd : int {
-    ID_OPEN = 32783, ID_PROPERTIES = 32772, ID_CLEAR = 32784, ID_EXIT = 32773,
-    ID_CONVERTER = 32774, ID_PLAYER = 32775, ID_RECORDER = 32776, ID_AUMIXER = 32777,
-    ID_MP3 = 32785, ID_OPTIONS = 32778, ID_EFFECTS = 32782, ID_MIDIMIXER = 32779,
-    ID_HELPMAIN = 32788, ID_TUTORIAL = 32789, ID_HELPMIDIC = 32796, ID_HELPPLAYER = 32792,
-    ID_HELPRECOR = 32793, ID_HELPAUMIX = 32794, ID_HELPMP3 = 32795, ID_ABOUT = 32787,
-};
 
 class Cmainwin : public QDialog, public Cwindow {
     Q_OBJECT
@@ -64,13 +57,12 @@ protected:
     bool event(QEvent* e) override;
     void changeEvent(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
-    void dragEnterEvent(QDragEnterEvent* e) override;
-    void dropEvent(QDropEvent* e) override;
 
 private:
     void buildmenus();
     void buildtoolbar();
     void cmdopen();
+    void load(Cplayeng::Kind kind, const std::string& path);
     void cmdclear();
     void cmdproperties();
     void setstatus(const QString& s);

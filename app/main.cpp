@@ -1,14 +1,14 @@
 // cantorix [FILE...]: the desktop program. The folder of the executable is the program folder;
 // the files named on the command line become the current files; the main window runs until the
 // person closes it, and then the program ends.
-#include "app/Ccontext.h"
-#include "app/Cicons.h"
+#include "convert/Ccontext.h"
+#include "app/qt/Cicons.h"
 #include "app/Cmainwin.h"
 #include "audio/Cnewfil.h"
 #include "platform/Cdevlist.h"
-#include "platform/Cmidiportrt.h"
-#include "platform/Cwaveiopa.h"
-#include "platform/qt/Cqtface.h"
+#include "platform/devices/Cmidiportrt.h"
+#include "platform/devices/Cwaveiopa.h"
+#include "app/qt/Cqtface.h"
 
 #include <QApplication>
 

@@ -1,5 +1,7 @@
 #include "convert/Ccontext.h"
 
+#include <algorithm>
+
 Ccontext::Ccontext() : store(&settings), effects(settings, &abort) {}
 
 Ccontext::Ccontext(uint64_t storebudget) : store(storebudget, &settings), effects(settings, &abort) {}
@@ -9,7 +11,7 @@ Ccontext::~Ccontext()
     // Output first (it may still be open after an interrupted run), then the MIDI file while the
     // mixer table it clears still exists, then the bank while its store exists.
     effects.setoutput(nullptr);
-    wave.reset();
+    replacewave(nullptr);
     midi.reset();
     bank.reset();
 }
@@ -30,10 +32,34 @@ void Ccontext::setmidi(std::unique_ptr<Cmidfil> file, const std::string& path)
 
 void Ccontext::setwave(const std::string& path)
 {
-    if (effects.output() == wave.get()) effects.setoutput(nullptr);
-    wave = std::make_unique<Cwavfil>(path);
+    setwave(std::make_unique<Cwavfil>(path), path);
+}
+
+void Ccontext::setwave(std::unique_ptr<Cwavfil> file, const std::string& path)
+{
+    replacewave(std::move(file));
     wavepath = path;
     wavetitle = titleof(path);
+}
+
+void Ccontext::clearmidi()
+{
+    midi.reset();
+    midipath.clear();
+    midititle.clear();
+}
+
+void Ccontext::clearwave()
+{
+    replacewave(nullptr);
+    wavepath.clear();
+    wavetitle.clear();
+}
+
+void Ccontext::replacewave(std::unique_ptr<Cwavfil> file)
+{
+    if (effects.output() == wave.get()) effects.setoutput(nullptr);
+    wave = std::move(file);
 }
 
 void Ccontext::derivewave()
@@ -64,4 +90,16 @@ std::string wavtitle(const std::string& title)
 {
     const size_t dot = title.find_last_of('.');
     return (dot == std::string::npos ? title : title.substr(0, dot)) + ".wav";
+}
+
+std::string lowercase(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+std::string dotext(const std::string& name)
+{
+    const size_t dot = name.find_last_of('.');
+    return dot == std::string::npos ? "" : lowercase(name.substr(dot));
 }

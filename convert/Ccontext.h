@@ -65,6 +65,11 @@ struct Ccontext {
     void setmidi(std::unique_ptr<Cmidfil> file, const std::string& path);
     // Makes path the current WAVE file (not created yet).
     void setwave(const std::string& path);
+    // Makes an existing file object the current WAVE file (the recorder's finished take).
+    void setwave(std::unique_ptr<Cwavfil> file, const std::string& path);
+    // No current MIDI file (the mixer table is cleared) or WAVE file; no path or title either.
+    void clearmidi();
+    void clearwave();
     // The WAVE file of the current MIDI file: working folder + "/" + the MIDI title with
     // everything from its last "." replaced by ".wav".
     void derivewave();
@@ -77,9 +82,16 @@ struct Ccontext {
 private:
     std::string m_madewave;   // the WAVE path and the MIDI path it was made from
     std::string m_madefrom;
+    // Every change of the current WAVE file goes through here: the effects processor never
+    // keeps writing to a file that is gone.
+    void replacewave(std::unique_ptr<Cwavfil> file);
 };
 
 // File name part of a path (everything after its last "/").
 std::string titleof(const std::string& path);
 // title with everything from its last "." replaced by ".wav" (".wav" appended when it has none).
 std::string wavtitle(const std::string& title);
+// s with ASCII letters in lower case.
+std::string lowercase(std::string s);
+// The text from the last "." of a file name, lower case ("" when there is none).
+std::string dotext(const std::string& name);

@@ -2,7 +2,7 @@
 // What the karaoke lyrics window shows, without any drawing library: the layout of its four
 // line slots and countdown bar, the filling of lines from the player's timeline, the state step
 // that moves the sung line from slot to slot and starts pauses, the syllable handling and the
-// countdown timer. The window (midi/Clyrics) feeds it syllables and timer ticks and paints what
+// countdown timer. The window (app/qt/Clyrics) feeds it syllables and timer ticks and paints what
 // drawslot() returns.
 //
 // Lines come in two pairs: slots 0 and 1, slots 2 and 3. While one pair is sung, syllable by

@@ -1,5 +1,6 @@
 #include "tools/Cmixeng.h"
 
+#include "convert/Ccontext.h"
 #include "convert/Cresult.h"
 #include "midi/Cbytes.h"
 #include "platform/Cmsgbox.h"
@@ -35,11 +36,6 @@ void warn(const std::string& text, const char* caption, const void* owner, const
     msgbox(text, caption, Boxicon::warning, owner, path.empty() ? path : filedetail(path));
 }
 
-std::string lowercase(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char ch) { return char(std::tolower(ch)); });
-    return s;
-}
 
 // Frames of a time in microseconds at rate, truncated; times are whole microseconds, so this is
 // exact integer arithmetic.

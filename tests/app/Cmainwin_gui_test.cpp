@@ -1,13 +1,13 @@
 #include "app/Cmainwin.h"
 
-#include "app/Caboutdialog.h"
-#include "app/Cpropdialog.h"
+#include "app/dialogs/Caboutdialog.h"
+#include "app/dialogs/Cpropdialog.h"
 #include "app/Fixtures.h"
 #include "app/Guitest.h"
-#include "convert/Cconvdlg.h"
+#include "app/dialogs/Cconvdlg.h"
 #include "platform/Cshell.h"
-#include "settings/Ceffdialog.h"
-#include "settings/Coptdialog.h"
+#include "app/dialogs/Ceffdialog.h"
+#include "app/dialogs/Coptdialog.h"
 #include "support/Boxes.h"
 #include "support/Tempdir.h"
 

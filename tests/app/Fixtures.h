@@ -1,6 +1,8 @@
 #pragma once
 // Small real files for the GUI tests: a format-0 MIDI file with the events given, and a WAVE
 // file with the canonical 44-byte header.
+#include "platform/Cmidiport.h"
+#include "platform/Cwaveio.h"
 #include "support/Tempdir.h"
 
 #include <cstdint>
@@ -56,3 +58,29 @@ inline Bytes wavefile(uint16_t channels, uint32_t rate, uint32_t frames)
     b.resize(b.size() + data, 0);
     return b;
 }
+
+// A test's own folder and no sound devices, so that every opening fails: MIDI files of 96 ticks
+// per quarter lasting `quarters` seconds (no Set Tempo) and silent stereo WAVE files made there.
+struct Songfiles {
+    Tempdir dir;
+    Cwavesys* prevwave = setwavesys(nullptr);
+    Cmidisys* prevmidi = setmidisys(nullptr);
+
+    ~Songfiles()
+    {
+        setwavesys(prevwave);
+        setmidisys(prevmidi);
+    }
+    std::string midi(const std::string& name, int quarters = 2)
+    {
+        Bytes ev = {0x00, 0xC0, 0x00, 0x00, 0x90, 60, 100};
+        for (int i = 0; i < quarters; ++i) ev.insert(ev.end(), {0x60, 0xB0, 7, 100});
+        writebytes(dir.file(name), midifile(ev));
+        return dir.file(name);
+    }
+    std::string wave(const std::string& name, uint32_t frames)
+    {
+        writebytes(dir.file(name), wavefile(2, 44100, frames));
+        return dir.file(name);
+    }
+};

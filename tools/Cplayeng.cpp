@@ -1,0 +1,206 @@
+#include "tools/Cplayeng.h"
+
+#include "platform/Cmsgbox.h"
+#include "platform/Cshell.h"
+#include "platform/Ctimer.h"
+#include "platform/Cwindow.h"
+#include "tools/Csched.h"
+
+#include <algorithm>
+
+Cplayeng::Cplayeng(Ccontext& ctx, Cwindow* owner, const void* boxowner)
+    : m_ctx(ctx), m_owner(owner), m_boxowner(boxowner)
+{
+    buildtimeline();
+}
+
+Cplayeng::~Cplayeng()
+{
+    stop();
+    m_sched.reset();
+    endperiod();
+}
+
+Cplayeng::Kind Cplayeng::kindof(const std::string& ext, bool chosen)
+{
+    if (ext == ".wav") return Kind::wave;
+    if (ext == ".mid" || ext == ".kar" || (chosen && ext == ".midi")) return Kind::midi;
+    return Kind::other;
+}
+
+std::optional<std::pair<Cplayeng::Kind, std::string>> Cplayeng::choose(Ccontext& ctx, const void* owner)
+{
+    Cfilereq req;
+    req.filter = MIDIWAVEFILTER;
+    if (!ctx.midi && !ctx.wave) req.startdir = ctx.settings.workdir;
+    req.owner = owner;
+    const std::optional<Cfilepick> pick = shell().openfile(req);
+    if (!pick) return std::nullopt;
+    const Kind kind = kindof("." + lowercase(pick->ext), true);
+    if (kind == Kind::other)
+        msgbox("The program doesn't know how to process the file selected\nPlease choose another file and try again",
+               "Unknown file type", Boxicon::warning, owner, filedetail(pick->path));
+    return std::make_pair(kind, pick->path);
+}
+
+bool Cplayeng::kar() const
+{
+    return m_ctx.midi && dotext(m_ctx.midititle) == ".kar";
+}
+
+void Cplayeng::buildtimeline()
+{
+    m_timeline.clear();
+    m_miditotal = 0;
+    if (!m_ctx.midi) return;
+    m_timeline.buildplayer(*m_ctx.midi);
+    m_miditotal = m_timeline.total(m_ctx.midi->division);
+}
+
+bool Cplayeng::loadmidi(const std::string& path)
+{
+    m_timeline.clear();   // its nodes point into the file about to be deleted
+    m_miditotal = 0;
+    if (m_ctx.loadmidi(path)) {
+        buildtimeline();
+        return true;
+    }
+    msgbox("The MIDI/KAR file selected could not be loaded\nIt either does not exist, or it is corrupt\n"
+           "or it has an unknown format\nPlease select another MIDI/KAR file and try again",
+           "Couldn't load MIDI/KAR file", Boxicon::warning, m_boxowner, filedetail(path));
+    return false;
+}
+
+void Cplayeng::loadwave(const std::string& path)
+{
+    m_ctx.setwave(path);
+}
+
+void Cplayeng::setlyrics(Cwindow* lyrics)
+{
+    if (m_sched) m_sched->setlyrics(lyrics);
+}
+
+void Cplayeng::endperiod()
+{
+    if (m_period) timeEndPeriod(m_period);
+    m_period = 0;
+}
+
+Cplayeng::Start Cplayeng::playmidi(double seekus, double tailus, Cwindow* lyrics)
+{
+    if (!m_ctx.midi) return Start::device;
+    const Timecaps caps = timeGetDevCaps();
+    if (caps.periodmin == 0 || caps.periodmax == 0) {
+        msgbox("Error while accessing the Timer services", "Timer error", Boxicon::error, m_boxowner);
+        return Start::timer;
+    }
+    m_period = std::min(std::max(caps.periodmin, 1u), caps.periodmax);
+    timeBeginPeriod(m_period);
+    m_sched = std::make_unique<Csched>(*m_ctx.midi, m_timeline);
+    m_sched->setseek(seekus);
+    m_sched->settail(tailus);
+    m_sched->setmixer(&m_ctx.mixer);
+    m_sched->setdialog(m_owner);
+    m_sched->setlyrics(lyrics);
+    m_active = true;   // MM_MOM_OPEN, posted by the opening, starts the scheduler
+    m_position = 0;
+    if (!m_ctx.midi->open(m_owner, m_ctx.settings.midiout)) {
+        m_active = false;
+        m_sched.reset();
+        endperiod();
+        m_position = seekus;
+        return Start::device;
+    }
+    return Start::ok;
+}
+
+Cplayeng::Start Cplayeng::playwave(Cwavfil& w, double seekus)
+{
+    if (!w.openrd()) return Start::corrupt;
+    if (w.nframes == 0) {
+        // Nothing would ever come back from the device to end the play-back.
+        w.close();
+        return Start::empty;
+    }
+    w.seek(seekus);
+    if (!w.openout(m_owner, m_ctx.settings.waveout)) {
+        w.close();
+        return Start::device;
+    }
+    m_wave = &w;
+    m_active = true;
+    return Start::ok;
+}
+
+bool Cplayeng::pause()
+{
+    bool ended = false;
+    if (m_sched && !m_wave) {   // a MIDI run
+        m_sched->stop();
+        ended = m_sched->ended();
+        if (!ended) m_position = m_sched->position();
+    }
+    stop();
+    return !ended;
+}
+
+void Cplayeng::stop()
+{
+    m_active = false;
+    if (m_sched) m_sched->stop();
+    if (m_ctx.midi && m_ctx.midi->hmo) {
+        m_ctx.midi->notesoff();
+        m_ctx.midi->close();
+    }
+    endperiod();
+    if (m_wave && m_wave->hwo) {
+        m_wave->closeout();
+        m_wave->close();
+    }
+    m_wave = nullptr;
+}
+
+Cplayeng::Event Cplayeng::handle(unsigned msg)
+{
+    switch (msg) {
+    case MM_MOM_OPEN:
+        if (m_sched && m_active) m_sched->start();
+        return Event::none;
+    case MM_MOM_DONE:
+        if (m_sched) m_sched->resume();
+        else if (m_ctx.midi) m_ctx.midi->release();
+        return Event::none;
+    case MM_MOM_CLOSE:
+        // Pause and Stop have stopped the scheduler and ended the timer period themselves; a
+        // scheduler that played the timeline to its end closed the device on its own.
+        if (m_sched && m_sched->ended() && m_active) {
+            m_sched->stop();
+            m_active = false;
+            endperiod();
+            return Event::ended;
+        }
+        return Event::none;
+    case WM_SCHEDULE:
+        if (!m_sched || !m_active) return Event::none;
+        m_position = m_sched->position();
+        return Event::position;
+    case MM_WOM_OPEN:
+        if (m_wave && m_wave->hwo) m_wave->refill();
+        return Event::none;
+    case MM_WOM_DONE: {
+        if (!m_wave || !m_wave->hwo) return Event::none;
+        Cwavfil& w = *m_wave;
+        if (w.fmt.rate > 0) m_position = w.frpos * 1000000.0 / w.fmt.rate;
+        w.refill();
+        if (!w.outdone()) return Event::position;
+        w.closeout();
+        w.close();
+        m_wave = nullptr;
+        m_active = false;
+        return Event::ended;
+    }
+    default:
+        return Event::none;
+    }
+}
