@@ -156,7 +156,7 @@ bool Cwavfil::openwr(Wmode mode)
         if (fd >= 0 && m_inplace) ::close(fd);
         m_out.discard();
         fd = -1;
-        errbox("Cwavfil::openwr\nError while writing WAVE file");
+        errbox("Cwavfil::openwr\nError while writing WAVE file", filedetail(m_path, m_errno));
         return false;
     }
     m_buf = std::make_unique<int16_t[]>(BUFSAMPLES);
@@ -325,7 +325,7 @@ bool Cwavfil::normalize(int32_t gain)
     if (!ok) {
         m_errno = err ? err : EIO;
         m_out.discard();
-        errbox("Cwavfil::normalize\nError while rescaling WAVE file");
+        errbox("Cwavfil::normalize\nError while rescaling WAVE file", filedetail(m_path, m_errno));
         return false;
     }
     return true;

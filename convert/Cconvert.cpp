@@ -4,6 +4,7 @@
 #include "convert/Ccontext.h"
 #include "platform/Cmsgbox.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
@@ -38,11 +39,11 @@ bool Cconvert::loadbank()
     if (access(path.c_str(), F_OK) != 0) {
         msgbox("The required sound bank does not exist.\nThe file \"" + path +
                    "\" was not found\nPlease go to Settings/Options, select another sound bank and try again",
-               "Couldn't find sound bank", Boxicon::warning, boxowner());
+               "Couldn't find sound bank", Boxicon::warning, boxowner(), filedetail(path, ENOENT));
     } else {
         msgbox("The sound bank could not be loaded\nIt is either corrupt or it has an unknown format\nPlease go to "
                "Settings/Options, select another sound bank and try again",
-               "Couldn't load sound bank", Boxicon::warning, boxowner());
+               "Couldn't load sound bank", Boxicon::warning, boxowner(), filedetail(path));
     }
     return false;
 }
@@ -54,11 +55,12 @@ bool Cconvert::start()
     if (!loadbank()) return false;
     const std::string& out = m_ctx.wave->path();
     if (samefile(out, m_ctx.midi->path()) || samefile(out, m_ctx.bank->path())) {
-        msgbox(restext::SAMEFILE, restext::CREATECAP, Boxicon::warning, boxowner());
+        msgbox(restext::SAMEFILE, restext::CREATECAP, Boxicon::warning, boxowner(), filedetail(out));
         return false;
     }
     if (!m_ctx.wave->openwr()) {
-        msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner());
+        msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner(),
+               filedetail(out, m_ctx.wave->syserr()));
         return false;
     }
     m_ctx.abort.store(false, std::memory_order_relaxed);
@@ -103,12 +105,13 @@ void Cconvert::handle(unsigned msg, uintptr_t, intptr_t lparam)
     m_result.aborted = aborted || (!failed && m_ctx.abort.load(std::memory_order_relaxed));
     if (m_result.written() && !(m_result.aborted && !keepaborted) && !wave.commit()) {
         m_result.kind = Rescheck::failed;
-        msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner());
+        msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner(), filedetail(wave.path(), wave.syserr()));
     }
     wave.discard();
     if (m_result.written() && !aborted && m_seq.capped()) {
         m_result.capped = true;
-        if (!skipchecks) msgbox(restext::CAPPED, restext::CAPPEDCAP, Boxicon::warning, boxowner());
+        if (!skipchecks)
+            msgbox(restext::CAPPED, restext::CAPPEDCAP, Boxicon::warning, boxowner(), filedetail(wave.path()));
     }
     if (onfinish) onfinish(m_result);
 }
