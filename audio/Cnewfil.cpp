@@ -217,9 +217,3 @@ bool samefile(const std::string& a, const std::string& b)
     struct stat sa {}, sb {};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
-
-std::string reason(int err)
-{
-    if (err == ESPIPE) return "not a regular file";
-    return std::strerror(err);
-}

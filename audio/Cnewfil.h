@@ -60,5 +60,3 @@ int openinput(const std::string& path);
 // True when both paths name one file: the same text, or one existing file whatever links lead
 // there (device and inode).
 bool samefile(const std::string& a, const std::string& b);
-// The system's reason for errno value err, as a short text ("not a regular file" for ESPIPE).
-std::string reason(int err);

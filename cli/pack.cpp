@@ -2,6 +2,7 @@
 #include "cli/Ccommand.h"
 
 #include "audio/Cnewfil.h"
+#include "platform/Cmsgbox.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,7 @@
 #include "platform/Cmsgbox.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -43,7 +44,13 @@ bool askreplace(const std::string& text, const std::string& caption, const void*
 std::string filedetail(const std::string& path, int err)
 {
     if (err == 0) return path;
-    return path + "\n" + std::strerror(err);
+    return path + "\n" + reason(err);
+}
+
+std::string reason(int err)
+{
+    if (err == ESPIPE) return "not a regular file";
+    return std::strerror(err);
 }
 
 Cboxsink* setboxsink(Cboxsink* sink)

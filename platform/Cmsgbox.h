@@ -41,6 +41,9 @@ bool askreplace(const std::string& text, const std::string& caption, const void*
 // The detail of a box about a file: its full path, and the system's reason for errno err on a
 // second line when err is not 0.
 std::string filedetail(const std::string& path, int err = 0);
+// The system's reason for errno value err, as a short text ("not a regular file" for ESPIPE,
+// which the input checks set for pipes and devices).
+std::string reason(int err);
 
 // The low layers' error box: caption "Error!", error icon, no owner; detail as for msgbox.
 inline void errbox(const std::string& text, const std::string& detail = std::string())
