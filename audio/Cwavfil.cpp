@@ -319,9 +319,12 @@ bool Cwavfil::normalize(int32_t gain)
             left -= int64_t(n / 2);
         }
     }
-    const int err = errno;
+    int err = errno;
     if (in >= 0 && ::close(in) != 0 && inplace) ok = false;
-    if (ok && !inplace) ok = m_out.commit();
+    if (ok && !inplace && !m_out.commit()) {
+        ok = false;
+        err = errno;
+    }
     if (!ok) {
         m_errno = err ? err : EIO;
         m_out.discard();
