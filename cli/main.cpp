@@ -3,6 +3,8 @@
 #include "cli/Ccommand.h"
 
 #include "audio/Cnewfil.h"
+#include "convert/Ccontext.h"
+#include "platform/Cmsgbox.h"
 
 #include <algorithm>
 #include <cctype>
@@ -41,9 +43,7 @@ std::string extof(const std::string& path)
     const size_t slash = path.find_last_of('/');
     const size_t dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string ext = path.substr(dot + 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return char(std::tolower(ch)); });
-    return ext;
+    return lowercase(path.substr(dot + 1));
 }
 
 bool readable(const char* cmd, const std::string& path)
