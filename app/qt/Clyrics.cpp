@@ -30,23 +30,68 @@ QRect qrect(const Crect& r) { return QRect(r.left, r.top, r.width(), r.height())
 
 }  // namespace
 
+QRect Clyrics::placement(const QRect& screen, const QRect& area, const QRect& owner, const QMargins& frame)
+{
+    const QSize want = screen.size() / 2;
+    auto near = [&](const QSize& size, const QRect& in) {
+        // As close to the screen's centre as the room allows.
+        const int x = screen.left() + (screen.width() - size.width()) / 2;
+        const int y = screen.top() + (screen.height() - size.height()) / 2;
+        return QRect(std::clamp(x, in.left(), std::max(in.left(), in.right() + 1 - size.width())),
+                     std::clamp(y, in.top(), std::max(in.top(), in.bottom() + 1 - size.height())), size.width(),
+                     size.height());
+    };
+    const QRect centred = near(want, screen);
+    if (!owner.isValid() || !centred.marginsAdded(frame).intersects(owner)) return centred;
+    // The owner's controls stay free: the room above, below, left or right of it that holds the
+    // most, the window no narrower for its height than at half the screen.
+    const QRect rooms[4] = {
+        QRect(area.topLeft(), QPoint(area.right(), owner.top() - 1)),
+        QRect(QPoint(area.left(), owner.bottom() + 1), area.bottomRight()),
+        QRect(area.topLeft(), QPoint(owner.left() - 1, area.bottom())),
+        QRect(QPoint(owner.right() + 1, area.top()), area.bottomRight()),
+    };
+    QRect best;
+    for (const QRect& room : rooms) {
+        const QRect inner = room.marginsRemoved(frame);
+        if (inner.width() < MINW || inner.height() < MINH) continue;
+        QSize size = want.boundedTo(inner.size());
+        size.setHeight(std::max(MINH, std::min(size.height(), size.width() * want.height() / std::max(want.width(), 1))));
+        if (size.width() * size.height() > best.width() * best.height()) best = near(size, inner);
+    }
+    // With no room anywhere (an owner as large as the screen) the centre is all there is.
+    return best.isValid() ? best : centred;
+}
+
 Clyrics::Clyrics(Cwindow* owner, const std::string& filename, const Cnode* first, int division, double startus,
                  bool selftimed, bool fullscreen)
-    : QWidget(nullptr, fullscreen ? Qt::Window | Qt::FramelessWindowHint : Qt::Tool), m_owner(owner), m_full(fullscreen)
+    // A window of the owner's own: while the player or the recorder runs modal, input reaches
+    // only that dialog and the windows it owns.
+    : QWidget(dynamic_cast<QWidget*>(owner), fullscreen ? Qt::Window | Qt::FramelessWindowHint : Qt::Tool),
+      m_owner(owner), m_full(fullscreen)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
-    const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->geometry()
-                                                         : QRect(0, 0, 1024, 768);
+    QWidget* dialog = parentWidget();
+    QScreen* screen = dialog && dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
     if (fullscreen) {
         setWindowTitle(TITLE);
         setCursor(Qt::BlankCursor);
-        setGeometry(screen);
+        setGeometry(screen ? screen->geometry() : QRect(0, 0, 1024, 768));
     } else {
         setWindowTitle(QString(TITLEFOR) + QString::fromLocal8Bit(filename.c_str()));
-        const QSize half(screen.width() / 2, screen.height() / 2);
-        resize(half);
-        move(screen.center() - QPoint(half.width() / 2, half.height() / 2));
+        const QRect whole = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+        const QRect area = screen ? screen->availableGeometry() : whole;
+        QRect ownerframe;
+        QMargins frame;
+        if (dialog && dialog->isVisible()) {
+            ownerframe = dialog->frameGeometry();
+            // The frame this window gets is not known before it shows; the dialog's is near.
+            const QRect inner = dialog->geometry();
+            frame = QMargins(inner.left() - ownerframe.left(), inner.top() - ownerframe.top(), ownerframe.right() - inner.right(),
+                             ownerframe.bottom() - inner.bottom());
+        }
+        setGeometry(placement(whole, area, ownerframe, frame));
     }
     m_state.setmeasure([this](const char* text, int count) {
         return QFontMetrics(font()).horizontalAdvance(QString::fromLocal8Bit(text, count));
@@ -71,6 +116,8 @@ Clyrics::Clyrics(Cwindow* owner, const std::string& filename, const Cnode* first
     }
     sync();
     show();
+    activateWindow();
+    setFocus();
 }
 
 Clyrics::~Clyrics()
@@ -147,11 +194,21 @@ void Clyrics::sync()
     if (!m_state.timer() && m_pausetimer->isActive()) m_pausetimer->stop();
 }
 
+QFont Clyrics::fitfont(const QString& family, int g)
+{
+    // A line is g pixels from the top of the tallest letter to the bottom of the lowest
+    // descender; a pixel size names the em, which is smaller.
+    QFont f(family);
+    int px = std::max(g, 1);
+    f.setPixelSize(px);
+    while (px > 1 && QFontMetrics(f).ascent() + QFontMetrics(f).descent() > g) f.setPixelSize(--px);
+    return f;
+}
+
 const QFont& Clyrics::font()
 {
     if (!m_hasfont) {
-        m_font = QFont("Arial");
-        m_font.setPixelSize(std::max(m_state.lineheight(), 1));
+        m_font = fitfont("Arial", m_state.lineheight());
         m_hasfont = true;
     }
     return m_font;
@@ -173,7 +230,12 @@ void Clyrics::paintEvent(QPaintEvent* e)
     p.setFont(font());
     const int ascent = QFontMetrics(font()).ascent();
     for (int i = 0; i < 4; ++i) {
-        if (!e->region().intersects(qrect(m_state.slot(i).rect))) continue;
+        // Each slot is painted whole and nothing of it reaches past its rectangle, so no
+        // update of one slot leaves pixels of an older look in or beside it.
+        const QRect slot = qrect(m_state.slot(i).rect);
+        if (!e->region().intersects(slot)) continue;
+        p.setClipRect(slot);
+        p.fillRect(slot, BACKGROUND);
         for (const Cdrawop& op : m_state.ops(i)) {
             if (!op.text) {
                 p.fillRect(qrect(op.rect), BACKGROUND);
@@ -182,6 +244,7 @@ void Clyrics::paintEvent(QPaintEvent* e)
             p.setPen(op.red ? QColor(255, 0, 0) : QColor(255, 255, 255));
             p.drawText(op.x, op.y + ascent, QString::fromLocal8Bit(op.chars, op.count));
         }
+        p.setClipping(false);
     }
     if (m_state.bar()) {
         const QRect bar = qrect(m_state.barrect());
@@ -191,9 +254,19 @@ void Clyrics::paintEvent(QPaintEvent* e)
     }
 }
 
-void Clyrics::keyPressEvent(QKeyEvent*)
+bool Clyrics::event(QEvent* e)
 {
-    postmsg(m_owner, WM_CLOSELYR);
+    // Every key asks to close, Tab and the dialog's mnemonics included.
+    if (e->type() == QEvent::KeyPress) {
+        e->accept();
+        postmsg(m_owner, WM_CLOSELYR);
+        return true;
+    }
+    if (e->type() == QEvent::ShortcutOverride) {
+        e->accept();
+        return true;
+    }
+    return QWidget::event(e);
 }
 
 void Clyrics::mousePressEvent(QMouseEvent*)

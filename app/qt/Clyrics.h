@@ -38,11 +38,19 @@ public:
     void stopschedule();
 
     static const QColor BACKGROUND;
+    static constexpr int MINW = 160, MINH = 120;   // the smallest framed window placed beside the owner
+
+    // Where the framed window goes: half the screen's size at its centre, unless that covers the
+    // owner's frame; then in the largest room beside the owner within area (the screen less its
+    // panels), smaller if it must. frame: the margins the window manager adds around the window.
+    static QRect placement(const QRect& screen, const QRect& area, const QRect& owner, const QMargins& frame);
+    // The largest pixel size of family whose ascent plus descent fit a line of g pixels.
+    static QFont fitfont(const QString& family, int g);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
+    bool event(QEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 

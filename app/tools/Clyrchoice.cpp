@@ -48,7 +48,10 @@ void Clyrchoice::close()
 {
     if (!m_window) return;
     m_window->stopschedule();
-    m_window.reset();
+    // The owner's scheduler may post syllables to the window until the owner stops it, which it
+    // does right after this; the window is deleted once control is back in the event loop.
+    m_window->hide();
+    m_window.release()->deleteLater();
 }
 
 void Clyrchoice::focus()

@@ -31,7 +31,7 @@ public:
     // Opens the lyrics window for mode 1 (normal) or 2 (full-screen); nothing for mode 0 or
     // without a MIDI file. owner gets WM_CLOSELYR.
     void open(Cwindow* owner, const Ccontext& ctx, const Cnode* first, int mode, double startus, bool selftimed);
-    // Stops the window's own schedule and closes it.
+    // Stops the window's own schedule and hides it; it is deleted back in the event loop.
     void close();
     // Gives the open window the keyboard.
     void focus();
