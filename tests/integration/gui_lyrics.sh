@@ -6,6 +6,7 @@
 #   has the keyboard; a key in it stops playing and closes it while the player stays open;
 # - Pause and Play again: the new lyrics window still leaves the player's controls free;
 # - Full-screen: a click closes it;
+# - the recorder's lyrics window, recording from ALSA's file plugin, takes the keyboard as well;
 # - the window's own tests (gui_tests Clyrics.*) on this server: a line that scrolled looks on
 #   screen exactly like a fresh window driven to the same syllable.
 # SHOTS=folder keeps the screenshots there.
@@ -150,6 +151,21 @@ gone '^Cantorix - Lyrics$' || fail "a click did not close the full-screen lyrics
 waitwin '^Cantorix - File player$' > /dev/null || fail "the player closed with the lyrics window"
 keys "$player" Escape
 gone '^Cantorix - File player$' || fail "the player did not close"
+
+# --- The recorder (recording ALSA's file plugin, playing the song): the same window and keys.
+keys "$main" ctrl+r
+rec=$(waitwin '^Cantorix - Recorder$') || fail "no recorder"
+keys "$rec" alt+s
+lyr=$(waitwin "$LYR") || fail "Start opened no lyrics window"
+sleep 1
+import -window root "$SHOTS/recorder_screen.png"
+apart "$lyr" "$rec" "the recorder's Start"
+focused "$lyr" "$LYR" || fail "the recorder's lyrics window does not have the keyboard"
+xdotool key --clearmodifiers space
+gone "$LYR" || fail "a key in the lyrics window did not close it while the recorder is modal"
+waitwin '^Cantorix - Recorder$' > /dev/null || fail "the recorder closed with the lyrics window"
+keys "$rec" Escape
+gone '^Cantorix - Recorder$' || fail "the recorder did not close"
 
 # --- The window's own tests on this X server: scrolling, repainting, close requests.
 if [ -x "$BIN/gui_tests" ]; then
