@@ -56,7 +56,8 @@ QRect Clyrics::placement(const QRect& screen, const QRect& area, const QRect& ow
         const QRect inner = room.marginsRemoved(frame);
         if (inner.width() < MINW || inner.height() < MINH) continue;
         QSize size = want.boundedTo(inner.size());
-        size.setHeight(std::max(MINH, std::min(size.height(), size.width() * want.height() / std::max(want.width(), 1))));
+        const int tallest = size.width() * want.height() / std::max(want.width(), 1);
+        size.setHeight(std::max(MINH, std::min(size.height(), tallest)));
         if (size.width() * size.height() > best.width() * best.height()) best = near(size, inner);
     }
     // With no room anywhere (an owner as large as the screen) the centre is all there is.
@@ -88,8 +89,8 @@ Clyrics::Clyrics(Cwindow* owner, const std::string& filename, const Cnode* first
             ownerframe = dialog->frameGeometry();
             // The frame this window gets is not known before it shows; the dialog's is near.
             const QRect inner = dialog->geometry();
-            frame = QMargins(inner.left() - ownerframe.left(), inner.top() - ownerframe.top(), ownerframe.right() - inner.right(),
-                             ownerframe.bottom() - inner.bottom());
+            frame = QMargins(inner.left() - ownerframe.left(), inner.top() - ownerframe.top(),
+                             ownerframe.right() - inner.right(), ownerframe.bottom() - inner.bottom());
         }
         setGeometry(placement(whole, area, ownerframe, frame));
     }

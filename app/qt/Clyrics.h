@@ -6,7 +6,9 @@
 // Syllables arrive as WM_SYLLABLE messages with the timeline node as lParam: from the player's
 // scheduler, or, while a WAVE file plays, from the window's own schedule, which runs on the timer
 // thread and only posts those messages. The window never closes itself: a key, a click in
-// full-screen or the window's close button posts WM_CLOSELYR to its owner, which deletes it.
+// full-screen or the window's close button posts WM_CLOSELYR to its owner, which deletes it. An
+// owner that is a widget (the player's or the recorder's dialog) is the window's parent, so
+// that its input gets through while that dialog is modal; the framed window keeps off it.
 #include "midi/Clyricsstate.h"
 #include "platform/Cwindow.h"
 

@@ -51,6 +51,8 @@ void Clyrchoice::close()
     // The owner's scheduler may post syllables to the window until the owner stops it, which it
     // does right after this; the window is deleted once control is back in the event loop.
     m_window->hide();
+    // The keyboard goes back to the dialog that owns the window.
+    if (QWidget* owner = m_window->parentWidget(); owner && owner->isVisible()) owner->activateWindow();
     m_window.release()->deleteLater();
 }
 

@@ -122,6 +122,8 @@ focused "$lyr" "$LYR" || fail "the lyrics window does not have the keyboard"
 xdotool key --clearmodifiers a
 gone "$LYR" || fail "a key in the lyrics window did not close it while the player is modal"
 waitwin '^Cantorix - File player$' > /dev/null || fail "the player closed with the lyrics window"
+sleep 0.3
+focused "$player" '^Cantorix - File player$' || fail "the keyboard did not go back to the player"
 import -window "$player" "$SHOTS/player_stopped.png"
 
 # --- Pause, then Play again: the new window keeps off the player's controls too.
