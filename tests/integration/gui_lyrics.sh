@@ -173,5 +173,6 @@ gone '^Cantorix - Recorder$' || fail "the recorder did not close"
 if [ -x "$BIN/gui_tests" ]; then
   QT_QPA_PLATFORM=xcb "$BIN/gui_tests" --gtest_filter='Clyrics.*' > "$WORK/gtest.log" 2>&1 ||
     { cat "$WORK/gtest.log"; fail "the lyrics window's tests failed on the X server"; }
+  cp build/screenshots/lyrics-scrolled.png build/screenshots/lyrics-fresh.png "$SHOTS/" 2> /dev/null || true
 fi
 echo "gui_lyrics: passed"
