@@ -1,6 +1,5 @@
 #include "app/tools/Cplayer.h"
 
-#include "app/qt/Cdrop.h"
 #include "app/qt/Clyrics.h"
 #include "app/qt/Cqtface.h"
 #include "convert/Cresult.h"
@@ -62,7 +61,6 @@ Cplayer::Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
 
     connect(m_midi, &QRadioButton::clicked, this, [this] { selectkind(false); });
     connect(m_wave, &QRadioButton::clicked, this, [this] { selectkind(true); });
-    connect(m_browse, &QPushButton::clicked, this, &Cplayer::browse);
     connect(m_play, &QPushButton::clicked, this, &Cplayer::play);
     connect(m_pause, &QPushButton::clicked, this, &Cplayer::pause);
     connect(m_stop, &QPushButton::clicked, this, &Cplayer::stop);
@@ -76,7 +74,6 @@ Cplayer::Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
     m_lyricsmode = m_eng.kar() ? 1 : 0;
     showstatus();
     controls();
-    new Cdrop(this, [this](const QStringList& paths) { dropfiles(paths); });
 }
 
 Cplayer::~Cplayer() = default;
@@ -142,21 +139,12 @@ void Cplayer::selectkind(bool wave)
     controls();
 }
 
-void Cplayer::browse()
+bool Cplayer::busy() const
 {
-    const auto pick = Cplayeng::choose(m_ctx, this);
-    if (!pick) return;
-    load(pick->first, pick->second);
+    return m_state == playing || m_state == paused;
 }
 
-void Cplayer::dropfiles(const QStringList& paths)
-{
-    if (m_state == playing || m_state == paused) return;
-    if (const auto drop = dropped(paths)) load(drop->first, drop->second);
-}
-
-// Loads a MIDI or WAVE file (nothing for another kind) and tells the main window.
-void Cplayer::load(Cplayeng::Kind kind, const std::string& path)
+void Cplayer::load(Cplayeng::Kind kind, const std::string& path, bool)
 {
     const bool loaded = loadfile(kind, path);
     if (kind != Cplayeng::Kind::other) {
@@ -263,29 +251,20 @@ void Cplayer::done(int r)
     QDialog::done(r);
 }
 
-void Cplayer::handle(unsigned msg, uintptr_t, intptr_t)
+void Cplayer::moved()
 {
-    if (msg == WM_CLOSELYR) {
-        stop();
-        m_lyr.close();
-        return;
-    }
-    switch (m_eng.handle(msg)) {
-    case Cplayeng::Event::position:
-        if (m_state != playing) break;
-        setslider(m_total > 0 ? int(m_eng.position() * 10000 / m_total) : 0);
-        showstatus();
-        break;
-    case Cplayeng::Event::ended:
-        m_lyr.close();
-        m_state = stopped;
-        m_eng.setposition(0);
-        setslider(0);
-        setAcceptDrops(true);
-        controls();
-        showstatus();
-        break;
-    default:
-        break;
-    }
+    if (m_state != playing) return;
+    setslider(m_total > 0 ? int(m_eng.position() * 10000 / m_total) : 0);
+    showstatus();
+}
+
+void Cplayer::ended()
+{
+    m_lyr.close();
+    m_state = stopped;
+    m_eng.setposition(0);
+    setslider(0);
+    setAcceptDrops(true);
+    controls();
+    showstatus();
 }

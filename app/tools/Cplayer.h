@@ -22,14 +22,10 @@ public:
     Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent = nullptr);
     ~Cplayer() override;
 
-    void handle(unsigned msg, uintptr_t wparam, intptr_t lparam) override;
-
     // The commands, as the buttons run them.
-    void browse();
-    void dropfiles(const QStringList& paths);
     void play();
     void pause();
-    void stop();
+    void stop() override;
     void selectkind(bool wave);
 
     int state() const { return m_state; }
@@ -50,8 +46,11 @@ public:
     void done(int r) override;
 
 private:
-    void load(Cplayeng::Kind kind, const std::string& path);
     void controls() override;
+    bool busy() const override;
+    void load(Cplayeng::Kind kind, const std::string& path, bool chosen) override;
+    void moved() override;
+    void ended() override;
     void showstatus();
     void setslider(int v);
     void slidermoved(int v);

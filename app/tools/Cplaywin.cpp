@@ -16,6 +16,7 @@ Cplaywin::Cplaywin(Ccontext& ctx, Cwindow* mainwin, const char* title, const cha
     : QDialog(parent), m_ctx(ctx), m_mainwin(mainwin), m_helppage(helppage), m_eng(ctx, this, this)
 {
     setWindowTitle(title);
+    new Cdrop(this, [this](const QStringList& paths) { dropfiles(paths); });
 }
 
 Cplaywin::~Cplaywin()
@@ -31,6 +32,7 @@ void Cplaywin::titlerow(QGridLayout* grid, QWidget* box, int span)
     m_title->setMinimumWidth(240);
     m_browse = new QPushButton("&Browse", box);
     m_browse->setAutoDefault(false);
+    connect(m_browse, &QPushButton::clicked, this, &Cplaywin::browse);
     grid->addWidget(m_title, 1, 0, 1, span);
     grid->addWidget(m_browse, 1, span);
     grid->setColumnStretch(span - 1, 1);
@@ -91,11 +93,38 @@ bool Cplaywin::loadfile(Cplayeng::Kind kind, const std::string& path)
     return ok;
 }
 
-std::optional<std::pair<Cplayeng::Kind, std::string>> Cplaywin::dropped(const QStringList& paths)
+void Cplaywin::browse()
 {
+    if (busy()) return;
+    const auto pick = Cplayeng::choose(m_ctx, this);
+    if (pick) load(pick->first, pick->second, true);
+}
+
+void Cplaywin::dropfiles(const QStringList& paths)
+{
+    if (busy()) return;
     const std::optional<Cdropped> drop = droppedfile(paths);
-    if (!drop) return std::nullopt;
+    if (!drop) return;
     const Cplayeng::Kind kind = Cplayeng::kindof(drop->ext, false);
-    if (kind == Cplayeng::Kind::other) return std::nullopt;
-    return std::make_pair(kind, drop->path);
+    if (kind != Cplayeng::Kind::other) load(kind, drop->path, false);
+}
+
+void Cplaywin::handle(unsigned msg, uintptr_t, intptr_t lparam)
+{
+    if (msg == WM_CLOSELYR) {
+        stop();
+        m_lyr.close();
+        return;
+    }
+    if (message(msg, lparam)) return;
+    switch (m_eng.handle(msg)) {
+    case Cplayeng::Event::position:
+        moved();
+        break;
+    case Cplayeng::Event::ended:
+        ended();
+        break;
+    default:
+        break;
+    }
 }

@@ -2,16 +2,15 @@
 // What the file player and the recorder share: the context and the main window they tell about
 // new current files, the playback engine of tools/Cplayeng, the title of the file to play with
 // its Browse button, the lyrics choice with the lyrics window of a run, and the Help and Close
-// row. Each window adds its own widgets, states and control rules. User-interface thread only.
+// row; Browse and drops by the one drop rule, and the messages of the engine and the lyrics
+// window. Each window adds its own widgets, states and control rules. User-interface thread only.
 #include "app/tools/Clyrchoice.h"
 #include "convert/Ccontext.h"
 #include "platform/Cwindow.h"
 #include "tools/Cplayeng.h"
 
 #include <QDialog>
-#include <optional>
 #include <string>
-#include <utility>
 
 class Clyrics;
 class QGridLayout;
@@ -24,8 +23,16 @@ class Cplaywin : public QDialog, public Cwindow {
 public:
     ~Cplaywin() override;
 
+    // Hands the devices' and the scheduler's messages to the engine and tells the window what
+    // they meant; WM_CLOSELYR (the lyrics window was closed) stops the run.
+    void handle(unsigned msg, uintptr_t wparam, intptr_t lparam) override;
+
+    // The commands, as the buttons run them; nothing while busy().
+    void browse();
+    void dropfiles(const QStringList& paths);
     void setlyricsmode(int mode);
     void help();
+    virtual void stop() = 0;
 
     int lyricsmode() const { return m_lyricsmode; }
     double position() const { return m_eng.position(); }
@@ -42,6 +49,16 @@ protected:
 
     // The window's control rules, run after every change.
     virtual void controls() = 0;
+    // A run or a paused run keeps the files as they are.
+    virtual bool busy() const = 0;
+    // A MIDI or WAVE file chosen with Browse (chosen) or dropped; kind other: an unknown file
+    // chosen, after its box.
+    virtual void load(Cplayeng::Kind kind, const std::string& path, bool chosen) = 0;
+    // A message of the window's own (true when it was one); the rest go to the engine.
+    virtual bool message(unsigned, intptr_t) { return false; }
+    // The engine's new playing position, and the end of what played.
+    virtual void moved() = 0;
+    virtual void ended() = 0;
 
     // The title field across span columns of the second row of grid, Browse after it.
     void titlerow(QGridLayout* grid, QWidget* box, int span);
@@ -53,8 +70,6 @@ protected:
     // title, total and the lyrics mode it offers, and tells the main window. False when a MIDI
     // file could not be loaded: there is no current MIDI file and no title then.
     bool loadfile(Cplayeng::Kind kind, const std::string& path);
-    // The first file of a drop when it is a MIDI or WAVE file, by the one drop rule.
-    static std::optional<std::pair<Cplayeng::Kind, std::string>> dropped(const QStringList& paths);
 
     Ccontext& m_ctx;
     Cwindow* m_mainwin;

@@ -1,6 +1,5 @@
 #include "app/tools/Crecorder.h"
 
-#include "app/qt/Cdrop.h"
 #include "app/qt/Clyrics.h"
 #include "app/qt/Cqtface.h"
 #include "convert/Cresult.h"
@@ -69,7 +68,6 @@ Crecorder::Crecorder(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
     outer->addLayout(helprow());
 
     m_outbrowse->setAutoDefault(false);
-    connect(m_browse, &QPushButton::clicked, this, &Crecorder::browse);
     connect(m_outbrowse, &QPushButton::clicked, this, &Crecorder::browseout);
     connect(m_start, &QPushButton::clicked, this, &Crecorder::start);
     connect(m_stop, &QPushButton::clicked, this, &Crecorder::stop);
@@ -82,7 +80,6 @@ Crecorder::Crecorder(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
     const std::string dir = m_ctx.settings.workdir;
     newrecording(dir.empty() ? TAKE : dir + "/" + TAKE, TAKE);
     controls();
-    new Cdrop(this, [this](const QStringList& paths) { dropfiles(paths); });
 }
 
 Crecorder::~Crecorder()
@@ -156,27 +153,14 @@ void Crecorder::selectplayback(int choice)
     controls();
 }
 
-void Crecorder::browse()
+bool Crecorder::busy() const
 {
-    if (m_state != idle) return;
-    const auto pick = Cplayeng::choose(m_ctx, this);
-    if (!pick) return;
-    clearprogress();
-    load(pick->first, pick->second);
+    return m_state != idle;
 }
 
-void Crecorder::dropfiles(const QStringList& paths)
+void Crecorder::load(Cplayeng::Kind kind, const std::string& path, bool chosen)
 {
-    if (m_state != idle) return;
-    const auto drop = dropped(paths);
-    if (!drop) return;
-    if (drop->first == Cplayeng::Kind::wave) clearprogress();
-    load(drop->first, drop->second);
-}
-
-// Loads a MIDI or WAVE file for play-back (nothing for another kind) and tells the main window.
-void Crecorder::load(Cplayeng::Kind kind, const std::string& path)
-{
+    if (chosen || kind == Cplayeng::Kind::wave) clearprogress();
     const bool loaded = loadfile(kind, path);
     if (kind == Cplayeng::Kind::other) return;
     m_playback = !loaded ? none : kind == Cplayeng::Kind::midi ? midi : wave;
@@ -276,36 +260,28 @@ void Crecorder::done(int r)
     QDialog::done(r);
 }
 
-void Crecorder::handle(unsigned msg, uintptr_t, intptr_t lparam)
+bool Crecorder::message(unsigned msg, intptr_t lparam)
 {
-    switch (msg) {
-    case MM_WIM_DATA:
-        if (!m_take.file()) break;
+    if (msg == MM_WIM_DATA && m_take.file()) {
         m_take.store(reinterpret_cast<Wavehdr*>(lparam));
         if (m_state == recording && m_playback == none && m_take.file()->fmt.rate > 0)
             m_time->setText(rectext(m_take.seconds()));
-        break;
-    case MM_WIM_CLOSE:
+    } else if (msg == MM_WIM_CLOSE) {
         m_take.finish();
         if (m_state == idle) controls();   // Play now sees the finished file
-        break;
-    case WM_CLOSELYR:
-        stop();
-        m_lyr.close();
-        break;
-    default:
-        switch (m_eng.handle(msg)) {
-        case Cplayeng::Event::position:
-            if (m_state != idle) showprogress();
-            break;
-        case Cplayeng::Event::ended:
-            if (m_state == recording) endrun();   // the recording ends with the play-back
-            m_state = idle;
-            setAcceptDrops(true);
-            controls();
-            break;
-        default:
-            break;
-        }
     }
+    return msg == MM_WIM_DATA || msg == MM_WIM_CLOSE;
+}
+
+void Crecorder::moved()
+{
+    if (m_state != idle) showprogress();
+}
+
+void Crecorder::ended()
+{
+    if (m_state == recording) endrun();   // the recording ends with the play-back
+    m_state = idle;
+    setAcceptDrops(true);
+    controls();
 }

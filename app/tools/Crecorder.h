@@ -27,15 +27,11 @@ public:
     Crecorder(Ccontext& ctx, Cwindow* mainwin, QWidget* parent = nullptr);
     ~Crecorder() override;
 
-    void handle(unsigned msg, uintptr_t wparam, intptr_t lparam) override;
-
     // The commands, as the buttons run them.
-    void browse();
     void browseout();
-    void dropfiles(const QStringList& paths);
     void selectplayback(int choice);
     void start();
-    void stop();
+    void stop() override;
     void play();
 
     int state() const { return m_state; }
@@ -61,9 +57,13 @@ public:
     void done(int r) override;
 
 private:
-    void load(Cplayeng::Kind kind, const std::string& path);
-    void clearprogress();
     void controls() override;
+    bool busy() const override;
+    void load(Cplayeng::Kind kind, const std::string& path, bool chosen) override;
+    bool message(unsigned msg, intptr_t lparam) override;
+    void moved() override;
+    void ended() override;
+    void clearprogress();
     void showprogress();
     void newrecording(const std::string& path, const std::string& title);
     // Ends the recording with the lyrics window of its run.

@@ -2,21 +2,12 @@
 // leaves on disk and open.
 #include "tools/Ctake.h"
 
-#include "app/Fixtures.h"
 #include "audio/Cwavfil.h"
-#include "platform/Cwindow.h"
-#include "support/Boxes.h"
-
-#include <gtest/gtest.h>
+#include "tools/Playfixture.h"
 
 namespace {
 
-struct Take : ::testing::Test, Songfiles {
-    Ccontext ctx{uint64_t(1) << 26};
-    Boxes boxes;
-    struct Owner : Cwindow {
-        void handle(unsigned, uintptr_t, intptr_t) override {}
-    } owner;
+struct Take : Playfixture {
     Ctake take{&owner};
 };
 

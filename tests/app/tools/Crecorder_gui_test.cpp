@@ -3,7 +3,6 @@
 // that need no working device (their boxes are the take's, tests/tools/Ctake_test.cpp).
 #include "app/tools/Crecorder.h"
 
-#include "app/Cmainwin.h"
 #include "app/Fixtures.h"
 #include "app/Guitest.h"
 #include "platform/Cshell.h"
@@ -79,8 +78,8 @@ TEST_F(Recorder, OpensWithNoPlaybackAndTakeOneInTheWorkingFolder) {
 }
 
 TEST_F(Recorder, OpeningPrefersMidiAndOffersKaraokeLyrics) {
-    setwave("song.wav", 44100 * 3);
     setmidi("song.kar", 5);
+    setwave("song.wav", 44100 * 3);
     writebytes(take(), wavefile(2, 44100, 10));
     Crecorder r(ctx, &mainwin);
     EXPECT_EQ(r.playback(), Crecorder::midi);
@@ -240,22 +239,4 @@ TEST_F(Recorder, CloseHandsTheTakeOverAndEscapeNever) {
         }
         EXPECT_EQ(std::filesystem::exists(take()), c.exists);   // Escape leaves the file on disk
     }
-}
-
-TEST_F(Recorder, HelpOpensItsPageAndMainWindowRunsTheRecorder) {
-    Crecorder r(ctx, nullptr);
-    r.help();
-    EXPECT_EQ(script.last().kind, "shell");
-    EXPECT_EQ(script.last().text, "Hlprecor.htm");
-    EXPECT_EQ(script.last().dir, dir.path());
-
-    Cmainwin win(ctx);
-    EXPECT_TRUE(win.action(ID_RECORDER)->isEnabled());
-    QString title;
-    onmodal<Crecorder>([&](Crecorder* d) {
-        title = d->windowTitle();
-        d->reject();
-    });
-    win.command(ID_RECORDER);
-    EXPECT_EQ(title, "Cantorix - Recorder");
 }
