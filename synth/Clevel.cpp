@@ -36,65 +36,51 @@ constexpr double C[12] = {
     4.4455382718708114975e-10,
 };
 
-inline double clampx(double x) { return x < -LIMIT ? -LIMIT : (x > LIMIT ? LIMIT : x); }
-
-inline float plainone(float total)
+// p * f^(k+1) + C[k] f^k + ... + C[0], unrolled at compile time (a loop left inside the loop
+// below would keep it from vectorizing).
+template <int k> CANTORIX_INLINE inline double horner(double p, double f)
 {
-    if (!(total < 1000)) return 0.0f;
-    const double x = clampx(double(total * K));
+    if constexpr (k < 0) return p;
+    else return horner<k - 1>(p * f + C[k], f);
+}
+
+// One amplitude, without a branch so that the loop below vectorizes: the silent and
+// not-a-number totals are computed too (harmlessly) and replaced by 0 at the end.
+CANTORIX_INLINE inline float one(float total)
+{
+    // Two separate comparisons, both always made: a comparison made only on one side of another
+    // could trap where the code before did not, and would keep the loop from vectorizing.
+    double x = double(total * K);
+    x = x < -LIMIT ? -LIMIT : x;
+    x = x > LIMIT ? LIMIT : x;
     const double t = x + SHIFT;
     const double n = t - SHIFT;               // x rounded to a whole number
     const double f = x - n;                   // exact, |f| <= 1/2
-    double p = C[11];
-    for (int k = 10; k >= 0; --k) p = p * f + C[k];
+    const double p = horner<10>(C[11], f);
     const int64_t e = std::bit_cast<int64_t>(t) - std::bit_cast<int64_t>(SHIFT);
     const double scale = std::bit_cast<double>(uint64_t(e + 1023) << 52);
-    return float(p * scale);
+    const float r = float(p * scale);
+    return total < 1000 ? r : 0.0f;           // false for not a number as well
 }
 
-#ifdef CANTORIX_AVX2
-// Four at a time; the same operations as plainone, without fused multiply-adds.
-__attribute__((target("avx2"))) void widerun(const float* total, float* out, int n)
+// Each amplitude is read before its own output is written, so out may be total.
+CANTORIX_INLINE inline void ampsloop(const float* total, float* out, int n)
 {
-    int i = 0;
-    const __m256d lo = _mm256_set1_pd(-LIMIT), hi = _mm256_set1_pd(LIMIT);
-    const __m256d shift = _mm256_set1_pd(SHIFT);
-    const __m128 silent = _mm_set1_ps(1000.0f), kf = _mm_set1_ps(K);
-    const __m256i bias = _mm256_set1_epi64x(1023);
-    for (; i + 4 <= n; i += 4) {
-        const __m128 t4 = _mm_loadu_ps(total + i);
-        const __m128 keep = _mm_cmplt_ps(t4, silent);   // false for not a number as well
-        __m256d x = _mm256_cvtps_pd(_mm_mul_ps(t4, kf));
-        x = _mm256_min_pd(_mm256_max_pd(x, lo), hi);
-        const __m256d t = _mm256_add_pd(x, shift);
-        const __m256d nn = _mm256_sub_pd(t, shift);
-        const __m256d f = _mm256_sub_pd(x, nn);
-        __m256d p = _mm256_set1_pd(C[11]);
-        for (int c = 10; c >= 0; --c) p = _mm256_add_pd(_mm256_mul_pd(p, f), _mm256_set1_pd(C[c]));
-        const __m256i e = _mm256_sub_epi64(_mm256_castpd_si256(t), _mm256_castpd_si256(shift));
-        const __m256d scale = _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_add_epi64(e, bias), 52));
-        const __m128 r = _mm256_cvtpd_ps(_mm256_mul_pd(p, scale));
-        _mm_storeu_ps(out + i, _mm_and_ps(r, keep));
-    }
-    for (; i < n; ++i) out[i] = plainone(total[i]);
+    for (int i = 0; i < n; ++i) out[i] = one(total[i]);
 }
-#endif
 
 } // namespace
 
 void amps(const float* total, float* out, int n)
 {
-#ifdef CANTORIX_AVX2
-    if (wide::avx2()) { widerun(total, out, n); return; }
-#endif
-    ampsplain(total, out, n);
+    wide::run([&]() CANTORIX_INLINE { ampsloop(total, out, n); });
 }
 
-float amp(float total) { return plainone(total); }
+float amp(float total) { return one(total); }
 
 void ampsplain(const float* total, float* out, int n)
 {
-    for (int i = 0; i < n; ++i) out[i] = plainone(total[i]);
+    wide::runplain([&]() CANTORIX_INLINE { ampsloop(total, out, n); });
 }
 
 } // namespace level

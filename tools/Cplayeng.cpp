@@ -204,3 +204,29 @@ Cplayeng::Event Cplayeng::handle(unsigned msg)
         return Event::none;
     }
 }
+
+void Cplayeng::warnstart(Start what, Kind kind, bool duplex) const
+{
+    if (what == Start::ok || what == Start::timer) return;
+    if (kind == Kind::midi) {
+        std::string text = "The MIDI output device is not ready. Possible causes:\n1) There is another application "
+                           "using the device\n2) Your computer doesn't have MIDI output capabilities";
+        if (duplex)
+            text += "\n3) Your computer doesn't support full-duplex operation\n   (Playing a MIDI/Kar file while "
+                    "recording a wave)";
+        msgbox(text, "MIDI output busy", Boxicon::error, m_boxowner);
+    } else if (what == Start::device) {
+        msgbox(duplex ? "The WAVE output device is not ready. Possible causes:\n1) There is another application using "
+                        "the device\n2) Your computer doesn't have sound output capabilities\n3) Your computer "
+                        "doesn't support full-duplex operation\n   (Playing a WAVE file while recording another)"
+                      : "The Wave output device is not ready. Possible causes:\n1) There is another application using "
+                        "the device\n2) Your computer doesn't have sound output capabilities",
+               "Wave output busy", Boxicon::warning, m_boxowner);
+    } else if (what == Start::empty) {
+        msgbox("The WAVE file selected is empty\nPlease select another WAVE file and try again", "Wave file empty",
+               Boxicon::warning, m_boxowner, filedetail(m_ctx.wavepath));
+    } else {
+        msgbox("The WAVE file selected appears to be corrupt\nPlease select another WAVE file and try again",
+               "Invalid Wave file", Boxicon::warning, m_boxowner, filedetail(m_ctx.wavepath));
+    }
+}

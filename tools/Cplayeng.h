@@ -70,6 +70,11 @@ public:
     void stop();
     bool active() const { return m_active; }
 
+    // Shows the box for a start of the current file of kind that failed with what; duplex: the
+    // wave input records meanwhile, which the device boxes name as one more cause. The timer's
+    // box was shown by playmidi itself.
+    void warnstart(Start what, Kind kind, bool duplex) const;
+
     // Handles a device or scheduler message posted to the owner window.
     Event handle(unsigned msg);
     // Playing position in microseconds: the scheduler's or the wave output's; set from outside

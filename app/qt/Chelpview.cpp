@@ -1,8 +1,11 @@
 #include "app/qt/Chelpview.h"
 
+#include "platform/Cshell.h"
+
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QPushButton>
 #include <QStyle>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -76,4 +79,14 @@ bool Chelpview::open(const QString& file, QWidget* owner)
     // The keys scroll the page and Tab walks its links straight away.
     view->m_browser->setFocus();
     return true;
+}
+
+QPushButton* Chelpview::button(QWidget* owner, const char* page, const std::string& progdir)
+{
+    auto* b = new QPushButton("&Help", owner);
+    b->setObjectName("help");
+    b->setAutoDefault(false);
+    const std::string* dir = &progdir;
+    QObject::connect(b, &QPushButton::clicked, owner, [=] { shell().openpath(page, *dir, owner); });
+    return b;
 }

@@ -7,6 +7,9 @@
 #include <QDialog>
 #include <QUrl>
 
+#include <string>
+
+class QPushButton;
 class QTextBrowser;
 class QToolButton;
 
@@ -18,6 +21,9 @@ public:
     // Shows file (a full path) in the viewer of owner, creating it when there is none, and
     // brings the viewer forward. False when the file cannot be read.
     static bool open(const QString& file, QWidget* owner);
+    // The Help button of a window: opens page from the folder progdir (read at each click)
+    // through the shell, whose desktop face shows it in this viewer. Its object name is "help".
+    static QPushButton* button(QWidget* owner, const char* page, const std::string& progdir);
 
     QTextBrowser* browser() const { return m_browser; }
     QUrl page() const;

@@ -1,7 +1,7 @@
 #include "app/tools/Caumixer.h"
+#include "app/qt/Chelpview.h"
 #include "app/qt/Cqtface.h"
 
-#include "platform/Cshell.h"
 #include "app/dialogs/Ceffdialog.h"
 
 #include <QCheckBox>
@@ -77,8 +77,7 @@ Caumixer::Caumixer(Ccontext& ctx, QWidget* parent)
         Ceffdialog dlg(m_ctx.settings, this);
         dlg.exec();
     });
-    connect(add("&Help", "help", nullptr), &QPushButton::clicked, this,
-            [this] { shell().openpath("Hlpaumix.htm", m_ctx.settings.progdir, this); });
+    buttons->addWidget(Chelpview::button(this, "Hlpaumix.htm", m_ctx.settings.progdir));
     add("&Reset", "reset", &Caumixer::reset);
     add("&Close", "close", &Caumixer::reject);
     outer->addLayout(buttons);

@@ -5,7 +5,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
 #include <QRadioButton>
 
 Clyrchoice::Clyrchoice() = default;
@@ -71,15 +70,4 @@ QLabel* Clyrchoice::timelabel(QWidget* parent)
     mono.setStyleHint(QFont::TypeWriter);
     label->setFont(mono);
     return label;
-}
-
-QHBoxLayout* Clyrchoice::helprow(QWidget* parent, QPushButton*& help, QPushButton*& close)
-{
-    auto* row = new QHBoxLayout;
-    help = new QPushButton("&Help", parent);
-    close = new QPushButton("&Close", parent);
-    row->addWidget(help);
-    row->addStretch(1);
-    row->addWidget(close);
-    return row;
 }

@@ -1,7 +1,6 @@
 #pragma once
 // What the player and the recorder show alike: the "Show lyrics" choice (None, Normal,
-// Full-screen) with the lyrics window of a run, a time display in a fixed-width font and the
-// Help and Close row.
+// Full-screen) with the lyrics window of a run, and a time display in a fixed-width font.
 #include "convert/Ccontext.h"
 
 #include <functional>
@@ -11,9 +10,7 @@ class Clyrics;
 class Cnode;
 class Cwindow;
 class QGroupBox;
-class QHBoxLayout;
 class QLabel;
-class QPushButton;
 class QRadioButton;
 class QWidget;
 
@@ -39,8 +36,6 @@ public:
 
     // A label in the fixed-width font, for times.
     static QLabel* timelabel(QWidget* parent);
-    // Help at the left, Close at the right.
-    static QHBoxLayout* helprow(QWidget* parent, QPushButton*& help, QPushButton*& close);
 
 private:
     QRadioButton* m_radio[3] = {};

@@ -5,6 +5,7 @@
 #include "platform/Cshell.h"
 #include "tools/Cmp3codec.h"
 #include "app/qt/Cdrop.h"
+#include "app/qt/Chelpview.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -91,7 +92,7 @@ Cmp3conv::Cmp3conv(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
     outer->addWidget(m_status);
 
     auto* bottom = new QHBoxLayout;
-    m_help = new QPushButton("&Help", this);
+    m_help = Chelpview::button(this, "Hlpmp3cv.htm", m_ctx.settings.progdir);
     m_close = new QPushButton("&Close", this);
     m_close->setDefault(true);
     for (QPushButton* b : {m_inbrowse, m_outbrowse, m_convert, m_abort, m_play, m_help, m_close}) b->setAutoDefault(false);
@@ -106,8 +107,6 @@ Cmp3conv::Cmp3conv(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
     connect(m_convert, &QPushButton::clicked, this, &Cmp3conv::convert);
     connect(m_abort, &QPushButton::clicked, this, &Cmp3conv::abortrun);
     connect(m_play, &QPushButton::clicked, this, &Cmp3conv::play);
-    connect(m_help, &QPushButton::clicked, this,
-            [this] { shell().openpath("Hlpmp3cv.htm", m_ctx.settings.progdir, this); });
     connect(m_close, &QPushButton::clicked, this, &Cmp3conv::accept);
 
     rules();

@@ -1,11 +1,8 @@
 #include "app/tools/Cplayer.h"
 
-#include "app/qt/Cdrop.h"
 #include "app/qt/Clyrics.h"
 #include "app/qt/Cqtface.h"
 #include "convert/Cresult.h"
-#include "platform/Cmsgbox.h"
-#include "platform/Cshell.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -23,24 +20,17 @@
 const char* Cplayer::TITLE = "Cantorix - File player";
 
 Cplayer::Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
-    : QDialog(parent), m_ctx(ctx), m_mainwin(mainwin), m_eng(ctx, this, this)
+    : Cplaywin(ctx, mainwin, TITLE, "Hlplayer.htm", parent)
 {
-    setWindowTitle(TITLE);
     auto* outer = new QVBoxLayout(this);
 
     auto* file = new QGroupBox("File", this);
     auto* fgrid = new QGridLayout(file);
     m_midi = new QRadioButton("&Midi/Kar", file);
     m_wave = new QRadioButton("&Wave", file);
-    m_title = new QLineEdit(file);
-    m_title->setReadOnly(true);
-    m_title->setMinimumWidth(240);
-    m_browse = new QPushButton("&Browse", file);
     fgrid->addWidget(m_midi, 0, 0);
     fgrid->addWidget(m_wave, 0, 1);
-    fgrid->addWidget(m_title, 1, 0, 1, 3);
-    fgrid->addWidget(m_browse, 1, 3);
-    fgrid->setColumnStretch(2, 1);
+    titlerow(fgrid, file, 3);
 
     auto* lyr = m_lyr.build(this, [this](int i) { setlyricsmode(i); });
 
@@ -53,55 +43,40 @@ Cplayer::Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
     m_play = new QPushButton("&Play", this);
     m_pause = new QPushButton("Pa&use", this);
     m_stop = new QPushButton("&Stop", this);
-    transport->addWidget(m_play);
-    transport->addWidget(m_pause);
-    transport->addWidget(m_stop);
+    for (QPushButton* b : {m_play, m_pause, m_stop}) {
+        b->setAutoDefault(false);
+        transport->addWidget(b);
+    }
 
     m_status = Clyrchoice::timelabel(this);
     m_status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_status->setContentsMargins(4, 2, 4, 2);
-
-    auto* bottom = Clyrchoice::helprow(this, m_help, m_close);
 
     outer->addWidget(file);
     outer->addWidget(lyr);
     outer->addWidget(m_slider);
     outer->addLayout(transport);
     outer->addWidget(m_status);
-    outer->addLayout(bottom);
+    outer->addLayout(helprow());
 
-    for (QPushButton* b : {m_browse, m_play, m_pause, m_stop, m_help, m_close}) b->setAutoDefault(false);
     connect(m_midi, &QRadioButton::clicked, this, [this] { selectkind(false); });
     connect(m_wave, &QRadioButton::clicked, this, [this] { selectkind(true); });
-    connect(m_browse, &QPushButton::clicked, this, &Cplayer::browse);
     connect(m_play, &QPushButton::clicked, this, &Cplayer::play);
     connect(m_pause, &QPushButton::clicked, this, &Cplayer::pause);
     connect(m_stop, &QPushButton::clicked, this, &Cplayer::stop);
-    connect(m_help, &QPushButton::clicked, this, &Cplayer::help);
-    connect(m_close, &QPushButton::clicked, this, &Cplayer::accept);
 
     // Opening: the WAVE file is selected when one exists or when there is no MIDI file.
     m_wavesel = m_ctx.wave || !m_ctx.midi;
-    if (m_wavesel && m_ctx.wave) {
-        m_title->setText(qs(m_ctx.wavetitle));
-        m_total = m_ctx.wave->duration();
-        m_state = stopped;
-    } else if (!m_wavesel && m_ctx.midi) {
-        m_title->setText(qs(m_ctx.midititle));
-        m_total = m_eng.miditotal();
+    if (m_ctx.wave || m_ctx.midi) {
+        showfile(m_wavesel ? Cplayeng::Kind::wave : Cplayeng::Kind::midi);
         m_state = stopped;
     }
     m_lyricsmode = m_eng.kar() ? 1 : 0;
     showstatus();
     controls();
-    new Cdrop(this, [this](const QStringList& paths) { dropfiles(paths); });
 }
 
-Cplayer::~Cplayer()
-{
-    m_eng.stop();
-    m_lyr.close();
-}
+Cplayer::~Cplayer() = default;
 
 QString Cplayer::statustext(int state, double positionus, double totalus)
 {
@@ -153,14 +128,9 @@ void Cplayer::selectkind(bool wave)
         controls();
         return;
     }
-    if (!wave) {
-        m_wavesel = false;
-        m_title->setText(qs(m_ctx.midititle));
-        m_total = m_eng.miditotal();
-    } else {
-        m_wavesel = true;
-        m_title->setText(qs(m_ctx.wavetitle));
-        m_total = m_ctx.wave ? m_ctx.wave->duration() : 0;
+    m_wavesel = wave;
+    showfile(wave ? Cplayeng::Kind::wave : Cplayeng::Kind::midi);
+    if (wave) {
         m_eng.setposition(0);
         setslider(0);
     }
@@ -169,51 +139,21 @@ void Cplayer::selectkind(bool wave)
     controls();
 }
 
-void Cplayer::setlyricsmode(int mode)
+bool Cplayer::busy() const
 {
-    m_lyricsmode = std::clamp(mode, 0, 2);
-    controls();
+    return m_state == playing || m_state == paused;
 }
 
-void Cplayer::browse()
+void Cplayer::load(Cplayeng::Kind kind, const std::string& path, bool)
 {
-    const auto pick = Cplayeng::choose(m_ctx, this);
-    if (!pick) return;
-    load(pick->first, pick->second);
-}
-
-void Cplayer::dropfiles(const QStringList& paths)
-{
-    if (m_state == playing || m_state == paused) return;
-    const std::optional<Cdropped> drop = droppedfile(paths);
-    if (!drop) return;
-    const Cplayeng::Kind kind = Cplayeng::kindof(drop->ext, false);
-    if (kind != Cplayeng::Kind::other) load(kind, drop->path);
-}
-
-// Loads a MIDI or WAVE file (nothing for another kind) and tells the main window.
-void Cplayer::load(Cplayeng::Kind kind, const std::string& path)
-{
-    if (kind == Cplayeng::Kind::midi) {
-        m_title->setText(qs(titleof(path)));
-        m_wavesel = !m_eng.loadmidi(path);
-        m_lyricsmode = m_eng.kar() ? 1 : 0;
-        if (m_wavesel) {
-            m_title->clear();
-        } else {
-            m_total = m_eng.miditotal();
+    const bool loaded = loadfile(kind, path);
+    if (kind != Cplayeng::Kind::other) {
+        m_wavesel = kind == Cplayeng::Kind::wave || !loaded;
+        if (loaded) {
             m_eng.setposition(0);
             setslider(0);
         }
-    } else if (kind == Cplayeng::Kind::wave) {
-        m_title->setText(qs(titleof(path)));
-        m_eng.loadwave(path);
-        m_total = m_ctx.wave->duration();
-        m_eng.setposition(0);
-        setslider(0);
-        m_wavesel = true;
     }
-    if (m_mainwin) sendmsg(m_mainwin, WM_REFRESH);
     if ((m_wavesel && m_ctx.wave) || (!m_wavesel && m_ctx.midi)) {
         m_state = stopped;
     } else {
@@ -230,25 +170,19 @@ void Cplayer::play()
     const double seek = m_eng.position();   // where the slider or the pause left it
     if (m_wavesel) {
         if (!m_ctx.wave) return;
-        switch (m_eng.playwave(*m_ctx.wave, seek)) {
+        const Cplayeng::Start started = m_eng.playwave(*m_ctx.wave, seek);
+        switch (started) {
         case Cplayeng::Start::ok:
             m_lyr.open(this, m_ctx, m_eng.timeline().first, m_lyricsmode, seek, true);
             setAcceptDrops(false);
             m_state = playing;
             controls();
             break;
-        case Cplayeng::Start::empty:
-            msgbox("The WAVE file selected is empty\nPlease select another WAVE file and try again", "Wave file empty",
-                   Boxicon::warning, this, filedetail(m_ctx.wavepath));
-            return;
         case Cplayeng::Start::device:
-            msgbox("The Wave output device is not ready. Possible causes:\n1) There is another application using the "
-                   "device\n2) Your computer doesn't have sound output capabilities",
-                   "Wave output busy", Boxicon::warning, this);
+            m_eng.warnstart(Cplayeng::Start::device, Cplayeng::Kind::wave, false);
             break;
         default:
-            msgbox("The WAVE file selected appears to be corrupt\nPlease select another WAVE file and try again",
-                   "Invalid Wave file", Boxicon::warning, this, filedetail(m_ctx.wavepath));
+            m_eng.warnstart(started, Cplayeng::Kind::wave, false);
             return;
         }
     } else {
@@ -265,9 +199,7 @@ void Cplayer::play()
             return;
         default:
             m_lyr.close();
-            msgbox("The MIDI output device is not ready. Possible causes:\n1) There is another application using the "
-                   "device\n2) Your computer doesn't have MIDI output capabilities",
-                   "MIDI output busy", Boxicon::error, this);
+            m_eng.warnstart(Cplayeng::Start::device, Cplayeng::Kind::midi, false);
             break;
         }
     }
@@ -305,11 +237,6 @@ void Cplayer::stop()
     controls();
 }
 
-void Cplayer::help()
-{
-    shell().openpath("Hlplayer.htm", m_ctx.settings.progdir, this);
-}
-
 void Cplayer::done(int r)
 {
     // Close, Escape and the window's close button all end here.
@@ -324,29 +251,20 @@ void Cplayer::done(int r)
     QDialog::done(r);
 }
 
-void Cplayer::handle(unsigned msg, uintptr_t, intptr_t)
+void Cplayer::moved()
 {
-    if (msg == WM_CLOSELYR) {
-        stop();
-        m_lyr.close();
-        return;
-    }
-    switch (m_eng.handle(msg)) {
-    case Cplayeng::Event::position:
-        if (m_state != playing) break;
-        setslider(m_total > 0 ? int(m_eng.position() * 10000 / m_total) : 0);
-        showstatus();
-        break;
-    case Cplayeng::Event::ended:
-        m_lyr.close();
-        m_state = stopped;
-        m_eng.setposition(0);
-        setslider(0);
-        setAcceptDrops(true);
-        controls();
-        showstatus();
-        break;
-    default:
-        break;
-    }
+    if (m_state != playing) return;
+    setslider(m_total > 0 ? int(m_eng.position() * 10000 / m_total) : 0);
+    showstatus();
+}
+
+void Cplayer::ended()
+{
+    m_lyr.close();
+    m_state = stopped;
+    m_eng.setposition(0);
+    setslider(0);
+    setAcceptDrops(true);
+    controls();
+    showstatus();
 }

@@ -7,22 +7,12 @@
 // Play states: 0 no file, 1 stopped, 2 playing, 3 paused. The control rules enable the controls
 // from the state after every change. Runs on the user-interface thread; the scheduler's timer
 // thread reaches it only through posted messages.
-#include "convert/Ccontext.h"
-#include "app/tools/Clyrchoice.h"
-#include "platform/Cwindow.h"
-#include "tools/Cplayeng.h"
+#include "app/tools/Cplaywin.h"
 
-#include <QDialog>
-#include <memory>
-
-class Clyrics;
 class QLabel;
-class QLineEdit;
-class QPushButton;
-class QRadioButton;
 class QSlider;
 
-class Cplayer : public QDialog, public Cwindow {
+class Cplayer : public Cplaywin {
     Q_OBJECT
 public:
     static const char* TITLE;
@@ -32,37 +22,23 @@ public:
     Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent = nullptr);
     ~Cplayer() override;
 
-    void handle(unsigned msg, uintptr_t wparam, intptr_t lparam) override;
-
     // The commands, as the buttons run them.
-    void browse();
-    void dropfiles(const QStringList& paths);
     void play();
     void pause();
-    void stop();
-    void help();
+    void stop() override;
     void selectkind(bool wave);
-    void setlyricsmode(int mode);
 
     int state() const { return m_state; }
     bool wavesel() const { return m_wavesel; }
-    int lyricsmode() const { return m_lyricsmode; }
-    double position() const { return m_eng.position(); }
-    double total() const { return m_total; }
     QString status() const;
     QString titletext() const;
-    Clyrics* lyrics() const { return m_lyr.window(); }
-    const Ctimeline& timeline() const { return m_eng.timeline(); }
-    Csched* sched() const { return m_eng.sched(); }
 
     QRadioButton* midiradio() const { return m_midi; }
     QRadioButton* waveradio() const { return m_wave; }
-    QRadioButton* lyricsradio(int mode) const { return m_lyr.radio(mode); }
     QSlider* slider() const { return m_slider; }
     QPushButton* playbutton() const { return m_play; }
     QPushButton* pausebutton() const { return m_pause; }
     QPushButton* stopbutton() const { return m_stop; }
-    QPushButton* browsebutton() const { return m_browse; }
 
     // "Stopped   01:02 / 03:04": ten characters of state, then position and total.
     static QString statustext(int state, double positionus, double totalus);
@@ -70,30 +46,23 @@ public:
     void done(int r) override;
 
 private:
-    void load(Cplayeng::Kind kind, const std::string& path);
-    void controls();
+    void controls() override;
+    bool busy() const override;
+    void load(Cplayeng::Kind kind, const std::string& path, bool chosen) override;
+    void moved() override;
+    void ended() override;
     void showstatus();
     void setslider(int v);
     void slidermoved(int v);
 
-    Ccontext& m_ctx;
-    Cwindow* m_mainwin;
     bool m_wavesel = true;
-    int m_lyricsmode = 0;
     int m_state = nofile;
-    double m_total = 0;
-    Cplayeng m_eng;
-    Clyrchoice m_lyr;
 
     QRadioButton* m_midi = nullptr;
     QRadioButton* m_wave = nullptr;
-    QLineEdit* m_title = nullptr;
-    QPushButton* m_browse = nullptr;
     QSlider* m_slider = nullptr;
     QPushButton* m_play = nullptr;
     QPushButton* m_pause = nullptr;
     QPushButton* m_stop = nullptr;
     QLabel* m_status = nullptr;
-    QPushButton* m_help = nullptr;
-    QPushButton* m_close = nullptr;
 };

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QToolBar>
@@ -293,7 +294,7 @@ TEST_F(Mainwin, RefreshShowsTitlesOfCurrentFilesOnly)
     EXPECT_EQ(win->miditext(), "(None)");
 }
 
-TEST_F(Mainwin, HelpMenuOpensEachPageInProgramFolder)
+TEST_F(Mainwin, HelpMenuAndEveryToolWindowsHelpButtonOpenTheirPagesInProgramFolder)
 {
     const std::pair<int, const char*> pages[] = {
         {ID_HELPMAIN, "Hlpmain.htm"}, {ID_TUTORIAL, "Tutorial.htm"}, {ID_HELPMIDIC, "Hlpmidic.htm"},
@@ -301,6 +302,19 @@ TEST_F(Mainwin, HelpMenuOpensEachPageInProgramFolder)
         {ID_HELPMP3, "Hlpmp3cv.htm"}};
     for (auto [id, page] : pages) {
         win->action(id)->trigger();
+        EXPECT_EQ(script.last().kind, "shell");
+        EXPECT_EQ(script.last().text, page);
+        EXPECT_EQ(script.last().dir, dir.path());
+    }
+    const std::pair<int, const char*> tools[] = {
+        {ID_PLAYER, "Hlplayer.htm"}, {ID_RECORDER, "Hlprecor.htm"}, {ID_AUMIXER, "Hlpaumix.htm"}, {ID_MP3, "Hlpmp3cv.htm"}};
+    for (auto [id, page] : tools) {
+        SCOPED_TRACE(page);
+        onmodal<QDialog>([&](QDialog* d) {
+            if (auto* help = d->findChild<QPushButton*>("help")) help->click();
+            d->reject();
+        });
+        win->command(id);
         EXPECT_EQ(script.last().kind, "shell");
         EXPECT_EQ(script.last().text, page);
         EXPECT_EQ(script.last().dir, dir.path());

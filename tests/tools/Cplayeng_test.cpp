@@ -2,25 +2,13 @@
 // timeline's total and the start failures, which must leave no device, file or timer period open.
 #include "tools/Cplayeng.h"
 
-#include "app/Fixtures.h"
-#include "platform/Cmidiport.h"
 #include "platform/Cshell.h"
 #include "platform/Ctimer.h"
-#include "platform/Cwaveio.h"
-#include "platform/Cwindow.h"
-#include "support/Boxes.h"
-
-#include <gtest/gtest.h>
+#include "tools/Playfixture.h"
 
 namespace {
 
-struct Playeng : ::testing::Test, Songfiles {
-    Ccontext ctx{uint64_t(1) << 26};
-    Boxes boxes;
-    struct Owner : Cwindow {
-        void handle(unsigned, uintptr_t, intptr_t) override {}
-    } owner;
-
+struct Playeng : Playfixture {
     void SetUp() override { ctx.settings.workdir = dir.file("WorkDir"); }
 };
 

@@ -239,7 +239,7 @@ TEST_F(Aumixer, FailuresKeepTheStateAndNameTheFile)
     EXPECT_FALSE(dlg->button("play")->isEnabled());
 }
 
-TEST_F(Aumixer, EffectsHelpAndMainWindow)
+TEST_F(Aumixer, EffectsAndMainWindow)
 {
     QString title;
     onmodal<Ceffdialog>([&](Ceffdialog* d) {
@@ -248,12 +248,6 @@ TEST_F(Aumixer, EffectsHelpAndMainWindow)
     });
     dlg->button("effects")->click();
     EXPECT_EQ(title, "Cantorix - Sound Effects");
-
-    dlg->button("help")->click();
-    ASSERT_FALSE(script.requests().empty());
-    EXPECT_EQ(script.last().kind, "shell");
-    EXPECT_EQ(script.last().text, "Hlpaumix.htm");
-    EXPECT_EQ(script.last().dir, dir.path());
 
     Cmainwin win(ctx);
     win.show();

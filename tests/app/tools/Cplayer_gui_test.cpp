@@ -2,7 +2,6 @@
 // files, switching between MIDI and WAVE, the status text and the failure boxes.
 #include "app/tools/Cplayer.h"
 
-#include "app/Cmainwin.h"
 #include "app/Fixtures.h"
 #include "app/Guitest.h"
 #include "platform/Cshell.h"
@@ -189,22 +188,4 @@ TEST_F(Player, FailuresKeepTheStateAndLeaveNoDeviceOpen) {
     EXPECT_EQ(p->lyrics(), nullptr);
     EXPECT_EQ(timeperiods(), 0);
     EXPECT_TRUE(p->playbutton()->isEnabled());
-}
-
-TEST_F(Player, HelpOpensItsPageAndMainWindowRunsThePlayer) {
-    Cplayer p(ctx, nullptr);
-    p.help();
-    EXPECT_EQ(script.last().kind, "shell");
-    EXPECT_EQ(script.last().text, "Hlplayer.htm");
-    EXPECT_EQ(script.last().dir, dir.path());
-
-    Cmainwin win(ctx);
-    EXPECT_TRUE(win.action(ID_PLAYER)->isEnabled());
-    QString title;
-    onmodal<Cplayer>([&](Cplayer* d) {
-        title = d->windowTitle();
-        d->reject();
-    });
-    win.command(ID_PLAYER);
-    EXPECT_EQ(title, "Cantorix - File player");
 }
