@@ -384,3 +384,83 @@ TEST(Clive, PeriodSizesDoNotChangeTheSound)
     EXPECT_TRUE(ragged == whole);
     EXPECT_TRUE(short37 == whole);
 }
+
+TEST(Clive, VoiceLimitEndsReleasingVoicesOnly)
+{
+    if (!std::filesystem::exists(SMALLBANK)) GTEST_SKIP() << SMALLBANK << " is not installed";
+    for (int limit : {0, 6}) {
+        SCOPED_TRACE(limit);
+        Liverig r;
+        ASSERT_TRUE(r.live);
+        Csettings::set(r.settings.voicelimit, limit);
+        r.send({0xC0, 19});   // an organ: its notes hold, and their release is long
+        for (int k = 0; k < 16; ++k) r.send({0x90, uint8_t(48 + k), uint8_t(30 + 6 * k)});
+        r.awaitloads(500);
+        r.period(500);
+        const int held = r.live->sounding();
+        EXPECT_GE(held, 16);   // held notes are never ended, whatever the limit
+        EXPECT_EQ(r.live->limited(), 0);
+        for (int k = 0; k < 16; ++k) r.send({0x80, uint8_t(48 + k), 0});
+        r.period(500);
+        if (limit == 0) {
+            EXPECT_EQ(r.live->sounding(), held);
+        } else {
+            EXPECT_EQ(r.live->sounding(), limit);
+            EXPECT_EQ(r.live->limited(), held - limit);
+        }
+    }
+}
+
+TEST(Clive, HushEndsEveryVoiceAndWhatFollowsPlays)
+{
+    if (!std::filesystem::exists(SMALLBANK)) GTEST_SKIP() << SMALLBANK << " is not installed";
+    Liverig r;
+    ASSERT_TRUE(r.live);
+    for (int k = 0; k < 4; ++k) r.send({0x90, uint8_t(60 + k), 100});
+    r.send({0x99, 38, 100});
+    r.awaitloads(500);
+    r.period(500);
+    const int before = r.live->sounding();
+    EXPECT_GE(before, 5);
+    r.live->hush();
+    r.send({0x90, 61, 100});   // after the hush: plays
+    r.period(500);
+    EXPECT_GE(r.live->sounding(), 1);
+    EXPECT_LT(r.live->sounding(), before);
+    r.live->hush();
+    r.dry.clear();
+    r.period(500);
+    EXPECT_EQ(r.live->sounding(), 0);
+    EXPECT_EQ(energy(r.dry), 0.0);
+}
+
+TEST(Clive, PostTakesWholeMessages)
+{
+    if (!std::filesystem::exists(SMALLBANK)) GTEST_SKIP() << SMALLBANK << " is not installed";
+    Liverig r;
+    ASSERT_TRUE(r.live);
+    struct Case { std::vector<uint8_t> bytes; bool taken; };
+    const Case cases[] = {
+        {{0x90, 60, 100}, true},  {{0x90, 60}, false},        {{0x90, 60, 100, 1}, false},
+        {{0xC5, 3}, true},        {{0xC5, 3, 0}, false},      {{0xD0, 0x7F}, true},
+        {{0x90, 0x80, 1}, false}, {{60, 100}, false},         {{}, false},
+        {{0xF8}, true},           {{0xF0, 0x7E, 0xF7}, true}, {{0xF7, 1, 2}, true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(r.live->post(c.bytes.data(), c.bytes.size()), c.taken) << int(c.bytes.size());
+    // System exclusive messages take slots until a period has read them; a long one is taken.
+    std::vector<uint8_t> sysex(5000, 0x11);
+    sysex.front() = 0xF0;
+    sysex.back() = 0xF7;
+    int taken = 0;
+    while (r.live->post(sysex.data(), sysex.size())) ++taken;
+    EXPECT_EQ(taken, Clive::SYSEXSLOTS - 2);
+    r.period(100);
+    EXPECT_TRUE(r.live->post(sysex.data(), sysex.size()));
+    // The queue holds QUEUELEN messages between periods.
+    const uint8_t on[3] = {0xB0, 7, 100};
+    int queued = 0;
+    while (r.live->post(on, 3)) ++queued;
+    EXPECT_EQ(queued, Clive::QUEUELEN - 1);
+    r.period(100);
+    EXPECT_TRUE(r.live->post(on, 3));
+}
