@@ -234,17 +234,20 @@ void Clive::prepare(const Ctimeline& events)
 
 // ---- rendering -------------------------------------------------------------------------------
 
+// Ends every voice of a channel at once; they go back to their zones' free lists.
+void Clive::silence(Cchannel& c)
+{
+    Cpreset* p = c.preset();
+    if (!p) return;
+    m_voices.clear();
+    p->collect(m_voices);
+    for (Cvoice* v : m_voices) v->m_osc.stop();
+    p->reap();
+}
+
 void Clive::endall()
 {
-    for (auto& c : m_chans) {
-        if (Cpreset* p = c->preset()) {
-            std::vector<Cvoice*>& v = m_voices;
-            v.clear();
-            p->collect(v);
-            for (Cvoice* x : v) x->m_osc.stop();
-            p->reap();
-        }
-    }
+    for (auto& c : m_chans) silence(*c);
     for (int ch = 0; ch < 16; ++ch) {
         m_holds[ch].count = 0;
         m_holds[ch].asked = false;
@@ -296,13 +299,7 @@ void Clive::start()
     // A channel muted now ends its voices.
     for (int ch = 0; ch < 16; ++ch) {
         const bool muted = m_mixer && m_mixer->muted(ch);
-        if (muted && !m_muted[ch])
-            if (Cpreset* p = m_chans[size_t(ch)]->preset()) {
-                m_voices.clear();
-                p->collect(m_voices);
-                for (Cvoice* v : m_voices) v->m_osc.stop();
-                p->reap();
-            }
+        if (muted && !m_muted[ch]) silence(*m_chans[size_t(ch)]);
         m_muted[ch] = muted;
     }
     for (int ch = 0; ch < 16; ++ch)

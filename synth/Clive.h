@@ -130,6 +130,7 @@ private:
     // Whether the samples of this note-on are published; when not, asks the worker once.
     bool ready(int ch, int key, int vel, bool& asked);
     void hold(int ch, const Cmsg& m);
+    void silence(Cchannel& c);
     void endall();
     void limit();
     void follow();
