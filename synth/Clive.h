@@ -33,6 +33,7 @@
 // callback when a channel first plays after a program change or bank select, and a voice object
 // when a zone plays more notes at once than it did before, as in the converter.
 #include "platform/Cwaveio.h"
+#include "settings/Csettings.h"
 #include "synth/Cchannel.h"
 #include "synth/Ceffects.h"
 #include "synth/Cliveview.h"
@@ -52,12 +53,11 @@ class Csf2file;
 class Cstore;
 class Cmixtab;
 class Ctimeline;
-struct Csettings;
 
 class Clive : public Crenderer {
 public:
     static constexpr int RATE = 44100;
-    static constexpr int VOICELIMIT = 256;   // default voice limit (a setting; 0 = none)
+    static constexpr int VOICELIMIT = Csettings::VOICELIMIT;   // default voice limit (0 = none)
     static constexpr int LOOKAHEAD = 220;    // frames of the output stage: 4.99 ms
     static constexpr int STEP = 20;          // frames of a control step
     static constexpr int CHUNK = 1000;       // frames rendered at once (whole steps)
