@@ -62,6 +62,23 @@ public:
     virtual void close() = 0;
 };
 
+// What a pulled stream plays: the device's callback asks it for each period's frames. render()
+// runs on the device's own thread and must never lock, allocate or wait.
+class Crenderer {
+public:
+    virtual ~Crenderer() = default;
+    // Fills frames interleaved frames of the stream's format.
+    virtual void render(int16_t* out, int frames) = 0;
+};
+
+// An open pulled output stream: it plays until it is destroyed.
+class Cstream {
+public:
+    virtual ~Cstream() = default;   // stops the callback, then closes the stream
+    // The device's output latency in seconds, as the device reports it.
+    virtual double latency() const = 0;
+};
+
 // Opens devices. Index i is the i-th device with output (input) channels in the system's order;
 // -1 is the system's default device. A stream that opened posts MM_WOM_OPEN or MM_WIM_OPEN.
 class Cwavesys {
@@ -69,6 +86,13 @@ public:
     virtual ~Cwavesys() = default;
     virtual std::unique_ptr<Cwavedev> openout(int device, const Waveformat& fmt, Cwindow* w) = 0;
     virtual std::unique_ptr<Cwavedev> openin(int device, const Waveformat& fmt, Cwindow* w) = 0;
+    // Opens output device `device` as a stream that pulls `period` frames at a time from r
+    // (r outlives the stream); null when the device cannot be opened. A device system without
+    // pulled streams opens none.
+    virtual std::unique_ptr<Cstream> openstream(int, const Waveformat&, int, Crenderer&)
+    {
+        return nullptr;
+    }
 };
 
 // Installs the process's wave devices and returns the previous ones (null: none).

@@ -251,10 +251,10 @@ std::unique_ptr<Cwavedev> openstream(bool input, int device, const Waveformat& f
 
 std::unique_ptr<Cwavedev> Cpawave::openout(int device, const Waveformat& fmt, Cwindow* w)
 {
-    return openstream(false, device, fmt, w);
+    return ::openstream(false, device, fmt, w);
 }
 
 std::unique_ptr<Cwavedev> Cpawave::openin(int device, const Waveformat& fmt, Cwindow* w)
 {
-    return openstream(true, device, fmt, w);
+    return ::openstream(true, device, fmt, w);
 }
