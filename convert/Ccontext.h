@@ -54,6 +54,12 @@ struct Ccontext {
     std::string wavepath;
     std::string wavetitle;
 
+    // Loads the sound bank of the settings when none is loaded yet (a bank that failed stays
+    // loaded as failed, so every later use fails the same way until its owner resets `bank`).
+    // Shows the reader's box and then "Couldn't find sound bank" or "Couldn't load sound bank",
+    // owned by boxowner; false then. The converter and the built-in synthesizer both load here.
+    bool loadbank(const void* boxowner);
+
     // Lists the devices for the Options dialog; tests replace it with fixed names.
     std::function<Cdevnames()> devices = [] { return Cdevnames{}; };
 
