@@ -42,7 +42,7 @@ struct Ccontext {
     std::atomic<bool> abort{false};
     Cstore store;
     Ceffects effects;
-    std::unique_ptr<Csf2file> bank;   // null until a conversion loads it
+    std::unique_ptr<Csf2file> bank;   // null until a conversion or the built-in synthesizer loads it
 
     // The current MIDI file, or none. Replacing or deleting it clears the mixer table. The path
     // and title (file name without folder) are those of the last file loaded.
