@@ -54,7 +54,7 @@ public:
     // The largest magnitude among the first n points of sample `index` (those at data), as a
     // fraction of full scale: what bounds any interpolation between them. Measured once per
     // sample and length, then remembered.
-    float peak(size_t index, const int16_t* data, uint32_t n)
+    virtual float peak(size_t index, const int16_t* data, uint32_t n)
     {
         // Indices come from zones, which check them against smps: after sizepeaks() no call
         // resizes the list, so threads that measure different samples never meet.

@@ -23,6 +23,7 @@ Clive::Clive(const Csettings& settings, const Cmixtab* mixer, Csf2file& bank, Cs
       m_loader(bank, store, m_view), m_fx(settings, nullptr, CHUNK, LOOKAHEAD, false), m_queue(QUEUELEN),
       m_sysfree(SYSEXSLOTS >= 32 ? ~0u : (1u << SYSEXSLOTS) - 1),
       m_sysex(std::make_unique<uint8_t[]>(size_t(SYSEXSLOTS) * SYSEXLEN)), m_holds(std::make_unique<Chold[]>(16)),
+      m_pcm(std::make_unique<int16_t[]>(2 * size_t(CHUNK))),
       m_asks(256)
 {
     m_synth.bank = &m_view;
@@ -233,17 +234,20 @@ void Clive::prepare(const Ctimeline& events)
 
 // ---- rendering -------------------------------------------------------------------------------
 
+// Ends every voice of a channel at once; they go back to their zones' free lists.
+void Clive::silence(Cchannel& c)
+{
+    Cpreset* p = c.preset();
+    if (!p) return;
+    m_voices.clear();
+    p->collect(m_voices);
+    for (Cvoice* v : m_voices) v->m_osc.stop();
+    p->reap();
+}
+
 void Clive::endall()
 {
-    for (auto& c : m_chans) {
-        if (Cpreset* p = c->preset()) {
-            std::vector<Cvoice*>& v = m_voices;
-            v.clear();
-            p->collect(v);
-            for (Cvoice* x : v) x->m_osc.stop();
-            p->reap();
-        }
-    }
+    for (auto& c : m_chans) silence(*c);
     for (int ch = 0; ch < 16; ++ch) {
         m_holds[ch].count = 0;
         m_holds[ch].asked = false;
@@ -288,19 +292,14 @@ void Clive::follow()
     }
 }
 
-void Clive::render(int16_t* out, int frames)
+// The start of new rendering: mutes, held and posted messages, effect settings, the limit.
+void Clive::start()
 {
     if (m_hushed.exchange(false, std::memory_order_acquire)) endall();
-    // Mutes: a channel muted now ends its voices.
+    // A channel muted now ends its voices.
     for (int ch = 0; ch < 16; ++ch) {
         const bool muted = m_mixer && m_mixer->muted(ch);
-        if (muted && !m_muted[ch])
-            if (Cpreset* p = m_chans[size_t(ch)]->preset()) {
-                m_voices.clear();
-                p->collect(m_voices);
-                for (Cvoice* v : m_voices) v->m_osc.stop();
-                p->reap();
-            }
+        if (muted && !m_muted[ch]) silence(*m_chans[size_t(ch)]);
         m_muted[ch] = muted;
     }
     for (int ch = 0; ch < 16; ++ch)
@@ -309,20 +308,39 @@ void Clive::render(int16_t* out, int frames)
     for (size_t i = 0; i < m_queue.capacity() && m_queue.pop(m); ++i) handle(m);
     follow();
     limit();
-
     int held = 0;
     for (int ch = 0; ch < 16; ++ch) held += m_holds[ch].count;
     m_holding.store(held, std::memory_order_relaxed);
+}
 
-    for (int done = 0; done < frames;) {
-        const int k = std::min(CHUNK, frames - done);
+void Clive::render(int16_t* out, int frames)
+{
+    if (frames <= 0) return;
+    // First the frames rendered past the last period.
+    const int given = std::min(m_spilled, frames);
+    std::copy(m_spill, m_spill + 2 * given, out);
+    std::copy(m_spill + 2 * given, m_spill + 2 * m_spilled, m_spill);
+    m_spilled -= given;
+    out += 2 * given;
+    frames -= given;
+    if (frames == 0) return;
+
+    start();
+    const int want = m_whole ? (frames + STEP - 1) / STEP * STEP : frames;
+    for (int done = 0; done < want;) {
+        const int k = std::min(CHUNK, want - done);
         for (auto& c : m_chans) {
             if (m_muted[c->channel()] || !c->active()) continue;
             m_synth.mixpos = 0;
             c->render(k);
         }
         m_synth.mixpos = 0;
-        m_fx.render(k, out + 2 * done);
+        m_fx.render(k, m_pcm.get());
+        // Up to the period's end into out, the rest (less than a step) kept for the next one.
+        const int play = std::clamp(frames - done, 0, k);
+        std::copy(m_pcm.get(), m_pcm.get() + 2 * play, out + 2 * done);
+        std::copy(m_pcm.get() + 2 * play, m_pcm.get() + 2 * k, m_spill);
+        m_spilled = k - play;
         done += k;
     }
     int sounding = 0;

@@ -9,6 +9,13 @@
 //   post() (any thread) --lock-free queue--> render(): messages of the period, in order
 //       -> Cchannel::dispatch / render -> buses -> delay, reverb, chorus -> live output stage
 //
+// Voices render in whole control steps of 20 samples: a step holds its amplitude and pitch, and
+// its envelopes and LFOs move on after it, so a render call that ended inside a step would start
+// the next call with a new one and make every envelope run faster the shorter the periods are.
+// The engine therefore renders up to 19 frames past the period and plays them at the start of
+// the next one. Messages take effect where the next rendering starts: at the start of the next
+// period, plus those (at most 19) frames already rendered.
+//
 // Threads: post() and hush() from any thread; render() on the device's callback thread only,
 // where it never locks, reads a file or waits; everything else on the owner's thread while no
 // period renders (before the stream starts or after it stopped), unless said otherwise.
@@ -52,7 +59,8 @@ public:
     static constexpr int RATE = 44100;
     static constexpr int VOICELIMIT = 256;   // default voice limit (a setting; 0 = none)
     static constexpr int LOOKAHEAD = 220;    // frames of the output stage: 4.99 ms
-    static constexpr int CHUNK = 1024;       // frames rendered at once; longer periods are cut
+    static constexpr int STEP = 20;          // frames of a control step
+    static constexpr int CHUNK = 1000;       // frames rendered at once (whole steps)
     static constexpr int QUEUELEN = 4096;    // messages posted and not yet rendered
     static constexpr int HOLDLEN = 512;      // messages one channel holds while samples load
     static constexpr int SYSEXSLOTS = 16;    // system exclusive messages posted and not rendered
@@ -83,6 +91,11 @@ public:
     void hush();
     // Device callback thread: renders one period of interleaved 16-bit stereo frames.
     void render(int16_t* out, int frames) override;
+
+    // Tests: with false, each period is rendered exactly, and every channel's control steps start
+    // afresh at each period, as the converter's do at each of a channel's events. On (true) by
+    // default. Owner's thread, before the stream starts.
+    void setwholesteps(bool on) { m_whole = on; }
 
     // Tests and benchmarks. The effects processor (its tap sees the buses of every chunk before
     // the effects run).
@@ -117,9 +130,11 @@ private:
     // Whether the samples of this note-on are published; when not, asks the worker once.
     bool ready(int ch, int key, int vel, bool& asked);
     void hold(int ch, const Cmsg& m);
+    void silence(Cchannel& c);
     void endall();
     void limit();
     void follow();
+    void start();
     void worker();
     void load(const Cask& a);
 
@@ -139,6 +154,10 @@ private:
     std::unique_ptr<Chold[]> m_holds;
     bool m_muted[16] = {};
     std::vector<Cvoice*> m_voices;     // scratch of the voice limit
+    bool m_whole = true;
+    std::unique_ptr<int16_t[]> m_pcm;  // one chunk of output
+    int16_t m_spill[2 * STEP] = {};    // frames rendered past the last period
+    int m_spilled = 0;
     float m_room = -1, m_damp = -1;
     int m_master = 0, m_comp = -1;   // -1: not taken yet
 

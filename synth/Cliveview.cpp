@@ -41,7 +41,7 @@ void Cliveview::publish(size_t index, const int16_t* audio, uint32_t loaded, boo
     s.pinned = pinned;
     // A voice measures the points up to its end and one past it; measured here, the callback
     // finds the peak known.
-    peak(index, audio, loaded + 1);
+    measure(index, audio, loaded + 1);
     s.audio.store(audio, std::memory_order_release);
     m_published.fetch_add(1, std::memory_order_relaxed);
 }

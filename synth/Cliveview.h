@@ -27,6 +27,14 @@ public:
     const int16_t* points(size_t index, uint32_t points, uint32_t& loaded) override;
     // The engine's pins keep every published sample; voices have nothing to give back.
     void unpin(size_t) override {}
+    // A published sample's peak, measured by the loader before it was published. A sample not
+    // published yet (a note the engine did not hold back: the transposition changed between its
+    // check and its start) is taken at full scale and not remembered, so the callback never
+    // writes what the loader writes.
+    float peak(size_t index, const int16_t* data, uint32_t n) override
+    {
+        return ready(index) ? Cbankview::peak(index, data, n) : 1.0f;
+    }
     bool ready(size_t index) const
     {
         return index < m_count && m_slots[index].audio.load(std::memory_order_acquire) != nullptr;
@@ -44,6 +52,7 @@ private:
     // Loader side: makes the sample readable by the callback. pinned: the store holds its audio
     // for the engine (a load that found no room publishes silence without a pin).
     void publish(size_t index, const int16_t* audio, uint32_t loaded, bool pinned);
+    float measure(size_t index, const int16_t* data, uint32_t n) { return Cbankview::peak(index, data, n); }
 
     size_t m_count;
     std::unique_ptr<Cslot[]> m_slots;

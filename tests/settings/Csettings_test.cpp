@@ -110,6 +110,26 @@ TEST(Csettings, LoadRulesForStoredValues)
     }
 }
 
+// The live synthesizer's voice limit: a whole number 0 .. MAXVOICELIMIT, else the default.
+TEST(Csettings, VoiceLimitFromTheIniFile)
+{
+    const struct { const char* text; int want; } cases[] = {
+        {nullptr, Csettings::VOICELIMIT}, {"0", 0}, {"64", 64}, {"65536", 65536}, {"65537", Csettings::VOICELIMIT},
+        {"-5", Csettings::VOICELIMIT}, {"12x", Csettings::VOICELIMIT}, {"", Csettings::VOICELIMIT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text ? c.text : "(none)");
+        Tempdir prog;
+        std::string text = ini("x.sf2", "");
+        if (c.text) text += std::string("[Synthesizer]\r\nVoice limit=") + c.text + "\r\n";
+        ASSERT_TRUE(put(prog.file("Cantorix.ini"), text));
+        Csettings s;
+        Csettings::set(s.voicelimit, 7);
+        s.load(prog.path());
+        EXPECT_EQ(Csettings::get(s.voicelimit), c.want);
+    }
+}
+
 TEST(Csettings, MissingWorkingFolderIsCreatedOneLevelOnly)
 {
     Tempdir prog;

@@ -1,6 +1,9 @@
 // The live synthesizer with a real bank: messages in periods, samples loaded before play or on
 // the worker, the voice limit, hush, and its buses against the converter's for a whole file.
 #include "bank/Csf2file.h"
+#include "convert/Ccontext.h"
+#include "convert/Csequen.h"
+#include "synth/Cvoicerun.h"
 #include "bank/Cstore.h"
 #include "midi/Cmidfil.h"
 #include "midi/Ctimeline.h"
@@ -15,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -92,9 +96,9 @@ TEST(Clive, UnannouncedNoteWaitsForItsSamplesAndThenPlaysAsAPreparedOne)
     a.send({0xC0, 73});
     a.send({0x90, 72, 100});
     a.send({0xB0, 7, 90});
-    for (int i = 0; i < 20; ++i) a.period(256);
+    for (int i = 0; i < 20; ++i) a.period(260);
     EXPECT_EQ(a.live->holding(), 0);
-    ASSERT_GT(energy(a.dry, 0, 2 * 256), 0.0);
+    ASSERT_GT(energy(a.dry, 0, 2 * 260), 0.0);
 
     // Nothing announced (another store, nothing loaded): the note and the message after it wait
     // for the worker, then play from the start of a later period, as the prepared note did.
@@ -102,14 +106,361 @@ TEST(Clive, UnannouncedNoteWaitsForItsSamplesAndThenPlaysAsAPreparedOne)
     ASSERT_TRUE(b.live);
     b.send({0xC0, 73});
     b.send({0x90, 72, 100});
-    b.period(256);
+    b.period(260);
     EXPECT_EQ(b.live->holding(), 1);
     b.send({0xB0, 7, 90});
-    b.awaitloads(256);
+    b.awaitloads(260);
     ASSERT_EQ(b.live->holding(), 0);
-    const size_t from = b.dry.size() - 2 * 256;   // the period in which the note started
+    const size_t from = b.dry.size() - 2 * 260;   // the period in which the note started
     EXPECT_EQ(energy(b.dry, 0, from), 0.0);
-    for (int i = 0; i < 19; ++i) b.period(256);
+    for (int i = 0; i < 19; ++i) b.period(260);
     ASSERT_EQ(b.dry.size() - from, a.dry.size());
     for (size_t i = 0; i < a.dry.size(); ++i) ASSERT_EQ(b.dry[from + i], a.dry[i]) << i;
+}
+
+namespace {
+
+// Where the converter dispatches each channel event: the block loop of Csequen and the channel
+// advance of Cchanseq, walked without rendering. An event t ticks ahead of a channel is played
+// after (int)(t * samples per tick) samples; blocks of BLOCKLEN and tempo changes cut the runs
+// exactly as there. After the last event every channel gets all-notes-off.
+struct Cdue {
+    int64_t at;
+    uint8_t msg[3];
+    int len;
+};
+
+// Besides the events: where the converter starts new render calls on every channel (tempo
+// changes, blocks, the tail), each the start of a new control step.
+std::vector<Cdue> schedule(const Cmidfil& file, std::vector<int64_t>& restarts)
+{
+    Ctimeline chans[16], tempos;
+    const int32_t endtick = Ctimeline::buildrender(file, chans, tempos);
+    const int division = file.division;
+    double spt = 0, tps = 0;
+    auto settempo = [&](double usq) {
+        spt = Ctimeline::samplespertick(usq, division);
+        tps = Ctimeline::tickspersample(usq, division);
+    };
+    settempo(Ctimeline::scaled(Ctimeline::STARTTEMPO, 0));
+    std::vector<Cdue> due;
+    auto play = [&](int64_t at, const Cmidiev& ev) {
+        Cdue d{at, {uint8_t(ev.status()), uint8_t(ev.data1()), uint8_t(ev.data2())}, 3};
+        if (ev.command() == midicmd::program || ev.command() == midicmd::chanpressure) d.len = 2;
+        due.push_back(d);
+    };
+    struct Cpos {
+        double tick = 0;
+        const Cnode* cursor = nullptr;
+    } pos[16];
+    for (int c = 0; c < 16; ++c) pos[c].cursor = chans[c].first;
+    auto advance = [&](int c, int n, int64_t at) {
+        Cpos& p = pos[c];
+        int done = 0;
+        while (done < n) {
+            if (!p.cursor || p.tick >= chans[c].last->ev->time) {
+                for (; p.cursor; p.cursor = p.cursor->next) play(at + done, *p.cursor->ev);
+                return;
+            }
+            const double ahead = p.cursor->ev->time - p.tick;
+            if (ahead <= 0) {
+                play(at + done, *p.cursor->ev);
+                p.cursor = p.cursor->next;
+                continue;
+            }
+            const double until = ahead * spt;
+            const int k = until >= n - done ? n - done : int(until);
+            if (k > 0) {
+                done += k;
+                p.tick += k * tps;
+            } else {
+                play(at + done, *p.cursor->ev);
+                p.cursor = p.cursor->next;
+            }
+        }
+    };
+    constexpr int BLOCKLEN = 220500;
+    double tick = 0;
+    const Cnode* tempo = tempos.first;
+    int64_t base = 0;
+    int s = 0;
+    while (tick < endtick) {
+        int c = BLOCKLEN - s;
+        if (tempo) {
+            const double until = (tempo->ev->time - tick) * spt;
+            if (until < c) c = until > 0 ? int(until) : 0;
+        }
+        if (c > 0) {
+            for (int ch = 0; ch < 16; ++ch)
+                if (chans[ch].first) advance(ch, c, base + s);
+            tick += c * tps;
+            s += c;
+        } else if (s == BLOCKLEN) {
+            base += BLOCKLEN;
+            s = 0;
+            restarts.push_back(base);
+        } else {
+            if (tempo->ev->tempo()) settempo(Ctimeline::scaled(tempo->ev->tempo(), 0));
+            tempo = tempo->next;
+            restarts.push_back(base + s);
+        }
+    }
+    restarts.push_back(base + s);
+    std::stable_sort(due.begin(), due.end(), [](const Cdue& a, const Cdue& b) { return a.at < b.at; });
+    for (int ch = 0; ch < 16; ++ch)
+        if (chans[ch].first) due.push_back(Cdue{base + s, {uint8_t(0xB0 | ch), midictl::allnotesoff, 0}, 3});
+    return due;
+}
+
+// Plays a file through the converter and, in step with it, through a live engine fed the
+// file's events at the samples where the converter dispatches them, in periods of at most
+// `period` frames cut at every event; compares the six buses of both before the effects.
+// With `only` set, both play that channel alone, and the live periods are cut only where the
+// converter starts a new render call for it (its events, tempo changes, blocks) and `period`
+// (a whole number of control steps) after each such point.
+struct Cbuscheck {
+    int only = -1;
+    std::vector<int64_t> restarts;
+    size_t nextrestart = 0;
+    int64_t phase = 0;         // where the live engine's control steps were last in step
+    double maxdiff = 0, peak = 0;
+    Ccontext ctx{uint64_t(1) << 30};
+    std::unique_ptr<Clive> live;
+    std::vector<Cdue> due;
+    size_t next = 0;
+    int period = 512;
+    int64_t livepos = 0;       // frames the live engine has rendered
+    int64_t tapped = 0;        // frames of live buses compared
+    int64_t convpos = 0;       // first frame of the converter's block being compared
+    const Ceffects* conv = nullptr;
+    int64_t compared = 0, differing = 0;
+    std::string first;         // the first difference
+
+    bool load(const char* bankpath, const std::string& midipath)
+    {
+        ctx.bank = std::make_unique<Csf2file>(bankpath, &ctx.store);
+        if (!ctx.bank->rdfile() || !ctx.loadmidi(midipath)) return false;
+        Csettings::set(ctx.settings.voicelimit, 0);
+        if (only >= 0)
+            for (int ch = 0; ch < 16; ++ch) ctx.mixer[ch].mute = ch != only;
+        live = std::make_unique<Clive>(ctx.settings, &ctx.mixer, *ctx.bank, ctx.store);
+        live->setwholesteps(false);
+        Ctimeline events;
+        events.buildplayer(*ctx.midi);
+        live->prepare(events);
+        due = schedule(*ctx.midi, restarts);
+        if (only >= 0)
+            std::erase_if(due, [this](const Cdue& d) { return (d.msg[0] & 15) != only; });
+        live->effects().tapctx = this;
+        live->effects().tap = [](void* c, const Ceffects& fx, int n) { static_cast<Cbuscheck*>(c)->check(fx, n); };
+        return true;
+    }
+    // A live chunk of n frames against the converter's block.
+    void check(const Ceffects& fx, int n)
+    {
+        for (int i = 0; i < n; ++i) {
+            const int64_t j = tapped + i - convpos;
+            for (int b = 0; b < Cbuses::NBUS; ++b) {
+                const float x = fx.bus(b)[i], y = conv->bus(b)[j];
+                peak = std::max(peak, double(std::fabs(y)));
+                if (x == y) continue;
+                maxdiff = std::max(maxdiff, double(std::fabs(x - y)));
+                if (!differing++)
+                    first = "frame " + std::to_string(tapped + i) + " bus " + std::to_string(b) + ": live " +
+                            std::to_string(x) + ", converter " + std::to_string(y);
+            }
+        }
+        tapped += n;
+        compared += n;
+    }
+    // The converter is about to process frames [convpos, convpos + n): the live engine renders
+    // the same frames.
+    void upto(int64_t end)
+    {
+        std::vector<int16_t> out(2 * size_t(period));
+        while (livepos < end) {
+            for (; next < due.size() && due[next].at <= livepos; ++next) {
+                EXPECT_TRUE(live->post(due[next].msg, size_t(due[next].len)));
+                phase = livepos;
+            }
+            for (; nextrestart < restarts.size() && restarts[nextrestart] <= livepos; ++nextrestart) phase = livepos;
+            int64_t stop = std::min<int64_t>(end, (only >= 0 ? phase : livepos) + period);
+            if (next < due.size()) stop = std::min(stop, due[next].at);
+            if (only >= 0 && nextrestart < restarts.size()) stop = std::min(stop, restarts[nextrestart]);
+            live->render(out.data(), int(stop - livepos));
+            // A period of whole control steps ends in step: the next one starts in step too.
+            if (stop == phase + period) phase = stop;
+            livepos = stop;
+        }
+    }
+    void run()
+    {
+        Csequen seq(ctx);
+        seq.synth().voicerun = std::make_shared<Cvoicerun>(false);
+        ctx.effects.tapctx = this;
+        ctx.effects.tap = [](void* c, const Ceffects& fx, int n) {
+            auto& k = *static_cast<Cbuscheck*>(c);
+            k.conv = &fx;
+            k.upto(k.convpos + n);
+            k.convpos += n;
+        };
+        seq.run();
+        ctx.effects.tap = nullptr;
+    }
+};
+
+} // namespace
+
+// The live engine renders with the converter's own channels and voices. Fed a real file's
+// events at the converter's samples, a channel alone gives the same floats on every bus, in
+// periods cut where the converter starts its render calls for that channel (rendered exactly,
+// without whole steps: the converter starts a new control step at each of a channel's events).
+TEST(Clive, BusesEqualTheConvertersForARealFile)
+{
+    const std::string song = std::string(CANTORIX_SOURCE_DIR) + "/examples/greensleeves.kar";
+    if (!std::filesystem::exists(SMALLBANK) || !std::filesystem::exists(song)) GTEST_SKIP() << "bank or file missing";
+    {
+        Cmidfil f(song);
+        ASSERT_TRUE(f.rdmidi());
+        Ctimeline chans[16], tempos;
+        Ctimeline::buildrender(f, chans, tempos);
+        for (int ch = 0; ch < 16; ++ch) {
+            if (!chans[ch].first) continue;
+            SCOPED_TRACE(ch);
+            Cbuscheck k;
+            k.only = ch;
+            k.period = 500;
+            ASSERT_TRUE(k.load(SMALLBANK, song));
+            k.run();
+            EXPECT_GT(k.compared, int64_t(44100) * 60);
+            EXPECT_EQ(k.compared, k.convpos);
+            EXPECT_GT(k.peak, 0.01);
+            EXPECT_EQ(k.differing, 0) << k.first;
+        }
+    }
+}
+
+// Whole control steps: however a device cuts its periods, the engine plays the same frames, and
+// a message posted before a period takes effect at the first whole step from its start.
+TEST(Clive, PeriodSizesDoNotChangeTheSound)
+{
+    const std::string song = std::string(CANTORIX_SOURCE_DIR) + "/examples/greensleeves.kar";
+    if (!std::filesystem::exists(SMALLBANK) || !std::filesystem::exists(song)) GTEST_SKIP() << "bank or file missing";
+    Cmidfil file(song);
+    ASSERT_TRUE(file.rdmidi());
+    std::vector<int64_t> restarts;
+    std::vector<Cdue> due = schedule(file, restarts);
+    const int64_t length = 8 * 44100;
+    std::erase_if(due, [length](const Cdue& d) { return d.at >= length; });
+    ASSERT_GT(due.size(), 20u);
+    // periods(): the next period's length; every event's frame also starts a period.
+    auto play = [&](auto periods) {
+        Liverig r;
+        Ctimeline events;
+        events.buildplayer(file);
+        r.live->prepare(events);
+        size_t next = 0;
+        for (int64_t pos = 0; pos < length;) {
+            for (; next < due.size() && due[next].at <= pos; ++next)
+                EXPECT_TRUE(r.live->post(due[next].msg, size_t(due[next].len)));
+            int64_t stop = std::min(length, pos + periods());
+            if (next < due.size()) stop = std::min(stop, due[next].at);
+            r.period(int(stop - pos));
+            pos = stop;
+        }
+        return r.out;
+    };
+    const std::vector<int16_t> whole = play([] { return 1000; });
+    uint32_t seed = 7;
+    const std::vector<int16_t> ragged = play([&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return int(seed >> 22) + 1;   // 1 .. 1024
+    });
+    const std::vector<int16_t> short37 = play([] { return 37; });
+    ASSERT_EQ(whole.size(), size_t(2 * length));
+    double e = 0;
+    for (int16_t x : whole) e += double(x) * x;
+    EXPECT_GT(e, 0.0);
+    EXPECT_TRUE(ragged == whole);
+    EXPECT_TRUE(short37 == whole);
+}
+
+TEST(Clive, VoiceLimitEndsReleasingVoicesOnly)
+{
+    if (!std::filesystem::exists(SMALLBANK)) GTEST_SKIP() << SMALLBANK << " is not installed";
+    for (int limit : {0, 6}) {
+        SCOPED_TRACE(limit);
+        Liverig r;
+        ASSERT_TRUE(r.live);
+        Csettings::set(r.settings.voicelimit, limit);
+        r.send({0xC0, 19});   // an organ: its notes hold, and their release is long
+        for (int k = 0; k < 16; ++k) r.send({0x90, uint8_t(48 + k), uint8_t(30 + 6 * k)});
+        r.awaitloads(500);
+        r.period(500);
+        const int held = r.live->sounding();
+        EXPECT_GE(held, 16);   // held notes are never ended, whatever the limit
+        EXPECT_EQ(r.live->limited(), 0);
+        for (int k = 0; k < 16; ++k) r.send({0x80, uint8_t(48 + k), 0});
+        r.period(500);
+        if (limit == 0) {
+            EXPECT_EQ(r.live->sounding(), held);
+        } else {
+            EXPECT_EQ(r.live->sounding(), limit);
+            EXPECT_EQ(r.live->limited(), held - limit);
+        }
+    }
+}
+
+TEST(Clive, HushEndsEveryVoiceAndWhatFollowsPlays)
+{
+    if (!std::filesystem::exists(SMALLBANK)) GTEST_SKIP() << SMALLBANK << " is not installed";
+    Liverig r;
+    ASSERT_TRUE(r.live);
+    for (int k = 0; k < 4; ++k) r.send({0x90, uint8_t(60 + k), 100});
+    r.send({0x99, 38, 100});
+    r.awaitloads(500);
+    r.period(500);
+    const int before = r.live->sounding();
+    EXPECT_GE(before, 5);
+    r.live->hush();
+    r.send({0x90, 61, 100});   // after the hush: plays
+    r.period(500);
+    EXPECT_GE(r.live->sounding(), 1);
+    EXPECT_LT(r.live->sounding(), before);
+    r.live->hush();
+    r.dry.clear();
+    r.period(500);
+    EXPECT_EQ(r.live->sounding(), 0);
+    EXPECT_EQ(energy(r.dry), 0.0);
+}
+
+TEST(Clive, PostTakesWholeMessages)
+{
+    if (!std::filesystem::exists(SMALLBANK)) GTEST_SKIP() << SMALLBANK << " is not installed";
+    Liverig r;
+    ASSERT_TRUE(r.live);
+    struct Case { std::vector<uint8_t> bytes; bool taken; };
+    const Case cases[] = {
+        {{0x90, 60, 100}, true},  {{0x90, 60}, false},        {{0x90, 60, 100, 1}, false},
+        {{0xC5, 3}, true},        {{0xC5, 3, 0}, false},      {{0xD0, 0x7F}, true},
+        {{0x90, 0x80, 1}, false}, {{60, 100}, false},         {{}, false},
+        {{0xF8}, true},           {{0xF0, 0x7E, 0xF7}, true}, {{0xF7, 1, 2}, true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(r.live->post(c.bytes.data(), c.bytes.size()), c.taken) << int(c.bytes.size());
+    // System exclusive messages take slots until a period has read them; a long one is taken.
+    std::vector<uint8_t> sysex(5000, 0x11);
+    sysex.front() = 0xF0;
+    sysex.back() = 0xF7;
+    int taken = 0;
+    while (r.live->post(sysex.data(), sysex.size())) ++taken;
+    EXPECT_EQ(taken, Clive::SYSEXSLOTS - 2);
+    r.period(100);
+    EXPECT_TRUE(r.live->post(sysex.data(), sysex.size()));
+    // The queue holds QUEUELEN messages between periods.
+    const uint8_t on[3] = {0xB0, 7, 100};
+    int queued = 0;
+    while (r.live->post(on, 3)) ++queued;
+    EXPECT_EQ(queued, Clive::QUEUELEN - 1);
+    r.period(100);
+    EXPECT_TRUE(r.live->post(on, 3));
 }

@@ -237,3 +237,23 @@ TEST(Coutstage, EveryValueFollowsTheFormula)
         ASSERT_EQ(out[2 * j + 1], expect(r[i], level[LA + j])) << j;
     }
 }
+
+// The live engine's stage: a short look-ahead, every frame out from the first call, the input
+// delayed by the look-ahead, and a peak still leaves at full scale after its ramp.
+TEST(Coutstage, ShortLookAheadPlaysEveryFrameDelayed)
+{
+    constexpr int SHORT = 220;
+    const int j = 1000, total = 3000;
+    std::vector<float> l(total), r(total);
+    for (int i = 0; i < total; ++i) l[i] = r[i] = 0.001f * float(i % 200);
+    l[j] = 2.0f;
+    Coutstage st(SHORT, false);
+    st.reset(1.0f, 1.0f);
+    const std::vector<int16_t> out = runall(st, l, r, 0, 37);
+    ASSERT_EQ(out.size(), size_t(2 * total));
+    for (int i = 0; i < SHORT; ++i) ASSERT_EQ(out[2 * i], 0) << i;
+    for (int i = SHORT; i <= j - SHORT; ++i) ASSERT_EQ(out[2 * i], int16_t(l[i - SHORT] * 32767.0)) << i;
+    EXPECT_EQ(out[2 * (j + SHORT)], 32767);
+    EXPECT_EQ(out[2 * (j + SHORT) + 1], int16_t(r[j] * 0.5 * 32767.0));
+    EXPECT_EQ(out[2 * (total - 1)], int16_t(l[total - 1 - SHORT] * 32767.0));   // recovered
+}
