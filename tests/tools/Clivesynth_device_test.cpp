@@ -372,6 +372,76 @@ double peakspectrum(const std::vector<float>& x)
     return double(m) * 512;
 }
 
+// Rows of the log-magnitude spectrogram, each centred on its mean.
+std::vector<std::vector<double>> rows(const std::vector<double>& flat)
+{
+    constexpr size_t BINS = 256;
+    std::vector<std::vector<double>> r;
+    for (size_t at = 0; at + BINS <= flat.size(); at += BINS) {
+        std::vector<double> v(flat.begin() + long(at), flat.begin() + long(at + BINS));
+        double m = 0;
+        for (double x : v) m += x;
+        for (double& x : v) x -= m / BINS;
+        r.push_back(std::move(v));
+    }
+    return r;
+}
+
+double rowcorr(const std::vector<double>& a, const std::vector<double>& b)
+{
+    double ab = 0, aa = 0, bb = 0;
+    for (size_t k = 0; k < a.size(); ++k) ab += a[k] * b[k], aa += a[k] * a[k], bb += b[k] * b[k];
+    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
+}
+
+// Lines the live spectrogram rows up with the converter's by dynamic time warping (each row
+// of x matched to a row of y, in order, within +-band rows of the straight line), and returns
+// the mean correlation of the matched rows. Warping absorbs the drift between the scheduler's
+// clock and the device's.
+double warpedcorr(const std::vector<std::vector<double>>& x, const std::vector<std::vector<double>>& y, long band)
+{
+    const long nx = long(x.size()), ny = long(y.size());
+    if (nx == 0 || ny == 0) return 0;
+    const double inf = 1e300;
+    const long w = 2 * band + 1;
+    std::vector<double> cost(size_t(nx * w), inf), sim(size_t(nx * w), 0);
+    auto centre = [&](long i) { return i * ny / nx; };
+    auto at = [&](long i, long j) -> long {
+        const long k = j - centre(i) + band;
+        return k < 0 || k >= w ? -1 : i * w + k;
+    };
+    for (long i = 0; i < nx; ++i) {
+        for (long j = std::max(0L, centre(i) - band); j <= std::min(ny - 1, centre(i) + band); ++j) {
+            const double c = rowcorr(x[size_t(i)], y[size_t(j)]);
+            double best = i == 0 && j == 0 ? 0 : inf;
+            if (i > 0 && at(i - 1, j) >= 0) best = std::min(best, cost[size_t(at(i - 1, j))]);
+            if (j > 0 && at(i, j - 1) >= 0) best = std::min(best, cost[size_t(at(i, j - 1))]);
+            if (i > 0 && j > 0 && at(i - 1, j - 1) >= 0) best = std::min(best, cost[size_t(at(i - 1, j - 1))]);
+            if (i == 0 && best == inf) best = 0;   // the live recording may start later
+            cost[size_t(at(i, j))] = best + (1 - c);
+            sim[size_t(at(i, j))] = c;
+        }
+    }
+    // Back from the cheapest end of the last row.
+    long i = nx - 1, j = -1;
+    double end = inf;
+    for (long jj = std::max(0L, centre(i) - band); jj <= std::min(ny - 1, centre(i) + band); ++jj)
+        if (cost[size_t(at(i, jj))] < end) end = cost[size_t(at(i, jj))], j = jj;
+    double total = 0;
+    long steps = 0;
+    while (i >= 0 && j >= 0 && at(i, j) >= 0) {
+        total += sim[size_t(at(i, j))];
+        ++steps;
+        if (i == 0) break;
+        long bi = i - 1, bj = j;
+        double bc = at(i - 1, j) >= 0 ? cost[size_t(at(i - 1, j))] : inf;
+        if (j > 0 && at(i - 1, j - 1) >= 0 && cost[size_t(at(i - 1, j - 1))] <= bc) bi = i - 1, bj = j - 1, bc = cost[size_t(at(i - 1, j - 1))];
+        if (j > 0 && at(i, j - 1) >= 0 && cost[size_t(at(i, j - 1))] < bc) bi = i, bj = j - 1;
+        i = bi, j = bj;
+    }
+    return steps ? total / double(steps) : 0;
+}
+
 // The JACK server of the suite, started once.
 Jackserver* g_jack = nullptr;
 
@@ -483,15 +553,32 @@ TEST_F(Livejack, SoundsLikeTheOfflineConversionOnAPacedDevice) {
     const double speccorr = pearson(logspectrogram(a, top), logspectrogram(b, top));
     double rmsa = 0, rmsb = 0;
     for (size_t i = 0; i < a.size(); ++i) rmsa += double(a[i]) * a[i], rmsb += double(b[i]) * b[i];
+    // Warped: the converter's seconds against the whole live recording.
+    const std::vector<float> whole(offline.begin() + long(start), offline.begin() + long(start + a.size()));
+    const auto xo = rows(logspectrogram(whole, top)), yl = rows(logspectrogram(live, top));
+    const double warped = warpedcorr(xo, yl, 120);
+    const std::vector<float> later(offline.begin() + long(start + 3 * SEG), offline.begin() + long(start + 3 * SEG + a.size() - 3 * SEG));
+    const double warpedwrong = warpedcorr(rows(logspectrogram(later, top)), yl, 120);
+    std::printf("time-warped log-spectrogram rows: mean correlation %.4f (%.4f three seconds off)\n", warped, warpedwrong);
+    RecordProperty("warped_spectrogram_correlation", std::to_string(warped));
+    // The same figures for the live seconds against the converter's seconds three later: what
+    // the comparison gives for the same song, bank and effects, but the wrong music.
+    const size_t off = 3 * SEG;
+    const std::vector<float> a2(a.begin() + long(off), a.end()), b2(b.begin(), b.end() - long(off));
+    const double envwrong = pearson(envelope(a2, WIN), envelope(b2, WIN));
+    const double specwrong = pearson(logspectrogram(a2, top), logspectrogram(b2, top));
     std::printf("live vs offline over %.0f s: shift %d ms at the start, %d ms at the end; RMS envelope correlation "
-                "%.4f, log-spectrogram correlation %.4f, level ratio %.3f\n",
-                double(a.size()) / 44100, firstlag * 10, lag * 10, envcorr, speccorr,
+                "%.4f (%.4f three seconds off), log-spectrogram correlation %.4f (%.4f three seconds off), level "
+                "ratio %.3f\n",
+                double(a.size()) / 44100, firstlag * 10, lag * 10, envcorr, envwrong, speccorr, specwrong,
                 std::sqrt(rmsb / std::max(rmsa, 1e-12)));
     RecordProperty("envelope_correlation", std::to_string(envcorr));
     RecordProperty("spectrogram_correlation", std::to_string(speccorr));
     EXPECT_GT(rmsb, 0.0);
-    EXPECT_GT(envcorr, 0.9);
-    EXPECT_GT(speccorr, 0.9);
+    // The bounds are on the warped figure: a loaded machine slows the dummy server's clock
+    // against the scheduler's by up to a fifth, and the unwarped figures then fall with the load.
+    EXPECT_GT(warped, 0.9);
+    EXPECT_GT(warped, warpedwrong);
 }
 
 TEST_F(Livejack, MessageToSoundLatency) {
@@ -507,7 +594,7 @@ TEST_F(Livejack, MessageToSoundLatency) {
     const uint8_t program[2] = {0xC0, 0};
     ASSERT_TRUE(synth->send(program, 2));
     // Nobody announced the note: the first one waits for its samples to load. Load them first.
-    const uint8_t warm[3] = {0x90, 60, 1}, warmoff[3] = {0x80, 60, 0};
+    const uint8_t warm[3] = {0x90, 60, 1}, warmoff[3] = {0xB0, 120, 0};
     ASSERT_TRUE(synth->send(warm, 3));
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(synth->send(warmoff, 3));
@@ -520,12 +607,15 @@ TEST_F(Livejack, MessageToSoundLatency) {
         const uint8_t on[3] = {0x90, 60, 127};
         ASSERT_TRUE(synth->send(on, 3));
         std::this_thread::sleep_for(200ms);
-        const uint8_t off[3] = {0x90, 60, 0};
+        const uint8_t off[3] = {0x90, 60, 0}, silence[3] = {0xB0, 120, 0};
         ASSERT_TRUE(synth->send(off, 3));
         const size_t n = rec.frames();
+        // The note's onset: the first frame above -34 dBFS (the reverberation of the one before
+        // may still be heard faintly).
         size_t first = n;
         for (size_t i = 0; i < n && first == n; ++i)
-            if (rec.left()[i] != 0.0f || rec.right()[i] != 0.0f) first = i;
+            if (std::abs(rec.left()[i]) > 0.02f || std::abs(rec.right()[i]) > 0.02f) first = i;
+        ASSERT_TRUE(synth->send(silence, 3));
         ASSERT_LT(first, n) << "the note was not heard";
         const jack_time_t heard = rec.timeof(first);
         ASSERT_GT(heard, 0u);
