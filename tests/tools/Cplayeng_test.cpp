@@ -99,6 +99,10 @@ TEST_F(Playeng, StartFailuresLeaveNoDeviceFileOrPeriodOpen) {
 
     ASSERT_TRUE(eng.loadmidi(midi("song.mid")));
     eng.setposition(5e5);
+    // The built-in synthesizer (-1) without a bank, then a port that does not exist.
+    EXPECT_EQ(eng.playmidi(eng.position(), 0, nullptr), Cplayeng::Start::bank);
+    EXPECT_EQ(timeperiods(), 0);
+    ctx.settings.midiout = 0;
     EXPECT_EQ(eng.playmidi(eng.position(), 0, nullptr), Cplayeng::Start::device);
     EXPECT_FALSE(eng.active());
     EXPECT_EQ(eng.sched(), nullptr);
