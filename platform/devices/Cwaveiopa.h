@@ -4,11 +4,11 @@
 // its own reference to PortAudio (initialized on open, terminated on close), so the device list
 // is read afresh whenever no stream is open.
 //
-// The stream callback runs on PortAudio's thread: it copies between the queued blocks and the
-// device in queue order, marks a block done when it is used up and posts its message. An output
-// stream runs only while blocks are queued: when the queue runs dry it ends after the current
-// device buffer, and the next write starts it again. So an idle output plays nothing, rather
-// than a stream of silence.
+// Output streams hand the queued blocks to the device from a writer thread of their own, in queue
+// order, mark a block done once it has gone to the device and post its message; between blocks
+// the device gets nothing, so an idle output plays nothing, rather than a stream of silence.
+// Input streams are filled by PortAudio's callback, which marks each full block done and posts
+// its message.
 #include "platform/Cwaveio.h"
 
 class Cpawave : public Cwavesys {
