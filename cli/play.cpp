@@ -193,7 +193,8 @@ int termwidth(const char* s, int n)
 // lyrics window stacks them, then the status line, redrawn in place.
 class Cscreen {
 public:
-    explicit Cscreen(bool lyrics) : m_lyrics(lyrics) {}
+    // With lyrics, the picture has the four lines and the bar above the status line.
+    void setlyrics(bool on) { m_lyrics = on; }
 
     static int columns()
     {
@@ -261,26 +262,29 @@ public:
         const int n = m_lyrics ? 7 : 1;
         for (int i = 7 - n; i < 7; ++i) {
             out += "\033[K" + *lines[i];
-            if (i < 6) out += "\r\n";
+            if (i < 6) out += "\n";
         }
+        if (m_lines == n && out == m_shown) return;   // nothing changed
         std::fwrite(out.data(), 1, out.size(), stdout);
         std::fflush(stdout);
         m_lines = n;
+        m_shown = out;
     }
 
     // Leaves the picture where it is; the next show() starts a new one below.
     void leave()
     {
         if (m_lines == 0) return;
-        std::fputs("\r\n", stdout);
+        std::fputs("\n", stdout);
         std::fflush(stdout);
         m_lines = 0;
     }
 
 private:
-    bool m_lyrics;
+    bool m_lyrics = false;
     int m_lines = 0;
     std::string m_slots[4], m_bar, m_status;
+    std::string m_shown;   // what the last show() wrote
     const std::string m_empty;
 };
 
@@ -346,6 +350,8 @@ public:
         : m_ctx(ctx), m_eng(ctx, this, this), m_screen(screen), m_scale(scale) {}
 
     Cplayeng& engine() { return m_eng; }
+    // The picture is left as it is from now on.
+    void detach() { m_screen = nullptr; }
     bool quit() const { return m_quit; }
     bool ended() const { return m_ended; }
 
@@ -355,9 +361,13 @@ public:
         m_title = status;
         m_ended = false;
         m_paused = false;
+        m_halted = false;
         m_total = m_eng.miditotal() * m_scale;
         m_lyrics = m_screen && m_eng.kar();
-        if (m_screen) m_screen->clearlyrics();
+        if (m_screen) {
+            m_screen->setlyrics(m_lyrics);
+            m_screen->clearlyrics();
+        }
         return startat(0);
     }
 
@@ -372,7 +382,7 @@ public:
                 m_quit = true;
                 halt();
             }
-            if (m_lyr && m_lyr->timer()) m_lyr->tick(timeGetTime());
+            if (m_lyr && m_lyr->timer() && !m_paused) m_lyr->tick(timeGetTime());
             break;
         case WM_SYLLABLE: {
             const Cnode* node = reinterpret_cast<const Cnode*>(lparam);
@@ -382,7 +392,11 @@ public:
             break;
         }
         default:
-            if (m_eng.handle(msg) == Cplayeng::Event::ended) m_ended = true;
+            if (m_eng.handle(msg) == Cplayeng::Event::ended) {
+                m_at = m_total;
+                m_halted = true;
+                m_ended = true;
+            }
             break;
         }
         draw();
@@ -391,6 +405,8 @@ public:
     // Ends the playing at once, every note silenced.
     void halt()
     {
+        m_at = position();
+        m_halted = true;   // the clock stands still from here
         m_eng.stop();
         m_ended = true;
     }
@@ -399,7 +415,7 @@ private:
     // Microseconds played, on the clock of the schedule (the tempo option applied).
     double position() const
     {
-        if (m_paused) return m_at;
+        if (m_paused || m_halted) return m_at;
         const Csched* s = m_eng.sched();
         if (!s || !s->running()) return m_at;
         return std::min(m_total, m_at + (Csched::nowus() - s->origin()));
@@ -497,6 +513,7 @@ private:
     bool m_lyrics = false;
     bool m_paused = false;
     bool m_ended = false;
+    bool m_halted = false;   // stopped for good: q, a signal or the end
     bool m_quit = false;
 };
 
@@ -551,7 +568,7 @@ int cmdplay(const Args& args)
     Cwavesys* prevwave = setwavesys(&wave);
     Cmidisys* prevmidi = setmidisys(&ports);
     Cmsgloop loop;
-    Cscreen screen(true);
+    Cscreen screen;
     Cplaysink sink(tty ? &screen : nullptr);
     Cboxsink* prevsink = setboxsink(&sink);
 
@@ -591,7 +608,9 @@ int cmdplay(const Args& args)
             loop.pumpuntil([&] { return client.ended(); });
             if (tty) screen.leave();
         }
+        if (tty) screen.leave();
         client.halt();
+        client.detach();
         stopreader.store(true);
         reader.join();
         loop.pump();   // the devices' last messages, to the client still there
