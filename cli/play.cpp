@@ -56,10 +56,11 @@ const char* EXITS =
     "\n"
     "Exits 0 when every file was played (or q ended the playing), 1 when a file could not be\n"
     "played, 2 for a wrong command line and 128 + the signal's number when ended by SIGINT\n"
-    "(Ctrl+C), SIGTERM or SIGHUP; every note is silenced before the program ends.\n";
+    "(Ctrl+C), SIGQUIT (Ctrl+\\), SIGTERM or SIGHUP; every note is silenced and the terminal\n"
+    "restored before the program ends.\n";
 
 constexpr double SEEKUS = 10e6;   // the arrows' step
-constexpr int SIGNALS[3] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int SIGNALS[4] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Messages of the reader thread to the player window.
 enum : unsigned {
@@ -575,8 +576,8 @@ int cmdplay(const Args& args)
     struct sigaction sa {};
     sa.sa_handler = onend;
     sigemptyset(&sa.sa_mask);
-    struct sigaction prevsa[3] {}, prevstop {};
-    for (int i = 0; i < 3; ++i) sigaction(SIGNALS[i], &sa, &prevsa[i]);
+    struct sigaction prevsa[4] {}, prevstop {};
+    for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &sa, &prevsa[i]);
     if (tty) {
         tcgetattr(STDIN_FILENO, &g_saved);
         struct sigaction st {};
@@ -618,7 +619,7 @@ int cmdplay(const Args& args)
 
     restoreterm();
     if (tty) sigaction(SIGTSTP, &prevstop, nullptr);
-    for (int i = 0; i < 3; ++i) sigaction(SIGNALS[i], &prevsa[i], nullptr);
+    for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &prevsa[i], nullptr);
     setboxsink(prevsink);
     setmidisys(prevmidi);
     setwavesys(prevwave);
