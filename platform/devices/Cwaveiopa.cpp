@@ -58,12 +58,12 @@ PaStream* openpa(bool input, int device, const Waveformat& fmt, PaStreamCallback
 // reset(): between blocks the writer simply waits, so an idle output plays nothing, rather than
 // a stream of silence, and nothing is started or stopped while the blocks flow.
 //
-// A callback stream that ends whenever its queue runs dry and starts again at the next write
-// loses blocks: on the ALSA host each start creates the callback thread and gives it one second
-// to start the device; on a loaded machine it sometimes needs longer, the start then fails, and
-// the stream is left in a state where every later start fails too. The refused blocks came back
-// without a message, so playback ended early or, with both blocks refused, waited forever for an
-// MM_WOM_DONE. The blocking interface starts without a thread: it cannot time out.
+// Why not a callback stream that ends whenever its queue runs dry and starts at the next write:
+// on the ALSA host every start of a callback stream creates PortAudio's callback thread and gives
+// it one second to start the device. On a loaded machine it sometimes needs longer; the start
+// then fails and leaves the stream unable to start again, and the blocks written meanwhile are
+// lost, so playback ends early or waits for an MM_WOM_DONE that never comes. The blocking
+// interface starts without a thread of PortAudio's, and never between blocks.
 class Cpaout : public Cwavedev {
 public:
     Cpaout(Cwindow* w, const Waveformat& fmt)
