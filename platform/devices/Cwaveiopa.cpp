@@ -17,6 +17,41 @@ namespace {
 // The stream's queue holds at most this many blocks; the program uses two.
 constexpr size_t QUEUELEN = 8;
 
+class Cpaout;
+
+// Played output blocks go back to the program on the user-interface thread, in the message
+// queue: the writer posts a hand-back message to this window, then MM_WOM_DONE to the owner, and
+// the block is marked done when the hand-back is handled, right before the owner's message. So
+// a block the device has just finished is not done yet for a refill that runs before its
+// message: otherwise outdone() after a refill could find both blocks done because the device
+// had already played them (the null device plays a block in microseconds; a busy machine may hold
+// the user-interface thread for a second), and the owner would end the playback mid-file. The
+// open outputs are listed by number, so that a hand-back arriving after its output closed
+// (its blocks all went back at the reset) finds nothing to do.
+class Chandback : public Cwindow {
+public:
+    void handle(unsigned, uintptr_t id, intptr_t lparam) override;
+    uint64_t enlist(Cpaout* out)
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_outs.emplace_back(++m_last, out);
+        return m_last;
+    }
+    void delist(uint64_t id)
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        for (size_t i = 0; i < m_outs.size(); ++i)
+            if (m_outs[i].first == id) m_outs.erase(m_outs.begin() + long(i));
+    }
+
+private:
+    std::mutex m_lock;
+    uint64_t m_last = 0;
+    std::vector<std::pair<uint64_t, Cpaout*>> m_outs;
+};
+
+Chandback g_handback;
+
 PaDeviceIndex pickdevice(int device, bool input)
 {
     if (device < 0) return input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
@@ -54,16 +89,15 @@ PaStream* openpa(bool input, int device, const Waveformat& fmt, PaStreamCallback
 
 // Wave output. A writer thread of the stream's own hands the queued blocks to PortAudio's
 // blocking interface, a slice at a time, and returns each block once its last byte has gone to
-// the device. The PortAudio stream is started once, at the first block, and stopped only by
+// the device (see Chandback). The PortAudio stream is started at the first block, and stopped only by
 // reset(): between blocks the writer simply waits, so an idle output plays nothing, rather than
 // a stream of silence, and nothing is started or stopped while the blocks flow.
 //
-// Why not a callback stream that ends whenever its queue runs dry and starts at the next write:
-// on the ALSA host every start of a callback stream creates PortAudio's callback thread and gives
-// it one second to start the device. On a loaded machine it sometimes needs longer; the start
-// then fails and leaves the stream unable to start again, and the blocks written meanwhile are
-// lost, so playback ends early or waits for an MM_WOM_DONE that never comes. The blocking
-// interface starts without a thread of PortAudio's, and never between blocks.
+// Not a callback stream that ends whenever its queue runs dry and starts again at the next
+// write: on the ALSA host every start of a callback stream creates PortAudio's callback thread
+// and gives it one second to start the device, which a loaded machine does not always meet, and
+// each end drops what the device still holds. The blocking interface starts without a thread of
+// PortAudio's, and never between blocks.
 class Cpaout : public Cwavedev {
 public:
     Cpaout(Cwindow* w, const Waveformat& fmt)
@@ -82,6 +116,7 @@ public:
         // through it before the device runs dry (at most half a second).
         const double latency = info ? std::min(std::max(info->outputLatency, 0.0), 0.5) : 0.0;
         m_padframes = uint32_t(latency * m_rate) + SLICEFRAMES;
+        m_id = g_handback.enlist(this);
         m_writer = std::thread([this] { writeloop(); });
         postmsg(m_window, MM_WOM_OPEN);
         return true;
@@ -92,7 +127,7 @@ public:
         if (!m_stream || !h.data) return false;
         {
             std::lock_guard<std::mutex> g(m_lock);
-            if (m_count == QUEUELEN) return false;
+            if (m_count + m_nplayed >= QUEUELEN) return false;
             h.flags.store(WHDR_INQUEUE, std::memory_order_release);
             m_queue[(m_first + m_count++) % QUEUELEN] = &h;
         }
@@ -102,6 +137,20 @@ public:
 
     bool add(Wavehdr&) override { return false; }
     bool start() override { return false; }
+
+    // The user-interface thread, with the list of open outputs locked: block h, played, is the
+    // program's again.
+    void handback(Wavehdr* h)
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        for (size_t i = 0; i < m_nplayed; ++i) {
+            if (m_played[i] != h) continue;
+            h->flags.store(WHDR_DONE, std::memory_order_release);
+            std::copy(m_played.begin() + long(i) + 1, m_played.begin() + long(m_nplayed), m_played.begin() + long(i));
+            --m_nplayed;
+            return;
+        }
+    }
 
     void reset() override
     {
@@ -121,6 +170,9 @@ public:
             std::lock_guard<std::mutex> g(m_lock);
             m_started = false;
             m_padleft = 0;
+            // Played blocks whose hand-back is still queued are the program's again at once.
+            for (size_t i = 0; i < m_nplayed; ++i) m_played[i]->flags.store(WHDR_DONE, std::memory_order_release);
+            m_nplayed = 0;
             for (; m_count > 0; --m_count) {
                 Wavehdr* h = m_queue[m_first];
                 m_first = (m_first + 1) % QUEUELEN;
@@ -147,6 +199,8 @@ private:
 
     void shut()
     {
+        if (m_id) g_handback.delist(m_id);
+        m_id = 0;
         if (m_writer.joinable()) {
             {
                 std::lock_guard<std::mutex> g(m_lock);
@@ -206,12 +260,14 @@ private:
             // the owner still gets every block back and sees its file end.
             m_offset = ok && frames > 0 ? m_offset + frames * uint32_t(m_framebytes) : h->buflen;
             if (m_offset + uint32_t(m_framebytes) <= h->buflen) continue;
-            h->flags.store(WHDR_DONE, std::memory_order_release);
             m_first = (m_first + 1) % QUEUELEN;
             --m_count;
             m_offset = 0;
             m_padleft = m_count == 0 ? m_padframes : 0;
+            m_played[m_nplayed++] = h;
+            const uint64_t id = m_id;
             g.unlock();
+            postmsg(&g_handback, MM_WOM_DONE, uintptr_t(id), intptr_t(h));
             postmsg(m_window, MM_WOM_DONE, 0, intptr_t(h));
             g.lock();
         }
@@ -224,6 +280,7 @@ private:
     bool m_init = false;
     const std::vector<uint8_t> m_silence;   // one slice; 8-bit samples are unsigned
     uint32_t m_padframes = 0;
+    uint64_t m_id = 0;          // number among the open outputs (g_handback)
     std::thread m_writer;
 
     // Shared with the writer, under m_lock.
@@ -235,12 +292,21 @@ private:
     size_t m_count = 0;
     uint32_t m_offset = 0;     // bytes of the first queued block already written
     uint32_t m_padleft = 0;    // frames of silence still to write after the last block
+    std::array<Wavehdr*, QUEUELEN> m_played{};   // played, their hand-back still queued
+    size_t m_nplayed = 0;
     uint64_t m_generation = 0;   // counts resets
     bool m_started = false;    // the PortAudio stream runs
     bool m_busy = false;       // the writer is inside PortAudio
     bool m_hold = false;       // reset() is under way
     bool m_quit = false;
 };
+
+void Chandback::handle(unsigned, uintptr_t id, intptr_t lparam)
+{
+    std::lock_guard<std::mutex> g(m_lock);
+    for (const auto& [number, out] : m_outs)
+        if (number == id) out->handback(reinterpret_cast<Wavehdr*>(lparam));
+}
 
 // Wave input: PortAudio's callback fills the queued blocks in order.
 class Cpain : public Cwavedev {

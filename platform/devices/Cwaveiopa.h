@@ -5,8 +5,9 @@
 // is read afresh whenever no stream is open.
 //
 // Output streams hand the queued blocks to the device from a writer thread of their own, in queue
-// order, mark a block done once it has gone to the device and post its message; between blocks
-// the device gets nothing, so an idle output plays nothing, rather than a stream of silence.
+// order, and give each block back through the message queue once it has gone to the device: it is
+// marked done on the user-interface thread right before its MM_WOM_DONE is handled. Between
+// blocks the device gets nothing, so an idle output plays nothing, rather than a stream of silence.
 // Input streams are filled by PortAudio's callback, which marks each full block done and posts
 // its message.
 #include "platform/Cwaveio.h"
