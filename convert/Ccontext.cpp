@@ -1,6 +1,11 @@
 #include "convert/Ccontext.h"
 
+#include "bank/Ccompsf.h"
+#include "platform/Cmsgbox.h"
+
 #include <algorithm>
+#include <cerrno>
+#include <unistd.h>
 
 Ccontext::Ccontext() : store(&settings), effects(settings, &abort) {}
 
@@ -40,6 +45,28 @@ void Ccontext::setwave(std::unique_ptr<Cwavfil> file, const std::string& path)
     replacewave(std::move(file));
     wavepath = path;
     wavetitle = titleof(path);
+}
+
+bool Ccontext::loadbank(const void* boxowner)
+{
+    if (!bank) {
+        const std::string& path = settings.bankpath;
+        if (settings.compressed) bank = std::make_unique<Ccompsf>(path, &store);
+        else bank = std::make_unique<Csf2file>(path, &store);
+        bank->rdfile();
+    }
+    if (bank->loaded) return true;
+    const std::string& path = bank->path();
+    if (access(path.c_str(), F_OK) != 0) {
+        msgbox("The required sound bank does not exist.\nThe file \"" + path +
+                   "\" was not found\nPlease go to Settings/Options, select another sound bank and try again",
+               "Couldn't find sound bank", Boxicon::warning, boxowner, filedetail(path, ENOENT));
+    } else {
+        msgbox("The sound bank could not be loaded\nIt is either corrupt or it has an unknown format\nPlease go to "
+               "Settings/Options, select another sound bank and try again",
+               "Couldn't load sound bank", Boxicon::warning, boxowner, filedetail(path));
+    }
+    return false;
 }
 
 void Ccontext::clearmidi()

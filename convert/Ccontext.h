@@ -42,7 +42,7 @@ struct Ccontext {
     std::atomic<bool> abort{false};
     Cstore store;
     Ceffects effects;
-    std::unique_ptr<Csf2file> bank;   // null until a conversion loads it
+    std::unique_ptr<Csf2file> bank;   // null until a conversion or the built-in synthesizer loads it
 
     // The current MIDI file, or none. Replacing or deleting it clears the mixer table. The path
     // and title (file name without folder) are those of the last file loaded.
@@ -53,6 +53,12 @@ struct Ccontext {
     std::unique_ptr<Cwavfil> wave;
     std::string wavepath;
     std::string wavetitle;
+
+    // Loads the sound bank of the settings when none is loaded yet (a bank that failed stays
+    // loaded as failed, so every later use fails the same way until its owner resets `bank`).
+    // Shows the reader's box and then "Couldn't find sound bank" or "Couldn't load sound bank",
+    // owned by boxowner; false then. The converter and the built-in synthesizer both load here.
+    bool loadbank(const void* boxowner);
 
     // Lists the devices for the Options dialog; tests replace it with fixed names.
     std::function<Cdevnames()> devices = [] { return Cdevnames{}; };

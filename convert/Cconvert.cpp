@@ -1,10 +1,8 @@
 #include "convert/Cconvert.h"
 
-#include "bank/Ccompsf.h"
 #include "convert/Ccontext.h"
 #include "platform/Cmsgbox.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
@@ -28,24 +26,7 @@ Cconvert::~Cconvert()
 
 bool Cconvert::loadbank()
 {
-    if (!m_ctx.bank) {
-        const std::string& path = m_ctx.settings.bankpath;
-        if (m_ctx.settings.compressed) m_ctx.bank = std::make_unique<Ccompsf>(path, &m_ctx.store);
-        else m_ctx.bank = std::make_unique<Csf2file>(path, &m_ctx.store);
-        m_ctx.bank->rdfile();
-    }
-    if (m_ctx.bank->loaded) return true;
-    const std::string& path = m_ctx.bank->path();
-    if (access(path.c_str(), F_OK) != 0) {
-        msgbox("The required sound bank does not exist.\nThe file \"" + path +
-                   "\" was not found\nPlease go to Settings/Options, select another sound bank and try again",
-               "Couldn't find sound bank", Boxicon::warning, boxowner(), filedetail(path, ENOENT));
-    } else {
-        msgbox("The sound bank could not be loaded\nIt is either corrupt or it has an unknown format\nPlease go to "
-               "Settings/Options, select another sound bank and try again",
-               "Couldn't load sound bank", Boxicon::warning, boxowner(), filedetail(path));
-    }
-    return false;
+    return m_ctx.loadbank(boxowner());
 }
 
 bool Cconvert::start()

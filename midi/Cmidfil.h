@@ -45,7 +45,10 @@ public:
     // send calls from the player's scheduler, one thread at a time. A system exclusive message
     // stays in mohdr until release(), called on MM_MOM_DONE; the player sends no other one
     // before that.
-    bool open(Cwindow* window, int device = -1);   // device: -1 the first port
+    // device: the port system's index (-1 is the built-in synthesizer, no port there).
+    bool open(Cwindow* window, int device = -1);
+    // An output already opened by the caller (the built-in synthesizer); false for none.
+    bool open(Cwindow* window, std::unique_ptr<Cmidiport> port);
     void close();
     void sendshort(const Cmidiev* ev);   // a channel event
     void sendlong(const Cmidiev* ev);    // a system exclusive event

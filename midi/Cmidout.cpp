@@ -1,6 +1,7 @@
-// The MIDI output device of Cmidfil: events go to a MIDI output port as they come out of the
-// player's timeline. Ports send synchronously, so a system exclusive message is done as soon as
-// it has been sent and MM_MOM_DONE is posted right away.
+// The MIDI output device of Cmidfil: events go to a MIDI output port, or to the built-in
+// synthesizer, as they come out of the player's timeline. Both take a message at once, so a
+// system exclusive message is done as soon as it has been sent and MM_MOM_DONE is posted right
+// away.
 #include "midi/Cmidfil.h"
 #include "midi/Midicodes.h"
 
@@ -10,8 +11,13 @@ bool Cmidfil::open(Cwindow* window, int device)
 {
     Cmidisys* sys = midisys();
     if (hmo || !sys) return false;
-    hmo = sys->open(device);
-    if (!hmo) return false;
+    return open(window, sys->open(device));
+}
+
+bool Cmidfil::open(Cwindow* window, std::unique_ptr<Cmidiport> port)
+{
+    if (hmo || !port) return false;
+    hmo = std::move(port);
     mohdr = Midihdr{};
     mowin = window;
     postmsg(mowin, MM_MOM_OPEN);

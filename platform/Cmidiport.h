@@ -27,7 +27,8 @@ public:
     virtual ~Cmidisys() = default;
     // Names of the output ports, in the order the indices count them.
     virtual std::vector<std::string> ports() = 0;
-    // Opens port index (-1: the first port); null when there is no such port or it fails.
+    // Opens port index (0 the first); null when there is no such port or it fails. -1, the
+    // built-in synthesizer, is no port here: the player opens it itself.
     virtual std::unique_ptr<Cmidiport> open(int index) = 0;
 };
 

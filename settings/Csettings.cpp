@@ -18,6 +18,7 @@ void Csettings::convdefaults()
     set(showerrors, false);
     set(tempo, 0);
     set(transpose, 0);
+    set(voicelimit, VOICELIMIT);
 }
 
 namespace {
@@ -25,6 +26,16 @@ namespace {
 const char* SECTION = "Files";
 const char* BANKKEY = "Sound Bank";
 const char* WORKKEY = "Working folder";
+const char* SYNTHSECTION = "Synthesizer";
+const char* VOICEKEY = "Voice limit";
+
+// A whole number lo..hi written as plain digits, else def.
+int wholevalue(const std::string& text, int lo, int hi, int def)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return def;
+    const long v = std::strtol(text.c_str(), nullptr, 10);
+    return v < lo || v > hi ? def : int(v);
+}
 
 std::string cut(std::string path)
 {
@@ -103,6 +114,8 @@ void Csettings::load(const std::string& folder)
     // A bare file name lives in the program folder; anything with a folder part is used as given.
     if (bankpath.find('/') == std::string::npos) bankpath = cut(progdir + "/" + bankpath);
     compressed = iscompressed(bankpath);
+
+    set(voicelimit, wholevalue(ini.read(SYNTHSECTION, VOICEKEY), 0, MAXVOICELIMIT, VOICELIMIT));
 
     workdir = cleanpath(ini.read(SECTION, WORKKEY));
     dropslash(workdir);

@@ -26,6 +26,12 @@ struct Csettings {
     std::atomic<int> tempo{0};             // percent; positive = slower
     std::atomic<int> transpose{0};         // half tones
 
+    // The live synthesizer (built-in MIDI output): voices sounding at once before the quietest
+    // releasing ones are ended; 0 = no limit. The converter never limits. Stored in the INI
+    // file (section "Synthesizer", key "Voice limit") when someone wrote it there; read at load.
+    static constexpr int VOICELIMIT = 256, MAXVOICELIMIT = 65536;
+    std::atomic<int> voicelimit{VOICELIMIT};
+
     // Effect parameters; their ranges, defaults and units are in the table of Ceffparam.h.
     std::atomic<float> roomsize;
     std::atomic<int> damping;              // percent

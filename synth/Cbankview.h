@@ -56,6 +56,8 @@ public:
     // sample and length, then remembered.
     float peak(size_t index, const int16_t* data, uint32_t n)
     {
+        // Indices come from zones, which check them against smps: after sizepeaks() no call
+        // resizes the list, so threads that measure different samples never meet.
         if (m_peaks.size() <= index) m_peaks.resize(index + 1);
         Cpeak& p = m_peaks[index];
         if (!p.known || p.n != n) {
@@ -65,6 +67,9 @@ public:
         }
         return p.peak;
     }
+
+    // Makes room for every sample's peak at once.
+    void sizepeaks() { m_peaks.resize(smps.size()); }
 
     std::vector<Phdr> phdrs;
     std::vector<Bag> pbags;

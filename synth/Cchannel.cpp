@@ -9,6 +9,7 @@
 Cchannel::Cchannel(Csynth& synth, int channel)
     : m_synth(synth), m_channel(channel), m_bank(channel == DRUMCHANNEL ? DRUMBANK : 0)
 {
+    m_voices.reserve(256);   // rendering then allocates only past this many voices
 }
 
 Cchannel::~Cchannel() = default;
@@ -33,8 +34,7 @@ void Cchannel::dispatch(int command, int data1, int data2)
         return;
     }
     if (command == midicmd::control && data1 == midictl::banklsb) return;
-    if (!m_preset) create();
-    m_preset->dispatch(command, data1, data2);
+    instance().dispatch(command, data1, data2);
 }
 
 void Cchannel::create()

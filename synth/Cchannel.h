@@ -30,6 +30,13 @@ public:
     int bank() const { return m_bank; }
     int program() const { return m_program; }
     Cpreset* preset() const { return m_preset.get(); }
+    // The preset instance that the next message other than a program change or bank select
+    // goes to, built now if there is none.
+    Cpreset& instance()
+    {
+        if (!m_preset) create();
+        return *m_preset;
+    }
 
 private:
     void create();

@@ -15,24 +15,41 @@ enum { WL, WR, DL, DR, SCL, SCR, SRL, SRR, ZERO, NWORK };
 
 } // namespace
 
-Ceffects::Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag)
-    : m_settings(settings), m_abort(abortflag),
+Ceffects::Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag, int buslen, int lookahead,
+                   bool withhold)
+    : m_settings(settings), m_abort(abortflag), m_buslen(std::max(buslen, 1)),
+      m_outstage(lookahead, withhold),
       m_work(std::make_unique<float[]>(NWORK * CHUNK)),
       m_pcm(std::make_unique<int16_t[]>(2 * CHUNK)),
       m_parallel(std::thread::hardware_concurrency() > 1),
-      m_wet(std::make_unique<float[]>(2 * size_t(BUSLEN)))
+      m_wet(std::make_unique<float[]>(2 * size_t(m_buslen)))
 {
-    for (auto& b : m_bus) b = std::make_unique<float[]>(BUSLEN);   // value-initialised: zero
+    for (auto& b : m_bus) b = std::make_unique<float[]>(size_t(m_buslen));   // value-initialised: zero
     std::fill(m_work.get(), m_work.get() + NWORK * CHUNK, 0.0f);
     resetoutput();
 }
 
 // Master gain M = 10^(dB / 20), makeup gain K = 10^(level / 20), both held to their ranges.
-void Ceffects::resetoutput()
+void Ceffects::gains(float& master, float& makeup) const
 {
     const int db = effparam(Ceffparam::mastervol).clamp(Csettings::get(m_settings.mastervoldb));
     const int level = effparam(Ceffparam::complevel).clamp(Csettings::get(m_settings.complevel));
-    m_outstage.reset(std::pow(10.0f, db * 0.05f), std::pow(10.0f, level * 0.05f));
+    master = std::pow(10.0f, db * 0.05f);
+    makeup = std::pow(10.0f, level * 0.05f);
+}
+
+void Ceffects::resetoutput()
+{
+    float master, makeup;
+    gains(master, makeup);
+    m_outstage.reset(master, makeup);
+}
+
+void Ceffects::regain()
+{
+    float master, makeup;
+    gains(master, makeup);
+    m_outstage.setgains(master, makeup);
 }
 
 Ceffects::~Ceffects() = default;
@@ -40,7 +57,7 @@ Ceffects::~Ceffects() = default;
 void Ceffects::wetrun()
 {
     float* wl = m_wet.get();
-    float* wr = wl + BUSLEN;
+    float* wr = wl + m_buslen;
     const int n = m_wetjob;
     for (int i = 0; i < n; i += CHUNK) {
         const int k = std::min(CHUNK, n - i);
@@ -51,7 +68,7 @@ void Ceffects::wetrun()
 
 void Ceffects::prepare()
 {
-    for (auto& b : m_bus) std::fill(b.get(), b.get() + BUSLEN, 0.0f);
+    for (auto& b : m_bus) std::fill(b.get(), b.get() + m_buslen, 0.0f);
     m_reverb.setroomsize(Csettings::get(m_settings.roomsize));
     m_reverb.setdamp(Csettings::get(m_settings.damping) * 0.01f);
     m_reverb.clear();
@@ -69,12 +86,13 @@ bool Ceffects::silentsince()
 
 int Ceffects::flushlength() const
 {
-    const int n = Creverb::TAIL + LOOKAHEAD;
+    const int n = Creverb::TAIL + m_outstage.lookahead();
     return Csettings::get(m_settings.delayamt) > 0 ? n + DELAYTAIL : n;
 }
 
-void Ceffects::runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
-                        const float* revl, const float* revr, int n, const float* wetl, const float* wetr)
+int Ceffects::runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
+                       const float* revl, const float* revr, int n, int16_t* pcm, const float* wetl,
+                       const float* wetr)
 {
     float* l = m_work.get() + WL * CHUNK;
     float* r = m_work.get() + WR * CHUNK;
@@ -90,7 +108,13 @@ void Ceffects::runchunk(const float* dryl, const float* dryr, const float* chol,
         m_reverb.run(revl, revr, l, r, n);
     }
     if (chol) m_chorus.run(chol, chor, l, r, n);
-    const int nout = m_outstage.run(l, r, n, m_settings.complevel, m_pcm.get());
+    return m_outstage.run(l, r, n, m_settings.complevel, pcm);
+}
+
+void Ceffects::writechunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
+                          const float* revl, const float* revr, int n, const float* wetl, const float* wetr)
+{
+    const int nout = runchunk(dryl, dryr, chol, chor, revl, revr, n, m_pcm.get(), wetl, wetr);
     if (!m_out) return;
     const int16_t* pcm = m_pcm.get();
     for (int i = 0; i < nout; ++i) m_out->wrframe(pcm[2 * i], pcm[2 * i + 1]);
@@ -98,12 +122,13 @@ void Ceffects::runchunk(const float* dryl, const float* dryr, const float* chol,
 
 void Ceffects::processblock(int n)
 {
-    n = std::clamp(n, 0, BUSLEN);
+    n = std::clamp(n, 0, m_buslen);
+    if (tap) tap(tapctx, *this, n);
     // The reverberator depends only on its own two buses: the helper runs it over the whole block
     // while this thread runs the rest of the chain, chunk by chunk as the reverberation arrives.
     const bool split = m_parallel && n >= 2 * CHUNK && Chelper::spare();
     const float* wl = m_wet.get();
-    const float* wr = wl + BUSLEN;
+    const float* wr = wl + m_buslen;
     if (split) {
         m_wetdone.store(0, std::memory_order_relaxed);
         m_wetjob = n;
@@ -130,8 +155,8 @@ void Ceffects::processblock(int n)
             }
         }
         if (split) await(i + k);
-        runchunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i, k,
-                 split ? wl + i : nullptr, split ? wr + i : nullptr);
+        writechunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i, k,
+                   split ? wl + i : nullptr, split ? wr + i : nullptr);
     }
     // The helper reads the buses to the end of the job, so it finishes before they are cleared.
     if (split) m_helper.wait();
@@ -159,7 +184,7 @@ void Ceffects::processframes(const int16_t* frames, int nframes)
             w[SRL * CHUNK + j] = xl * reverb;
             w[SRR * CHUNK + j] = xr * reverb;
         }
-        runchunk(dl, dr, w + SCL * CHUNK, w + SCR * CHUNK, w + SRL * CHUNK, w + SRR * CHUNK, k);
+        writechunk(dl, dr, w + SCL * CHUNK, w + SCR * CHUNK, w + SRL * CHUNK, w + SRR * CHUNK, k);
     }
 }
 
@@ -169,6 +194,21 @@ void Ceffects::flush()
     const int n = flushlength();
     for (int i = 0; i < n; i += CHUNK) {
         const int k = std::min(CHUNK, n - i);
-        runchunk(zero, zero, nullptr, nullptr, zero, zero, k);
+        writechunk(zero, zero, nullptr, nullptr, zero, zero, k);
     }
+}
+
+int Ceffects::render(int n, int16_t* out)
+{
+    n = std::clamp(n, 0, m_buslen);
+    if (tap) tap(tapctx, *this, n);
+    int written = 0;
+    for (int i = 0; i < n; i += CHUNK) {
+        const int k = std::min(CHUNK, n - i);
+        written += runchunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i,
+                            k, out + 2 * written);
+    }
+    for (auto& b : m_bus) std::fill(b.get(), b.get() + n, 0.0f);
+    mixpos = 0;
+    return written;
 }

@@ -14,6 +14,10 @@
 // settings are read without locks (relaxed atomics): delay values and the compressor on/off test
 // per frame; room size, damping, master volume and makeup gain at prepare().
 // Everything is allocated at construction; nothing is allocated while processing.
+//
+// The live engine (Clive) keeps one of its own with buses of one period, a look-ahead of a few
+// milliseconds and no helper: render() runs the same chain over a period on the calling thread
+// and hands the 16-bit frames to the caller instead of a WAVE file.
 #include "synth/Cbuses.h"
 #include "synth/Cchorus.h"
 #include "synth/Cdelay.h"
@@ -34,8 +38,10 @@ public:
     static constexpr int LOOKAHEAD = Coutstage::LOOKAHEAD;
     static constexpr int DELAYTAIL = 44100;      // extra flush frames while the delay is on
 
-    // abortflag may be null; when set, processblock stops at the next frame.
-    Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag);
+    // abortflag may be null; when set, processblock stops at the next frame. buslen: frames of
+    // each bus (the most one call processes); lookahead and withhold: the output stage's.
+    Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag, int buslen = BUSLEN,
+             int lookahead = LOOKAHEAD, bool withhold = true);
     virtual ~Ceffects();
     Ceffects(const Ceffects&) = delete;
     Ceffects& operator=(const Ceffects&) = delete;
@@ -51,8 +57,19 @@ public:
     // Starts a run: clears the buses, the effect lines and the output stage, and takes room size,
     // damping, master volume and makeup gain from the settings.
     void prepare();
-    // Processes the first n frames of the buses (n <= BUSLEN), then clears them and mixpos.
+    // Processes the first n frames of the buses (n <= buslen), then clears them and mixpos.
     void processblock(int n);
+    // The same on the calling thread, into out (interleaved pairs); returns the frames written
+    // (all n when the output stage does not withhold). Never waits: the helper is not used.
+    int render(int n, int16_t* out);
+    // Takes master volume and makeup gain from the settings again, without a reset.
+    void regain();
+    int buslen() const { return m_buslen; }
+    // Tests: called with the buses and n at the start of every processblock and render, before
+    // the effects run.
+    void (*tap)(void* ctx, const Ceffects& fx, int n) = nullptr;
+    void* tapctx = nullptr;
+    const float* bus(int which) const { return m_bus[which].get(); }
     // Processes interleaved 16-bit stereo frames (the audio mixer's input).
     void processframes(const int16_t* frames, int nframes);
     // Ends a run: pushes silence through the delay, the reverb tail and the look-ahead lines.
@@ -77,15 +94,22 @@ private:
     void resetoutput();
     // Runs CHUNK or fewer frames through the chain; dry is copied, chorus input may be null.
     // With wetl and wetr the reverberation is already there and is added instead.
-    void runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
-                  const float* revl, const float* revr, int n, const float* wetl = nullptr,
-                  const float* wetr = nullptr);
+    // Returns the frames of 16-bit output written to pcm.
+    int runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
+                 const float* revl, const float* revr, int n, int16_t* pcm, const float* wetl = nullptr,
+                 const float* wetr = nullptr);
+    // runchunk into m_pcm, then to the WAVE file.
+    void writechunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
+                    const float* revl, const float* revr, int n, const float* wetl = nullptr,
+                    const float* wetr = nullptr);
+    void gains(float& master, float& makeup) const;
     // The helper's job: runs the reverberator over m_wetjob frames into m_wet, publishing how
     // far it has come in m_wetdone.
     void wetrun();
 
     const Csettings& m_settings;
     const std::atomic<bool>* m_abort;
+    const int m_buslen;
     Cwavfil* m_out = nullptr;
     std::unique_ptr<float[]> m_bus[NBUS];
     Creverb m_reverb;

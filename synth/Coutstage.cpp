@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr double LA = Coutstage::LOOKAHEAD;
-
 // Truncates toward zero and saturates to 16 bits; NaN becomes silence. Selects rather than
 // branches: loud material crosses these limits at random.
 inline int16_t tosample(double v)
@@ -19,8 +17,9 @@ inline int16_t tosample(double v)
 
 } // namespace
 
-Coutstage::Coutstage()
-    : m_linel(std::make_unique<float[]>(LOOKAHEAD)), m_liner(std::make_unique<float[]>(LOOKAHEAD))
+Coutstage::Coutstage(int lookahead, bool withhold)
+    : m_len(std::max(lookahead, 1)), m_la(m_len), m_withhold(withhold),
+      m_linel(std::make_unique<float[]>(size_t(m_len))), m_liner(std::make_unique<float[]>(size_t(m_len)))
 {
     reset(1.0f, 1.0f);
 }
@@ -29,8 +28,8 @@ Coutstage::~Coutstage() = default;
 
 void Coutstage::reset(float master, float makeup)
 {
-    std::fill(m_linel.get(), m_linel.get() + LOOKAHEAD, 0.0f);
-    std::fill(m_liner.get(), m_liner.get() + LOOKAHEAD, 0.0f);
+    std::fill(m_linel.get(), m_linel.get() + m_len, 0.0f);
+    std::fill(m_liner.get(), m_liner.get() + m_len, 0.0f);
     m_pos = 0;
     m_g = 1.0;
     m_slope = 0.0;
@@ -39,12 +38,12 @@ void Coutstage::reset(float master, float makeup)
     m_since = 0;
     m_master = master;
     m_makeup = makeup;
-    m_countdown = LOOKAHEAD;
+    m_countdown = m_withhold ? m_len : 0;
     m_loudest = 0;
 }
 
 // Advances the gain ramp by one frame, then plans for the peak p that has just entered the
-// lines: the gain must reach 1/p in LOOKAHEAD frames, when that frame leaves. A ramp down is
+// lines: the gain must reach 1/p in a look-ahead of frames, when that frame leaves. A ramp down is
 // followed by a linear recovery to 1 that is never steeper than what later peaks allow.
 // The gain holds at its target until the peak that set the target leaves (m_since reaches a
 // look-ahead); only then does the recovery start. A ramp planned for an earlier, bigger peak may
@@ -61,27 +60,27 @@ void Coutstage::limit(double p)
             m_slope = 0;
         }
     }
-    if (m_slope == 0 && m_g < 1 && m_since >= LOOKAHEAD - 1) {
+    if (m_slope == 0 && m_g < 1 && m_since >= m_len - 1) {
         m_slope = m_recover;
         m_target = 1;
-        m_recover = (1 - m_g) / LA;
+        m_recover = (1 - m_g) / m_la;
         m_since = 0;
     }
-    if (m_since < LOOKAHEAD) ++m_since;   // only counts up to a look-ahead; never overflows
+    if (m_since < m_len) ++m_since;   // only counts up to a look-ahead; never overflows
     if (!(p > 1.0)) return;   // also stops a NaN peak
     const double g = 1 / p;
     if (m_slope > 0) {
         if (g < m_g) {
             m_target = g;
-            m_slope = (g - m_g) / LA;
-            m_recover = (1 - g) / LA;
+            m_slope = (g - m_g) / m_la;
+            m_recover = (1 - g) / m_la;
             m_since = 0;
         } else {
-            const double s = (g - m_g) / LA;
+            const double s = (g - m_g) / m_la;
             if (s < m_slope) m_slope = s;
         }
     } else if (g <= m_target) {
-        const double s = (g - m_g) / LA;
+        const double s = (g - m_g) / m_la;
         if (s <= m_slope || m_slope == 0) {
             m_target = g;
             m_slope = s;
@@ -91,7 +90,7 @@ void Coutstage::limit(double p)
             // instead would carry the gain far below g, even below zero after a large peak.)
             m_target = g;
         }
-        m_recover = (1 - m_target) / LA;
+        m_recover = (1 - m_target) / m_la;
         m_since = 0;
     } else {
         const double rr = (g - m_target) / m_since;
@@ -113,6 +112,7 @@ int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>
     float* liner = m_liner.get();
     const float master = m_master;
     const double makeup = double(m_makeup) * 32767;
+    const int len = m_len;
     int pos = m_pos, countdown = m_countdown, written = 0;
     float loudest = m_loudest;
     for (int i0 = 0; i0 < n; i0 += BLOCK) {
@@ -123,7 +123,7 @@ int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>
             const float p = std::max(std::fabs(lv), std::fabs(rv));
             loudest = std::max(loudest, p);
             if (m_slope == 0 && m_g >= 1 && !(p > 1.0f)) {
-                if (m_since < LOOKAHEAD) ++m_since;   // idle at full gain: nothing else changes
+                if (m_since < len) ++m_since;   // idle at full gain: nothing else changes
             } else {
                 limit(p);
             }
@@ -133,7 +133,7 @@ int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>
             const double scale = on ? makeup : 32767.0;
             linel[pos] = lv;
             liner[pos] = rv;
-            pos = (pos + 1) & (LOOKAHEAD - 1);
+            if (++pos == len) pos = 0;
             if (countdown > 0) {
                 --countdown;   // the lines' initial silence is not written
                 continue;

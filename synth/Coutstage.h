@@ -2,8 +2,12 @@
 // The output stage: master gain, a look-ahead peak limiter whose gain ramps linearly so that it
 // reaches exactly 1/peak when the frame carrying that peak leaves the look-ahead lines (then
 // recovers linearly to 1), an optional makeup gain with soft clip, and truncation toward zero to
-// 16 bits with saturation. The first LOOKAHEAD frames of a run produce no output: they push the
-// initial silence out of the lines.
+// 16 bits with saturation.
+//
+// The converter looks ahead LOOKAHEAD frames and writes nothing for the first LOOKAHEAD frames of
+// a run: they only push the lines' initial silence out, and the flush at the end pushes the last
+// frames out. The live engine looks ahead a few milliseconds and plays that initial silence, so
+// that every frame in gives one frame out, delayed by the look-ahead.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -14,7 +18,9 @@ class Coutstage {
 public:
     static constexpr int LOOKAHEAD = 131072;
 
-    Coutstage();
+    // lookahead: frames (at least 1); withhold: the first lookahead frames of a run give no
+    // output (the converter) rather than the lines' silence (the live engine).
+    explicit Coutstage(int lookahead = LOOKAHEAD, bool withhold = true);
     virtual ~Coutstage();
     Coutstage(const Coutstage&) = delete;
     Coutstage& operator=(const Coutstage&) = delete;
@@ -34,6 +40,13 @@ public:
         return p;
     }
     int countdown() const { return m_countdown; }
+    int lookahead() const { return m_len; }
+    // New master and makeup gains from the next frame on, keeping the lines and the limiter.
+    void setgains(float master, float makeup)
+    {
+        m_master = master;
+        m_makeup = makeup;
+    }
 
     // Soft clip on the 16-bit scale, the one curve for every output that applies makeup gain:
     // +-24575 pass unchanged; above, with y = |x| - 24575, the knee 24575 + y / (1 + (y/8192)^2)
@@ -51,6 +64,9 @@ public:
 private:
     void limit(double p);
 
+    const int m_len;            // frames of look-ahead
+    const double m_la;          // the same, as the divisor of every slope
+    const bool m_withhold;
     std::unique_ptr<float[]> m_linel, m_liner;
     int m_pos = 0;              // P: common position of both lines
     double m_g = 1.0;           // G: current gain
@@ -60,6 +76,6 @@ private:
     int m_since = 0;            // N: frames since the target was set
     float m_master = 1.0f;      // M
     float m_makeup = 1.0f;      // K
-    int m_countdown = LOOKAHEAD;  // D
+    int m_countdown = 0;        // D: frames still withheld
     float m_loudest = 0;        // largest frame magnitude since takeloudest()
 };

@@ -14,7 +14,7 @@ public:
     const int16_t* points(size_t index, uint32_t points, uint32_t& loaded) override;
     void unpin(size_t index) override;
 
-private:
+protected:
     Csf2file& m_bank;
     Cstore& m_store;
 };

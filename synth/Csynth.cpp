@@ -7,7 +7,7 @@
 #include <array>
 #include <cmath>
 
-bool Csynth::showerrors() const { return settings && Csettings::get(settings->showerrors); }
+bool Csynth::showerrors() const { return !quiet && settings && Csettings::get(settings->showerrors); }
 int Csynth::transpose() const { return settings ? Csettings::get(settings->transpose) : 0; }
 float Csynth::reverbamt() const { return settings ? Csettings::get(settings->reverbamt) : 0.0f; }
 float Csynth::chorusamt() const { return settings ? Csettings::get(settings->chorusamt) : 0.0f; }

@@ -26,6 +26,7 @@ struct Csynth : Cbuses {
     float* bus[NBUS] = {};                        // mixing buses
     int mixpos = 0;                               // where the next rendered sample is added
     const void* owner = nullptr;                  // window that owns warning boxes
+    bool quiet = false;                           // no warning boxes whatever the settings say
     uint32_t noteserial = 0;                      // counts note-on messages (exclusive classes)
     std::shared_ptr<Cvoicerun> voicerun;          // renders the voices of a slice, made on first use
 

@@ -82,6 +82,10 @@ Cvoicerun::Cvoicerun(bool parallel)
     : m_parallel(parallel && std::thread::hardware_concurrency() > 1), m_lr(std::make_unique<float[]>(4 * size_t(SLICE) + 16))
 {
     m_lrat = aligned(m_lr.get());
+    for (int t = 0; t < 2; ++t) {
+        m_done[t].reserve(SCRATCH);
+        m_group[t].reserve(SCRATCH);
+    }
 }
 
 float* Cvoicerun::aligned(float* p)
@@ -93,14 +97,12 @@ float* Cvoicerun::aligned(float* p)
 Cvoicerun::~Cvoicerun() = default;
 
 bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
-                           int n, float* lr, bool fresh)
+                           int n, float* lr, bool fresh, std::vector<char>& done, std::vector<Cvoice*>& group)
 {
     float* l = lr;
     float* r = lr + SLICE;
     // One group per distinct send levels, in order of first appearance: usually one or two per
     // channel. Each pass takes the first voice not yet rendered and every later one of its levels.
-    thread_local std::vector<char> done;
-    thread_local std::vector<Cvoice*> group;
     done.assign(size_t(count), 0);
     if (count > 0) v[0]->prefetch(n);
     for (int first = 0; first < count; ++first) {
@@ -136,7 +138,7 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
 {
     const int count = int(voices.size());
     if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || n > SLICE || !Chelper::spare()) {
-        renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n, stereo(0), false);
+        renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n, stereo(0), false, m_done[0], m_group[0]);
         return;
     }
     if (!m_scratch) {
@@ -185,6 +187,6 @@ void Cvoicerun::work(int thread)
         float* bus[Csynth::NBUS];
         for (int b = 0; b < Csynth::NBUS; ++b) bus[b] = piecebus(p, b);
         m_wrote[p] = renderlist(*m_synth, m_voices + m_bounds[p], m_bounds[p + 1] - m_bounds[p], bus, 0, m_n,
-                                stereo(thread), true);
+                                stereo(thread), true, m_done[thread], m_group[thread]);
     }
 }

@@ -35,8 +35,9 @@ private:
     // into lr (2 * SLICE floats) and then spread over the six buses once. With fresh, the buses
     // hold nothing yet and the first group stores instead of adding. False when there was no
     // voice (fresh buses are then left unwritten).
+    // done and group: the calling thread's scratch lists.
     static bool renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
-                           int n, float* lr, bool fresh);
+                           int n, float* lr, bool fresh, std::vector<char>& done, std::vector<Cvoice*>& group);
     // Renders pieces until none is left; thread 0 is the render thread, 1 the helper.
     void work(int thread);
     float* piecebus(int piece, int bus) { return m_scratchat + (size_t(piece) * NBUS + size_t(bus)) * SLICE; }
@@ -61,4 +62,9 @@ private:
     std::unique_ptr<float[]> m_lr;        // stereo sums: the render thread's, then the helper's
     float* m_scratchat = nullptr;         // both from their first cache line boundary
     float* m_lrat = nullptr;
+    // Scratch lists of the render thread (0) and the helper (1), reserved at construction so
+    // that rendering allocates only past SCRATCH voices in one slice.
+    static constexpr size_t SCRATCH = 1024;
+    std::vector<char> m_done[2];
+    std::vector<Cvoice*> m_group[2];
 };

@@ -4,6 +4,7 @@
 #include "platform/Cshell.h"
 #include "platform/Ctimer.h"
 #include "platform/Cwindow.h"
+#include "tools/Clivesynth.h"
 #include "tools/Csched.h"
 
 #include <algorithm>
@@ -19,6 +20,9 @@ Cplayeng::~Cplayeng()
     stop();
     m_sched.reset();
     endperiod();
+    // The built-in synthesizer's bank lives as long as the player or recorder: a bank chosen
+    // in the Options meanwhile is loaded by the next one.
+    if (m_ownbank) m_ctx.bank.reset();
 }
 
 Cplayeng::Kind Cplayeng::kindof(const std::string& ext, bool chosen)
@@ -90,6 +94,13 @@ void Cplayeng::endperiod()
 Cplayeng::Start Cplayeng::playmidi(double seekus, double tailus, Cwindow* lyrics)
 {
     if (!m_ctx.midi) return Start::device;
+    const bool builtin = m_ctx.settings.midiout < 0;
+    if (builtin) {
+        const bool had = m_ctx.bank != nullptr;
+        const bool loaded = m_ctx.loadbank(m_boxowner);
+        m_ownbank = m_ownbank || !had;
+        if (!loaded) return Start::bank;
+    }
     const Timecaps caps = timeGetDevCaps();
     if (caps.periodmin == 0 || caps.periodmax == 0) {
         msgbox("Error while accessing the Timer services", "Timer error", Boxicon::error, m_boxowner);
@@ -105,7 +116,9 @@ Cplayeng::Start Cplayeng::playmidi(double seekus, double tailus, Cwindow* lyrics
     m_sched->setlyrics(lyrics);
     m_active = true;   // MM_MOM_OPEN, posted by the opening, starts the scheduler
     m_position = 0;
-    if (!m_ctx.midi->open(m_owner, m_ctx.settings.midiout)) {
+    const bool opened = builtin ? m_ctx.midi->open(m_owner, Clivesynth::open(m_ctx, &m_timeline))
+                                : m_ctx.midi->open(m_owner, m_ctx.settings.midiout);
+    if (!opened) {
         m_active = false;
         m_sched.reset();
         endperiod();

@@ -1,6 +1,8 @@
 #pragma once
 // The playback engine of the file player and the recorder: plays the current MIDI file to the
-// MIDI output device on the scheduler of tools/Csched, or a WAVE file (the current one, or the
+// MIDI output device on the scheduler of tools/Csched (MIDI output -1: the built-in synthesizer
+// of tools/Clivesynth on the context's sound bank, loaded here and kept while this engine
+// lives; else an RtMidi port), or a WAVE file (the current one, or the
 // recorder's take) to the wave output device. It loads the current files through the context,
 // keeps the MIDI file's timeline and its total, holds the timer period while a MIDI run lasts,
 // opens and closes the devices and turns their messages into a playing position and an end.
@@ -21,8 +23,9 @@ class Cwindow;
 
 class Cplayeng {
 public:
-    // Why a start failed; the window shows its own box for each (the timer's is shown here).
-    enum class Start { ok, timer, corrupt, empty, device };
+    // Why a start failed; the window shows its own box for each (the timer's and the sound
+    // bank's are shown here).
+    enum class Start { ok, timer, corrupt, empty, device, bank };
     // What a device message meant for the window.
     enum class Event { none, position, ended };
     // What a chosen or dropped file is to the main window, the player and the recorder.
@@ -89,6 +92,7 @@ private:
     double m_position = 0;
     unsigned m_period = 0;
     bool m_active = false;
+    bool m_ownbank = false;      // the built-in synthesizer loaded the context's bank
     Cwavfil* m_wave = nullptr;   // the WAVE file whose output is open
     std::unique_ptr<Csched> m_sched;
 };

@@ -14,14 +14,15 @@
 #include <algorithm>
 
 const char* Coptdialog::TITLE = "Cantorix - Options";
-const char* Coptdialog::DEFAULTDEV = "Windows default";
+const char* Coptdialog::DEFAULTDEV = "Default";
+const char* Coptdialog::DEFAULTMIDI = "Default (built-in synthesizer)";
 
 namespace {
 
-QComboBox* devicelist(QWidget* parent, const std::vector<std::string>& names, int device)
+QComboBox* devicelist(QWidget* parent, const char* first, const std::vector<std::string>& names, int device)
 {
     auto* c = new QComboBox(parent);
-    c->addItem(Coptdialog::DEFAULTDEV);
+    c->addItem(first);
     for (const std::string& n : names) c->addItem(qs(n));
     // A stored device beyond the current list selects nothing.
     c->setCurrentIndex(device + 1 < c->count() ? device + 1 : -1);
@@ -69,9 +70,9 @@ Coptdialog::Coptdialog(Csettings& settings, const Cdevnames& devices, QWidget* p
         row->addWidget(list);
         outer->addWidget(box);
     };
-    m_waveout = devicelist(this, devices.waveout, settings.waveout);
-    m_wavein = devicelist(this, devices.wavein, settings.wavein);
-    m_midiout = devicelist(this, devices.midiout, settings.midiout);
+    m_waveout = devicelist(this, DEFAULTDEV, devices.waveout, settings.waveout);
+    m_wavein = devicelist(this, DEFAULTDEV, devices.wavein, settings.wavein);
+    m_midiout = devicelist(this, DEFAULTMIDI, devices.midiout, settings.midiout);
     devgroup("Wave output device", m_waveout);
     devgroup("Wave input device", m_wavein);
     devgroup("MIDI output device", m_midiout);

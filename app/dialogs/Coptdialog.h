@@ -1,7 +1,9 @@
 #pragma once
 // The Options dialog: the sound bank and the working folder (both kept in the INI file) and the
-// three devices (for this run only). The device lists show "Windows default" (index -1) first,
-// then the names of the platform's devices in the order the device layer opens them.
+// three devices (for this run only). The wave lists show "Default" (index -1, the system's default
+// device) first, the MIDI list "Default (built-in synthesizer)" (index -1, the program's own live
+// synthesizer), then the names of the platform's devices in the order the device layer opens
+// them.
 #include "platform/Cdevlist.h"
 #include "settings/Csettings.h"
 
@@ -14,7 +16,8 @@ class Coptdialog : public QDialog {
     Q_OBJECT
 public:
     static const char* TITLE;
-    static const char* DEFAULTDEV;   // "Windows default"
+    static const char* DEFAULTDEV;    // "Default"
+    static const char* DEFAULTMIDI;   // "Default (built-in synthesizer)"
 
     Coptdialog(Csettings& settings, const Cdevnames& devices, QWidget* parent = nullptr);
 

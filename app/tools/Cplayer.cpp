@@ -261,6 +261,7 @@ void Cplayer::play()
             controls();
             break;
         case Cplayeng::Start::timer:
+        case Cplayeng::Start::bank:
             m_lyr.close();
             return;
         default:

@@ -79,10 +79,12 @@ std::vector<std::string> Crtmidi::ports()
 
 std::unique_ptr<Cmidiport> Crtmidi::open(int index)
 {
+    // -1 is the built-in synthesizer, which the player opens itself: no port.
+    if (index < 0) return nullptr;
     auto failed = std::make_unique<bool>(false);
     std::unique_ptr<RtMidiOut> out = pickclient(failed.get());
     if (!out) return nullptr;
-    const unsigned port = index < 0 ? 0u : unsigned(index);
+    const unsigned port = unsigned(index);
     if (port >= out->getPortCount()) return nullptr;
     *failed = false;
     out->openPort(port, "Cantorix out");

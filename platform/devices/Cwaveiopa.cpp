@@ -52,27 +52,11 @@ private:
 
 Chandback g_handback;
 
-PaDeviceIndex pickdevice(int device, bool input)
-{
-    if (device < 0) return input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
-    const int count = Pa_GetDeviceCount();
-    int k = 0;
-    for (int i = 0; i < count; ++i) {
-        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-        if (!info) continue;
-        if ((input ? info->maxInputChannels : info->maxOutputChannels) > 0) {
-            if (k == device) return i;
-            ++k;
-        }
-    }
-    return paNoDevice;
-}
-
 // Opens a PortAudio stream on wave device `device` for fmt: a callback stream when cb is given,
 // else a blocking one. PortAudio must be initialized.
 PaStream* openpa(bool input, int device, const Waveformat& fmt, PaStreamCallback* cb, void* self)
 {
-    const PaDeviceIndex dev = pickdevice(device, input);
+    const PaDeviceIndex dev = padevice(device, input);
     const PaDeviceInfo* info = dev == paNoDevice ? nullptr : Pa_GetDeviceInfo(dev);
     if (!info || (fmt.bits != 16 && fmt.bits != 8) || fmt.channels == 0 || fmt.rate == 0) return nullptr;
     PaStreamParameters p{};

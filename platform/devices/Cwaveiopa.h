@@ -10,10 +10,18 @@
 // blocks the device gets nothing, so an idle output plays nothing, rather than a stream of silence.
 // Input streams are filled by PortAudio's callback, which marks each full block done and posts
 // its message.
+//
+// A pulled stream (openstream) runs from its opening to its destruction: its callback asks the
+// renderer for every period, frames per buffer = the period, at the device's low latency.
 #include "platform/Cwaveio.h"
+
+// PortAudio's index of wave device `device` (-1: the default) with output (input) channels;
+// paNoDevice when there is none. PortAudio must be initialized.
+int padevice(int device, bool input);
 
 class Cpawave : public Cwavesys {
 public:
     std::unique_ptr<Cwavedev> openout(int device, const Waveformat& fmt, Cwindow* w) override;
     std::unique_ptr<Cwavedev> openin(int device, const Waveformat& fmt, Cwindow* w) override;
+    std::unique_ptr<Cstream> openstream(int device, const Waveformat& fmt, int period, Crenderer& r) override;
 };

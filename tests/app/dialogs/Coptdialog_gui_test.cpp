@@ -37,10 +37,10 @@ TEST(Coptdialog, ShowsRecordAndDeviceLists)
     EXPECT_EQ(dlg.windowTitle(), "Cantorix - Options");
     EXPECT_EQ(dlg.bankedit()->text(), "/prog/VUZADada.csf");
     EXPECT_EQ(dlg.workedit()->text(), "/prog/WorkDir");
-    EXPECT_EQ(items(dlg.waveoutlist()), QStringList({"Windows default", "Speakers", "Headphones"}));
-    EXPECT_EQ(items(dlg.midioutlist()), QStringList({"Windows default", "Synth port"}));
+    EXPECT_EQ(items(dlg.waveoutlist()), QStringList({"Default", "Speakers", "Headphones"}));
+    EXPECT_EQ(items(dlg.midioutlist()), QStringList({"Default (built-in synthesizer)", "Synth port"}));
     EXPECT_EQ(dlg.waveoutlist()->currentText(), "Headphones");
-    EXPECT_EQ(dlg.waveinlist()->currentText(), "Windows default");
+    EXPECT_EQ(dlg.waveinlist()->currentText(), "Default");
     EXPECT_EQ(dlg.midioutlist()->currentIndex(), -1);
     EXPECT_TRUE(shot(&dlg, "options"));
     dlg.resize(700, dlg.height());

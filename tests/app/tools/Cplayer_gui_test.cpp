@@ -180,7 +180,14 @@ TEST_F(Player, FailuresKeepTheStateAndLeaveNoDeviceOpen) {
     EXPECT_EQ(ctx.wave->fd, -1);
 
     p->midiradio()->click();
-    p->playbutton()->click();   // no MIDI device
+    const size_t before = boxes.count();
+    p->playbutton()->click();   // the built-in synthesizer, without its bank: the bank's box alone
+    EXPECT_EQ(boxes.count(), before + 1);
+    EXPECT_EQ(boxes.last().caption, "Couldn't find sound bank");
+    EXPECT_EQ(p->state(), Cplayer::stopped);
+    EXPECT_EQ(p->lyrics(), nullptr);
+    ctx.settings.midiout = 0;
+    p->playbutton()->click();   // no MIDI port
     EXPECT_EQ(boxes.last().caption, "MIDI output busy");
     EXPECT_EQ(boxes.last().icon, Boxicon::error);
     EXPECT_EQ(boxes.last().text, "The MIDI output device is not ready. Possible causes:\n1) There is another "

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -253,4 +254,65 @@ TEST_F(Wavedev, StoppingKeepsBlocksWhoseMessagesAreStillQueued) {
     ASSERT_EQ(file.size(), 44 + two);
     EXPECT_TRUE(std::equal(input.begin(), input.begin() + long(two), file.begin() + 44));
     EXPECT_EQ(file[40] | file[41] << 8 | file[42] << 16, int(two));
+}
+
+namespace {
+
+// Renders a sequence of frames that never repeats within a minute, and counts what it was asked.
+struct Counter : Crenderer {
+    std::atomic<int64_t> frames{0};
+    std::atomic<int> calls{0};
+    std::atomic<int> oddsize{0};   // calls for another number of frames than the period
+    int period = 0;
+    void render(int16_t* out, int n) override
+    {
+        const int64_t at = frames.load(std::memory_order_relaxed);
+        for (int i = 0; i < n; ++i) {
+            const uint32_t v = uint32_t(at + i);
+            out[2 * i] = int16_t(1 + v % 30000);
+            out[2 * i + 1] = int16_t(-1 - int32_t(v / 30000 % 30000));
+        }
+        if (n != period) oddsize.fetch_add(1, std::memory_order_relaxed);
+        calls.fetch_add(1, std::memory_order_relaxed);
+        frames.store(at + n, std::memory_order_release);
+    }
+};
+
+}  // namespace
+
+TEST_F(Wavedev, PulledStreamPlaysWhatTheRendererGivesInPeriodsUntilDestroyed) {
+    Counter r;
+    r.period = 512;
+    std::unique_ptr<Cstream> s = m_pa.openstream(-1, Waveformat{}, 512, r);
+    ASSERT_NE(s, nullptr);
+    EXPECT_GT(s->latency(), 0.0);
+    const auto limit = std::chrono::steady_clock::now() + 10s;
+    while (r.frames.load() < 3 * 44100 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(1ms);
+    s.reset();
+    const int64_t rendered = r.frames.load(std::memory_order_acquire);
+    ASSERT_GE(rendered, 3 * 44100);
+    EXPECT_EQ(r.oddsize.load(), 0);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(r.frames.load(), rendered);   // no callback after the destruction
+
+    // The device got the rendered frames in order, after the silence it starts with: all of
+    // them but what the abort dropped.
+    const Bytes raw = readbytes(m_dir.file("played.raw"));
+    ASSERT_EQ(raw.size() % 4, 0u);
+    size_t lead = 0;
+    while (lead < raw.size() && raw[lead] == 0) lead += 4;
+    const size_t n = (raw.size() - lead) / 4;
+    EXPECT_GE(n, size_t(rendered) - 4 * 512);
+    ASSERT_LE(n, size_t(rendered));
+    size_t wrong = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* f = raw.data() + lead + 4 * i;
+        const int16_t l = int16_t(f[0] | f[1] << 8), rr = int16_t(f[2] | f[3] << 8);
+        wrong += l != int16_t(1 + i % 30000) || rr != int16_t(-1 - int32_t(i / 30000 % 30000));
+    }
+    EXPECT_EQ(wrong, 0u);
+
+    EXPECT_EQ(m_pa.openstream(7, Waveformat{}, 512, r), nullptr);   // no such device
+    EXPECT_EQ(m_pa.openstream(-1, Waveformat{}, 0, r), nullptr);
 }
