@@ -10,7 +10,6 @@
 #include "platform/Cmsgbox.h"
 #include "platform/Ctimer.h"
 #include "platform/Cwindow.h"
-#include "platform/devices/Cmidiportrt.h"
 #include "platform/devices/Cwaveiopa.h"
 #include "tools/Cplayeng.h"
 #include "tools/Csched.h"
@@ -565,9 +564,7 @@ int cmdplay(const Args& args)
     const double scale = Ctimeline::scaled(1, ctx.settings.tempo.load());
 
     static Cpawave wave;
-    static Crtmidi ports;
     Cwavesys* prevwave = setwavesys(&wave);
-    Cmidisys* prevmidi = setmidisys(&ports);
     Cmsgloop loop;
     Cscreen screen;
     Cplaysink sink(tty ? &screen : nullptr);
@@ -621,7 +618,6 @@ int cmdplay(const Args& args)
     if (tty) sigaction(SIGTSTP, &prevstop, nullptr);
     for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &prevsa[i], nullptr);
     setboxsink(prevsink);
-    setmidisys(prevmidi);
     setwavesys(prevwave);
     if (g_signal) return 128 + g_signal;
     return failed ? 1 : 0;
