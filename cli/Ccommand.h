@@ -10,6 +10,7 @@ int cmdconvert(const Args& args);
 int cmddump(const Args& args);
 int cmdinfo(const Args& args);
 int cmdpack(const Args& args);
+int cmdplay(const Args& args);
 int cmdunpack(const Args& args);
 
 // The kinds of file "info" tells apart by extension; each prints its own facts.

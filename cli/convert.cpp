@@ -4,13 +4,13 @@
 // progress and end messages; the result checks print as the converter dialog's boxes would show.
 #include "audio/Cnewfil.h"
 #include "cli/Ccommand.h"
+#include "cli/Csynthopts.h"
 #include "convert/Cconvert.h"
 #include "convert/Ccontext.h"
 #include "convert/Csequen.h"
 #include "midi/Ctimeline.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cwindow.h"
-#include "settings/Ceffparam.h"
 
 #include <algorithm>
 #include <thread>
@@ -38,15 +38,11 @@ const char* USAGE =
     "One input may be written to -o OUT.wav; any number go to OUTDIR (default: the working folder\n"
     "of the settings), each named after its input with \".wav\".\n"
     "\n"
-    "options:\n"
-    "  --bank PATH          sound bank (.sf2 or .csf); default: the bank of the settings\n"
-    "  --tempo PERCENT      tempo change, -99 .. 1000; positive is slower (100 = half speed)\n"
-    "  --transpose N        half tones, -127 .. 127; positive is higher\n"
+    "options:\n";
+
+const char* OWNOPTS =
     "  --no-normalize       keep the level; advise how much Master Volume to add instead\n"
     "  --show-midi-errors   print the synthesizer's MIDI warnings (rendering goes on)\n"
-    "  --set NAME=VALUE     an effect parameter (see below)\n"
-    "  --mute CH            silence MIDI channel CH (1 .. 16); may be repeated\n"
-    "  --gain CH=DB         gain of MIDI channel CH in dB, -25 .. 25 (tenths kept)\n"
     "  -j N                 run N conversions in parallel (1 .. 64; at most one per processor)\n"
     "  --quiet              no progress and no summary lines\n"
     "  --help               this text\n"
@@ -66,81 +62,32 @@ const char* EXITS =
 void printhelp()
 {
     std::fputs(USAGE, stdout);
-    for (const Ceffparam& p : EFFPARAMS) {
-        std::printf("  %-18s %g .. %g%s%s, default %g", p.name, p.lo, p.hi, *p.unit ? " " : "", p.unit, p.def);
-        std::printf(*p.note ? " (%s)\n" : "%s\n", p.note);
-    }
+    std::fputs(Csynthopts::HELP, stdout);
+    std::fputs(OWNOPTS, stdout);
+    Csynthopts::printparams(stdout);
     std::fputs(EXITS, stdout);
 }
 
 struct Copts {
     std::vector<std::string> inputs;
-    std::string out, outdir, bank;
-    bool hasbank = false;
-    int tempo = 0, transpose = 0, jobs = 1;
+    std::string out, outdir;
+    Csynthopts synth;
+    int jobs = 1;
     bool normalize = true, showerrors = false, quiet = false;
-    std::vector<std::pair<const Ceffparam*, double>> sets;
-    bool mute[16] = {};
-    int gain[16] = {};   // tenths of a dB
-    bool hasgain[16] = {};
 };
 
 bool fail(const std::string& text)
 {
-    std::fprintf(stderr, "cantorix-cli convert: %s\n", text.c_str());
-    return false;
-}
-
-bool number(const std::string& s, double& v)
-{
-    if (s.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    v = std::strtod(s.c_str(), &end);
-    return errno == 0 && end && *end == 0 && std::isfinite(v);
-}
-
-bool whole(const std::string& s, long lo, long hi, int& v, const char* what)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long x = s.empty() ? 0 : std::strtol(s.c_str(), &end, 10);
-    if (s.empty() || errno || !end || *end || x < lo || x > hi)
-        return fail(std::string(what) + " must be a whole number from " + std::to_string(lo) + " to " +
-                    std::to_string(hi) + ", not '" + s + "'");
-    v = int(x);
-    return true;
-}
-
-bool channel(const std::string& s, int& ch)
-{
-    if (!whole(s, 1, 16, ch, "a MIDI channel")) return false;
-    --ch;
-    return true;
-}
-
-bool setparam(Copts& o, const std::string& arg)
-{
-    const size_t eq = arg.find('=');
-    const std::string name = arg.substr(0, eq), val = eq == std::string::npos ? "" : arg.substr(eq + 1);
-    const Ceffparam* p = nullptr;
-    for (const Ceffparam& q : EFFPARAMS)
-        if (name == q.name) p = &q;
-    if (!p) return fail("unknown effect parameter '" + name + "' (see --help)");
-    double v = 0;
-    char range[64];
-    std::snprintf(range, sizeof range, "%g .. %g", p->lo, p->hi);
-    const bool integral = p->whole != nullptr;
-    if (!number(val, v) || v < p->lo || v > p->hi || (integral && v != std::floor(v)))
-        return fail(name + " takes " + (integral ? "a whole number " : "a value ") + range + ", not '" + val + "'");
-    o.sets.emplace_back(p, v);
-    return true;
+    return clifail("convert", text);
 }
 
 // Parses the command line; false (after a message) for a wrong one.
 bool parse(const Args& args, Copts& o)
 {
     for (size_t i = 0; i < args.size(); ++i) {
+        const int taken = o.synth.take("convert", args, i);
+        if (taken < 0) return false;
+        if (taken > 0) continue;
         const std::string& a = args[i];
         auto value = [&](std::string& v) {
             if (i + 1 >= args.size()) return fail(a + " needs a value");
@@ -152,36 +99,12 @@ bool parse(const Args& args, Copts& o)
             if (!value(o.out)) return false;
         } else if (a == "-d") {
             if (!value(o.outdir)) return false;
-        } else if (a == "--bank") {
-            if (!value(o.bank)) return false;
-            o.hasbank = true;
-        } else if (a == "--tempo") {
-            if (!value(v) || !whole(v, -99, 1000, o.tempo, "--tempo")) return false;
-        } else if (a == "--transpose") {
-            if (!value(v) || !whole(v, -127, 127, o.transpose, "--transpose")) return false;
         } else if (a == "--no-normalize") {
             o.normalize = false;
         } else if (a == "--show-midi-errors") {
             o.showerrors = true;
-        } else if (a == "--set") {
-            if (!value(v) || !setparam(o, v)) return false;
-        } else if (a == "--mute") {
-            int ch = 0;
-            if (!value(v) || !channel(v, ch)) return false;
-            o.mute[ch] = true;
-        } else if (a == "--gain") {
-            if (!value(v)) return false;
-            const size_t eq = v.find('=');
-            int ch = 0;
-            double db = 0;
-            if (eq == std::string::npos) return fail("--gain takes CH=DB, not '" + v + "'");
-            if (!channel(v.substr(0, eq), ch)) return false;
-            if (!number(v.substr(eq + 1), db) || db < -25 || db > 25)
-                return fail("a channel gain must be from -25 to 25 dB, not '" + v.substr(eq + 1) + "'");
-            o.gain[ch] = int(std::lround(db * 10));
-            o.hasgain[ch] = true;
         } else if (a == "-j") {
-            if (!value(v) || !whole(v, 1, 64, o.jobs, "-j")) return false;
+            if (!value(v) || !clinumber("convert", v, 1, 64, o.jobs, "-j")) return false;
         } else if (a == "--quiet" || a == "-q") {
             o.quiet = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -194,11 +117,7 @@ bool parse(const Args& args, Copts& o)
     if (!o.out.empty() && !o.outdir.empty()) return fail("-o and -d exclude each other");
     if (!o.out.empty() && o.inputs.size() != 1) return fail("-o takes exactly one input; use -d for several");
     if (!o.out.empty() && extof(o.out) != "wav") return fail("the output must be a .wav file: '" + o.out + "'");
-    for (const std::string& in : o.inputs) {
-        const std::string e = extof(in);
-        if (e != "mid" && e != "midi" && e != "kar") return fail("not a MIDI or karaoke file: '" + in + "'");
-    }
-    return true;
+    return midiinputs("convert", o.inputs);
 }
 
 // SIGINT, SIGTERM and SIGHUP: every context's abort flag is set from the handler (lock-free
@@ -309,24 +228,9 @@ struct Cjob {
 void applyopts(Ccontext& ctx, const Copts& o)
 {
     Csettings& s = ctx.settings;
-    if (o.hasbank) {
-        s.bankpath = o.bank;
-        s.compressed = iscompressed(o.bank);
-    }
-    Csettings::set(s.tempo, o.tempo);
-    Csettings::set(s.transpose, o.transpose);
+    o.synth.apply(s);
     Csettings::set(s.normalize, o.normalize);
     Csettings::set(s.showerrors, o.showerrors);
-    for (auto [p, v] : o.sets) p->set(s, v);
-}
-
-// The mixer table is cleared whenever a MIDI file is loaded, so mutes and gains follow the load.
-void applymixer(Ccontext& ctx, const Copts& o)
-{
-    for (int ch = 0; ch < 16; ++ch) {
-        if (o.mute[ch]) ctx.mixer.setmute(ch, true);
-        if (o.hasgain[ch]) ctx.mixer.setgain(ch, o.gain[ch]);
-    }
 }
 
 std::string outputfor(const Copts& o, const Ccontext& ctx, const std::string& input)
@@ -429,16 +333,16 @@ int cmdconvert(const Args& args)
                    "Couldn't load MIDI/KAR file", Boxicon::warning, nullptr);
             return false;
         }
-        applymixer(ctx, o);
+        o.synth.applymixer(ctx.mixer);
         j.output = outputfor(o, ctx, j.input);
         // A file that would render past the length cap is refused before anything is written.
-        const double seconds = medialength(*ctx.midi) * Ctimeline::scaled(1e6, o.tempo) / 1e6;
+        const double seconds = medialength(*ctx.midi) * Ctimeline::scaled(1e6, o.synth.tempo) / 1e6;
         if (seconds > double(Csequen::MAXBLOCKS) * Csequen::BLOCKLEN / Csequen::RATE) {
             console.error(j.input + ": lasts " + std::to_string(int64_t(seconds)) +
                           " s at this tempo, more than the 6 hours a conversion may take; nothing written");
             return false;
         }
-        if (samefile(j.output, j.input) || (o.hasbank && samefile(j.output, o.bank)) ||
+        if (samefile(j.output, j.input) || (o.synth.hasbank && samefile(j.output, o.synth.bank)) ||
             samefile(j.output, ctx.settings.bankpath)) {
             console.error(j.output + ": is an input of the conversion of " + j.input + "; nothing written");
             return false;

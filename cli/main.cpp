@@ -25,6 +25,7 @@ const Csubcmd SUBCMDS[] = {
     {"convert", cmdconvert, "convert MIDI and karaoke files into WAVE files"},
     {"dump", cmddump, "print a MIDI file's events as JSON lines"},
     {"info", cmdinfo, "describe a MIDI, karaoke, WAVE or sound bank file"},
+    {"play", cmdplay, "play MIDI and karaoke files through the built-in synthesizer, with their lyrics"},
     {"pack", cmdpack, "write a SoundFont 2 bank as a compressed bank (.csf)"},
     {"unpack", cmdunpack, "write a compressed bank (.csf) as a SoundFont 2 bank"},
 };

@@ -5,9 +5,11 @@
 // installed with setwavesys(); without one installed no device opens.
 //
 // Hand-over of a block: the program owns a block while its header is marked WHDR_DONE; write()
-// or add() gives it to the device (WHDR_INQUEUE); the device marks it done again, with a release
-// store, once it has played (output) or filled (input) it, and only then posts MM_WOM_DONE or
-// MM_WIM_DATA with lParam = the header. Blocks are played or filled in the order given.
+// or add() gives it to the device (WHDR_INQUEUE). An input block is marked done again, with a
+// release store, once the device has filled it, and only then is MM_WIM_DATA posted with lParam =
+// the header. An output block the device has played is marked done on the user-interface thread
+// right before its MM_WOM_DONE (lParam = the header) is handled: until then a refill neither
+// reuses it nor takes it for the end of the file. Blocks are played or filled in the order given.
 #include <atomic>
 #include <cstdint>
 #include <memory>

@@ -153,7 +153,7 @@ void Csched::run(std::unique_lock<std::mutex>& lock, bool timerthread)
         const Cnode* next = m_cursor->next;
         m_cursor = next;
         if (next) {
-            const double dt = Ctimeline::usecs(double(next->ev->time) - e.time, m_tempo, division);
+            const double dt = Ctimeline::usecs(double(next->ev->time) - e.time, m_tempo, division) * m_scale;
             position += dt;
             m_position.store(position, std::memory_order_relaxed);
             // The schedule keeps its own clock; while seeking, events follow at once.

@@ -43,6 +43,9 @@ public:
     void setlyrics(Cwindow* w) { m_lyrics = w; }                // gets WM_SYLLABLE, or null
     // Time to wait after the last event before the end (the recorder keeps one second).
     void settail(double us) { m_tail = us; }
+    // Every time distance of the file is played this many times as long (a tempo change: 2 is
+    // half speed); positions, the seek target and the tail are on the scaled clock. 1 at first.
+    void setscale(double scale) { m_scale = scale > 0 ? scale : 1; }
 
     // Starts from the first event, due at once (on MM_MOM_OPEN).
     void start();
@@ -81,6 +84,7 @@ private:
     Cwindow* m_lyrics = nullptr;
     double m_seek = 0;
     double m_tail = 0;
+    double m_scale = 1;
 
     std::mutex m_lock;
     const Cnode* m_cursor = nullptr;

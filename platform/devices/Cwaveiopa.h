@@ -4,11 +4,12 @@
 // its own reference to PortAudio (initialized on open, terminated on close), so the device list
 // is read afresh whenever no stream is open.
 //
-// The stream callback runs on PortAudio's thread: it copies between the queued blocks and the
-// device in queue order, marks a block done when it is used up and posts its message. An output
-// stream runs only while blocks are queued: when the queue runs dry it ends after the current
-// device buffer, and the next write starts it again. So an idle output plays nothing, rather
-// than a stream of silence.
+// Output streams hand the queued blocks to the device from a writer thread of their own, in queue
+// order, and give each block back through the message queue once it has gone to the device: it is
+// marked done on the user-interface thread right before its MM_WOM_DONE is handled. Between
+// blocks the device gets nothing, so an idle output plays nothing, rather than a stream of silence.
+// Input streams are filled by PortAudio's callback, which marks each full block done and posts
+// its message.
 //
 // A pulled stream (openstream) runs from its opening to its destruction: its callback asks the
 // renderer for every period, frames per buffer = the period, at the device's low latency.

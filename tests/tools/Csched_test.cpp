@@ -132,3 +132,25 @@ TEST(Csched, TailKeepsTheEndWaiting) {
     EXPECT_GE(std::chrono::steady_clock::now() - t0, 299ms);
     EXPECT_TRUE(s.ended());
 }
+
+TEST(Csched, ScaleStretchesTheTimesAndTheSeekCountsOnTheScaledClock) {
+    // Division 1000 at 1,000,000 us a quarter: a tick is 1 ms. Notes at 0 and 100 ms.
+    Midfixture fix;
+    ASSERT_TRUE(fix.read(Midbytes(1000, 0).track({0, 0x90, 60, 1, 100, 0x90, 62, 1, 0, 0xFF, 0x2F, 0}).bytes()));
+    Ctimeline tl;
+    tl.buildplayer(*fix.file);
+    Keepsys sys;
+    Cmsgloop loop;
+    Owner owner;
+    ASSERT_TRUE(fix.file->open(&owner));
+    Csched s(*fix.file, tl);
+    s.setscale(2);      // half speed: the second note comes at 200 ms
+    s.setseek(150000);  // past the first note, before the second
+    const auto t0 = std::chrono::steady_clock::now();
+    s.start();
+    loop.pumpuntil([&] { return owner.count(MM_MOM_CLOSE) == 1; });
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 199ms);
+    const std::vector<Msg> got = sys.got();
+    ASSERT_EQ(got.size(), 1u + 32u);
+    EXPECT_EQ(got[0], (Msg{0x90, 62, 1}));
+}

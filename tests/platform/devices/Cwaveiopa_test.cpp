@@ -129,6 +129,27 @@ TEST_F(Wavedev, PlaysEveryByteOfTheFileInOrder) {
     }
 }
 
+TEST_F(Wavedev, PlayedBlocksComeBackThroughTheirMessagesOnly) {
+    // The device plays both blocks of the first refill at once, while the user-interface thread
+    // is busy: until their messages are handled they are not done, so no refill or end test
+    // can mistake them for blocks the file had nothing left for.
+    const Bytes data = noise(size_t(Cwavfil::BUFBYTES) * 3, 11);
+    Deck deck;
+    Cwavfil wav(m_dir.file("three.wav"));
+    ASSERT_TRUE(writebytes(wav.path(), wavfile(44100, data)));
+    deck.wav = &wav;
+    ASSERT_TRUE(wav.openrd());
+    ASSERT_TRUE(wav.openout(&deck, -1));
+    m_loop.pumpuntil([&] { return deck.got(MM_WOM_OPEN); });   // both blocks sent
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(wav.hdr[0].done());
+    EXPECT_FALSE(wav.hdr[1].done());
+    EXPECT_FALSE(wav.outdone());
+    m_loop.pumpuntil([&] { return deck.got(MM_WOM_CLOSE); });
+    EXPECT_EQ(played(readbytes(m_dir.file("played.raw"))), data);
+    EXPECT_EQ(deck.count(MM_WOM_DONE), 3);
+}
+
 TEST_F(Wavedev, PlaysAFileAtItsOwnSampleRate) {
     setenv("CANTORIX_PLAYFORMAT", "wav", 1);   // the plugin's file then records the stream's rate
     const Bytes data = noise(22050 * 4 * 3, 7);   // three seconds at 22050 Hz: two blocks

@@ -1,0 +1,624 @@
+// cantorix-cli play: MIDI and karaoke files one after another through the built-in synthesizer
+// (MIDI output -1) on a wave output device, driven by the player's engine and scheduler. The
+// user-interface thread is main(): it pumps the devices' and the scheduler's messages together
+// with the keys and the 50 ms ticks that a reader thread posts. On a terminal it shows the
+// position and the karaoke lines as the lyrics window would, one character for a pixel.
+#include "cli/Ccommand.h"
+#include "cli/Csynthopts.h"
+#include "convert/Ccontext.h"
+#include "midi/Clyricsstate.h"
+#include "platform/Cmsgbox.h"
+#include "platform/Ctimer.h"
+#include "platform/Cwindow.h"
+#include "platform/devices/Cwaveiopa.h"
+#include "tools/Cplayeng.h"
+#include "tools/Csched.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <poll.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const char* USAGE =
+    "usage: cantorix-cli play [OPTIONS] FILE...\n"
+    "\n"
+    "Plays MIDI and karaoke files (.mid, .midi, .kar) one after another through the program's own\n"
+    "synthesizer, live, on a wave output device. On a terminal it shows the position and length\n"
+    "and the lyrics of a karaoke file as they are sung, the sung part in red. Keys: space pauses\n"
+    "and resumes, the left and right arrows go back and forward 10 seconds, q quits. Without a\n"
+    "terminal (standard input or output not a terminal) it plays and prints nothing.\n"
+    "\n"
+    "The live output limits peaks with a look-ahead of a few milliseconds where a conversion looks\n"
+    "three seconds ahead, so loud passages may sound a little different from a converted file.\n"
+    "\n"
+    "options:\n"
+    "  --device N           wave output device N (0 the first, as listed in the Options);\n"
+    "                       default: the system's default device\n";
+
+const char* OWNOPTS =
+    "  --help               this text\n"
+    "\n"
+    "effect parameters (--set), with their ranges and defaults:\n";
+
+const char* EXITS =
+    "\n"
+    "Exits 0 when every file was played (or q ended the playing), 1 when a file could not be\n"
+    "played, 2 for a wrong command line and 128 + the signal's number when ended by SIGINT\n"
+    "(Ctrl+C), SIGQUIT (Ctrl+\\), SIGTERM or SIGHUP; every note is silenced and the terminal\n"
+    "restored before the program ends.\n";
+
+constexpr double SEEKUS = 10e6;   // the arrows' step
+constexpr int SIGNALS[4] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Messages of the reader thread to the player window.
+enum : unsigned {
+    WM_KEY = WM_USER + 20,    // wParam: a Key
+    WM_TICK = WM_USER + 21,   // every 50 ms
+};
+enum Key : uintptr_t { keypause = 1, keyback, keyforward, keyquit };
+
+volatile std::sig_atomic_t g_signal = 0;   // the number of the first ending signal
+volatile std::sig_atomic_t g_raw = 0;      // the terminal is in the player's mode
+struct termios g_saved;                    // the terminal's mode before
+
+// Async-signal-safe: tcsetattr and write only.
+void restoreterm()
+{
+    if (!g_raw) return;
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
+    const char show[] = "\033[?25h";   // the cursor again
+    ssize_t w = ::write(STDOUT_FILENO, show, sizeof show - 1);
+    (void)w;
+    g_raw = 0;
+}
+
+// Keys one at a time without echo; Ctrl+C, Ctrl+Z and Ctrl+\ keep their signals.
+void rawterm()
+{
+    struct termios t = g_saved;
+    t.c_lflag &= tcflag_t(~(ICANON | ECHO));
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &t);
+    const char hide[] = "\033[?25l";
+    ssize_t w = ::write(STDOUT_FILENO, hide, sizeof hide - 1);
+    (void)w;
+    g_raw = 1;
+}
+
+extern "C" void onend(int sig)
+{
+    // A second signal ends the program at once, the terminal restored.
+    if (g_signal) {
+        restoreterm();
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+        return;
+    }
+    g_signal = sig;
+}
+
+// Ctrl+Z: the shell gets its terminal back while the player is stopped, and the player its
+// mode when it continues.
+extern "C" void onstop(int)
+{
+    const int saved = errno;
+    const bool raw = g_raw;
+    restoreterm();
+    std::signal(SIGTSTP, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    std::raise(SIGTSTP);   // stops here until SIGCONT
+    std::signal(SIGTSTP, onstop);
+    if (raw) rawterm();
+    errno = saved;
+}
+
+// Keys from the bytes a terminal sends: arrows come as ESC [ C / ESC [ D (or ESC O C / D).
+class Ckeys {
+public:
+    // Appends the keys of these bytes to out.
+    void feed(const char* b, size_t n, std::vector<Key>& out)
+    {
+        for (size_t i = 0; i < n; ++i) {
+            const char c = b[i];
+            if (m_esc == 1) {
+                m_esc = (c == '[' || c == 'O') ? 2 : 0;
+                continue;
+            }
+            if (m_esc == 2) {
+                m_esc = 0;
+                if (c == 'C') out.push_back(keyforward);
+                if (c == 'D') out.push_back(keyback);
+                continue;
+            }
+            if (c == 27) m_esc = 1;
+            else if (c == ' ') out.push_back(keypause);
+            else if (c == 'q' || c == 'Q') out.push_back(keyquit);
+        }
+    }
+
+private:
+    int m_esc = 0;   // 1 after ESC, 2 after ESC [
+};
+
+// Bytes of the character at s: a whole UTF-8 sequence, else 1.
+int charlen(const char* s, int n)
+{
+    const unsigned char c = static_cast<unsigned char>(s[0]);
+    const int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    if (len > n) return 1;
+    for (int k = 1; k < len; ++k)
+        if ((static_cast<unsigned char>(s[k]) & 0xC0) != 0x80) return 1;
+    return len;
+}
+
+// Text of a lyric for the terminal: UTF-8 as it is, other bytes read as Latin-1; control
+// characters (a file's escape sequences among them) become spaces. One column per character;
+// the characters are appended to cells, one string each.
+void termchars(const char* s, int n, std::vector<std::string>& cells)
+{
+    for (int i = 0; i < n;) {
+        const int len = charlen(s + i, n - i);
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (len > 1) cells.emplace_back(s + i, size_t(len));
+        else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) cells.emplace_back(" ");
+        else if (c < 0x80) cells.emplace_back(1, char(c));
+        else cells.push_back({char(0xC0 | (c >> 6)), char(0x80 | (c & 0x3F))});
+        i += len;
+    }
+}
+
+int termwidth(const char* s, int n)
+{
+    int cols = 0;
+    for (int i = 0; i < n; i += charlen(s + i, n - i)) ++cols;
+    return cols;
+}
+
+// The picture on the terminal: the four lyric lines and the countdown bar in the order the
+// lyrics window stacks them, then the status line, redrawn in place.
+class Cscreen {
+public:
+    // With lyrics, the picture has the four lines and the bar above the status line.
+    void setlyrics(bool on) { m_lyrics = on; }
+
+    static int columns()
+    {
+        winsize ws{};
+        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+        return 80;
+    }
+
+    // Slot i as the terminal shows it: its text ops laid over a blank line.
+    void setslot(int i, const std::vector<Cdrawop>& ops, int width)
+    {
+        std::vector<std::string> cells(size_t(std::max(width, 0)), " ");
+        std::vector<bool> red(cells.size(), false);
+        std::vector<std::string> chars;
+        for (const Cdrawop& op : ops) {
+            if (!op.text) {
+                std::fill(cells.begin(), cells.end(), " ");
+                std::fill(red.begin(), red.end(), false);
+                continue;
+            }
+            chars.clear();
+            termchars(op.chars, op.count, chars);
+            for (size_t k = 0; k < chars.size(); ++k) {
+                const long x = long(op.x) + long(k);
+                if (x < 0 || x >= width) continue;
+                cells[size_t(x)] = chars[k];
+                red[size_t(x)] = op.red;
+            }
+        }
+        std::string line;
+        bool inred = false;
+        for (size_t k = 0; k < cells.size(); ++k) {
+            if (red[k] != inred) line += red[k] ? "\033[1;31m" : "\033[0m";
+            inred = red[k];
+            line += cells[k];
+        }
+        if (inred) line += "\033[0m";
+        m_slots[i & 3] = line;
+    }
+
+    void setbar(bool on, double fraction, int width)
+    {
+        m_bar.clear();
+        if (!on) return;
+        const int len = std::max(width / 2, 1), red = std::clamp(int(len * fraction), 0, len);
+        m_bar = std::string(size_t(width / 4), ' ') + "\033[1;31m" + std::string(size_t(red), '#') + "\033[0m" +
+                std::string(size_t(len - red), '-');
+    }
+
+    void setstatus(const std::string& s) { m_status = s; }
+
+    void clearlyrics()
+    {
+        for (std::string& s : m_slots) s.clear();
+        m_bar.clear();
+    }
+
+    // Writes the picture over the previous one.
+    void show()
+    {
+        std::string out;
+        if (m_lines > 1) out += "\r\033[" + std::to_string(m_lines - 1) + "A";
+        else out += "\r";
+        const std::string* lines[7] = {&m_slots[0], &m_bar, &m_slots[1], &m_empty, &m_slots[2], &m_slots[3], &m_status};
+        const int n = m_lyrics ? 7 : 1;
+        for (int i = 7 - n; i < 7; ++i) {
+            out += "\033[K" + *lines[i];
+            if (i < 6) out += "\n";
+        }
+        if (m_lines == n && out == m_shown) return;   // nothing changed
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fflush(stdout);
+        m_lines = n;
+        m_shown = out;
+    }
+
+    // Leaves the picture where it is; the next show() starts a new one below.
+    void leave()
+    {
+        if (m_lines == 0) return;
+        std::fputs("\n", stdout);
+        std::fflush(stdout);
+        m_lines = 0;
+    }
+
+private:
+    bool m_lyrics = false;
+    int m_lines = 0;
+    std::string m_slots[4], m_bar, m_status;
+    std::string m_shown;   // what the last show() wrote
+    const std::string m_empty;
+};
+
+// Message boxes print as convert prints them: "cantorix-cli play: FILE: caption: text".
+class Cplaysink : public Cboxsink {
+public:
+    explicit Cplaysink(Cscreen* screen) : m_screen(screen) {}
+    void show(const Cbox& box) override
+    {
+        if (m_screen) m_screen->leave();
+        std::string text = box.text;
+        for (char& c : text)
+            if (c == '\n') c = ' ';
+        std::fprintf(stderr, "cantorix-cli play: %s%s%s: %s\n", m_file.c_str(), m_file.empty() ? "" : ": ",
+                     box.caption.c_str(), text.c_str());
+        std::fflush(stderr);
+    }
+    void setfile(const std::string& f) { m_file = f; }
+
+private:
+    Cscreen* m_screen;
+    std::string m_file;
+};
+
+struct Copts {
+    Args inputs;
+    Csynthopts synth;
+    int device = -1;
+};
+
+bool parse(const Args& args, Copts& o)
+{
+    for (size_t i = 0; i < args.size(); ++i) {
+        const int taken = o.synth.take("play", args, i);
+        if (taken < 0) return false;
+        if (taken > 0) continue;
+        const std::string& a = args[i];
+        if (a == "--device") {
+            if (i + 1 >= args.size()) return clifail("play", a + " needs a value");
+            if (!clinumber("play", args[++i], -1, 255, o.device, "--device")) return false;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return clifail("play", "unknown option '" + a + "' (see --help)");
+        } else {
+            o.inputs.push_back(a);
+        }
+    }
+    return midiinputs("play", o.inputs);
+}
+
+std::string mmss(double us)
+{
+    const unsigned s = unsigned(std::max(us, 0.0) * 1e-6);
+    char b[16];
+    std::snprintf(b, sizeof b, "%02u:%02u", s / 60 % 60, s % 60);
+    return b;
+}
+
+// The player of one run: plays the current MIDI file of the context, follows the keys, and
+// keeps the picture. Its handle() gets the engine's, the scheduler's and the reader's messages.
+class Cclient : public Cwindow {
+public:
+    Cclient(Ccontext& ctx, Cscreen* screen, double scale)
+        : m_ctx(ctx), m_eng(ctx, this, this), m_screen(screen), m_scale(scale) {}
+
+    Cplayeng& engine() { return m_eng; }
+    // The picture is left as it is from now on.
+    void detach() { m_screen = nullptr; }
+    bool quit() const { return m_quit; }
+    bool ended() const { return m_ended; }
+
+    // Starts the current MIDI file from its beginning; false after a box when it cannot play.
+    bool begin(const std::string& status)
+    {
+        m_title = status;
+        m_ended = false;
+        m_paused = false;
+        m_halted = false;
+        m_total = m_eng.miditotal() * m_scale;
+        m_lyrics = m_screen && m_eng.kar();
+        if (m_screen) {
+            m_screen->setlyrics(m_lyrics);
+            m_screen->clearlyrics();
+        }
+        return startat(0);
+    }
+
+    void handle(unsigned msg, uintptr_t wparam, intptr_t lparam) override
+    {
+        switch (msg) {
+        case WM_KEY:
+            key(Key(wparam));
+            break;
+        case WM_TICK:
+            if (g_signal) {
+                m_quit = true;
+                halt();
+            }
+            if (m_lyr && m_lyr->timer() && !m_paused) m_lyr->tick(timeGetTime());
+            break;
+        case WM_SYLLABLE: {
+            const Cnode* node = reinterpret_cast<const Cnode*>(lparam);
+            // A syllable still queued from before a seek belongs to the lines left behind.
+            if (m_lyr && node && !m_paused && m_lyr->startnode() && node->ev->time >= m_lyr->startnode()->ev->time)
+                m_lyr->syllable(node, timeGetTime());
+            break;
+        }
+        default:
+            if (m_eng.handle(msg) == Cplayeng::Event::ended) {
+                m_at = m_total;
+                m_halted = true;
+                m_ended = true;
+            }
+            break;
+        }
+        draw();
+    }
+
+    // Ends the playing at once, every note silenced.
+    void halt()
+    {
+        m_at = position();
+        m_halted = true;   // the clock stands still from here
+        m_eng.stop();
+        m_ended = true;
+    }
+
+private:
+    // Microseconds played, on the clock of the schedule (the tempo option applied).
+    double position() const
+    {
+        if (m_paused || m_halted) return m_at;
+        const Csched* s = m_eng.sched();
+        if (!s || !s->running()) return m_at;
+        return std::min(m_total, m_at + (Csched::nowus() - s->origin()));
+    }
+
+    bool startat(double us)
+    {
+        m_at = std::clamp(us, 0.0, m_total);
+        if (m_lyrics) {
+            const int width = Cscreen::columns() - 1;
+            m_lyr = std::make_unique<Clyricsstate>();
+            m_lyr->setmeasure(termwidth);
+            m_lyr->layout(width, 400);
+            m_width = width;
+            m_lyr->start(m_eng.timeline().first, m_at / m_scale, std::max(int(m_ctx.midi->division), 1), timeGetTime());
+            m_lyr->markall();
+        }
+        const Cplayeng::Start r = m_eng.playmidi(m_at, 0, m_lyrics ? this : nullptr);
+        if (r == Cplayeng::Start::ok) {
+            // The schedule runs at the tempo option; it starts when the output reports open.
+            if (m_eng.sched()) m_eng.sched()->setscale(m_scale);
+            return true;
+        }
+        if (r == Cplayeng::Start::device)
+            msgbox("The MIDI output device is not ready. Possible causes:\n1) There is another application using the "
+                   "device\n2) Your computer doesn't have MIDI output capabilities",
+                   "MIDI output busy", Boxicon::error, this);
+        m_ended = true;
+        m_lyr.reset();
+        return false;
+    }
+
+    void key(Key k)
+    {
+        if (m_ended) return;
+        switch (k) {
+        case keyquit:
+            m_quit = true;
+            halt();
+            break;
+        case keypause:
+            if (m_paused) {
+                m_paused = false;
+                startat(m_at);
+            } else {
+                m_at = position();
+                m_paused = true;
+                if (!m_eng.pause()) m_ended = true;   // the end came first
+            }
+            break;
+        case keyback:
+        case keyforward: {
+            const double to = std::clamp(position() + (k == keyforward ? SEEKUS : -SEEKUS), 0.0, m_total);
+            if (m_paused) {
+                m_at = to;
+                break;
+            }
+            m_eng.stop();
+            startat(to);
+            break;
+        }
+        }
+    }
+
+    void draw()
+    {
+        if (!m_screen) return;
+        if (m_lyr) {
+            if (Cscreen::columns() - 1 != m_width) {   // the terminal was resized
+                m_width = Cscreen::columns() - 1;
+                m_lyr->layout(m_width, 400);
+                for (int i = 0; i < 4; ++i) m_lyr->draw(i);
+                m_lyr->markall();
+            }
+            const unsigned dirty = m_lyr->takedirty();
+            for (int i = 0; i < 4; ++i)
+                if (dirty & (1u << i)) m_screen->setslot(i, m_lyr->ops(i), m_width);
+            m_screen->setbar(m_lyr->bar(), m_lyr->barfraction(timeGetTime()), m_width);
+        }
+        const std::string status = std::string(m_paused ? "Paused    " : "Playing   ") + mmss(position()) + " / " +
+                                   mmss(m_total) + "  " + m_title;
+        m_screen->setstatus(status.substr(0, size_t(std::max(Cscreen::columns() - 1, 0))));
+        m_screen->show();
+    }
+
+    Ccontext& m_ctx;
+    Cplayeng m_eng;
+    Cscreen* m_screen;
+    const double m_scale;   // the tempo option: schedule times are the file's times this many times
+    std::unique_ptr<Clyricsstate> m_lyr;
+    std::string m_title;
+    double m_total = 0;     // microseconds, tempo option applied
+    double m_at = 0;        // where the run started or paused
+    int m_width = 0;
+    bool m_lyrics = false;
+    bool m_paused = false;
+    bool m_ended = false;
+    bool m_halted = false;   // stopped for good: q, a signal or the end
+    bool m_quit = false;
+};
+
+// Posts a tick every 50 ms and, from a terminal, the keys; stops when told.
+void readkeys(Cwindow* w, bool keys, const std::atomic<bool>& stop)
+{
+    Ckeys parser;
+    while (!stop.load()) {
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        const int r = poll(&p, keys ? 1 : 0, Clyricsstate::TICKMS);
+        if (r > 0 && (p.revents & (POLLIN | POLLHUP))) {
+            char b[64];
+            const ssize_t n = ::read(STDIN_FILENO, b, sizeof b);
+            if (n <= 0) keys = false;   // the end of the input: ticks only
+            std::vector<Key> got;
+            if (n > 0) parser.feed(b, size_t(n), got);
+            for (Key k : got) postmsg(w, WM_KEY, k);
+            continue;
+        }
+        postmsg(w, WM_TICK);
+    }
+}
+
+}  // namespace
+
+int cmdplay(const Args& args)
+{
+    if (wantshelp(args)) {
+        std::fputs(USAGE, stdout);
+        std::fputs(Csynthopts::HELP, stdout);
+        std::fputs(OWNOPTS, stdout);
+        Csynthopts::printparams(stdout);
+        std::fputs(EXITS, stdout);
+        return 0;
+    }
+    Copts o;
+    if (!parse(args, o)) {
+        std::fprintf(stderr, "usage: cantorix-cli play [OPTIONS] FILE...\n");
+        return 2;
+    }
+    const bool tty = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+
+    Ccontext ctx;
+    ctx.settings.load(progfolder());
+    o.synth.apply(ctx.settings);
+    ctx.settings.waveout = o.device;
+    ctx.settings.midiout = -1;   // the built-in synthesizer
+    const double scale = Ctimeline::scaled(1, ctx.settings.tempo.load());
+
+    static Cpawave wave;
+    Cwavesys* prevwave = setwavesys(&wave);
+    Cmsgloop loop;
+    Cscreen screen;
+    Cplaysink sink(tty ? &screen : nullptr);
+    Cboxsink* prevsink = setboxsink(&sink);
+
+    struct sigaction sa {};
+    sa.sa_handler = onend;
+    sigemptyset(&sa.sa_mask);
+    struct sigaction prevsa[4] {}, prevstop {};
+    for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &sa, &prevsa[i]);
+    if (tty) {
+        tcgetattr(STDIN_FILENO, &g_saved);
+        struct sigaction st {};
+        st.sa_handler = onstop;
+        sigemptyset(&st.sa_mask);
+        sigaction(SIGTSTP, &st, &prevstop);
+        rawterm();
+    }
+
+    int failed = 0;
+    {
+        Cclient client(ctx, tty ? &screen : nullptr, scale);
+        std::atomic<bool> stopreader{false};
+        std::thread reader(readkeys, &client, tty, std::cref(stopreader));
+        for (size_t k = 0; k < o.inputs.size() && !client.quit() && !g_signal; ++k) {
+            const std::string& in = o.inputs[k];
+            sink.setfile(in);
+            if (!readable("play", in) || !client.engine().loadmidi(in)) {
+                ++failed;
+                continue;
+            }
+            o.synth.applymixer(ctx.mixer);
+            std::string status = titleof(in);
+            if (o.inputs.size() > 1) status += "  (" + std::to_string(k + 1) + "/" + std::to_string(o.inputs.size()) + ")";
+            if (!client.begin(status)) {
+                ++failed;
+                continue;
+            }
+            loop.pumpuntil([&] { return client.ended(); });
+            if (tty) screen.leave();
+        }
+        if (tty) screen.leave();
+        client.halt();
+        client.detach();
+        stopreader.store(true);
+        reader.join();
+        loop.pump();   // the devices' last messages, to the client still there
+    }
+
+    restoreterm();
+    if (tty) sigaction(SIGTSTP, &prevstop, nullptr);
+    for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &prevsa[i], nullptr);
+    setboxsink(prevsink);
+    setwavesys(prevwave);
+    if (g_signal) return 128 + g_signal;
+    return failed ? 1 : 0;
+}

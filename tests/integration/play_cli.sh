@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# cantorix-cli play on a real wave device without sound hardware: ALSA's file plugin over the null
+# plugin (tests/platform/alsa-file.conf) writes what is played to a file. A karaoke file plays to
+# its end through the built-in synthesizer and the sound written is not silent; without a terminal
+# nothing is printed; on a terminal (script(1) gives one) the lyrics and the time show, q quits and
+# the terminal gets its cursor back; SIGTERM ends with 128 + 15; a bad file gets convert's message.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+CLI=$(realpath build/bin/cantorix-cli)
+BANK=/usr/share/sounds/sf2/TimGM6mb.sf2
+[ -x "$CLI" ] || { echo "play_cli: $CLI is not built"; exit 1; }
+[ -f "$BANK" ] || { echo "play_cli: timgm6mb-soundfont missing"; exit 1; }
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$PWD/tests/platform/alsa-file.conf"
+rc=0
+pass() { echo "play_cli: $1: ok"; }
+failed() { echo "play_cli: $1"; rc=1; }
+
+"$CLI" play --help | grep -q "space pauses" && pass "help" || failed "help: no keys described"
+"$CLI" play --device x examples/greensleeves.kar 2> "$out/err"
+[ $? = 2 ] && grep -qF -- "--device must be a whole number" "$out/err" && pass "wrong device" ||
+  failed "wrong device: $(cat "$out/err")"
+printf 'MThd\0\0\0\6\0' > "$out/bad.mid"
+"$CLI" play --bank "$BANK" "$out/bad.mid" < /dev/null > /dev/null 2> "$out/err"
+[ $? = 1 ] && grep -qF "bad.mid: Couldn't load MIDI/KAR file: The MIDI/KAR file selected could not be loaded" "$out/err" &&
+  pass "bad file" || failed "bad file: $(cat "$out/err")"
+
+# The whole song (1:52), no terminal: exit 0, nothing on standard output, sound on the device.
+# The null device takes sound as fast as it comes, so the file plugin writes into a FIFO whose
+# reader counts the bytes that are not zero (every opening of the device gets a new reader).
+mkfifo "$out/played.raw"
+( echo $BASHPID > "$out/readerpid"; while cat "$out/played.raw"; do :; done ) | tr -d '\000' | wc -c > "$out/loud" &
+counter=$!
+export CANTORIX_PLAYFILE="$out/played.raw"
+start=$(date +%s)
+timeout 300 "$CLI" play --bank "$BANK" examples/greensleeves.kar < /dev/null > "$out/stdout" 2> "$out/err"
+got=$?
+took=$(( $(date +%s) - start ))
+kill "$(cat "$out/readerpid")"
+timeout 2 sh -c ": > '$out/played.raw'"   # lets a reader waiting for the next opening go
+wait $counter
+loud=$(cat "$out/loud")
+if [ $got != 0 ]; then
+  failed "to the end: exit $got after $took s: $(cat "$out/err")"
+elif [ -s "$out/stdout" ]; then
+  failed "to the end: printed without a terminal: $(head -c 200 "$out/stdout")"
+elif [ $took -lt 100 ]; then
+  failed "to the end: over after $took s, the song lasts 112 s"
+elif [ "$loud" -lt 100000 ]; then
+  failed "to the end: the device got silence ($loud bytes not zero)"
+else
+  pass "to the end ($took s, $loud bytes not zero)"
+fi
+
+# SIGTERM: every note off, exit 143.
+export CANTORIX_PLAYFILE=/dev/null
+"$CLI" play --bank "$BANK" examples/greensleeves.kar < /dev/null > /dev/null 2>&1 &
+pid=$!
+sleep 2
+kill -TERM $pid
+wait $pid
+got=$?
+[ $got = 143 ] && pass "SIGTERM" || failed "SIGTERM: exit $got"
+
+# On a terminal: the first lines and the clock show, q quits with exit 0, the cursor comes back.
+(sleep 6; printf 'q') | timeout 60 script -qec "stty cols 80; '$CLI' play --bank '$BANK' examples/greensleeves.kar" \
+  "$out/typescript" > /dev/null 2>&1
+got=$?
+screen=$(tr -d '\r' < "$out/typescript")
+if [ $got != 0 ]; then
+  failed "terminal: exit $got: $(tail -c 300 "$out/typescript")"
+elif ! grep -q "Playing   00:0[3-9] / 01:52  greensleeves.kar" <<< "$screen"; then
+  failed "terminal: no clock: $(tail -c 300 "$out/typescript")"
+elif ! grep -qi "alas" <<< "$screen"; then
+  failed "terminal: no lyrics: $(tail -c 300 "$out/typescript")"
+elif ! grep -qF $'\033[?25h' <<< "$screen"; then
+  failed "terminal: the cursor was left hidden"
+else
+  pass "terminal"
+fi
+exit $rc
