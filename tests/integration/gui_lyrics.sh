@@ -51,22 +51,9 @@ jack_lsp 2> /dev/null | grep -q '^lyricsink:' || fail "no JACK MIDI input"
 # Wave output, should the player need it, goes to ALSA's file plugin.
 export ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf:$SRC/tests/platform/alsa-file.conf
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$WORK/display" 2> "$WORK/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-[ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
-export DISPLAY=:$(cat "$WORK/display")
-unset QT_QPA_PLATFORM
+. "$SRC/tests/integration/lib/xvfb.sh"
+startxvfb
 
-waitwin() {
-  local id
-  for _ in $(seq 150); do
-    id=$(xdotool search --onlyvisible --name "$1" 2> /dev/null | tail -n 1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
 # Waits until no visible window's name matches $1.
 gone() {
   for _ in $(seq 100); do

@@ -34,23 +34,9 @@ for f in VUZADada.csf MP3Codec.exe Hlpmain.htm Tutorial.htm Hlpmidic.htm Hlplaye
   [ -e "$BIN/$f" ] && ln -s "$(readlink -f "$BIN/$f")" "$PROG/$f"
 done
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$WORK/display" 2> "$WORK/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-[ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
-export DISPLAY=:$(cat "$WORK/display")
-unset QT_QPA_PLATFORM
+. "$SRC/tests/integration/lib/xvfb.sh"
+startxvfb
 
-# Waits for a window whose name matches $1 (a regular expression); prints its id.
-waitwin() {
-  local id
-  for _ in $(seq 150); do
-    id=$(xdotool search --onlyvisible --name "$1" 2> /dev/null | tail -n 1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
 # Focuses window $1 and types the keys that follow.
 keys() {
   local w=$1; shift

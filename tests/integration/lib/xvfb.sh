@@ -1,0 +1,24 @@
+# Sourced by the scripts that drive the desktop program on a real X server. They define WORK
+# (their scratch folder), pids (processes their cleanup kills) and fail (message, then exit 1).
+
+# Starts Xvfb on a free display and points DISPLAY at it; the program then uses the X server
+# rather than the offscreen platform.
+startxvfb() {
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$WORK/display" 2> "$WORK/xvfb.log" &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+  [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
+  export DISPLAY=:$(cat "$WORK/display")
+  unset QT_QPA_PLATFORM
+}
+
+# Waits for a window whose name matches $1 (a regular expression); prints its id.
+waitwin() {
+  local id
+  for _ in $(seq 150); do
+    id=$(xdotool search --onlyvisible --name "$1" 2> /dev/null | tail -n 1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
