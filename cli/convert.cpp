@@ -11,9 +11,9 @@
 #include "midi/Ctimeline.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Cwindow.h"
+#include "synth/Chelper.h"
 
 #include <algorithm>
-#include <thread>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -43,7 +43,9 @@ const char* USAGE =
 const char* OWNOPTS =
     "  --no-normalize       keep the level; advise how much Master Volume to add instead\n"
     "  --show-midi-errors   print the synthesizer's MIDI warnings (rendering goes on)\n"
-    "  -j N                 run N conversions in parallel (1 .. 64; at most one per processor)\n"
+    "  -j N                 use N processors (1 .. 64; default: all this process may use): up to N\n"
+    "                       conversions at once, and a conversion with a processor to spare\n"
+    "                       splits its voices and effects over a helper thread\n"
     "  --quiet              no progress and no summary lines\n"
     "  --help               this text\n"
     "\n"
@@ -72,7 +74,7 @@ struct Copts {
     std::vector<std::string> inputs;
     std::string out, outdir;
     Csynthopts synth;
-    int jobs = 1;
+    int jobs = 0;   // processors to use; 0: all
     bool normalize = true, showerrors = false, quiet = false;
 };
 
@@ -255,9 +257,12 @@ int cmdconvert(const Args& args)
         return 2;
     }
     const std::string prog = progfolder();
-    // More conversions at once than processors would only take turns on them.
-    const int procs = std::max(1, int(std::thread::hardware_concurrency()));
-    const int njobs = std::min({o.jobs, int(o.inputs.size()), procs});
+    // More conversions at once than processors would only take turns on them. The render
+    // threads and their helpers together keep to the processors asked for.
+    const int procs = Chelper::processors();
+    const int use = o.jobs > 0 ? std::min(o.jobs, procs) : procs;
+    Chelper::limit(use);
+    const int njobs = std::min(use, int(o.inputs.size()));
 
     // Every conversion gets its own context; the store budgets share the machine's memory.
     std::vector<Cjob> jobs(static_cast<size_t>(njobs));

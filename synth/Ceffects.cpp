@@ -21,7 +21,7 @@ Ceffects::Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag
       m_outstage(lookahead, withhold),
       m_work(std::make_unique<float[]>(NWORK * CHUNK)),
       m_pcm(std::make_unique<int16_t[]>(2 * CHUNK)),
-      m_parallel(std::thread::hardware_concurrency() > 1),
+      m_parallel(Chelper::processors() > 1),
       m_wet(std::make_unique<float[]>(2 * size_t(m_buslen)))
 {
     for (auto& b : m_bus) b = std::make_unique<float[]>(size_t(m_buslen));   // value-initialised: zero

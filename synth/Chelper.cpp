@@ -2,16 +2,37 @@
 
 #include "synth/Cwide.h"
 
+#include <algorithm>
+
+#include <sched.h>
+
 namespace {
 
 std::atomic<int> g_renders{0};
+std::atomic<int> g_limit{0};
 
 } // namespace
 
+int Chelper::processors()
+{
+    static const int n = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+        return std::max(1, int(std::thread::hardware_concurrency()));
+    }();
+    return n;
+}
+
+void Chelper::limit(int n)
+{
+    g_limit.store(n > 0 ? std::min(n, processors()) : 0, std::memory_order_relaxed);
+}
+
 bool Chelper::spare()
 {
-    static const int processors = int(std::thread::hardware_concurrency());
-    return g_renders.load(std::memory_order_relaxed) < processors;
+    const int cap = g_limit.load(std::memory_order_relaxed);
+    return g_renders.load(std::memory_order_relaxed) < (cap > 0 ? cap : processors());
 }
 
 Chelper::Crender::Crender() { g_renders.fetch_add(1, std::memory_order_relaxed); }

@@ -5,7 +5,7 @@
 // sleeping on an atomic.
 //
 // Helpers are for processors that would otherwise idle: while the process runs as many render
-// threads as the machine has processors, spare() is false and callers do the work alone, so that
+// threads as it may use processors, spare() is false and callers do the work alone, so that
 // N conversions at once never keep more threads busy than there are processors.
 #include <atomic>
 #include <cstdint>
@@ -20,6 +20,12 @@ public:
 
     // Whether a job posted now would have a processor of its own.
     static bool spare();
+    // The processors this process may run on (its affinity mask, so that a process started on
+    // fewer processors than the machine has does not spin helpers on a busy one); at least 1.
+    static int processors();
+    // Caps the processors that render threads and their helpers use together, at most
+    // processors(); 0 lifts the cap. A batch converter run on one processor sets 1.
+    static void limit(int n);
     // Counts the render thread it lives on for spare().
     struct Crender {
         Crender();

@@ -79,7 +79,7 @@ int cost(const Cvoice& v)
 static_assert(Cvoicerun::NBUS == Csynth::NBUS);
 
 Cvoicerun::Cvoicerun(bool parallel)
-    : m_parallel(parallel && std::thread::hardware_concurrency() > 1), m_lr(std::make_unique<float[]>(4 * size_t(SLICE) + 16))
+    : m_parallel(parallel && Chelper::processors() > 1), m_lr(std::make_unique<float[]>(4 * size_t(SLICE) + 16))
 {
     m_lrat = aligned(m_lr.get());
     for (int t = 0; t < 2; ++t) {

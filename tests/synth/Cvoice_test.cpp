@@ -745,4 +745,13 @@ TEST(Cvoicerun, SplitRenderingMatchesOneThreadAndRepeatsExactly)
     EXPECT_GT(peak, 0.1);
     EXPECT_LT(worst, 1e-5 * peak);
     EXPECT_EQ(split, again);
+
+    // Kept to one processor (cantorix-cli convert -j 1), a render thread renders alone.
+    Chelper::limit(1);
+    {
+        const Chelper::Crender counted;
+        EXPECT_FALSE(Chelper::spare());
+        EXPECT_EQ(play(true), one);
+    }
+    Chelper::limit(0);
 }
