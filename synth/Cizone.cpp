@@ -363,7 +363,7 @@ Cvoice* Cizone::steal()
     Cvoice** quietest = nullptr;
     for (Cvoice** link = &m_voices; *link; link = &(*link)->m_next) {
         const Cvoice* v = *link;
-        if (v->m_volenv.stage() >= Cvolenv::RELEASE && (!quietest || v->m_amp.amp() < (*quietest)->m_amp.amp()))
+        if (v->m_volenv.stage() >= Cvolenv::RELEASE && (!quietest || v->m_amp.amp() <= (*quietest)->m_amp.amp()))
             quietest = link;
     }
     if (!quietest) return nullptr;

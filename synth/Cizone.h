@@ -91,8 +91,8 @@ private:
     void sustainup();
     void recycle(Cvoice* v);
     void destroyall();
-    // With no voice object to be had: the quietest releasing voice of the zone ends and is
-    // taken for the new note; null when none is releasing.
+    // With no voice object to be had: the quietest releasing voice of the zone (the oldest of
+    // equally quiet ones) ends and is taken for the new note; null when none is releasing.
     Cvoice* steal();
     void notedata(Cnote& n, int key, int vel) const;
 };

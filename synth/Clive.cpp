@@ -38,8 +38,8 @@ Clive::Clive(const Csettings& settings, const Cmixtab* mixer, Csf2file& bank, Cs
     m_pool.reclaim = reclaim;
     m_pool.reclaimctx = this;
     grow(POOLFIRST);
-    Cblock b;
-    while (m_blocks.pop(b)) m_pool.adopt(b.at, b.n);
+    Cblock first;
+    while (m_blocks.pop(first)) m_pool.adopt(first.at, first.n);
     for (int b = 0; b < Csynth::NBUS; ++b) m_synth.bus[b] = m_fx.bus(b);
     for (int ch = 0; ch < 16; ++ch) {
         m_chans.push_back(std::make_unique<Cchannel>(m_synth, ch));
