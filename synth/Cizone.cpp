@@ -142,11 +142,6 @@ void Cizone::noteon(int key, int vel)
 
     Cvoice* v = take();
     if (!v) v = steal();
-    Cvoice* p = nullptr;
-    if (v && m_link && !(p = m_link->take())) {
-        putfree(v);
-        v = nullptr;
-    }
     if (!v) {
         ++m_synth.dropped;
         return;
@@ -154,9 +149,16 @@ void Cizone::noteon(int key, int vel)
     Cnote note;
     notedata(note, key, vel);
     v->start(m_synth, note);
-    if (p) {
+    if (m_link) {
+        Cizone& left = *m_link;
         Cnote ln;
-        m_link->notedata(ln, key, vel);
+        left.notedata(ln, key, vel);
+        Cvoice* p = left.take();
+        if (!p) {
+            putfree(v);
+            ++m_synth.dropped;
+            return;
+        }
         p->start(m_synth, ln);
         v->m_partner = p;
     }
