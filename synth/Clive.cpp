@@ -269,10 +269,13 @@ void Clive::bury(Cpreset* p)
     else delete p;
 }
 
-// The pool is empty: the free voice objects of every zone of every channel go back to it.
+// The pool is empty: the free voice objects of every zone of every channel go back to it, once
+// per period (the worker adds more in the meantime).
 void Clive::reclaim(void* live)
 {
     auto& self = *static_cast<Clive*>(live);
+    if (self.m_reclaimed) return;
+    self.m_reclaimed = true;
     for (auto& c : self.m_chans)
         if (Cpreset* p = c->preset())
             for (auto& pz : p->m_zones)
@@ -477,6 +480,7 @@ void Clive::start()
 {
     if (m_hushed.exchange(false, std::memory_order_acquire)) endall();
     adopt();
+    m_reclaimed = false;
     // A channel muted now ends its voices.
     for (int ch = 0; ch < 16; ++ch) {
         const bool muted = m_mixer && m_mixer->muted(ch);

@@ -203,6 +203,7 @@ private:
     int m_nstock = 0, m_evict = 0;
     int m_wanted[16] = {};             // 1 + bank * 128 + program asked of the worker, or 0
     bool m_growing = false;            // voice objects are asked of the worker
+    bool m_reclaimed = false;          // the zones gave their free voice objects back this period
     bool m_whole = true;
     std::unique_ptr<int16_t[]> m_pcm;  // one chunk of output
     int16_t m_spill[2 * STEP] = {};    // frames rendered past the last period
