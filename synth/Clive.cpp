@@ -117,6 +117,13 @@ void Clive::hush()
     if (!m_queue.push(m)) m_hushed.store(true, std::memory_order_release);
 }
 
+void Clive::rewind()
+{
+    Cmsg m;
+    m.kind = Kind::rewind;
+    if (!m_queue.push(m)) m_rewound.store(true, std::memory_order_release);
+}
+
 void Clive::handle(const Cmsg& m)
 {
     switch (m.kind) {
@@ -126,6 +133,9 @@ void Clive::handle(const Cmsg& m)
         return;
     case Kind::hush:
         endall();
+        return;
+    case Kind::rewind:
+        restart();
         return;
     case Kind::channel:
         break;
@@ -428,6 +438,13 @@ void Clive::silence(Cchannel& c)
     p->reap();
 }
 
+// Every channel as in a new engine; their instances go back to the stock.
+void Clive::restart()
+{
+    endall();
+    for (auto& c : m_chans) c->rewind();
+}
+
 void Clive::endall()
 {
     for (auto& c : m_chans) silence(*c);
@@ -478,8 +495,9 @@ void Clive::follow()
 // The start of new rendering: mutes, held and posted messages, effect settings, the limit.
 void Clive::start()
 {
-    if (m_hushed.exchange(false, std::memory_order_acquire)) endall();
     adopt();
+    if (m_hushed.exchange(false, std::memory_order_acquire)) endall();
+    if (m_rewound.exchange(false, std::memory_order_acquire)) restart();
     m_reclaimed = false;
     // A channel muted now ends its voices.
     for (int ch = 0; ch < 16; ++ch) {

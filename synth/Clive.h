@@ -103,6 +103,9 @@ public:
     // dropping the messages held for loading samples; messages posted after this call then
     // play. For stop and seek.
     void hush();
+    // Any thread: as hush(), and every channel back to its state at creation (program 0, bank 0,
+    // no controller received), as in a new engine: for a player that plays again on this one.
+    void rewind();
     // Device callback thread: renders one period of interleaved 16-bit stereo frames.
     void render(int16_t* out, int frames) override;
 
@@ -128,7 +131,7 @@ public:
     int stocked() const { return m_nstocked.load(std::memory_order_relaxed); }
 
 private:
-    enum class Kind : uint8_t { channel, sysex, hush };
+    enum class Kind : uint8_t { channel, sysex, hush, rewind };
     struct Cmsg {
         Kind kind = Kind::channel;
         uint8_t b[3] = {};
@@ -173,6 +176,7 @@ private:
     void stock(const Ctimeline& events);
     void silence(Cchannel& c);
     void endall();
+    void restart();
     void limit();
     void follow();
     void start();
@@ -196,6 +200,7 @@ private:
     std::atomic<uint32_t> m_sysfree;   // bit i set: system exclusive slot i is free
     std::unique_ptr<uint8_t[]> m_sysex;
     std::atomic<bool> m_hushed{false}; // a hush that found the queue full
+    std::atomic<bool> m_rewound{false}; // a rewind that found the queue full
     std::unique_ptr<Chold[]> m_holds;
     bool m_muted[16] = {};
     std::vector<Cvoice*> m_voices;     // scratch of the voice limit
