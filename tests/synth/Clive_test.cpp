@@ -31,12 +31,16 @@ namespace {
 thread_local bool counting = false;
 std::atomic<long> allocs{0}, frees{0};
 
-void* allocate(std::size_t n, std::size_t align)
+void* tryallocate(std::size_t n, std::size_t align) noexcept
 {
     if (counting) allocs.fetch_add(1, std::memory_order_relaxed);
     void* p = nullptr;
-    if (posix_memalign(&p, std::max(align, sizeof(void*)), n ? n : 1) != 0) throw std::bad_alloc();
-    return p;
+    return posix_memalign(&p, std::max(align, sizeof(void*)), n ? n : 1) == 0 ? p : nullptr;
+}
+void* allocate(std::size_t n, std::size_t align)
+{
+    if (void* p = tryallocate(n, align)) return p;
+    throw std::bad_alloc();
 }
 void deallocate(void* p)
 {
@@ -49,6 +53,14 @@ void* operator new(std::size_t n) { return allocate(n, alignof(std::max_align_t)
 void* operator new[](std::size_t n) { return allocate(n, alignof(std::max_align_t)); }
 void* operator new(std::size_t n, std::align_val_t a) { return allocate(n, size_t(a)); }
 void* operator new[](std::size_t n, std::align_val_t a) { return allocate(n, size_t(a)); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return tryallocate(n, alignof(std::max_align_t)); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return tryallocate(n, alignof(std::max_align_t)); }
+void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return tryallocate(n, size_t(a)); }
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return tryallocate(n, size_t(a)); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { deallocate(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { deallocate(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { deallocate(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { deallocate(p); }
 void operator delete(void* p) noexcept { deallocate(p); }
 void operator delete[](void* p) noexcept { deallocate(p); }
 void operator delete(void* p, std::size_t) noexcept { deallocate(p); }
