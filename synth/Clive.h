@@ -16,9 +16,10 @@
 // the next one. Messages take effect where the next rendering starts: at the start of the next
 // period, plus those (at most 19) frames already rendered.
 //
-// Threads: post() and hush() from any thread; render() on the device's callback thread only,
-// where it never locks, allocates, reads a file or waits; everything else on the owner's thread while no
-// period renders (before the stream starts or after it stopped), unless said otherwise.
+// Threads: post(), hush() and rewind() from any thread; render() on the device's callback thread
+// only, where it never locks, allocates, reads a file or waits; everything else on the owner's
+// thread while no period renders (before the stream starts or after it stopped), unless said
+// otherwise.
 //
 // Samples: prepare() loads (through the store, on the owner's thread) the samples of every note
 // a file can start and publishes them for the callback (see Cliveview.h). A note-on whose

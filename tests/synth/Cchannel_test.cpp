@@ -215,7 +215,8 @@ TEST(Cchannel, EmptyPoolStealsTheQuietestReleasingVoiceElseDrops)
     Piano p;
     Rig rig(p.b);
     auto free = [](void* m) { ::operator delete(m, Cvoicepool::ALIGN); };
-    std::unique_ptr<void, decltype(free)> block(::operator new(2 * Cvoicepool::slotsize(), Cvoicepool::ALIGN), free);
+    std::unique_ptr<void, decltype(free)> block(::operator new(2 * Cvoicepool::slotsize(), Cvoicepool::ALIGN),
+                                                free);
     Cvoicepool pool;
     pool.adopt(block.get(), 2);
     rig.synth.pool = &pool;

@@ -53,10 +53,22 @@ void* operator new(std::size_t n) { return allocate(n, alignof(std::max_align_t)
 void* operator new[](std::size_t n) { return allocate(n, alignof(std::max_align_t)); }
 void* operator new(std::size_t n, std::align_val_t a) { return allocate(n, size_t(a)); }
 void* operator new[](std::size_t n, std::align_val_t a) { return allocate(n, size_t(a)); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return tryallocate(n, alignof(std::max_align_t)); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return tryallocate(n, alignof(std::max_align_t)); }
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return tryallocate(n, size_t(a)); }
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return tryallocate(n, size_t(a)); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept
+{
+    return tryallocate(n, alignof(std::max_align_t));
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
+{
+    return tryallocate(n, alignof(std::max_align_t));
+}
+void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
+{
+    return tryallocate(n, size_t(a));
+}
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
+{
+    return tryallocate(n, size_t(a));
+}
 void operator delete(void* p, const std::nothrow_t&) noexcept { deallocate(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { deallocate(p); }
 void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { deallocate(p); }
@@ -474,7 +486,8 @@ TEST(Clive, RenderingNeverAllocates)
             r.live->hush();
             for (; next < due.size() && due[next].at < from; ++next) {
                 const int command = due[next].msg[0] >> 4;
-                if (command != midicmd::noteon && command != midicmd::noteoff) post(due[next].msg, size_t(due[next].len));
+                if (command != midicmd::noteon && command != midicmd::noteoff)
+                    post(due[next].msg, size_t(due[next].len));
             }
         }
         for (int64_t pos = from; pos < to; pos += PERIOD) {

@@ -21,7 +21,10 @@ using Msg = std::vector<uint8_t>;
 
 class Keepport : public Cmidiport {
 public:
-    Keepport(std::vector<Msg>& got, std::mutex& lock, std::thread::id& gone) : m_got(got), m_lock(lock), m_gone(gone) {}
+    Keepport(std::vector<Msg>& got, std::mutex& lock, std::thread::id& gone)
+        : m_got(got), m_lock(lock), m_gone(gone)
+    {
+    }
     ~Keepport() override
     {
         std::lock_guard<std::mutex> g(m_lock);
