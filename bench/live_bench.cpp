@@ -1,7 +1,8 @@
 // The live synthesizer against the clock: renders MIDI files as a device would pull them, one
 // period at a time with the file's messages posted before the period they fall in, and reports
 // per period size the worst and the 99.9th-percentile render time as a share of the period's
-// duration, the most voices sounding at once and how many the voice limit ended. Times are
+// duration, the most voices sounding at once, how many the voice limit ended, how many notes
+// found no voice object (stolen or dropped) and the most voice objects the engine made. Times are
 // given twice: by the wall clock (what a device sees, including every time another process
 // held the processor) and by the thread's processor time (the engine's own work; on a machine
 // busy with other work only this one is comparable from run to run).
@@ -66,6 +67,8 @@ struct Cresult {
     std::vector<double> cpu;      // the same in processor time
     int voices = 0;
     long limited = 0;
+    long starved = 0;             // notes that found no voice object (stolen or dropped)
+    int pool = 0;                 // voice objects made
 };
 
 Cresult play(const char* bankpath, const std::string& path, int period, int limit)
@@ -97,6 +100,8 @@ Cresult play(const char* bankpath, const std::string& path, int period, int limi
         r.voices = std::max(r.voices, live.sounding());
     }
     r.limited = live.limited();
+    r.starved = live.stolen() + live.dropped();
+    r.pool = live.poolsize();
     return r;
 }
 
@@ -146,14 +151,14 @@ int main(int argc, char** argv)
     if (files.empty()) files = packagefiles();
     if (count >= 0 && size_t(count) < files.size()) files.resize(size_t(count));
     std::printf("%zu files, bank %s, voice limit %d\n", files.size(), bank, limit);
-    std::printf("%7s %10s %10s %10s %10s %8s %10s  %s\n", "period", "worst %", "99.9th %", "cpu worst", "cpu 99.9",
-                "voices", "limited", "worst file (cpu)");
+    std::printf("%7s %10s %10s %10s %10s %8s %10s %8s %6s  %s\n", "period", "worst %", "99.9th %", "cpu worst",
+                "cpu 99.9", "voices", "limited", "starved", "pool", "worst file (cpu)");
     for (int period : periods) {
         std::vector<double> all, allcpu;
         double worst = 0, worstcpu = 0;
         std::string worstfile;
-        int voices = 0;
-        long limited = 0;
+        int voices = 0, pool = 0;
+        long limited = 0, starved = 0;
         for (const std::string& f : files) {
             const Cresult r = play(bank, f, period, limit);
             const double w = r.shares.empty() ? 0 : *std::max_element(r.shares.begin(), r.shares.end());
@@ -167,6 +172,8 @@ int main(int argc, char** argv)
             allcpu.insert(allcpu.end(), r.cpu.begin(), r.cpu.end());
             voices = std::max(voices, r.voices);
             limited += r.limited;
+            starved += r.starved;
+            pool = std::max(pool, r.pool);
             if (verbose && !r.cpu.empty()) {
                 // The three slowest periods by processor time, by their index.
                 std::vector<size_t> idx(r.cpu.size());
@@ -177,13 +184,13 @@ int main(int argc, char** argv)
                     std::printf("        period %zu: cpu %.1f %%\n", idx[i], 100 * r.cpu[idx[i]]);
             }
             if (verbose)
-                std::printf("  %5d %10.1f %10.1f %10.1f %10.1f %8d %10ld  %s\n", period, 100 * w,
+                std::printf("  %5d %10.1f %10.1f %10.1f %10.1f %8d %10ld %8ld %6d  %s\n", period, 100 * w,
                             100 * percentile(r.shares, 0.999), 100 * wc, 100 * percentile(r.cpu, 0.999), r.voices,
-                            r.limited, f.c_str());
+                            r.limited, r.starved, r.pool, f.c_str());
         }
-        std::printf("%7d %10.1f %10.1f %10.1f %10.1f %8d %10ld  %s\n", period, 100 * worst, 100 * percentile(all, 0.999),
-                    100 * worstcpu, 100 * percentile(allcpu, 0.999), voices, limited,
-                    std::filesystem::path(worstfile).filename().c_str());
+        std::printf("%7d %10.1f %10.1f %10.1f %10.1f %8d %10ld %8ld %6d  %s\n", period, 100 * worst,
+                    100 * percentile(all, 0.999), 100 * worstcpu, 100 * percentile(allcpu, 0.999), voices, limited,
+                    starved, pool, std::filesystem::path(worstfile).filename().c_str());
         std::fflush(stdout);
     }
     return 0;

@@ -473,7 +473,7 @@ private:
                 m_at = to;
                 break;
             }
-            m_eng.stop();
+            m_eng.pause();   // the synthesizer stays open for the new start
             startat(to);
             break;
         }

@@ -50,6 +50,9 @@ public:
     // An output already opened by the caller (the built-in synthesizer); false for none.
     bool open(Cwindow* window, std::unique_ptr<Cmidiport> port);
     void close();
+    // Closes as close() does, but hands the port back instead of ending it (a player keeps the
+    // built-in synthesizer over a pause); null when closed.
+    std::unique_ptr<Cmidiport> detach();
     void sendshort(const Cmidiev* ev);   // a channel event
     void sendlong(const Cmidiev* ev);    // a system exclusive event
     void release();

@@ -24,13 +24,16 @@ bool Cmidfil::open(Cwindow* window, std::unique_ptr<Cmidiport> port)
     return true;
 }
 
-void Cmidfil::close()
+void Cmidfil::close() { detach(); }
+
+std::unique_ptr<Cmidiport> Cmidfil::detach()
 {
-    if (!hmo) return;
+    if (!hmo) return nullptr;
     mohdr = Midihdr{};
-    hmo.reset();
+    std::unique_ptr<Cmidiport> port = std::move(hmo);
     postmsg(mowin, MM_MOM_CLOSE);
     mowin = nullptr;
+    return port;
 }
 
 void Cmidfil::sendshort(const Cmidiev* ev)

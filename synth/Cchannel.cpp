@@ -12,11 +12,17 @@ Cchannel::Cchannel(Csynth& synth, int channel)
     m_voices.reserve(256);   // rendering then allocates only past this many voices
 }
 
-Cchannel::~Cchannel() = default;
+Cchannel::~Cchannel() { drop(); }
+
+void Cchannel::drop()
+{
+    if (m_stock && m_preset) m_stock->give(m_preset.release());
+    m_preset.reset();
+}
 
 void Cchannel::rewind()
 {
-    m_preset.reset();
+    drop();
     m_program = 0;
     m_bank = m_channel == DRUMCHANNEL ? DRUMBANK : 0;
 }
@@ -24,45 +30,50 @@ void Cchannel::rewind()
 void Cchannel::dispatch(int command, int data1, int data2)
 {
     if (command == midicmd::program) {
-        m_preset.reset();
+        drop();
         m_program = data1;
         return;
     }
     if (command == midicmd::control && data1 == midictl::bankmsb) {
-        m_preset.reset();
+        drop();
         m_bank = data2;
         return;
     }
     if (command == midicmd::control && data1 == midictl::banklsb) return;
-    instance().dispatch(command, data1, data2);
+    if (Cpreset* p = instance()) p->dispatch(command, data1, data2);
+}
+
+void Cchannel::resolve(const Cbankview* b, int channel, int& bank, int& program)
+{
+    if (b && channel == DRUMCHANNEL) {
+        // Drums: the drum bank, else the nearest lower kit number that exists.
+        bank = DRUMBANK;
+        if (!b->find(DRUMBANK, program)) {
+            int best = -1;
+            for (size_t i = 0; i + 1 < b->phdrs.size(); ++i)
+                if (b->phdrs[i].bank == DRUMBANK && b->phdrs[i].preset < program && b->phdrs[i].preset > best)
+                    best = b->phdrs[i].preset;
+            if (best >= 0) program = best;
+        }
+    } else if (b) {
+        // Melodic: the same program in the nearest lower bank that has it.
+        int at = bank;
+        while (!b->find(at, program)) {
+            int lower = -1;
+            for (size_t i = 0; i + 1 < b->phdrs.size(); ++i)
+                if (b->phdrs[i].bank < at && b->phdrs[i].bank > lower) lower = b->phdrs[i].bank;
+            if (lower < 0) { at = bank; break; }
+            at = lower;
+        }
+        bank = at;
+    }
 }
 
 void Cchannel::create()
 {
-    const Cbankview* b = m_synth.bank;
-    if (b && m_channel == DRUMCHANNEL) {
-        // Drums: the drum bank, else the nearest lower kit number that exists.
-        m_bank = DRUMBANK;
-        if (!b->find(DRUMBANK, m_program)) {
-            int best = -1;
-            for (size_t i = 0; i + 1 < b->phdrs.size(); ++i)
-                if (b->phdrs[i].bank == DRUMBANK && b->phdrs[i].preset < m_program && b->phdrs[i].preset > best)
-                    best = b->phdrs[i].preset;
-            if (best >= 0) m_program = best;
-        }
-    } else if (b) {
-        // Melodic: the same program in the nearest lower bank that has it.
-        int bank = m_bank;
-        while (!b->find(bank, m_program)) {
-            int lower = -1;
-            for (size_t i = 0; i + 1 < b->phdrs.size(); ++i)
-                if (b->phdrs[i].bank < bank && b->phdrs[i].bank > lower) lower = b->phdrs[i].bank;
-            if (lower < 0) { bank = m_bank; break; }
-            bank = lower;
-        }
-        m_bank = bank;
-    }
-    m_preset = std::make_unique<Cpreset>(m_synth, m_channel, m_bank, m_program);
+    resolve(m_synth.bank, m_channel, m_bank, m_program);
+    if (m_stock) m_preset.reset(m_stock->take(m_channel, m_bank, m_program));
+    else m_preset = std::make_unique<Cpreset>(m_synth, m_channel, m_bank, m_program);
 }
 
 bool Cchannel::fading() const

@@ -64,6 +64,12 @@ void Cinstr::dispatch(int command, int d1, int d2, std::vector<int>& classes)
     recount();
 }
 
+void Cinstr::renew()
+{
+    for (auto& z : m_zones) z->renew();
+    m_active = 0;
+}
+
 void Cinstr::releaseclass(int cls, uint32_t serial)
 {
     for (auto& z : m_zones) z->releaseclass(cls, serial);

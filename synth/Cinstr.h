@@ -17,6 +17,7 @@ public:
     void reap();
     int active() const { return m_active; }
     void setpglobal(Cgenrange r);
+    void renew();
     void releaseclass(int cls, uint32_t serial);
 
     std::vector<std::unique_ptr<Cizone>> m_zones;   // last zone of the bank first

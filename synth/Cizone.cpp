@@ -3,6 +3,7 @@
 #include "bank/Sfgens.h"
 #include "midi/Midicodes.h"
 #include "platform/Cmsgbox.h"
+#include "synth/Cvoicepool.h"
 
 #include <cmath>
 #include <cstdio>
@@ -28,9 +29,35 @@ Cizone::Cizone(Csynth& synth, int channel, Cgenrange own) : m_synth(synth), m_ch
 Cizone::~Cizone()
 {
     destroyall();
+    shedfree();
+}
+
+void Cizone::shedfree()
+{
     while (m_free) {
         Cvoice* v = m_free;
         m_free = v->m_next;
+        discard(v);
+    }
+}
+
+void Cizone::renew()
+{
+    destroyall();
+    shedfree();
+    m_state = Cchanstate{};
+}
+
+void Cizone::discard(Cvoice* v)
+{
+    if (Cvoice* p = v->m_partner) {
+        v->m_partner = nullptr;
+        p->m_zone->discard(p);
+    }
+    if (Cvoicepool* pool = m_synth.pool) {
+        v->~Cvoice();
+        pool->give(v);
+    } else {
         delete v;
     }
 }
@@ -52,7 +79,13 @@ Cvoice* Cizone::take()
     }
     // A new voice object: instrument global and own generators set values, the preset's global
     // and own generators add to them. This happens once per voice object, never per note.
-    v = new Cvoice(this, *m_smp, size_t(m_sample));
+    if (Cvoicepool* pool = m_synth.pool) {
+        void* at = pool->take();
+        if (!at) return nullptr;
+        v = new (at) Cvoice(this, *m_smp, size_t(m_sample));
+    } else {
+        v = new Cvoice(this, *m_smp, size_t(m_sample));
+    }
     const Cbankview& b = *m_synth.bank;
     auto walk = [&](const std::vector<Cbankview::Gen>& gens, Cgenrange r, bool additive) {
         for (size_t i = r.begin; i < r.end; ++i) {
@@ -107,15 +140,25 @@ void Cizone::noteon(int key, int vel)
         }
     if (m_link == this) return;        // the left half sounds with its right half
 
+    Cvoice* v = take();
+    if (!v) v = steal();
+    if (!v) {
+        ++m_synth.dropped;
+        return;
+    }
     Cnote note;
     notedata(note, key, vel);
-    Cvoice* v = take();
     v->start(m_synth, note);
     if (m_link) {
         Cizone& left = *m_link;
         Cnote ln;
         left.notedata(ln, key, vel);
         Cvoice* p = left.take();
+        if (!p) {
+            putfree(v);
+            ++m_synth.dropped;
+            return;
+        }
         p->start(m_synth, ln);
         v->m_partner = p;
     }
@@ -312,7 +355,24 @@ void Cizone::destroyall()
     while (m_voices) {
         Cvoice* v = m_voices;
         m_voices = v->m_next;
-        delete v;   // and its partner
+        discard(v);   // and its partner
     }
     m_active = 0;
+}
+
+Cvoice* Cizone::steal()
+{
+    Cvoice** quietest = nullptr;
+    for (Cvoice** link = &m_voices; *link; link = &(*link)->m_next) {
+        const Cvoice* v = *link;
+        if (v->m_volenv.stage() >= Cvolenv::RELEASE && (!quietest || v->m_amp.amp() <= (*quietest)->m_amp.amp()))
+            quietest = link;
+    }
+    if (!quietest) return nullptr;
+    Cvoice* v = *quietest;
+    *quietest = v->m_next;
+    --m_active;
+    recycle(v);
+    ++m_synth.stolen;
+    return take();
 }

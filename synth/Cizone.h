@@ -56,9 +56,18 @@ public:
     // Releases every voice of the class that started before note-on message `serial`.
     void releaseclass(int cls, uint32_t serial);
 
-    // A voice for this zone: a free one, or a new one built from the generators.
+    // A voice for this zone: a free one, or a new one built from the generators; null when the
+    // synthesizer's voice pool has no slot left.
     Cvoice* take();
     void putfree(Cvoice* v);
+    // Ends a voice object (and its partner) for good: its storage goes back to the pool, or is
+    // freed.
+    void discard(Cvoice* v);
+    // Gives the free voice objects back for good (to the pool, where they can serve any zone).
+    void shedfree();
+    // Back to the state of a new zone: every voice ends at once and goes for good, and the
+    // controller state is the initial one.
+    void renew();
     float attenuation() const;
 
     Csynth& m_synth;
@@ -82,5 +91,8 @@ private:
     void sustainup();
     void recycle(Cvoice* v);
     void destroyall();
+    // With no voice object to be had: the quietest releasing voice of the zone (the oldest of
+    // equally quiet ones) ends and is taken for the new note; null when none is releasing.
+    Cvoice* steal();
     void notedata(Cnote& n, int key, int vel) const;
 };

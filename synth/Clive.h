@@ -16,9 +16,10 @@
 // the next one. Messages take effect where the next rendering starts: at the start of the next
 // period, plus those (at most 19) frames already rendered.
 //
-// Threads: post() and hush() from any thread; render() on the device's callback thread only,
-// where it never locks, reads a file or waits; everything else on the owner's thread while no
-// period renders (before the stream starts or after it stopped), unless said otherwise.
+// Threads: post(), hush() and rewind() from any thread; render() on the device's callback thread
+// only, where it never locks, allocates, reads a file or waits; everything else on the owner's
+// thread while no period renders (before the stream starts or after it stopped), unless said
+// otherwise.
 //
 // Samples: prepare() loads (through the store, on the owner's thread) the samples of every note
 // a file can start and publishes them for the callback (see Cliveview.h). A note-on whose
@@ -29,9 +30,18 @@
 // engine lives, the store is used only through it: the owner must not load from the same store
 // (a conversion, another engine) until it is destroyed.
 //
-// Memory: queues, lists and buses are made at construction. A preset instance is built on the
-// callback when a channel first plays after a program change or bank select, and a voice object
-// when a zone plays more notes at once than it did before, as in the converter.
+// Memory: the callback never allocates or frees. Queues, lists and buses are made at
+// construction. Preset instances come from a stock: prepare() builds one for every preset each
+// channel of the file takes; for any other, the channel takes nothing and holds its messages (as
+// for samples) while the worker builds the instance, then plays them from the first period after
+// it is ready. An instance a channel is done with (after a program change or bank select) is
+// renewed on the callback, every voice ended and every zone's controller state back to the
+// initial one, which makes it equal to a new instance, and goes back to the stock; the stock
+// keeps one per channel and preset, and hands extra ones to the worker to delete. Voice objects
+// are built in slots of a pool (Cvoicepool): POOLFIRST at construction, POOLGROW more made by
+// the worker whenever fewer than POOLGROW / 2 are left, up to MAXVOICES. When none is left, the
+// free voice objects of every zone go back to the pool; failing that a note takes its zone's
+// quietest releasing voice (stolen()), or does not sound (dropped()).
 #include "platform/Cwaveio.h"
 #include "settings/Csettings.h"
 #include "synth/Cchannel.h"
@@ -39,6 +49,7 @@
 #include "synth/Cliveview.h"
 #include "synth/Cmsgring.h"
 #include "synth/Csynth.h"
+#include "synth/Cvoicepool.h"
 
 #include <atomic>
 #include <cstddef>
@@ -54,7 +65,7 @@ class Cstore;
 class Cmixtab;
 class Ctimeline;
 
-class Clive : public Crenderer {
+class Clive : public Crenderer, private Cpresetstock {
 public:
     static constexpr int RATE = 44100;
     static constexpr int VOICELIMIT = Csettings::VOICELIMIT;   // default voice limit (0 = none)
@@ -65,6 +76,10 @@ public:
     static constexpr int HOLDLEN = 512;      // messages one channel holds while samples load
     static constexpr int SYSEXSLOTS = 16;    // system exclusive messages posted and not rendered
     static constexpr int SYSEXLEN = 1024;    // bytes kept of each
+    static constexpr int STOCK = 256;        // preset instances kept ready
+    static constexpr int POOLFIRST = 640;    // voice objects at construction
+    static constexpr int POOLGROW = 256;     // voice objects added at once
+    static constexpr int MAXVOICES = 4096;   // voice objects at most
 
     // settings: effects, transpose and the voice limit, read live; mixer: per-channel gains and
     // mutes read live, or null; bank and store: the loaded sound bank and its sample store, which
@@ -89,6 +104,9 @@ public:
     // dropping the messages held for loading samples; messages posted after this call then
     // play. For stop and seek.
     void hush();
+    // Any thread: as hush(), and every channel back to its state at creation (program 0, bank 0,
+    // no controller received), as in a new engine: for a player that plays again on this one.
+    void rewind();
     // Device callback thread: renders one period of interleaved 16-bit stereo frames.
     void render(int16_t* out, int frames) override;
 
@@ -105,18 +123,32 @@ public:
     int sounding() const { return m_sounding.load(std::memory_order_relaxed); }
     long limited() const { return m_limited.load(std::memory_order_relaxed); }
     int holding() const { return m_holding.load(std::memory_order_relaxed); }
+    // Notes that found no voice object: started on their zone's quietest releasing voice, or not
+    // at all (any thread, relaxed).
+    long stolen() const { return m_stolen.load(std::memory_order_relaxed); }
+    long dropped() const { return m_dropped.load(std::memory_order_relaxed); }
+    // Voice objects the pool holds, and preset instances in the stock, after the last period.
+    int poolsize() const { return m_poolsize.load(std::memory_order_relaxed); }
+    int stocked() const { return m_nstocked.load(std::memory_order_relaxed); }
 
 private:
-    enum class Kind : uint8_t { channel, sysex, hush };
+    enum class Kind : uint8_t { channel, sysex, hush, rewind };
     struct Cmsg {
         Kind kind = Kind::channel;
         uint8_t b[3] = {};
         int16_t slot = -1;        // system exclusive: its slot
         uint16_t len = 0;
     };
-    // A request to the worker: load the samples of this note on a preset (key transposed).
+    // A request to the worker: load the samples of this note on a preset (key transposed), build
+    // a preset instance for the channel, or make voice objects.
+    enum class Job : uint8_t { load, build, grow };
     struct Cask {
+        Job job = Job::load;
         int channel = 0, bank = 0, program = 0, key = 0, vel = 0;
+    };
+    struct Cblock {
+        void* at = nullptr;
+        size_t n = 0;
     };
     struct Chold {
         Cmsg msgs[HOLDLEN];
@@ -126,22 +158,40 @@ private:
 
     void handle(const Cmsg& m);
     void play(int ch, const Cmsg& m);
+    void deliver(int ch, const Cmsg& m);
     void release(int ch);
-    // Whether the samples of this note-on are published; when not, asks the worker once.
-    bool ready(int ch, int key, int vel, bool& asked);
+    // Whether a message can play on its channel now: all but program changes and bank selects
+    // need the channel's preset instance, a note-on also its samples; what is missing is asked
+    // of the worker once.
+    bool ready(int ch, const Cmsg& m);
+    bool loaded(Cchannel& c, int key, int vel, bool& asked);
     void hold(int ch, const Cmsg& m);
+    // The stock of preset instances (callback thread).
+    Cpreset* take(int channel, int bank, int program) override;
+    void give(Cpreset* p) override;
+    void shelve(Cpreset* p);
+    void bury(Cpreset* p);
+    static void reclaim(void* live);
+    void adopt();
+    void ask(const Cask& a);
+    void stock(const Ctimeline& events);
     void silence(Cchannel& c);
     void endall();
+    void restart();
     void limit();
     void follow();
     void start();
     void worker();
     void load(const Cask& a);
+    void grow(size_t n);
 
     const Csettings& m_settings;
     const Cmixtab* m_mixer;
     Cliveview m_view;
     Cliveload m_loader;
+    Cvoicepool m_pool;            // the callback's voice objects
+    // Blocks of voice slots: made at construction and by the worker, freed at destruction.
+    std::vector<std::unique_ptr<char, void (*)(char*)>> m_storage;
     Csynth m_synth;               // the callback's
     Csynth m_shadow;              // the loader's: plays notes only to load their samples
     std::vector<std::unique_ptr<Cchannel>> m_chans;
@@ -151,9 +201,15 @@ private:
     std::atomic<uint32_t> m_sysfree;   // bit i set: system exclusive slot i is free
     std::unique_ptr<uint8_t[]> m_sysex;
     std::atomic<bool> m_hushed{false}; // a hush that found the queue full
+    std::atomic<bool> m_rewound{false}; // a rewind that found the queue full
     std::unique_ptr<Chold[]> m_holds;
     bool m_muted[16] = {};
     std::vector<Cvoice*> m_voices;     // scratch of the voice limit
+    Cpreset* m_stock[STOCK] = {};      // ready instances, owned by the callback
+    int m_nstock = 0, m_evict = 0;
+    int m_wanted[16] = {};             // 1 + bank * 128 + program asked of the worker, or 0
+    bool m_growing = false;            // voice objects are asked of the worker
+    bool m_reclaimed = false;          // the zones gave their free voice objects back this period
     bool m_whole = true;
     std::unique_ptr<int16_t[]> m_pcm;  // one chunk of output
     int16_t m_spill[2 * STEP] = {};    // frames rendered past the last period
@@ -162,6 +218,9 @@ private:
     int m_master = 0, m_comp = -1;   // -1: not taken yet
 
     Cmsgring<Cask> m_asks;
+    Cmsgring<Cpreset*> m_built;        // instances for the stock: the worker's and prepare()'s
+    Cmsgring<Cpreset*> m_dead;         // instances the worker deletes
+    Cmsgring<Cblock> m_blocks;         // voice slots the worker made
     std::mutex m_loading;              // the loader's turn: the owner's thread or the worker
     sem_t m_wake;
     std::atomic<bool> m_stop{false};
@@ -170,4 +229,6 @@ private:
     std::atomic<int> m_sounding{0};
     std::atomic<long> m_limited{0};
     std::atomic<int> m_holding{0};
+    std::atomic<long> m_stolen{0}, m_dropped{0};
+    std::atomic<int> m_poolsize{0}, m_nstocked{0};
 };

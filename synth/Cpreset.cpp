@@ -30,8 +30,23 @@ Cpreset::Cpreset(Csynth& synth, int channel, int bank, int program)
         m_zones.push_back(std::move(z));
     }
     std::reverse(m_zones.begin(), m_zones.end());
+    size_t izones = 0;
     for (auto& z : m_zones)
-        if (z->m_instr) z->m_instr->setpglobal(m_global);
+        if (z->m_instr) {
+            z->m_instr->setpglobal(m_global);
+            izones += z->m_instr->m_zones.size();
+        }
+    // A note collects at most one exclusive class per instrument zone: dispatching never grows
+    // the list.
+    m_classes.reserve(izones);
+}
+
+void Cpreset::renew()
+{
+    for (auto& z : m_zones)
+        if (z->m_instr) z->m_instr->renew();
+    m_classes.clear();
+    m_active = 0;
 }
 
 Cpreset::~Cpreset() = default;

@@ -19,6 +19,9 @@ public:
     void collect(std::vector<Cvoice*>& out) const;
     void reap();
     int active() const { return m_active; }
+    // Back to the state of a new instance of the same preset: every voice ends at once and its
+    // object goes for good, and every zone has the initial controller state.
+    void renew();
 
     int m_channel, m_bank, m_program;
     std::vector<std::unique_ptr<Cpzone>> m_zones;   // last zone of the bank first

@@ -15,6 +15,7 @@
 #include "synth/Cbuses.h"
 
 class Cbankview;
+class Cvoicepool;
 class Cvoicerun;
 struct Csettings;
 
@@ -29,6 +30,11 @@ struct Csynth : Cbuses {
     bool quiet = false;                           // no warning boxes whatever the settings say
     uint32_t noteserial = 0;                      // counts note-on messages (exclusive classes)
     std::shared_ptr<Cvoicerun> voicerun;          // renders the voices of a slice, made on first use
+    // Live engine: voice objects are built in slots of this pool, never allocated; a note that
+    // finds no slot takes its zone's quietest releasing voice (stolen) or does not sound
+    // (dropped). Null: voices are allocated as needed and notes never fail.
+    Cvoicepool* pool = nullptr;
+    long stolen = 0, dropped = 0;
 
     Csynth() = default;
     // The voice runner belongs to one render thread: a synthesizer context is never copied.

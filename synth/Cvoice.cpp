@@ -2,6 +2,7 @@
 
 #include "bank/Sfgens.h"
 #include "synth/Cizone.h"
+#include "synth/Cvoicepool.h"
 #include "synth/Cwide.h"
 
 #include <algorithm>
@@ -61,7 +62,14 @@ Cvoice::Cvoice(Cizone* zone, const Cbankview::Smp& smp, size_t index)
 {
 }
 
-Cvoice::~Cvoice() { delete m_partner; }
+// The zone that owns a voice ends its partner (Cizone::discard).
+Cvoice::~Cvoice() = default;
+
+size_t Cvoicepool::slotsize()
+{
+    static_assert(alignof(Cvoice) <= size_t(ALIGN));
+    return (sizeof(Cvoice) + size_t(ALIGN) - 1) / size_t(ALIGN) * size_t(ALIGN);
+}
 
 bool Cvoice::apply(int oper, int amount, bool add)
 {

@@ -29,6 +29,15 @@ public:
 
     // Whether slices are split over two threads here (false on a single processor).
     bool parallel() const { return m_parallel; }
+    // Room for n voices in one slice in the scratch lists (SCRATCH at construction), so that
+    // rendering allocates only past n. Before rendering starts.
+    void reserve(size_t n)
+    {
+        for (int t = 0; t < 2; ++t) {
+            m_done[t].reserve(n);
+            m_group[t].reserve(n);
+        }
+    }
 
 private:
     // Renders the voices group by group of equal send levels: each group is summed in stereo

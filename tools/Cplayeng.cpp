@@ -4,6 +4,7 @@
 #include "platform/Cshell.h"
 #include "platform/Ctimer.h"
 #include "platform/Cwindow.h"
+#include "synth/Clive.h"
 #include "tools/Clivesynth.h"
 #include "tools/Csched.h"
 
@@ -95,6 +96,10 @@ Cplayeng::Start Cplayeng::playmidi(double seekus, double tailus, Cwindow* lyrics
 {
     if (!m_ctx.midi) return Start::device;
     const bool builtin = m_ctx.settings.midiout < 0;
+    // The synthesizer kept over a pause plays on if it was opened for this file, bank and device.
+    if (m_kept && !(builtin && m_keptfile == m_ctx.midi->serial && m_keptbank == m_ctx.bank.get() &&
+                    m_keptwave == m_ctx.settings.waveout))
+        m_kept.reset();
     if (builtin) {
         const bool had = m_ctx.bank != nullptr;
         const bool loaded = m_ctx.loadbank(m_boxowner);
@@ -116,8 +121,9 @@ Cplayeng::Start Cplayeng::playmidi(double seekus, double tailus, Cwindow* lyrics
     m_sched->setlyrics(lyrics);
     m_active = true;   // MM_MOM_OPEN, posted by the opening, starts the scheduler
     m_position = 0;
-    const bool opened = builtin ? m_ctx.midi->open(m_owner, Clivesynth::open(m_ctx, &m_timeline))
-                                : m_ctx.midi->open(m_owner, m_ctx.settings.midiout);
+    const bool opened = !builtin  ? m_ctx.midi->open(m_owner, m_ctx.settings.midiout)
+                        : m_kept ? m_ctx.midi->open(m_owner, std::move(m_kept))
+                                 : m_ctx.midi->open(m_owner, Clivesynth::open(m_ctx, &m_timeline));
     if (!opened) {
         m_active = false;
         m_sched.reset();
@@ -130,6 +136,7 @@ Cplayeng::Start Cplayeng::playmidi(double seekus, double tailus, Cwindow* lyrics
 
 Cplayeng::Start Cplayeng::playwave(Cwavfil& w, double seekus)
 {
+    m_kept.reset();   // its stream holds the wave output
     if (!w.openrd()) return Start::corrupt;
     if (w.nframes == 0) {
         // Nothing would ever come back from the device to end the play-back.
@@ -154,17 +161,30 @@ bool Cplayeng::pause()
         ended = m_sched->ended();
         if (!ended) m_position = m_sched->position();
     }
-    stop();
+    halt(!ended);
     return !ended;
 }
 
-void Cplayeng::stop()
+void Cplayeng::stop() { halt(false); }
+
+void Cplayeng::halt(bool keep)
 {
     m_active = false;
     if (m_sched) m_sched->stop();
+    m_kept.reset();
     if (m_ctx.midi && m_ctx.midi->hmo) {
         m_ctx.midi->notesoff();
-        m_ctx.midi->close();
+        auto* synth = dynamic_cast<Clivesynth*>(m_ctx.midi->hmo.get());
+        if (keep && synth) {
+            // The engine goes back to the state of a new one; the stream plays its silence.
+            synth->engine().rewind();
+            m_keptfile = m_ctx.midi->serial;
+            m_keptbank = m_ctx.bank.get();
+            m_keptwave = m_ctx.settings.waveout;
+            m_kept = m_ctx.midi->detach();
+        } else {
+            m_ctx.midi->close();
+        }
     }
     endperiod();
     if (m_wave && m_wave->hwo) {

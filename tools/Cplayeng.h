@@ -66,7 +66,9 @@ public:
     void setlyrics(Cwindow* lyrics);
     // Plays w from seekus on (the file is opened for reading here).
     Start playwave(Cwavfil& w, double seekus);
-    // Stops the scheduler and keeps its position; false when the end came first.
+    // Stops the scheduler and keeps its position; false when the end came first. The built-in
+    // synthesizer stays open, silent, so that playing the same file again on the same bank and
+    // wave output starts at once; anything else ends it.
     bool pause();
     // Stops whatever plays: the scheduler first (no event is sent once it has stopped), then the
     // devices.
@@ -88,6 +90,7 @@ public:
 
 private:
     void endperiod();
+    void halt(bool keep);
 
     Ccontext& m_ctx;
     Cwindow* m_owner;
@@ -100,4 +103,10 @@ private:
     bool m_ownbank = false;      // the built-in synthesizer loaded the context's bank
     Cwavfil* m_wave = nullptr;   // the WAVE file whose output is open
     std::unique_ptr<Csched> m_sched;
+    // The built-in synthesizer kept over a pause, and what it was opened for: the MIDI file
+    // (its serial), the bank and the wave output device.
+    std::unique_ptr<Cmidiport> m_kept;
+    uint64_t m_keptfile = 0;
+    const void* m_keptbank = nullptr;
+    int m_keptwave = 0;
 };

@@ -58,6 +58,11 @@ void Csched::stop()
     // one is cancelled; a running one is waited for: it finds the schedule stopped the next time
     // it holds the lock and returns.
     if (id) timeKillEvent(id);
+    std::unique_ptr<Cmidiport> closed;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        closed = std::move(m_closed);
+    }
 }
 
 void Csched::ontimer(unsigned id)
@@ -181,5 +186,6 @@ void Csched::finish()
     m_position.store(0, std::memory_order_relaxed);
     m_ended.store(true, std::memory_order_release);
     m_file.notesoff();
-    m_file.close();   // posts MM_MOM_CLOSE to the owner, which tidies up on its own thread
+    // Posts MM_MOM_CLOSE to the owner, which tidies up on its own thread and stops the schedule.
+    m_closed = m_file.detach();
 }

@@ -17,9 +17,11 @@
 // thread. One lock serializes runs with stop(), so that once stop() has returned no event is
 // sent and no timer is pending, and the owner may close the device or delete the scheduler.
 #include "midi/Ctimeline.h"
+#include "platform/Cmidiport.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 class Cmidfil;
@@ -51,7 +53,8 @@ public:
     void start();
     // Continues after the device returned a system exclusive message (on MM_MOM_DONE).
     void resume();
-    // Sends nothing more; kills a pending timer and waits for a run in progress to finish.
+    // Sends nothing more; kills a pending timer and waits for a run in progress to finish. Ends
+    // the output port the end of the timeline closed.
     void stop();
 
     // Playing position in microseconds from the first event: the time of the next event to
@@ -96,4 +99,7 @@ private:
     std::atomic<double> m_position{0};
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_ended{false};
+    // The output port closed at the end of the timeline: ended by stop(), on the owner's thread
+    // (the built-in synthesizer's engine and stream are not to be destroyed on the timer thread).
+    std::unique_ptr<Cmidiport> m_closed;
 };

@@ -3,6 +3,7 @@
 #include "Testbank.h"
 #include "support/Boxes.h"
 #include "support/Tempdir.h"
+#include "synth/Cvoicepool.h"
 
 #include <gtest/gtest.h>
 
@@ -204,6 +205,36 @@ TEST(Cchannel, RepeatedNotesReuseTheVoiceObject)
     EXPECT_EQ(first->m_osc.m_vibc, 127 * 50 / 128);   // and it kept the wheel's depth
     EXPECT_GT(first->m_osc.m_devvib, 0.0);
     EXPECT_EQ(b.requests, 2);
+}
+
+// With voice objects built in a pool's slots (the live engine's), a note that finds no slot
+// takes its zone's quietest (and oldest) releasing voice, else it does not sound; both are
+// counted. A program change gives every slot back.
+TEST(Cchannel, EmptyPoolStealsTheQuietestReleasingVoiceElseDrops)
+{
+    Piano p;
+    Rig rig(p.b);
+    auto free = [](void* m) { ::operator delete(m, Cvoicepool::ALIGN); };
+    std::unique_ptr<void, decltype(free)> block(::operator new(2 * Cvoicepool::slotsize(), Cvoicepool::ALIGN),
+                                                free);
+    Cvoicepool pool;
+    pool.adopt(block.get(), 2);
+    rig.synth.pool = &pool;
+    Cchannel ch(rig.synth, 0);
+    send(ch, {{9, 60, 100}, {9, 64, 100}});
+    EXPECT_EQ(pool.left(), 0u);
+    send(ch, {{9, 67, 100}});                       // nothing releasing
+    EXPECT_EQ(state(ch, 67), "");
+    EXPECT_EQ(rig.synth.dropped, 1);
+    send(ch, {{8, 64, 0}, {8, 60, 0}});
+    send(ch, {{9, 67, 100}});                       // as loud: the older one goes
+    EXPECT_EQ(state(ch, 60), "");
+    EXPECT_EQ(state(ch, 64), "released");
+    EXPECT_EQ(state(ch, 67), "held");
+    EXPECT_EQ(rig.synth.stolen, 1);
+    EXPECT_EQ(rig.synth.dropped, 1);
+    send(ch, {{12, 1, 0}});
+    EXPECT_EQ(pool.left(), 2u);
 }
 
 TEST(Cchannel, FixedKeyAndTransposition)

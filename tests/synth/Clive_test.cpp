@@ -15,12 +15,72 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
+
+// Allocations and frees of the thread that renders, while it renders: the test binary's own
+// operator new and delete count them when the thread's flag is set.
+namespace {
+thread_local bool counting = false;
+std::atomic<long> allocs{0}, frees{0};
+
+void* tryallocate(std::size_t n, std::size_t align) noexcept
+{
+    if (counting) allocs.fetch_add(1, std::memory_order_relaxed);
+    void* p = nullptr;
+    return posix_memalign(&p, std::max(align, sizeof(void*)), n ? n : 1) == 0 ? p : nullptr;
+}
+void* allocate(std::size_t n, std::size_t align)
+{
+    if (void* p = tryallocate(n, align)) return p;
+    throw std::bad_alloc();
+}
+void deallocate(void* p)
+{
+    if (p && counting) frees.fetch_add(1, std::memory_order_relaxed);
+    std::free(p);
+}
+} // namespace
+
+void* operator new(std::size_t n) { return allocate(n, alignof(std::max_align_t)); }
+void* operator new[](std::size_t n) { return allocate(n, alignof(std::max_align_t)); }
+void* operator new(std::size_t n, std::align_val_t a) { return allocate(n, size_t(a)); }
+void* operator new[](std::size_t n, std::align_val_t a) { return allocate(n, size_t(a)); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept
+{
+    return tryallocate(n, alignof(std::max_align_t));
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
+{
+    return tryallocate(n, alignof(std::max_align_t));
+}
+void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
+{
+    return tryallocate(n, size_t(a));
+}
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
+{
+    return tryallocate(n, size_t(a));
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept { deallocate(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { deallocate(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { deallocate(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { deallocate(p); }
+void operator delete(void* p) noexcept { deallocate(p); }
+void operator delete[](void* p) noexcept { deallocate(p); }
+void operator delete(void* p, std::size_t) noexcept { deallocate(p); }
+void operator delete[](void* p, std::size_t) noexcept { deallocate(p); }
+void operator delete(void* p, std::align_val_t) noexcept { deallocate(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { deallocate(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { deallocate(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { deallocate(p); }
 
 namespace {
 
@@ -383,6 +443,94 @@ TEST(Clive, PeriodSizesDoNotChangeTheSound)
     EXPECT_GT(e, 0.0);
     EXPECT_TRUE(ragged == whole);
     EXPECT_TRUE(short37 == whole);
+}
+
+// The callback never allocates or frees: a real file with a seek's chase (every message but
+// notes from the start up to the target at once, as the player sends them), program changes
+// nobody announced (built and loaded by the worker while the channel holds its messages), and
+// chords denser than the voice objects made ahead.
+TEST(Clive, RenderingNeverAllocates)
+{
+    const std::string song = std::string(CANTORIX_SOURCE_DIR) + "/examples/greensleeves.kar";
+    if (!std::filesystem::exists(SMALLBANK) || !std::filesystem::exists(song)) GTEST_SKIP() << "bank or file missing";
+    Cmidfil file(song);
+    ASSERT_TRUE(file.rdmidi());
+    std::vector<int64_t> restarts;
+    const std::vector<Cdue> due = schedule(file, restarts);
+    Ctimeline events;
+    events.buildplayer(file);
+    Liverig r;
+    ASSERT_TRUE(r.live);
+    r.live->effects().tap = nullptr;
+    r.live->prepare(events);
+    constexpr int PERIOD = 512;
+    std::vector<int16_t> buf(2 * PERIOD);
+    double loud = 0;
+    int held = 0;   // the most messages held after a period
+    allocs = 0;
+    frees = 0;
+    auto period = [&] {
+        counting = true;
+        r.live->render(buf.data(), PERIOD);
+        counting = false;
+        for (int16_t x : buf) loud += double(x) * x;
+        held = std::max(held, r.live->holding());
+    };
+    auto post = [&](const uint8_t* m, size_t n) {
+        while (!r.live->post(m, n)) period();   // a full queue empties in the next period
+    };
+    // Plays [from, to) of the file; at `from` a seek's chase first.
+    auto play = [&](int64_t from, int64_t to) {
+        size_t next = 0;
+        if (from > 0) {
+            r.live->hush();
+            for (; next < due.size() && due[next].at < from; ++next) {
+                const int command = due[next].msg[0] >> 4;
+                if (command != midicmd::noteon && command != midicmd::noteoff)
+                    post(due[next].msg, size_t(due[next].len));
+            }
+        }
+        for (int64_t pos = from; pos < to; pos += PERIOD) {
+            for (; next < due.size() && due[next].at < pos + PERIOD; ++next) post(due[next].msg, size_t(due[next].len));
+            period();
+        }
+    };
+    auto settle = [&] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        do {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            period();
+        } while (r.live->holding() > 0 && std::chrono::steady_clock::now() < until);
+        EXPECT_EQ(r.live->holding(), 0);
+    };
+    play(0, 6 * 44100);
+    play(20 * 44100, 26 * 44100);
+    EXPECT_EQ(held, 0);   // prepared: nothing waits
+    play(3 * 44100, 5 * 44100);
+    // Presets nobody announced on every melodic channel, each held under its pedal in chords
+    // of every key: far more notes at once than the voice objects made ahead.
+    loud = 0;
+    for (uint8_t ch = 0; ch < 16; ++ch) {
+        if (ch == 9) continue;
+        const uint8_t pc[] = {uint8_t(0xC0 | ch), uint8_t(16 + ch)}, pedal[] = {uint8_t(0xB0 | ch), 64, 127};
+        post(pc, 2);
+        post(pedal, 3);
+        for (uint8_t k = 0; k < 128; ++k) {
+            const uint8_t on[] = {uint8_t(0x90 | ch), k, 100};
+            post(on, 3);
+        }
+    }
+    settle();
+    // The worker adds voice objects while the pool runs low.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (r.live->poolsize() <= Clive::POOLFIRST && std::chrono::steady_clock::now() < until) period();
+    EXPECT_GT(loud, 0.0);
+    EXPECT_GT(r.live->poolsize(), Clive::POOLFIRST);
+    // Back to the file's own presets, then everything again from a seek.
+    play(0, 3 * 44100);
+    play(10 * 44100, 14 * 44100);
+    EXPECT_EQ(allocs.load(), 0);
+    EXPECT_EQ(frees.load(), 0);
 }
 
 TEST(Clive, VoiceLimitEndsReleasingVoicesOnly)

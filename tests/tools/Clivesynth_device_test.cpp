@@ -201,17 +201,19 @@ TEST_F(Livesynth, PausesResumesAndStops) {
     owner.eng = &eng;
     ASSERT_EQ(eng.playmidi(20e6, 0, nullptr), Cplayeng::Start::ok);
     ASSERT_TRUE(pumpuntil([&] { return eng.position() > 21e6; }));
+    const Cmidiport* synth = ctx.midi->hmo.get();
     EXPECT_TRUE(eng.pause());
     const double at = eng.position();
     EXPECT_GT(at, 21e6);
-    EXPECT_EQ(ctx.midi->hmo, nullptr);   // the stream is closed while paused
+    EXPECT_EQ(ctx.midi->hmo, nullptr);   // the output is closed while paused
     const size_t before = m_played.nonzero();
     EXPECT_GT(before, 0u);
     std::this_thread::sleep_for(200ms);
     m_loop.pump();
     EXPECT_EQ(eng.position(), at);
-    // Resuming opens the synthesizer again on the bank the engine keeps, from where it paused.
+    // Resuming plays on the synthesizer kept open over the pause, from where it paused.
     ASSERT_EQ(eng.playmidi(at, 0, nullptr), Cplayeng::Start::ok);
+    EXPECT_EQ(ctx.midi->hmo.get(), synth);
     ASSERT_TRUE(pumpuntil([&] { return eng.position() > at + 1e6; }));
     eng.stop();
     EXPECT_EQ(ctx.midi->hmo, nullptr);

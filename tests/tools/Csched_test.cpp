@@ -21,7 +21,15 @@ using Msg = std::vector<uint8_t>;
 
 class Keepport : public Cmidiport {
 public:
-    explicit Keepport(std::vector<Msg>& got, std::mutex& lock) : m_got(got), m_lock(lock) {}
+    Keepport(std::vector<Msg>& got, std::mutex& lock, std::thread::id& gone)
+        : m_got(got), m_lock(lock), m_gone(gone)
+    {
+    }
+    ~Keepport() override
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_gone = std::this_thread::get_id();
+    }
     bool send(const uint8_t* b, size_t n) override
     {
         std::lock_guard<std::mutex> g(m_lock);
@@ -32,6 +40,7 @@ public:
 private:
     std::vector<Msg>& m_got;
     std::mutex& m_lock;
+    std::thread::id& m_gone;
 };
 
 class Keepsys : public Cmidisys {
@@ -39,16 +48,23 @@ public:
     Keepsys() { m_prev = setmidisys(this); }
     ~Keepsys() override { setmidisys(m_prev); }
     std::vector<std::string> ports() override { return {"keep"}; }
-    std::unique_ptr<Cmidiport> open(int) override { return std::make_unique<Keepport>(m_got, m_lock); }
+    std::unique_ptr<Cmidiport> open(int) override { return std::make_unique<Keepport>(m_got, m_lock, m_gone); }
     std::vector<Msg> got()
     {
         std::lock_guard<std::mutex> g(m_lock);
         return m_got;
     }
+    // The thread that ended the last port.
+    std::thread::id gone()
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_gone;
+    }
 
 private:
     std::vector<Msg> m_got;
     std::mutex m_lock;
+    std::thread::id m_gone;
     Cmidisys* m_prev = nullptr;
 };
 
@@ -131,6 +147,10 @@ TEST(Csched, TailKeepsTheEndWaiting) {
     loop.pumpuntil([&] { return owner.count(MM_MOM_CLOSE) == 1; });
     EXPECT_GE(std::chrono::steady_clock::now() - t0, 299ms);
     EXPECT_TRUE(s.ended());
+    // The end came on the timer thread; the port it closed is ended by the owner's stop().
+    EXPECT_EQ(sys.gone(), std::thread::id());
+    s.stop();
+    EXPECT_EQ(sys.gone(), std::this_thread::get_id());
 }
 
 TEST(Csched, ScaleStretchesTheTimesAndTheSeekCountsOnTheScaledClock) {
