@@ -414,14 +414,16 @@ double warpedcorr(const std::vector<std::vector<double>>& x, const std::vector<s
     };
     for (long i = 0; i < nx; ++i) {
         for (long j = std::max(0L, centre(i) - band); j <= std::min(ny - 1, centre(i) + band); ++j) {
+            const long here = at(i, j);
+            if (here < 0) continue;   // never: j lies inside the band
             const double c = rowcorr(x[size_t(i)], y[size_t(j)]);
             double best = i == 0 && j == 0 ? 0 : inf;
             if (i > 0 && at(i - 1, j) >= 0) best = std::min(best, cost[size_t(at(i - 1, j))]);
             if (j > 0 && at(i, j - 1) >= 0) best = std::min(best, cost[size_t(at(i, j - 1))]);
             if (i > 0 && j > 0 && at(i - 1, j - 1) >= 0) best = std::min(best, cost[size_t(at(i - 1, j - 1))]);
             if (i == 0 && best == inf) best = 0;   // the live recording may start later
-            cost[size_t(at(i, j))] = best + (1 - c);
-            sim[size_t(at(i, j))] = c;
+            cost[size_t(here)] = best + (1 - c);
+            sim[size_t(here)] = c;
         }
     }
     // Back from the cheapest end of the last row.
