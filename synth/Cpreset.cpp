@@ -62,6 +62,7 @@ void Cpreset::dispatch(int command, int d1, int d2)
         if (!z->m_instr || (!always && z->active() == 0)) continue;
         z->m_instr->dispatch(command, d1, d2, m_classes);
     }
+    if (command == midicmd::noteon && d2 != 0) marktwins();
     // A note with an exclusive class ends the older notes of that class everywhere in the preset.
     for (int cls : m_classes)
         for (auto& z : m_zones)
@@ -86,4 +87,30 @@ void Cpreset::recount()
 {
     m_active = 0;
     for (auto& z : m_zones) m_active += z->active();
+}
+
+void Cpreset::marktwins()
+{
+    // The voices this note-on started: the newest of each instrument zone, when it is this
+    // note's. Zones of one instrument named by several preset zones start one each.
+    constexpr int MOST = 64;
+    Cvoice* fresh[MOST];
+    int n = 0;
+    const uint32_t serial = m_synth.noteserial;
+    for (auto& pz : m_zones) {
+        if (!pz->m_instr) continue;
+        for (auto& z : pz->m_instr->m_zones)
+            if (Cvoice* v = z->m_voices; v && v->m_serial == serial && n < MOST) fresh[n++] = v;
+    }
+    // Those of one sample and one partner sample are twins; rendering then compares what each
+    // chunk computes from before sharing it.
+    auto sample = [](const Cvoice* v) { return v ? v->m_zone->m_sample : -1; };
+    for (int i = 0; i < n; ++i) {
+        if (fresh[i]->m_twin) continue;
+        const uint64_t key = uint64_t(serial) << 32 | uint32_t(i + 1);
+        for (int j = i + 1; j < n; ++j)
+            if (!fresh[j]->m_twin && sample(fresh[j]) == sample(fresh[i]) &&
+                sample(fresh[j]->m_partner) == sample(fresh[i]->m_partner))
+                fresh[i]->m_twin = fresh[j]->m_twin = key;
+    }
 }

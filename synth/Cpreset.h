@@ -29,6 +29,8 @@ public:
 
 private:
     void recount();
+    // Marks the voices the last note-on started that play the same samples as twins.
+    void marktwins();
     Csynth& m_synth;
     int m_active = 0;
     std::vector<int> m_classes;                     // scratch for exclusive classes

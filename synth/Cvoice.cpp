@@ -157,6 +157,7 @@ void Cvoice::start(Csynth& synth, const Cnote& note)
     m_amp.start(note.atten, vel, note.soft);
     m_filter.start(vel);
     m_unheard = false;
+    m_twin = 0;
 }
 
 void Cvoice::release()
@@ -365,6 +366,68 @@ void filter(Cvoice& v, const Chalf& h, float* x, int steps, int last)
     }
 }
 
+// What a half's filter does in a chunk, as twins compare it.
+void describe(Ctwins::Cfilterin& f, const Cvoice& v, const Chalf& h, int steps)
+{
+    f.on = v.m_filter.on();
+    if (!f.on) return;
+    f.y = v.m_filter.m_y;
+    f.v = v.m_filter.m_v;
+    f.q = v.m_filter.m_q;
+    f.sets = h.ncopies;
+    f.first = h.copies[0];
+    for (int k = 1; k < h.ncopies; ++k) f.hz[k] = h.hz[k];
+    for (int j = 0; j < steps; ++j) f.set[j] = uint8_t(h.coefs[j] - h.copies);
+}
+
+// The inputs of a chunk's audio, once its control steps are taken: the oscillators' positions,
+// play modes and bounds, the pitch of each step, and both halves' filters.
+void describe(Ctwins::Cin& in, const Cvoice& v, const Chalf& hm, const Chalf& hp, const Cosc::Cstep* st, int steps,
+              int last)
+{
+    in.steps = steps;
+    in.last = last;
+    std::copy(st, st + steps, in.st);
+    const Cosc& o = v.m_osc;
+    in.data = o.m_data;
+    in.pos = o.m_pos;
+    in.frac = o.m_frac;
+    in.mode = o.m_mode;
+    in.end = o.m_end;
+    in.loopstart = o.m_loopstart;
+    in.loopend = o.m_loopend;
+    const Cvoice* p = v.m_partner;
+    in.pair = p != nullptr;
+    in.pdata = p ? p->m_osc.m_data : nullptr;
+    in.pmode = p ? p->m_osc.m_mode : 0;
+    in.pend = p ? p->m_osc.m_end : 0;
+    in.ploopstart = p ? p->m_osc.m_loopstart : 0;
+    in.ploopend = p ? p->m_osc.m_loopend : 0;
+    describe(in.f[0], v, hm, steps);
+    if (p) describe(in.f[1], *p, hp, steps);
+}
+
+// Where the oscillator and filter of a half end a chunk, and setting them there.
+void keep(Ctwins::Cout& out, int h, const Cvoice& v)
+{
+    out.pos[h] = v.m_osc.m_pos;
+    out.frac[h] = v.m_osc.m_frac;
+    out.mode[h] = v.m_osc.m_mode;
+    out.y[h] = v.m_filter.m_y;
+    out.v[h] = v.m_filter.m_v;
+}
+
+void take(const Ctwins::Cout& out, int h, Cvoice& v)
+{
+    v.m_osc.m_pos = out.pos[h];
+    v.m_osc.m_frac = out.frac[h];
+    v.m_osc.m_mode = out.mode[h];
+    if (v.m_filter.on()) {
+        v.m_filter.m_y = out.y[h];
+        v.m_filter.m_v = out.v[h];
+    }
+}
+
 // Whether a half adds nothing in this chunk: no filter, and amplitude 0 at every step.
 bool silent(const Cvoice& v, const Chalf& h, int steps)
 {
@@ -460,10 +523,11 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
 // 1/64 of a step keeps the output the same on real files but for a few samples by one step.
 constexpr double UNHEARD = 1.0 / 64;
 
-void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
+void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twins)
 {
     constexpr float FULL = 1.0f / 32768;
     constexpr int CHUNK = CHUNKSTEPS * CTLSTEP;
+    static_assert(Ctwins::STEPS == CHUNKSTEPS);
     alignas(64) float x[CHUNK];
     alignas(64) float y[CHUNK];
     Chalf hm, hp;
@@ -507,10 +571,35 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         // filter to keep running only moves its oscillator on; what it would add is exactly 0.
         const bool mute = !heard || silent(*this, hm, steps);
         const bool pmute = p && (!heard || silent(*p, hp, steps));
-        float* xo = mute ? nullptr : x;
-        float* yo = pmute ? nullptr : y;
+        // A twin that adds both halves takes the signal of a twin rendered before it in this
+        // slice when its inputs are the same, or renders into a slot for the twins after it.
+        float* xs = x;
+        float* ys = y;
+        Ctwins::Cslot* slot = nullptr;
+        bool shared = false;
+        if (twins && m_twin && !mute && !pmute) {
+            Ctwins::Cin& in = twins->scratch();
+            describe(in, *this, hm, hp, st, steps, last);
+            slot = twins->find(m_twin, in);
+            shared = slot != nullptr;
+            if (shared) ++twins->m_shared;
+            else if ((slot = twins->add(m_twin))) slot->in = in;
+            if (slot) {
+                xs = slot->x;
+                ys = slot->y;
+            }
+        }
+        float* xo = mute ? nullptr : xs;
+        float* yo = pmute ? nullptr : ys;
         int done;
-        if (p) {
+        if (shared) {
+            done = slot->out.done;
+            take(slot->out, 0, *this);
+            if (p) {
+                p->m_osc.follow(m_osc);
+                take(slot->out, 1, *p);
+            }
+        } else if (p) {
             // How far the main oscillator moves in this chunk: at most 960 samples of at most
             // 10^6 points each (stepfix), far inside 64 bits.
             uint64_t ahead = 0;
@@ -528,8 +617,15 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         }
         const int lastdone = done == steps ? last : CTLSTEP;
         const int len = (done - 1) * CTLSTEP + lastdone;
-        if (!mute) filter(*this, hm, x, done, lastdone);
-        if (p && !pmute) filter(*p, hp, y, done, lastdone);
+        if (!shared) {
+            if (!mute) filter(*this, hm, xs, done, lastdone);
+            if (p && !pmute) filter(*p, hp, ys, done, lastdone);
+            if (slot) {
+                slot->out.done = done;
+                keep(slot->out, 0, *this);
+                if (p) keep(slot->out, 1, *p);
+            }
+        }
         if (finished && done == steps) m_osc.stop();
 
         // The oscillators' points are scaled to full scale 1.0, which is exact, so scaling by
@@ -538,11 +634,11 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n)
         // other's share, so the other half is mixed alone.
         if (p && !mute && !pmute) {
             const float g[4] = {m_panl, m_panr, p->m_panl, p->m_panr};
-            addstereopair(l, r, x, y, hm.amp, hp.amp, done, lastdone, g);
+            addstereopair(l, r, xs, ys, hm.amp, hp.amp, done, lastdone, g);
         } else if (!mute) {
-            addstereo(l, r, x, hm.amp, done, lastdone, m_panl, m_panr);
+            addstereo(l, r, xs, hm.amp, done, lastdone, m_panl, m_panr);
         } else if (p && !pmute) {
-            addstereo(l, r, y, hp.amp, done, lastdone, p->m_panl, p->m_panr);
+            addstereo(l, r, ys, hp.amp, done, lastdone, p->m_panl, p->m_panr);
         }
         l += len;
         r += len;

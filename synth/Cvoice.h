@@ -11,6 +11,7 @@
 #include "synth/Cmodenv.h"
 #include "synth/Cosc.h"
 #include "synth/Csynth.h"
+#include "synth/Ctwins.h"
 #include "synth/Cvolenv.h"
 
 #include <cstdint>
@@ -51,8 +52,9 @@ public:
 
     // Adds n samples, panned but before the send levels, into l[0..n) and r[0..n); a stereo
     // pair renders both halves. The caller spreads them over the six mixing buses with this
-    // voice's levels (sends()), once for all voices of equal levels.
-    void render(const Csynth& synth, float* l, float* r, int n);
+    // voice's levels (sends()), once for all voices of equal levels. With twins, a twin shares
+    // the signal of the twins the calling thread rendered before it in this slice (Ctwins).
+    void render(const Csynth& synth, float* l, float* r, int n, Ctwins* twins = nullptr);
     // Asks early for the sample points the next n samples of both halves read.
     void prefetch(int n) const
     {
@@ -106,6 +108,7 @@ public:
     int m_key = 0;               // effective key, matched by note-off and re-strike
     int m_pedal = FREE;
     uint32_t m_serial = 0;       // note-on message that started this note
+    uint64_t m_twin = 0;         // group of twins started by the same note-on (Ctwins), 0 for none
     int m_fixedkey = -1, m_fixedvel = -1;
     int m_revgen = 0, m_chogen = 0, m_pangen = 0;   // generator sums, 0.1 %
     int m_pan = 0;

@@ -78,8 +78,9 @@ int cost(const Cvoice& v)
 
 static_assert(Cvoicerun::NBUS == Csynth::NBUS);
 
-Cvoicerun::Cvoicerun(bool parallel)
-    : m_parallel(parallel && Chelper::processors() > 1), m_lr(std::make_unique<float[]>(4 * size_t(SLICE) + 16))
+Cvoicerun::Cvoicerun(bool parallel, bool share)
+    : m_parallel(parallel && Chelper::processors() > 1), m_lr(std::make_unique<float[]>(4 * size_t(SLICE) + 16)),
+      m_share(share)
 {
     m_lrat = aligned(m_lr.get());
     for (int t = 0; t < 2; ++t) {
@@ -97,7 +98,8 @@ float* Cvoicerun::aligned(float* p)
 Cvoicerun::~Cvoicerun() = default;
 
 bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
-                           int n, float* lr, bool fresh, std::vector<char>& done, std::vector<Cvoice*>& group)
+                           int n, float* lr, bool fresh, std::vector<char>& done, std::vector<Cvoice*>& group,
+                           Ctwins* twins)
 {
     float* l = lr;
     float* r = lr + SLICE;
@@ -126,7 +128,7 @@ bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
                             __builtin_prefetch(reinterpret_cast<const char*>(f) + b);
             }
             if (i + 1 < group.size()) group[i + 1]->prefetch(n);
-            group[i]->render(synth, l, r, n);
+            group[i]->render(synth, l, r, n, twins);
         }
         spread(bus, w, l, r, n, s, !fresh);
         fresh = false;
@@ -137,8 +139,12 @@ bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
 void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, int n)
 {
     const int count = int(voices.size());
+    static_assert(SLICE <= Ctwins::CHUNK);
+    m_twins[0].clear();
+    m_twins[1].clear();
     if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || n > SLICE || !Chelper::spare()) {
-        renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n, stereo(0), false, m_done[0], m_group[0]);
+        renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n, stereo(0), false, m_done[0], m_group[0],
+                   twins(0));
         return;
     }
     if (!m_scratch) {
@@ -187,6 +193,6 @@ void Cvoicerun::work(int thread)
         float* bus[Csynth::NBUS];
         for (int b = 0; b < Csynth::NBUS; ++b) bus[b] = piecebus(p, b);
         m_wrote[p] = renderlist(*m_synth, m_voices + m_bounds[p], m_bounds[p + 1] - m_bounds[p], bus, 0, m_n,
-                                stereo(thread), true, m_done[thread], m_group[thread]);
+                                stereo(thread), true, m_done[thread], m_group[thread], twins(thread));
     }
 }

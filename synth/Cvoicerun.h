@@ -5,6 +5,7 @@
 // added into the synthesizer's buses in order, so the result depends only on the voice list,
 // never on timing.
 #include "synth/Chelper.h"
+#include "synth/Ctwins.h"
 
 #include <atomic>
 #include <memory>
@@ -19,7 +20,8 @@ public:
     static constexpr int NBUS = 6;      // the synthesizer's mixing buses
 
     // parallel: split work over a helper thread when the machine has more than one processor.
-    explicit Cvoicerun(bool parallel = true);
+    // share: twins compute their common signal once (Ctwins); tests compare with false.
+    explicit Cvoicerun(bool parallel = true, bool share = true);
     ~Cvoicerun();
     Cvoicerun(const Cvoicerun&) = delete;
     Cvoicerun& operator=(const Cvoicerun&) = delete;
@@ -38,15 +40,19 @@ public:
             m_group[t].reserve(n);
         }
     }
+    // Chunks whose signal a twin took from another so far.
+    long twinshares() const { return m_twins[0].m_shared + m_twins[1].m_shared; }
 
 private:
     // Renders the voices group by group of equal send levels: each group is summed in stereo
     // into lr (2 * SLICE floats) and then spread over the six buses once. With fresh, the buses
     // hold nothing yet and the first group stores instead of adding. False when there was no
     // voice (fresh buses are then left unwritten).
-    // done and group: the calling thread's scratch lists.
+    // done and group: the calling thread's scratch lists; twins: its twin signals, or null.
     static bool renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
-                           int n, float* lr, bool fresh, std::vector<char>& done, std::vector<Cvoice*>& group);
+                           int n, float* lr, bool fresh, std::vector<char>& done, std::vector<Cvoice*>& group,
+                           Ctwins* twins);
+    Ctwins* twins(int thread) { return m_share ? &m_twins[thread] : nullptr; }
     // Renders pieces until none is left; thread 0 is the render thread, 1 the helper.
     void work(int thread);
     float* piecebus(int piece, int bus) { return m_scratchat + (size_t(piece) * NBUS + size_t(bus)) * SLICE; }
@@ -76,4 +82,7 @@ private:
     static constexpr size_t SCRATCH = 1024;
     std::vector<char> m_done[2];
     std::vector<Cvoice*> m_group[2];
+    // The twin signals of each thread in the current slice.
+    bool m_share;
+    Ctwins m_twins[2];
 };
