@@ -79,10 +79,13 @@ rows="$work/rows"
 for f in "${files[@]}"; do
   name=$(basename "$f")
   cw=; cm=0; fw=; fm=0
+  # A file either program cannot render (one without sounding notes, say) is left out of the table.
   for ((i = 0; i < RUNS; i++)); do
-    read -r w m < <(run cantorix "$CLI" convert --quiet --bank "$BANK" -o "$work/c.wav" "$f")
+    read -r w m < <(run cantorix "$CLI" convert --quiet --bank "$BANK" -o "$work/c.wav" "$f") ||
+      { printf "%-28s | left out: the converter failed\n" "${name:0:28}"; continue 2; }
     cw=$(least "$cw" "$w"); cm=$((m > cm ? m : cm))
-    read -r w m < <(run fluid fluidsynth -ni -F "$work/f.wav" -r 44100 "$BANK" "$f")
+    read -r w m < <(run fluid fluidsynth -ni -F "$work/f.wav" -r 44100 "$BANK" "$f") ||
+      { printf "%-28s | left out: fluidsynth failed\n" "${name:0:28}"; continue 2; }
     fw=$(least "$fw" "$w"); fm=$((m > fm ? m : fm))
   done
   [ -z "$KEEP" ] || cp "$work/c.wav" "$KEEP/${name%.*}.wav"
