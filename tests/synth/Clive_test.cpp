@@ -85,6 +85,10 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { deallo
 namespace {
 
 const char* const SMALLBANK = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+const std::string SONG = std::string(CANTORIX_SOURCE_DIR) + "/examples/greensleeves.kar";
+
+// Whether the real bank and the real karaoke file the file-based tests play are there.
+bool havesong() { return std::filesystem::exists(SMALLBANK) && std::filesystem::exists(SONG); }
 
 // A live engine on a real bank, with the dry buses of every chunk it renders collected.
 struct Liverig {
@@ -377,8 +381,8 @@ struct Cbuscheck {
 // without whole steps: the converter starts a new control step at each of a channel's events).
 TEST(Clive, BusesEqualTheConvertersForARealFile)
 {
-    const std::string song = std::string(CANTORIX_SOURCE_DIR) + "/examples/greensleeves.kar";
-    if (!std::filesystem::exists(SMALLBANK) || !std::filesystem::exists(song)) GTEST_SKIP() << "bank or file missing";
+    if (!havesong()) GTEST_SKIP() << "bank or file missing";
+    const std::string& song = SONG;
     {
         Cmidfil f(song);
         ASSERT_TRUE(f.rdmidi());
@@ -404,8 +408,8 @@ TEST(Clive, BusesEqualTheConvertersForARealFile)
 // a message posted before a period takes effect at the first whole step from its start.
 TEST(Clive, PeriodSizesDoNotChangeTheSound)
 {
-    const std::string song = std::string(CANTORIX_SOURCE_DIR) + "/examples/greensleeves.kar";
-    if (!std::filesystem::exists(SMALLBANK) || !std::filesystem::exists(song)) GTEST_SKIP() << "bank or file missing";
+    if (!havesong()) GTEST_SKIP() << "bank or file missing";
+    const std::string& song = SONG;
     Cmidfil file(song);
     ASSERT_TRUE(file.rdmidi());
     std::vector<int64_t> restarts;
@@ -451,8 +455,8 @@ TEST(Clive, PeriodSizesDoNotChangeTheSound)
 // chords denser than the voice objects made ahead.
 TEST(Clive, RenderingNeverAllocates)
 {
-    const std::string song = std::string(CANTORIX_SOURCE_DIR) + "/examples/greensleeves.kar";
-    if (!std::filesystem::exists(SMALLBANK) || !std::filesystem::exists(song)) GTEST_SKIP() << "bank or file missing";
+    if (!havesong()) GTEST_SKIP() << "bank or file missing";
+    const std::string& song = SONG;
     Cmidfil file(song);
     ASSERT_TRUE(file.rdmidi());
     std::vector<int64_t> restarts;
