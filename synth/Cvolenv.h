@@ -90,16 +90,30 @@ public:
         m_inc = m_relsteps > 0 ? 1000.0f / m_relsteps : 1000.0f;
     }
 
-    // Whether the envelope holds its level or runs a straight release: what levels() steps.
-    bool straight() const { return m_stage == SUSTAIN || m_stage == RELEASE || m_stage == DONE; }
+    // Whether the envelope holds its level or runs a straight decay or release: what levels()
+    // steps.
+    bool straight() const { return m_stage >= DECAY; }
 
-    // Steps up to n times through a sustain, release or finished stage (straight()), writing
+    // Steps up to n times through a decay, sustain, release or finished stage (straight()), writing
     // before each step total(atten()), the amplifier's total for the attenuation the step reads.
     // With stop it returns after the step at which the envelope is finished; else, and when it
     // does not finish, n. The same as n steps one by one.
     template <class F> int levels(F total, float* out, int n, bool stop)
     {
         int j = 0;
+        if (m_stage == DECAY) {
+            float value = m_value;
+            while (j < n) {
+                out[j++] = total(value);
+                value += m_inc;
+                if (value >= m_sustain) {
+                    value = float(m_sustain);
+                    m_stage = SUSTAIN;
+                    break;
+                }
+            }
+            m_value = value;
+        }
         if (m_stage == RELEASE) {
             float value = m_value;
             while (j < n) {
