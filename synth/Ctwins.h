@@ -153,6 +153,7 @@ public:
     }
 
     long m_shared = 0;   // chunks a twin took from another, over the object's life (tests)
+    uint32_t m_stamp = 0;   // the piece of the voice list being rendered (Cvoice::m_stamp)
 
     // Whether two chunks compute the same oscillator signal: equal inputs, compared bit for bit.
     static bool same(const Cin& a, const Cin& b)

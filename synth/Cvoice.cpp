@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstring>
 
 void Cosc::start(Cbankview& bank, int key, bool melodic)
 {
@@ -158,6 +159,7 @@ void Cvoice::start(Csynth& synth, const Cnote& note)
     m_filter.start(vel);
     m_unheard = false;
     m_twin = 0;
+    m_nsibs = 0;
 }
 
 void Cvoice::release()
@@ -404,6 +406,38 @@ void describe(Ctwins::Cin& in, const Cvoice& v, const Cosc::Cstep* st, int steps
     in.ploopend = p ? p->m_osc.m_loopend : 0;
 }
 
+// A sibling's filter for the coming chunk as describe() will give it, when its cutoff stays where
+// it is (no modulation reaches it): one set of coefficients for every step.
+bool steadyfilter(Ctwins::Cfilterin& f, const Cvoice& s, int steps)
+{
+    const Cfilter& sf = s.m_filter;
+    if (!sf.on() || sf.m_devlfo != 0 || sf.m_devenv != 0) return false;
+    f.on = true;
+    f.y = sf.m_y;
+    f.v = sf.m_v;
+    f.q = sf.m_q;
+    f.sets = 1;
+    f.first = sf.coefs();
+    std::memset(f.set, 0, size_t(steps));
+    return true;
+}
+
+// Filters one signal through several filters, each from its own state.
+void filterlanes(const float* x, float* const* out, int lanes, int steps, int last, const Cfilter::Ccoefs* const* k,
+                 float* y, float* v)
+{
+    const int len = (steps - 1) * CTLSTEP + last;
+    for (int i = 0; i < lanes; ++i) {
+        Cfilter f;
+        f.m_y = y[i];
+        f.m_v = v[i];
+        std::copy(x, x + len, out[i]);
+        f.runsteps(out[i], steps, CTLSTEP, last, *k[i]);
+        y[i] = f.m_y;
+        v[i] = f.m_v;
+    }
+}
+
 // Where the oscillator of a half ends a chunk, and setting it there.
 void keep(Ctwins::Cout& out, int h, const Cvoice& v)
 {
@@ -615,7 +649,7 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
         // The filters. Alone, each half filters its signal in place. A twin with a filter takes
         // the filtered signal of a twin whose filters started from the same state with the same
         // coefficients, or filters a copy of the shared signal, kept for the twins after it.
-        const bool filt = !mute && m_filter.on();
+        bool filt = !mute && m_filter.on();
         const bool pfilt = p && !pmute && p->m_filter.on();
         if (!slot) {
             if (filt) filter(*this, hm, xs, done, lastdone);
@@ -632,6 +666,14 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
                 var = twins->addvariant(*slot);
                 float* fx = var ? var->x : x;
                 float* fy = var ? var->y : y;
+                if (filt && var && !p && hm.ncopies == 1 && m_nsibs > 0) {
+                    // A mono twin whose cutoff holds filters the shared signal for the siblings
+                    // of its piece not yet rendered too, each with its own filter, all at once:
+                    // each finds its signal among the slot's variants.
+                    prefilter(*twins, *slot, *var, *hm.coefs[0], xs, steps, done, lastdone);
+                    xs = var->x;
+                    filt = false;
+                }
                 if (filt) {
                     std::copy(xs, xs + len, fx);
                     filter(*this, hm, fx, done, lastdone);
@@ -668,4 +710,49 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
         if (done < steps) break;
     }
     if (p && !m_osc.playing()) p->m_osc.stop();
+}
+
+void Cvoice::prefilter(Ctwins& twins, Ctwins::Cslot& slot, Ctwins::Cvariant& own, const Cfilter::Ccoefs& k,
+                       const float* x, int steps, int done, int lastdone)
+{
+    const Cfilter::Ccoefs* ks[8];
+    float* outs[8];
+    float ys[8], vs[8];
+    Ctwins::Cvariant* vars[8];
+    Cfilter* fs[8];
+    int n = 0;
+    auto run = [&]() {
+        filterlanes(x, outs, n, done, lastdone, ks, ys, vs);
+        for (int i = 0; i < n; ++i) {
+            vars[i]->in.y[0] = ys[i];
+            vars[i]->in.v[0] = vs[i];
+            if (fs[i]) {
+                fs[i]->m_y = ys[i];
+                fs[i]->m_v = vs[i];
+            }
+        }
+        n = 0;
+    };
+    auto lane = [&](const Cfilter::Ccoefs& c, float y, float v, Ctwins::Cvariant* var, Cfilter* f) {
+        if (n == 8) run();
+        ks[n] = &c;
+        outs[n] = var->x;
+        ys[n] = y;
+        vs[n] = v;
+        vars[n] = var;
+        fs[n++] = f;
+    };
+    lane(k, m_filter.m_y, m_filter.m_v, &own, &m_filter);
+    for (int i = 0; i < m_nsibs; ++i) {
+        const Cvoice& s = *m_sibs[i];
+        if (s.m_twin != m_twin || s.m_stamp.load(std::memory_order_relaxed) != twins.m_stamp || s.m_unheard ||
+            s.m_partner || !s.playing())
+            continue;
+        Ctwins::Cfilters& f = twins.fscratch();
+        if (!steadyfilter(f.f[0], s, steps) || twins.findvariant(slot, steps)) continue;
+        Ctwins::Cvariant* var = twins.addvariant(slot);
+        if (!var) break;
+        lane(s.m_filter.coefs(), s.m_filter.m_y, s.m_filter.m_v, var, nullptr);
+    }
+    run();
 }
