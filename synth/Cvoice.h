@@ -112,7 +112,7 @@ public:
     uint64_t m_twin = 0;         // group of twins started by the same note-on (Ctwins), 0 for none
     // The other twins of the note, for filtering ahead for them. A sibling object may have moved
     // on to another note since: it is one of them only while its m_twin is this one's.
-    static constexpr int SIBS = 8;
+    static constexpr int SIBS = 24;
     Cvoice* m_sibs[SIBS];
     int m_nsibs = 0;
     // The piece of the voice list a thread is rendering this voice in (Cvoicerun), 0 once
