@@ -26,6 +26,7 @@
 #include "synth/Cfilter.h"
 #include "synth/Cosc.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +56,7 @@ public:
     // without a partner.
     struct Cin {
         int steps, last;
+        const Cosc::Cstep* from;   // the chunk's pitch steps, until add() copies them into st
         Cosc::Cstep st[STEPS];
         const int16_t* data;
         int pos, mode, end, loopstart, loopend;
@@ -90,6 +92,7 @@ public:
 
     Ctwins()
         : m_keys(new uint64_t[SLOTS]), m_slots(new Cslot[SLOTS + 1]), m_variants(new Cvariant[VARIANTS + 1]),
+          m_vkeys(new uint64_t[VARIANTS]),
           m_buf(new float[(size_t(SLOTS) + VARIANTS) * 2 * CHUNK + 16])
     {
         float* at = m_buf.get();
@@ -124,6 +127,7 @@ public:
         if (m_used == SLOTS) return nullptr;
         m_keys[m_used] = key;
         Cslot* s = &m_slots[m_used++];
+        std::copy(s->in.from, s->in.from + s->in.steps, s->in.st);
         s->variants = -1;
         return s;
     }
@@ -135,7 +139,9 @@ public:
     {
         const Cfilters& in = m_variants[m_vused].in;
         const int halves = s.in.pair ? 2 : 1;
+        const uint64_t key = vkey(in);
         for (int i = s.variants; i >= 0; i = m_variants[i].next) {
+            if (m_vkeys[i] != key) continue;
             bool match = true;
             for (int h = 0; h < halves && match; ++h) match = same(m_variants[i].in.f[h], in.f[h], steps);
             if (match) return &m_variants[i];
@@ -147,6 +153,7 @@ public:
     {
         if (m_vused == VARIANTS) return nullptr;
         Cvariant* v = &m_variants[m_vused];
+        m_vkeys[m_vused] = vkey(v->in);
         v->next = s.variants;
         s.variants = m_vused++;
         return v;
@@ -155,7 +162,8 @@ public:
     long m_shared = 0;   // chunks a twin took from another, over the object's life (tests)
     uint32_t m_stamp = 0;   // the piece of the voice list being rendered (Cvoice::m_stamp)
 
-    // Whether two chunks compute the same oscillator signal: equal inputs, compared bit for bit.
+    // Whether a kept chunk and a new one (b, its steps not copied yet) compute the same
+    // oscillator signal: equal inputs, compared bit for bit.
     static bool same(const Cin& a, const Cin& b)
     {
         if (a.steps != b.steps || a.last != b.last || a.data != b.data || a.pos != b.pos || a.mode != b.mode ||
@@ -164,11 +172,17 @@ public:
             a.ploopstart != b.ploopstart || a.ploopend != b.ploopend)
             return false;
         for (int j = 0; j < a.steps; ++j)
-            if (!(a.st[j] == b.st[j])) return false;
+            if (!(a.st[j] == b.from[j])) return false;
         return true;
     }
 
 private:
+    // The main half's filter memory, where twins' filters differ first.
+    static uint64_t vkey(const Cfilters& f)
+    {
+        if (!f.f[0].on) return 0;
+        return uint64_t(std::bit_cast<uint32_t>(f.f[0].y)) << 32 | std::bit_cast<uint32_t>(f.f[0].v);
+    }
     static bool bits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
     static bool bits(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
 
@@ -191,6 +205,7 @@ private:
     // One slot and one variant more than can be kept: the last is scratch when all are taken.
     std::unique_ptr<Cslot[]> m_slots;
     std::unique_ptr<Cvariant[]> m_variants;
+    std::unique_ptr<uint64_t[]> m_vkeys;   // vkey() of each variant in use, apart
     std::unique_ptr<float[]> m_buf;   // left uninitialized: pages become resident as slots are used
     int m_used = 0, m_vused = 0;
 };

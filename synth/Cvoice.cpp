@@ -388,7 +388,7 @@ void describe(Ctwins::Cin& in, const Cvoice& v, const Cosc::Cstep* st, int steps
 {
     in.steps = steps;
     in.last = last;
-    std::copy(st, st + steps, in.st);
+    in.from = st;
     const Cosc& o = v.m_osc;
     in.data = o.m_data;
     in.pos = o.m_pos;
