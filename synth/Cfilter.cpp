@@ -86,13 +86,6 @@ namespace {
 typedef float v8 __attribute__((vector_size(32)));
 typedef float v4 __attribute__((vector_size(16)));
 
-// Quarter b (four lanes) of a vector.
-CANTORIX_INLINE inline v4 quarter(const v4& a, int) { return a; }
-CANTORIX_INLINE inline v4 quarter(const v8& a, int b)
-{
-    return b ? __builtin_shufflevector(a, a, 4, 5, 6, 7) : __builtin_shufflevector(a, a, 0, 1, 2, 3);
-}
-
 // Transposes four vectors of four in place.
 CANTORIX_INLINE inline void transpose4(v4* r)
 {
@@ -104,13 +97,53 @@ CANTORIX_INLINE inline void transpose4(v4* r)
     r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
-// Writes four outputs r[0..3] (a vector of lanes each) at `at` in the outputs of the lanes.
-template <class V> CANTORIX_INLINE inline void put4(const V* r, float* const* out, int lanes, int at)
+// The same in each half of four vectors of eight: lane l's values in r[0..3] go to the low half of
+// u[l] and lane l + 4's to the high half.
+CANTORIX_INLINE inline void transpose4(const v8* r, v8* u)
 {
-    for (int b = 0; b * 4 < int(sizeof(V) / 4) && b * 4 < lanes; ++b) {
-        v4 t[4] = {quarter(r[0], b), quarter(r[1], b), quarter(r[2], b), quarter(r[3], b)};
-        transpose4(t);
-        for (int l = 0; l < 4 && b * 4 + l < lanes; ++l) std::memcpy(out[b * 4 + l] + at, &t[l], sizeof t[l]);
+    const v8 t0 = __builtin_shufflevector(r[0], r[1], 0, 8, 1, 9, 4, 12, 5, 13);
+    const v8 t1 = __builtin_shufflevector(r[0], r[1], 2, 10, 3, 11, 6, 14, 7, 15);
+    const v8 t2 = __builtin_shufflevector(r[2], r[3], 0, 8, 1, 9, 4, 12, 5, 13);
+    const v8 t3 = __builtin_shufflevector(r[2], r[3], 2, 10, 3, 11, 6, 14, 7, 15);
+    u[0] = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+    u[1] = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+    u[2] = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+    u[3] = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+}
+
+// Writes four outputs r[0..3] (a vector of lanes each) at `at` in the outputs of the lanes.
+CANTORIX_INLINE inline void put4(const v4* r, float* const* out, int lanes, int at)
+{
+    v4 t[4] = {r[0], r[1], r[2], r[3]};
+    transpose4(t);
+    for (int l = 0; l < lanes; ++l) std::memcpy(out[l] + at, &t[l], sizeof t[l]);
+}
+CANTORIX_INLINE inline void put4(const v8* r, float* const* out, int lanes, int at)
+{
+    v8 u[4];
+    transpose4(r, u);
+    for (int l = 0; l < lanes; ++l) {
+        const v4 o = l < 4 ? __builtin_shufflevector(u[l], u[l], 0, 1, 2, 3)
+                           : __builtin_shufflevector(u[l - 4], u[l - 4], 4, 5, 6, 7);
+        std::memcpy(out[l] + at, &o, sizeof o);
+    }
+}
+
+// The same for eight outputs r[0..7].
+CANTORIX_INLINE inline void put8(const v4* r, float* const* out, int lanes, int at)
+{
+    put4(r, out, lanes, at);
+    put4(r + 4, out, lanes, at + 4);
+}
+CANTORIX_INLINE inline void put8(const v8* r, float* const* out, int lanes, int at)
+{
+    v8 u[8];
+    transpose4(r, u);
+    transpose4(r + 4, u + 4);
+    for (int l = 0; l < lanes; ++l) {
+        const v8 o = l < 4 ? __builtin_shufflevector(u[l], u[l + 4], 0, 1, 2, 3, 8, 9, 10, 11)
+                           : __builtin_shufflevector(u[l - 4], u[l], 4, 5, 6, 7, 12, 13, 14, 15);
+        std::memcpy(out[l] + at, &o, sizeof o);
     }
 }
 
@@ -184,8 +217,7 @@ CANTORIX_INLINE inline void lanesloop(const float* x, float* const* out, int lan
                            ((gv8[4] * x4 + gv8[5] * x5) + (gv8[6] * x6 + gv8[7] * x7));
             v = (qy8 * y + qv8 * v) + firv;
             y = r[7];
-            put4(r, out, lanes, at + i);
-            put4(r + 4, out, lanes, at + i + 4);
+            put8(r, out, lanes, at + i);
         }
         if (i + 4 <= n) {
             const float x0 = in[i], x1 = in[i + 1], x2 = in[i + 2], x3 = in[i + 3];
