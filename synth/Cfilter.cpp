@@ -79,8 +79,9 @@ void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k,
 // Every lane does the float operations of filterloop in its order, so it gives the same floats.
 // Only the products of an input with an output before it are left out: their coefficient is zero,
 // so such a product is a zero, adding it leaves a sum unchanged but for the sign of a zero sum, and
-// a zero's sign changes no other value on its way through the filter (x finite). The AVX2 build
-// runs eight filters to a vector; the baseline build four, its widest shuffles.
+// a zero's sign changes no other value on its way through the filter (x finite). Products and
+// sums stay separate operations: the AVX2 build enables no fused multiply-add. The AVX2 build runs
+// eight filters to a vector; the baseline build four, its widest shuffles.
 namespace {
 
 typedef float v8 __attribute__((vector_size(32)));
