@@ -1,7 +1,8 @@
 // Voice rendering speed, in voice-samples per second (the items_per_second counter):
 //   build/bin/synth_bench
 // Each case holds notes of looped samples of a bank built in memory and renders blocks of one
-// second into the six mixing buses, as the render loop does between events.
+// second into the six mixing buses, as the render loop does between events. filterlanes and
+// filtersingle/N compare N filters run side by side over one input with N filters one by one.
 #include "settings/Csettings.h"
 #include "synth/Cbankview.h"
 #include "synth/Cchannel.h"
