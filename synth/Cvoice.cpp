@@ -422,10 +422,15 @@ bool steadyfilter(Ctwins::Cfilterin& f, const Cvoice& s, int steps)
     return true;
 }
 
-// Filters one signal through several filters, each from its own state.
+// Filters one signal through several filters, each from its own state: side by side from three
+// on, where that is quicker than one by one.
 void filterlanes(const float* x, float* const* out, int lanes, int steps, int last, const Cfilter::Ccoefs* const* k,
                  float* y, float* v)
 {
+    if (lanes >= 3) {
+        Cfilter::runlanes(x, out, lanes, steps, CTLSTEP, last, k, y, v);
+        return;
+    }
     const int len = (steps - 1) * CTLSTEP + last;
     for (int i = 0; i < lanes; ++i) {
         Cfilter f;
@@ -715,11 +720,12 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
 void Cvoice::prefilter(Ctwins& twins, Ctwins::Cslot& slot, Ctwins::Cvariant& own, const Cfilter::Ccoefs& k,
                        const float* x, int steps, int done, int lastdone)
 {
-    const Cfilter::Ccoefs* ks[8];
-    float* outs[8];
-    float ys[8], vs[8];
-    Ctwins::Cvariant* vars[8];
-    Cfilter* fs[8];
+    constexpr int MOST = SIBS + 1;
+    const Cfilter::Ccoefs* ks[MOST];
+    float* outs[MOST];
+    float ys[MOST], vs[MOST];
+    Ctwins::Cvariant* vars[MOST];
+    Cfilter* fs[MOST];
     int n = 0;
     auto run = [&]() {
         filterlanes(x, outs, n, done, lastdone, ks, ys, vs);
@@ -734,7 +740,6 @@ void Cvoice::prefilter(Ctwins& twins, Ctwins::Cslot& slot, Ctwins::Cvariant& own
         n = 0;
     };
     auto lane = [&](const Cfilter::Ccoefs& c, float y, float v, Ctwins::Cvariant* var, Cfilter* f) {
-        if (n == 8) run();
         ks[n] = &c;
         outs[n] = var->x;
         ys[n] = y;
