@@ -106,6 +106,14 @@ bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
     // One group per distinct send levels, in order of first appearance: usually one or two per
     // channel. Each pass takes the first voice not yet rendered and every later one of its levels.
     done.assign(size_t(count), 0);
+    if (twins) {
+        // A stamp no other piece has, on every voice of this one.
+        static std::atomic<uint32_t> stamps{0};
+        uint32_t stamp = stamps.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (stamp == 0) stamp = stamps.fetch_add(1, std::memory_order_relaxed) + 1;
+        twins->m_stamp = stamp;
+        for (int i = 0; i < count; ++i) v[i]->m_stamp.store(stamp, std::memory_order_relaxed);
+    }
     if (count > 0) v[0]->prefetch(n);
     for (int first = 0; first < count; ++first) {
         if (done[size_t(first)]) continue;
@@ -144,7 +152,6 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
     m_twins[0].clear();
     m_twins[1].clear();
     if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || n > SLICE || !Chelper::spare()) {
-        stamp(voices.data(), count, 0);
         renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n, stereo(0), false, m_done[0], m_group[0],
                    twins(0));
         return;
@@ -154,9 +161,10 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
         m_scratchat = aligned(m_scratch.get());
     }
     // The voices are cut into pieces by expected work (a filtered voice or a stereo pair costs
-    // more), each piece smaller than the one before, and each piece renders into its own buses.
-    // The pieces are added into the synthesizer's buses in their order, so the sums never depend
-    // on which thread rendered what.
+    // more), each piece smaller than the one before, so that the thread that finishes first
+    // waits at most for a small last piece. Each thread takes the next piece that is left and
+    // renders it into that piece's own buses. The pieces are added into the synthesizer's buses
+    // in their order, so the sums never depend on which thread rendered what.
     const int pieces = std::min(MAXPIECES, count / 4);
     long total = 0;
     for (const Cvoice* v : voices) total += cost(*v);
@@ -164,37 +172,17 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
     const long shares = long(pieces) * (pieces + 1) / 2;
     m_bounds[0] = 0;
     long sum = 0, upto = 0;
-    long expected[MAXPIECES] = {};
     for (int p = 1, i = 0; p < pieces; ++p) {
         upto += pieces - p + 1;
-        const long before = sum;
         while (i < count && sum * shares < total * upto) sum += cost(*voices[size_t(i++)]);
         m_bounds[p] = i;
-        expected[p - 1] = sum - before;
     }
     m_bounds[pieces] = count;
-    expected[pieces - 1] = total - sum;
-    // Each thread renders the pieces given to it, the largest first to whichever thread has less
-    // work so far: knowing its voices in advance, a twin can filter for the siblings of all its
-    // thread's pieces (Cvoice::prefilter).
-    long load[2] = {0, 0};
-    for (int p = 0; p < pieces; ++p) {
-        const int t = load[1] < load[0] ? 1 : 0;
-        m_thread[p] = t;
-        load[t] += expected[p];
-    }
-    for (int t = 0; t < 2; ++t) {
-        const uint32_t st = newstamp();
-        m_twins[t].m_stamp = st;
-        for (int p = 0; p < pieces; ++p)
-            if (m_thread[p] == t)
-                for (int i = m_bounds[p]; i < m_bounds[p + 1]; ++i)
-                    voices[size_t(i)]->m_stamp.store(st, std::memory_order_relaxed);
-    }
     m_synth = &synth;
     m_voices = voices.data();
     m_pieces = pieces;
     m_n = n;
+    m_next.store(0, std::memory_order_relaxed);
     m_helper.post([](void* run) { static_cast<Cvoicerun*>(run)->work(1); }, this);
     work(0);
     m_helper.wait();
@@ -206,8 +194,9 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
 
 void Cvoicerun::work(int thread)
 {
-    for (int p = 0; p < m_pieces; ++p) {
-        if (m_thread[p] != thread) continue;
+    for (;;) {
+        const int p = m_next.fetch_add(1, std::memory_order_relaxed);
+        if (p >= m_pieces) return;
         // The piece's buses are written by its first group; a piece without voices leaves them
         // as they are and is not added.
         float* bus[Csynth::NBUS];
@@ -215,17 +204,4 @@ void Cvoicerun::work(int thread)
         m_wrote[p] = renderlist(*m_synth, m_voices + m_bounds[p], m_bounds[p + 1] - m_bounds[p], bus, 0, m_n,
                                 stereo(thread), true, m_done[thread], m_group[thread], twins(thread));
     }
-}
-
-uint32_t Cvoicerun::newstamp()
-{
-    if (++m_stamps == 0) ++m_stamps;
-    return m_stamps;
-}
-
-void Cvoicerun::stamp(Cvoice* const* v, int count, int thread)
-{
-    const uint32_t st = newstamp();
-    m_twins[thread].m_stamp = st;
-    for (int i = 0; i < count; ++i) v[i]->m_stamp.store(st, std::memory_order_relaxed);
 }

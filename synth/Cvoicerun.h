@@ -53,12 +53,8 @@ private:
                            int n, float* lr, bool fresh, std::vector<char>& done, std::vector<Cvoice*>& group,
                            Ctwins* twins);
     Ctwins* twins(int thread) { return m_share ? &m_twins[thread] : nullptr; }
-    // Renders the pieces given to a thread; thread 0 is the render thread, 1 the helper.
+    // Renders pieces until none is left; thread 0 is the render thread, 1 the helper.
     void work(int thread);
-    // A stamp no other piece of voices had lately, and setting one on voices (Cvoice::m_stamp):
-    // the voices a thread is to render in this slice.
-    uint32_t newstamp();
-    void stamp(Cvoice* const* v, int count, int thread);
     float* piecebus(int piece, int bus) { return m_scratchat + (size_t(piece) * NBUS + size_t(bus)) * SLICE; }
     float* stereo(int thread) { return m_lrat + size_t(thread) * 2 * SLICE; }
     // The first float of p at or after a 64-byte boundary: whole cache lines, so that vectors of
@@ -76,8 +72,7 @@ private:
     int m_bounds[MAXPIECES + 1] = {};
     bool m_wrote[MAXPIECES] = {};         // whether each piece wrote its buses
     int m_pieces = 0, m_n = 0;
-    int m_thread[MAXPIECES] = {};         // the thread that renders each piece
-    uint32_t m_stamps = 0;
+    std::atomic<int> m_next{0};           // the next piece to take
     std::unique_ptr<float[]> m_scratch;   // six buses per piece
     std::unique_ptr<float[]> m_lr;        // stereo sums: the render thread's, then the helper's
     float* m_scratchat = nullptr;         // both from their first cache line boundary
