@@ -3,7 +3,6 @@
 #include "synth/Cwide.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include <sched.h>
 
@@ -51,20 +50,9 @@ Chelper::~Chelper()
 
 void Chelper::await(const std::atomic<uint32_t>& a, uint32_t old)
 {
-    // The next slice's job usually follows within a few hundred microseconds, and a thread woken
-    // from a blocking wait takes about as long to run again: by then the render thread has done
-    // the job alone. So the wait spins for about two milliseconds before it blocks, yielding the
-    // processor after the first few microseconds in case the thread it waits for is waiting
-    // for it.
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 4000; ++i) {
         if (a.load(std::memory_order_acquire) != old) return;
         wide::relax();
-    }
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
-    for (int i = 0;; ++i) {
-        if (a.load(std::memory_order_acquire) != old) return;
-        std::this_thread::yield();
-        if (i % 16 == 15 && std::chrono::steady_clock::now() >= until) break;
     }
     while (a.load(std::memory_order_acquire) == old) a.wait(old, std::memory_order_acquire);
 }
