@@ -95,17 +95,8 @@ public:
           m_vkeys(new uint64_t[VARIANTS]),
           m_buf(new float[(size_t(SLOTS) + VARIANTS) * 2 * CHUNK + 16])
     {
-        float* at = m_buf.get();
-        at += ((64 - reinterpret_cast<uintptr_t>(at) % 64) % 64) / sizeof(float);
-        for (int i = 0; i < SLOTS; ++i) {
-            m_slots[i].x = at + size_t(i) * 2 * CHUNK;
-            m_slots[i].y = m_slots[i].x + CHUNK;
-        }
-        at += size_t(SLOTS) * 2 * CHUNK;
-        for (int i = 0; i < VARIANTS; ++i) {
-            m_variants[i].x = at + size_t(i) * 2 * CHUNK;
-            m_variants[i].y = m_variants[i].x + CHUNK;
-        }
+        m_at = m_buf.get();
+        m_at += ((64 - reinterpret_cast<uintptr_t>(m_at) % 64) % 64) / sizeof(float);
     }
 
     // A new slice: every slot and variant is free.
@@ -126,7 +117,9 @@ public:
     {
         if (m_used == SLOTS) return nullptr;
         m_keys[m_used] = key;
-        Cslot* s = &m_slots[m_used++];
+        Cslot* s = &m_slots[m_used];
+        s->x = m_at + size_t(m_used++) * 2 * CHUNK;
+        s->y = s->x + CHUNK;
         std::copy(s->in.from, s->in.from + s->in.steps, s->in.st);
         s->variants = -1;
         return s;
@@ -153,6 +146,8 @@ public:
     {
         if (m_vused == VARIANTS) return nullptr;
         Cvariant* v = &m_variants[m_vused];
+        v->x = m_at + (size_t(SLOTS) + size_t(m_vused)) * 2 * CHUNK;
+        v->y = v->x + CHUNK;
         m_vkeys[m_vused] = vkey(v->in);
         v->next = s.variants;
         s.variants = m_vused++;
@@ -207,5 +202,6 @@ private:
     std::unique_ptr<Cvariant[]> m_variants;
     std::unique_ptr<uint64_t[]> m_vkeys;   // vkey() of each variant in use, apart
     std::unique_ptr<float[]> m_buf;   // left uninitialized: pages become resident as slots are used
+    float* m_at;                      // its first 64-byte boundary: the slots' buffers, then the variants'
     int m_used = 0, m_vused = 0;
 };
