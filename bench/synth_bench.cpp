@@ -1,15 +1,18 @@
 // Voice rendering speed, in voice-samples per second (the items_per_second counter):
 //   build/bin/synth_bench
 // Each case holds notes of looped samples of a bank built in memory and renders blocks of one
-// second into the six mixing buses, as the render loop does between events.
+// second into the six mixing buses, as the render loop does between events. filterlanes and
+// filtersingle/N compare N filters run side by side over one input with N filters one by one.
 #include "settings/Csettings.h"
 #include "synth/Cbankview.h"
 #include "synth/Cchannel.h"
+#include "synth/Cfilter.h"
 
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -100,10 +103,45 @@ void run(benchmark::State& st, int program, int voices)
     st.SetItemsProcessed(int64_t(st.iterations()) * BLOCK * voices);
 }
 
+// One input of 960 samples (48 control steps of 20) through st.range(0) filters of cutoffs from
+// 200 Hz up: side by side (filterlanes), or each on its own copy of the input (filtersingle).
+void filters(benchmark::State& st, bool together)
+{
+    const int lanes = int(st.range(0)), n = 960;
+    const size_t m = size_t(lanes);
+    std::vector<float> x(n), y(m), v(m);
+    for (int i = 0; i < n; ++i) x[size_t(i)] = float(std::sin(i * 0.0627) + 0.3 * std::sin(i * 1.37));
+    std::vector<Cfilter::Ccoefs> k(m);
+    std::vector<const Cfilter::Ccoefs*> kp;
+    std::vector<std::vector<float>> out(m, std::vector<float>(n));
+    std::vector<float*> op;
+    std::vector<Cfilter> alone(m);
+    for (size_t l = 0; l < m; ++l) {
+        const double f = 200.0 * double(l + 1);
+        Cfilter::coefsfor(&f, 2.0, &k[l], 1);
+        kp.push_back(&k[l]);
+        op.push_back(out[l].data());
+    }
+    for (auto _ : st) {
+        if (together) {
+            Cfilter::runlanes(x.data(), op.data(), lanes, 48, 20, 20, kp.data(), y.data(), v.data());
+        } else {
+            for (size_t l = 0; l < m; ++l) {
+                std::memcpy(op[l], x.data(), sizeof(float) * size_t(n));
+                alone[l].runsteps(op[l], 48, 20, 20, k[l]);
+            }
+        }
+        benchmark::DoNotOptimize(op.data());
+    }
+    st.SetItemsProcessed(int64_t(st.iterations()) * n * lanes);
+}
+
 void monovoice(benchmark::State& st) { run(st, 0, 1); }
 void filteredvoice(benchmark::State& st) { run(st, 1, 1); }
 void stereopair(benchmark::State& st) { run(st, 2, 1); }
 void chord64(benchmark::State& st) { run(st, 0, 64); }
+void filterlanes(benchmark::State& st) { filters(st, true); }
+void filtersingle(benchmark::State& st) { filters(st, false); }
 
 } // namespace
 
@@ -111,4 +149,6 @@ BENCHMARK(monovoice)->Unit(benchmark::kMicrosecond);
 BENCHMARK(filteredvoice)->Unit(benchmark::kMicrosecond);
 BENCHMARK(stereopair)->Unit(benchmark::kMicrosecond);
 BENCHMARK(chord64)->Unit(benchmark::kMillisecond);
+BENCHMARK(filterlanes)->Arg(2)->Arg(3)->Arg(8)->Arg(9);
+BENCHMARK(filtersingle)->Arg(2)->Arg(3)->Arg(8)->Arg(9);
 BENCHMARK_MAIN();

@@ -74,6 +74,214 @@ void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k,
     wide::run([&]() CANTORIX_INLINE { filterloop(x, steps, len, last, k, ystate, vstate); });
 }
 
+// Several filters over one input, one filter in each lane of a vector: a vector holds the
+// filters' values of one output, or of one coefficient, and the input is broadcast to all lanes.
+// Every lane does the float operations of filterloop in its order, so it gives the same floats.
+// Only the products of an input with an output before it are left out: their coefficient is zero,
+// so such a product is a zero, adding it leaves a sum unchanged but for the sign of a zero sum, and
+// a zero's sign changes no other value on its way through the filter (x finite). Products and
+// sums stay separate operations: the AVX2 build enables no fused multiply-add. The AVX2 build runs
+// eight filters to a vector; the baseline build four, its widest shuffles.
+namespace {
+
+typedef float v8 __attribute__((vector_size(32)));
+typedef float v4 __attribute__((vector_size(16)));
+
+// Transposes four vectors of four in place.
+CANTORIX_INLINE inline void transpose4(v4* r)
+{
+    const v4 t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5), t1 = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
+    const v4 t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5), t3 = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
+    r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    r[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    r[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// The same in each half of four vectors of eight: lane l's values in r[0..3] go to the low half of
+// u[l] and lane l + 4's to the high half.
+CANTORIX_INLINE inline void transpose4(const v8* r, v8* u)
+{
+    const v8 t0 = __builtin_shufflevector(r[0], r[1], 0, 8, 1, 9, 4, 12, 5, 13);
+    const v8 t1 = __builtin_shufflevector(r[0], r[1], 2, 10, 3, 11, 6, 14, 7, 15);
+    const v8 t2 = __builtin_shufflevector(r[2], r[3], 0, 8, 1, 9, 4, 12, 5, 13);
+    const v8 t3 = __builtin_shufflevector(r[2], r[3], 2, 10, 3, 11, 6, 14, 7, 15);
+    u[0] = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+    u[1] = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+    u[2] = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+    u[3] = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+}
+
+// Writes four outputs r[0..3] (a vector of lanes each) at `at` in the outputs of the lanes.
+CANTORIX_INLINE inline void put4(const v4* r, float* const* out, int lanes, int at)
+{
+    v4 t[4] = {r[0], r[1], r[2], r[3]};
+    transpose4(t);
+    for (int l = 0; l < lanes; ++l) std::memcpy(out[l] + at, &t[l], sizeof t[l]);
+}
+CANTORIX_INLINE inline void put4(const v8* r, float* const* out, int lanes, int at)
+{
+    v8 u[4];
+    transpose4(r, u);
+    for (int l = 0; l < lanes; ++l) {
+        const v4 o = l < 4 ? __builtin_shufflevector(u[l], u[l], 0, 1, 2, 3)
+                           : __builtin_shufflevector(u[l - 4], u[l - 4], 4, 5, 6, 7);
+        std::memcpy(out[l] + at, &o, sizeof o);
+    }
+}
+
+// The same for eight outputs r[0..7].
+CANTORIX_INLINE inline void put8(const v4* r, float* const* out, int lanes, int at)
+{
+    put4(r, out, lanes, at);
+    put4(r + 4, out, lanes, at + 4);
+}
+CANTORIX_INLINE inline void put8(const v8* r, float* const* out, int lanes, int at)
+{
+    v8 u[8];
+    transpose4(r, u);
+    transpose4(r + 4, u + 4);
+    for (int l = 0; l < lanes; ++l) {
+        const v8 o = l < 4 ? __builtin_shufflevector(u[l], u[l + 4], 0, 1, 2, 3, 8, 9, 10, 11)
+                           : __builtin_shufflevector(u[l - 4], u[l], 4, 5, 6, 7, 12, 13, 14, 15);
+        std::memcpy(out[l] + at, &o, sizeof o);
+    }
+}
+
+// The first four outputs' share f[j] of the inputs x0..x3 in a block, h[d] being the share of an
+// input in the output d samples after it; the four- and the eight-sample forms sum them alike.
+template <class V> CANTORIX_INLINE inline void fir4(const V* h, float x0, float x1, float x2, float x3, V* f)
+{
+    f[0] = h[0] * x0;
+    f[1] = h[1] * x0 + h[0] * x1;
+    f[2] = (h[2] * x0 + h[1] * x1) + h[0] * x2;
+    f[3] = (h[3] * x0 + h[2] * x1) + (h[1] * x2 + h[0] * x3);
+}
+
+template <class V>
+CANTORIX_INLINE inline void lanesloop(const float* x, float* const* out, int lanes, int steps, int len, int last,
+                                      const Cfilter::Ccoefs* const* k, float* ystate, float* vstate)
+{
+    constexpr int W = sizeof(V) / 4;
+    typedef decltype(V{} < V{}) M;
+    // The coefficients and the state by lane; lanes without a filter get zeros and stay zero.
+    float e[43][W] = {};
+    for (int l = 0; l < lanes; ++l) {
+        const Cfilter::Ccoefs& c = *k[l];
+        for (int j = 0; j < 8; ++j) {
+            e[j][l] = c.hb8[8 + j];
+            e[8 + j][l] = c.py8[j];
+            e[16 + j][l] = c.pv8[j];
+            e[24 + j][l] = c.gv8[j];
+        }
+        const float rest[11] = {c.qy8, c.qv8, c.qy, c.qv, c.g[0], c.g[1], c.g[2], c.g[3], c.a, c.c2, ystate[l]};
+        for (int j = 0; j < 11; ++j) e[32 + j][l] = rest[j];
+    }
+    V h[8], py[8], pv[8], gv8[8], qy8, qv8, qy, qv, g[4], a, cc, y, v{};
+    std::memcpy(h, e[0], sizeof h);
+    std::memcpy(py, e[8], sizeof py);
+    std::memcpy(pv, e[16], sizeof pv);
+    std::memcpy(gv8, e[24], sizeof gv8);
+    std::memcpy(&qy8, e[32], sizeof qy8);
+    std::memcpy(&qv8, e[33], sizeof qv8);
+    std::memcpy(&qy, e[34], sizeof qy);
+    std::memcpy(&qv, e[35], sizeof qv);
+    std::memcpy(g, e[36], sizeof g);
+    std::memcpy(&a, e[40], sizeof a);
+    std::memcpy(&cc, e[41], sizeof cc);
+    std::memcpy(&y, e[42], sizeof y);
+    std::memcpy(&v, vstate, sizeof *vstate * size_t(lanes));
+    for (int s = 0, at = 0; s < steps; ++s, at += len) {
+        const int n = s == steps - 1 ? last : len;
+        const float* in = x + at;
+        int i = 0;
+        for (; i + 8 <= n; i += 8) {
+            const float x0 = in[i], x1 = in[i + 1], x2 = in[i + 2], x3 = in[i + 3];
+            const float x4 = in[i + 4], x5 = in[i + 5], x6 = in[i + 6], x7 = in[i + 7];
+            V f[4];
+            fir4(h, x0, x1, x2, x3, f);
+            const V a4 = (h[4] * x0 + h[3] * x1) + (h[2] * x2 + h[1] * x3);
+            const V a5 = (h[5] * x0 + h[4] * x1) + (h[3] * x2 + h[2] * x3);
+            const V a6 = (h[6] * x0 + h[5] * x1) + (h[4] * x2 + h[3] * x3);
+            const V a7 = (h[7] * x0 + h[6] * x1) + (h[5] * x2 + h[4] * x3);
+            const V r[8] = {
+                (py[0] * y + pv[0] * v) + f[0],
+                (py[1] * y + pv[1] * v) + f[1],
+                (py[2] * y + pv[2] * v) + f[2],
+                (py[3] * y + pv[3] * v) + f[3],
+                (py[4] * y + pv[4] * v) + (a4 + h[0] * x4),
+                (py[5] * y + pv[5] * v) + (a5 + (h[1] * x4 + h[0] * x5)),
+                (py[6] * y + pv[6] * v) + (a6 + ((h[2] * x4 + h[1] * x5) + h[0] * x6)),
+                (py[7] * y + pv[7] * v) + (a7 + ((h[3] * x4 + h[2] * x5) + (h[1] * x6 + h[0] * x7))),
+            };
+            const V firv = ((gv8[0] * x0 + gv8[1] * x1) + (gv8[2] * x2 + gv8[3] * x3)) +
+                           ((gv8[4] * x4 + gv8[5] * x5) + (gv8[6] * x6 + gv8[7] * x7));
+            v = (qy8 * y + qv8 * v) + firv;
+            y = r[7];
+            put8(r, out, lanes, at + i);
+        }
+        if (i + 4 <= n) {
+            const float x0 = in[i], x1 = in[i + 1], x2 = in[i + 2], x3 = in[i + 3];
+            V f[4];
+            fir4(h, x0, x1, x2, x3, f);
+            const V r[4] = {
+                (py[0] * y + pv[0] * v) + f[0],
+                (py[1] * y + pv[1] * v) + f[1],
+                (py[2] * y + pv[2] * v) + f[2],
+                (py[3] * y + pv[3] * v) + f[3],
+            };
+            v = (qy * y + qv * v) + ((g[0] * x0 + g[1] * x1) + (g[2] * x2 + g[3] * x3));
+            y = r[3];
+            put4(r, out, lanes, at + i);
+            i += 4;
+        }
+        for (; i < n; ++i) {
+            v = a * (in[i] - y) + cc * v;
+            y += v;
+            float o[W];
+            std::memcpy(o, &y, sizeof o);
+            for (int l = 0; l < lanes; ++l) out[l][at + i] = o[l];
+        }
+        const V tiny = V{} + 1e-20f;
+        v = V(M(v) & ~((v < tiny) & (v > -tiny)));
+        y = V(M(y) & ~((y < tiny) & (y > -tiny)));
+    }
+    std::memcpy(ystate, &y, sizeof *ystate * size_t(lanes));
+    std::memcpy(vstate, &v, sizeof *vstate * size_t(lanes));
+}
+
+// All lanes, in vectors of V, a group of one alone.
+template <class V>
+CANTORIX_INLINE inline void lanegroups(const float* x, float* const* out, int lanes, int steps, int len, int last,
+                                       const Cfilter::Ccoefs* const* k, float* y, float* v)
+{
+    constexpr int W = sizeof(V) / 4;
+    for (int l = 0; l < lanes; l += W) {
+        const int n = std::min(lanes - l, W);
+        if (n > 1) {
+            lanesloop<V>(x, out + l, n, steps, len, last, k + l, y + l, v + l);
+        } else {
+            std::memcpy(out[l], x, sizeof *x * size_t((steps - 1) * len + last));
+            filterloop(out[l], steps, len, last, *k[l], y[l], v[l]);
+        }
+    }
+}
+
+} // namespace
+
+void Cfilter::runlanes(const float* x, float* const* out, int lanes, int steps, int len, int last,
+                       const Ccoefs* const* k, float* y, float* v)
+{
+    if (steps <= 0) return;
+#ifdef CANTORIX_AVX2
+    if (wide::avx2()) {
+        wide::runavx2([&]() CANTORIX_INLINE { lanegroups<v8>(x, out, lanes, steps, len, last, k, y, v); });
+        return;
+    }
+#endif
+    wide::runplain([&]() CANTORIX_INLINE { lanegroups<v4>(x, out, lanes, steps, len, last, k, y, v); });
+}
+
 namespace {
 
 typedef double v4d __attribute__((vector_size(32)));

@@ -107,10 +107,21 @@ void Cpreset::marktwins()
     auto sample = [](const Cvoice* v) { return v ? v->m_zone->m_sample : -1; };
     for (int i = 0; i < n; ++i) {
         if (fresh[i]->m_twin) continue;
-        const uint64_t key = uint64_t(serial) << 32 | uint32_t(i + 1);
+        Cvoice* group[MOST];
+        int g = 0;
+        group[g++] = fresh[i];
         for (int j = i + 1; j < n; ++j)
             if (!fresh[j]->m_twin && sample(fresh[j]) == sample(fresh[i]) &&
                 sample(fresh[j]->m_partner) == sample(fresh[i]->m_partner))
-                fresh[i]->m_twin = fresh[j]->m_twin = key;
+                group[g++] = fresh[j];
+        if (g < 2) continue;
+        // Each twin knows the others (as many as it has room for), to filter for them.
+        const uint64_t key = uint64_t(serial) << 32 | uint32_t(i + 1);
+        for (int a = 0; a < g; ++a) {
+            Cvoice* v = group[a];
+            v->m_twin = key;
+            for (int b = 0; b < g && v->m_nsibs < Cvoice::SIBS; ++b)
+                if (b != a) v->m_sibs[v->m_nsibs++] = group[b];
+        }
     }
 }

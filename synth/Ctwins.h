@@ -2,24 +2,31 @@
 // The signals of twin voices, kept by one rendering thread for one slice.
 //
 // A preset whose zones all name the same instrument (a split by velocity, say) starts one voice
-// per zone for each note: the same sample at the same pitch, differing at most in their volume
-// envelopes, levels, pan and sends. The note-on marks the voices of one note that play the same
-// sample (and partner sample) as twins (Cvoice::m_twin). A twin a thread renders in a slice keeps
-// what its oscillators and filters computed, before the amplifier: the signal of both halves, and
-// the state they end the chunk in. A later twin whose chunk starts from exactly the same inputs
-// (positions, play mode and bounds, pitch steps, filter memory and coefficients, bit for bit)
-// would compute exactly the same floats, so it takes them and that end state instead, and goes on
-// to apply its own amplitudes, pan and sends. Twins whose inputs differ (another tuning or cutoff
-// in their preset zone, a release that came at another time) keep a slot each. Only a twin that
-// adds both halves in a chunk renders for others.
+// per zone for each note: the same sample at the same pitch, differing at most in their filters,
+// volume envelopes, levels, pan and sends. The note-on marks the voices of one note that play the
+// same sample (and partner sample) as twins (Cvoice::m_twin). Sharing works on two levels:
+//
+// - The oscillators. A twin a thread renders in a slice keeps what its oscillators computed (the
+//   signal of both halves before any filter) and where they end the chunk, in a slot. A later
+//   twin whose chunk starts from exactly the same oscillator inputs (positions, play mode and
+//   bounds, pitch steps, bit for bit) would compute exactly the same floats, so it takes them and
+//   that end state instead.
+// - The filters. Each slot keeps the filtered signals of the filter settings its twins used so
+//   far (variants): a twin whose filters start the chunk from the same memory with the same
+//   coefficients at every step takes that signal and end state too. Twins that differ in cutoff
+//   (another cutoff generator in their preset zone) filter the shared signal each with its own.
+//
+// Every twin then applies its own amplitudes, pan and sends. Only a twin that adds both halves in
+// a chunk takes part.
 //
 // Each thread keeps its own slots, so no thread waits for another, and the floats a voice adds
-// never depend on which thread rendered which twin first. Slots and their buffers are allocated
-// once, and left untouched until used; when a slice holds more twin chunks to keep than slots, the
-// rest render on their own.
+// never depend on which thread rendered which twin first. Slots, variants and their buffers are
+// allocated once, and left untouched until used; when a slice holds more twin chunks to keep than
+// there are slots or variants, the rest render on their own.
 #include "synth/Cfilter.h"
 #include "synth/Cosc.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +37,8 @@ class Ctwins {
 public:
     static constexpr int STEPS = 48;                   // control steps of a chunk (Cvoice::CHUNKSTEPS)
     static constexpr int CHUNK = STEPS * synunits::CTLSTEP;
-    static constexpr int SLOTS = 256;                  // twin groups kept per slice
+    static constexpr int SLOTS = 256;                  // oscillator signals kept per slice
+    static constexpr int VARIANTS = 256;               // filtered signals kept per slice
 
     // The filter of one half as a chunk's audio uses it: on or off, its memory, and the
     // coefficients of each step, given by the set the chunk started with, the cutoffs of the
@@ -44,9 +52,11 @@ public:
         double hz[STEPS + 1];
         uint8_t set[STEPS];
     };
-    // Everything a chunk's signal is computed from. Partner fields are 0 without a partner.
+    // Everything the oscillators' signal of a chunk is computed from. Partner fields are 0
+    // without a partner.
     struct Cin {
         int steps, last;
+        const Cosc::Cstep* from;   // the chunk's pitch steps, until add() copies them into st
         Cosc::Cstep st[STEPS];
         const int16_t* data;
         int pos, mode, end, loopstart, loopend;
@@ -54,57 +64,101 @@ public:
         bool pair;
         const int16_t* pdata;
         int pmode, pend, ploopstart, ploopend;
-        Cfilterin f[2];
     };
-    // What the chunk left: the steps rendered before the oscillator stopped, and the state.
+    // What the oscillators left: the steps rendered before the main one stopped, and the state.
     struct Cout {
         int done;
         int pos[2], mode[2];
         double frac[2];
+    };
+    // The filters of both halves, what they start from and where they end.
+    struct Cfilters {
+        Cfilterin f[2];
         float y[2], v[2];
     };
+    struct Cvariant {
+        Cfilters in;
+        float* x;      // the filtered signal of each half, CHUNK floats on a 64-byte boundary
+        float* y;
+        int next;      // the slot's next variant, or -1
+    };
     struct Cslot {
-        uint64_t key;
         Cin in;
         Cout out;
-        float* x;   // the main half's signal, CHUNK floats on a 64-byte boundary
-        float* y;   // the partner's
+        float* x;      // the main half's signal, CHUNK floats on a 64-byte boundary
+        float* y;      // the partner's
+        int variants;  // the first variant, or -1
     };
 
-    Ctwins() : m_slots(new Cslot[SLOTS]), m_buf(new float[size_t(SLOTS) * 2 * CHUNK + 16])
+    Ctwins()
+        : m_keys(new uint64_t[SLOTS]), m_slots(new Cslot[SLOTS + 1]), m_variants(new Cvariant[VARIANTS + 1]),
+          m_vkeys(new uint64_t[VARIANTS]),
+          m_buf(new float[(size_t(SLOTS) + VARIANTS) * 2 * CHUNK + 16])
     {
         m_at = m_buf.get();
         m_at += ((64 - reinterpret_cast<uintptr_t>(m_at) % 64) % 64) / sizeof(float);
     }
 
-    // A new slice: every slot is free.
-    void clear() { m_used = 0; }
+    // A new slice: every slot and variant is free.
+    void clear() { m_used = m_vused = 0; }
 
-    // The slot of a twin of the group whose chunk had these inputs, if any.
-    Cslot* find(uint64_t key, const Cin& in)
+    // Room for the oscillator inputs of a chunk, to compare with the slots' and to keep with add().
+    Cin& scratch() { return m_slots[m_used].in; }
+    // The slot of a twin of the group whose chunk had the inputs in scratch(), if any.
+    Cslot* find(uint64_t key)
     {
+        const Cin& in = m_slots[m_used].in;
         for (int i = 0; i < m_used; ++i)
-            if (m_slots[i].key == key && same(m_slots[i].in, in)) return &m_slots[i];
+            if (m_keys[i] == key && same(m_slots[i].in, in)) return &m_slots[i];
         return nullptr;
     }
-    // A free slot for the group, or null when all are taken.
+    // Keeps scratch() as a new slot of the group, or null when all are taken.
     Cslot* add(uint64_t key)
     {
         if (m_used == SLOTS) return nullptr;
+        m_keys[m_used] = key;
         Cslot* s = &m_slots[m_used];
-        s->key = key;
-        s->x = m_at + size_t(m_used) * 2 * CHUNK;
+        s->x = m_at + size_t(m_used++) * 2 * CHUNK;
         s->y = s->x + CHUNK;
-        ++m_used;
+        std::copy(s->in.from, s->in.from + s->in.steps, s->in.st);
+        s->variants = -1;
         return s;
     }
 
+    // Room for the filter inputs of a chunk, to compare with a slot's variants and to keep.
+    Cfilters& fscratch() { return m_variants[m_vused].in; }
+    // The variant of the slot whose filters had the inputs in fscratch(), if any.
+    Cvariant* findvariant(const Cslot& s, int steps)
+    {
+        const Cfilters& in = m_variants[m_vused].in;
+        const int halves = s.in.pair ? 2 : 1;
+        const uint64_t key = vkey(in);
+        for (int i = s.variants; i >= 0; i = m_variants[i].next) {
+            if (m_vkeys[i] != key) continue;
+            bool match = true;
+            for (int h = 0; h < halves && match; ++h) match = same(m_variants[i].in.f[h], in.f[h], steps);
+            if (match) return &m_variants[i];
+        }
+        return nullptr;
+    }
+    // Keeps fscratch() as a new variant of the slot, or null when all are taken.
+    Cvariant* addvariant(Cslot& s)
+    {
+        if (m_vused == VARIANTS) return nullptr;
+        Cvariant* v = &m_variants[m_vused];
+        v->x = m_at + (size_t(SLOTS) + size_t(m_vused)) * 2 * CHUNK;
+        v->y = v->x + CHUNK;
+        m_vkeys[m_vused] = vkey(v->in);
+        v->next = s.variants;
+        s.variants = m_vused++;
+        return v;
+    }
+
     long m_shared = 0;   // chunks a twin took from another, over the object's life (tests)
+    uint32_t m_stamp = 0;   // the piece of the voice list being rendered (Cvoice::m_stamp)
 
-    // Room for the inputs of a chunk that is compared with the slots'.
-    Cin& scratch() { return m_in; }
-
-    // Whether two chunks compute the same signal: equal inputs, floats compared bit for bit.
+    // Whether a kept chunk and a new one (b, its steps not copied yet) compute the same
+    // oscillator signal: equal inputs, compared bit for bit.
     static bool same(const Cin& a, const Cin& b)
     {
         if (a.steps != b.steps || a.last != b.last || a.data != b.data || a.pos != b.pos || a.mode != b.mode ||
@@ -113,13 +167,17 @@ public:
             a.ploopstart != b.ploopstart || a.ploopend != b.ploopend)
             return false;
         for (int j = 0; j < a.steps; ++j)
-            if (!(a.st[j] == b.st[j])) return false;
-        for (int h = 0; h < (a.pair ? 2 : 1); ++h)
-            if (!same(a.f[h], b.f[h], a.steps)) return false;
+            if (!(a.st[j] == b.from[j])) return false;
         return true;
     }
 
 private:
+    // The main half's filter memory, where twins' filters differ first.
+    static uint64_t vkey(const Cfilters& f)
+    {
+        if (!f.f[0].on) return 0;
+        return uint64_t(std::bit_cast<uint32_t>(f.f[0].y)) << 32 | std::bit_cast<uint32_t>(f.f[0].v);
+    }
     static bool bits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
     static bool bits(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
 
@@ -137,9 +195,13 @@ private:
         return std::memcmp(a.set, b.set, size_t(steps)) == 0;
     }
 
+    // The groups of the slots in use, apart, so that a search reads few cache lines.
+    std::unique_ptr<uint64_t[]> m_keys;
+    // One slot and one variant more than can be kept: the last is scratch when all are taken.
     std::unique_ptr<Cslot[]> m_slots;
+    std::unique_ptr<Cvariant[]> m_variants;
+    std::unique_ptr<uint64_t[]> m_vkeys;   // vkey() of each variant in use, apart
     std::unique_ptr<float[]> m_buf;   // left uninitialized: pages become resident as slots are used
-    float* m_at;                      // its first 64-byte boundary
-    int m_used = 0;
-    Cin m_in;
+    float* m_at;                      // its first 64-byte boundary: the slots' buffers, then the variants'
+    int m_used = 0, m_vused = 0;
 };

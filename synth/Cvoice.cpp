@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstring>
 
 void Cosc::start(Cbankview& bank, int key, bool melodic)
 {
@@ -158,6 +159,7 @@ void Cvoice::start(Csynth& synth, const Cnote& note)
     m_filter.start(vel);
     m_unheard = false;
     m_twin = 0;
+    m_nsibs = 0;
 }
 
 void Cvoice::release()
@@ -380,14 +382,13 @@ void describe(Ctwins::Cfilterin& f, const Cvoice& v, const Chalf& h, int steps)
     for (int j = 0; j < steps; ++j) f.set[j] = uint8_t(h.coefs[j] - h.copies);
 }
 
-// The inputs of a chunk's audio, once its control steps are taken: the oscillators' positions,
-// play modes and bounds, the pitch of each step, and both halves' filters.
-void describe(Ctwins::Cin& in, const Cvoice& v, const Chalf& hm, const Chalf& hp, const Cosc::Cstep* st, int steps,
-              int last)
+// The inputs of a chunk's oscillator signal, once its control steps are taken: the oscillators'
+// positions, play modes and bounds, and the pitch of each step.
+void describe(Ctwins::Cin& in, const Cvoice& v, const Cosc::Cstep* st, int steps, int last)
 {
     in.steps = steps;
     in.last = last;
-    std::copy(st, st + steps, in.st);
+    in.from = st;
     const Cosc& o = v.m_osc;
     in.data = o.m_data;
     in.pos = o.m_pos;
@@ -403,18 +404,51 @@ void describe(Ctwins::Cin& in, const Cvoice& v, const Chalf& hm, const Chalf& hp
     in.pend = p ? p->m_osc.m_end : 0;
     in.ploopstart = p ? p->m_osc.m_loopstart : 0;
     in.ploopend = p ? p->m_osc.m_loopend : 0;
-    describe(in.f[0], v, hm, steps);
-    if (p) describe(in.f[1], *p, hp, steps);
 }
 
-// Where the oscillator and filter of a half end a chunk, and setting them there.
+// A sibling's filter for the coming chunk as describe() will give it, when its cutoff stays where
+// it is (no modulation reaches it): one set of coefficients for every step.
+bool steadyfilter(Ctwins::Cfilterin& f, const Cvoice& s, int steps)
+{
+    const Cfilter& sf = s.m_filter;
+    if (!sf.on() || sf.m_devlfo != 0 || sf.m_devenv != 0) return false;
+    f.on = true;
+    f.y = sf.m_y;
+    f.v = sf.m_v;
+    f.q = sf.m_q;
+    f.sets = 1;
+    f.first = sf.coefs();
+    std::memset(f.set, 0, size_t(steps));
+    return true;
+}
+
+// Filters one signal through several filters, each from its own state: side by side from three
+// on, where that is quicker than one by one.
+void filterlanes(const float* x, float* const* out, int lanes, int steps, int last, const Cfilter::Ccoefs* const* k,
+                 float* y, float* v)
+{
+    if (lanes >= 3) {
+        Cfilter::runlanes(x, out, lanes, steps, CTLSTEP, last, k, y, v);
+        return;
+    }
+    const int len = (steps - 1) * CTLSTEP + last;
+    for (int i = 0; i < lanes; ++i) {
+        Cfilter f;
+        f.m_y = y[i];
+        f.m_v = v[i];
+        std::copy(x, x + len, out[i]);
+        f.runsteps(out[i], steps, CTLSTEP, last, *k[i]);
+        y[i] = f.m_y;
+        v[i] = f.m_v;
+    }
+}
+
+// Where the oscillator of a half ends a chunk, and setting it there.
 void keep(Ctwins::Cout& out, int h, const Cvoice& v)
 {
     out.pos[h] = v.m_osc.m_pos;
     out.frac[h] = v.m_osc.m_frac;
     out.mode[h] = v.m_osc.m_mode;
-    out.y[h] = v.m_filter.m_y;
-    out.v[h] = v.m_filter.m_v;
 }
 
 void take(const Ctwins::Cout& out, int h, Cvoice& v)
@@ -422,10 +456,6 @@ void take(const Ctwins::Cout& out, int h, Cvoice& v)
     v.m_osc.m_pos = out.pos[h];
     v.m_osc.m_frac = out.frac[h];
     v.m_osc.m_mode = out.mode[h];
-    if (v.m_filter.on()) {
-        v.m_filter.m_y = out.y[h];
-        v.m_filter.m_v = out.v[h];
-    }
 }
 
 // Whether a half adds nothing in this chunk: no filter, and amplitude 0 at every step.
@@ -571,26 +601,20 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
         // filter to keep running only moves its oscillator on; what it would add is exactly 0.
         const bool mute = !heard || silent(*this, hm, steps);
         const bool pmute = p && (!heard || silent(*p, hp, steps));
-        // A twin that adds both halves takes the signal of a twin rendered before it in this
-        // slice when its inputs are the same, or renders into a slot for the twins after it.
-        float* xs = x;
-        float* ys = y;
+        // A twin that adds both halves takes the oscillator signal of a twin rendered before it
+        // in this slice when its inputs are the same, or renders into a slot for the twins after
+        // it (Ctwins).
         Ctwins::Cslot* slot = nullptr;
         bool shared = false;
         if (twins && m_twin && !mute && !pmute) {
-            Ctwins::Cin& in = twins->scratch();
-            describe(in, *this, hm, hp, st, steps, last);
-            slot = twins->find(m_twin, in);
+            describe(twins->scratch(), *this, st, steps, last);
+            slot = twins->find(m_twin);
             shared = slot != nullptr;
             if (shared) ++twins->m_shared;
-            else if ((slot = twins->add(m_twin))) slot->in = in;
-            if (slot) {
-                xs = slot->x;
-                ys = slot->y;
-            }
+            else slot = twins->add(m_twin);
         }
-        float* xo = mute ? nullptr : xs;
-        float* yo = pmute ? nullptr : ys;
+        float* xs = slot ? slot->x : x;
+        float* ys = slot ? slot->y : y;
         int done;
         if (shared) {
             done = slot->out.done;
@@ -599,32 +623,78 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
                 p->m_osc.follow(m_osc);
                 take(slot->out, 1, *p);
             }
-        } else if (p) {
-            // How far the main oscillator moves in this chunk: at most 960 samples of at most
-            // 10^6 points each (stepfix), far inside 64 bits.
-            uint64_t ahead = 0;
-            for (int j = 0; j < steps; ++j) {
-                const uint64_t inc = st[j].exact ? uint64_t(1) << 32 : st[j].inc;
-                ahead += inc * uint64_t(j == steps - 1 ? last : CTLSTEP);
-            }
-            const bool same = p->m_osc.sameplay(m_osc, ahead);
-            p->m_osc.follow(m_osc);
-            done = m_osc.renderchunk(xo, st, steps, CTLSTEP, last, FULL, same ? nullptr : at);
-            if (same) p->m_osc.renderchunk(yo, st, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
-            else p->m_osc.renderfollow(yo, st, at, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
         } else {
-            done = m_osc.renderchunk(xo, st, steps, CTLSTEP, last, FULL);
-        }
-        const int lastdone = done == steps ? last : CTLSTEP;
-        const int len = (done - 1) * CTLSTEP + lastdone;
-        if (!shared) {
-            if (!mute) filter(*this, hm, xs, done, lastdone);
-            if (p && !pmute) filter(*p, hp, ys, done, lastdone);
+            float* xo = mute ? nullptr : xs;
+            float* yo = pmute ? nullptr : ys;
+            if (p) {
+                // How far the main oscillator moves in this chunk: at most 960 samples of at most
+                // 10^6 points each (stepfix), far inside 64 bits.
+                uint64_t ahead = 0;
+                for (int j = 0; j < steps; ++j) {
+                    const uint64_t inc = st[j].exact ? uint64_t(1) << 32 : st[j].inc;
+                    ahead += inc * uint64_t(j == steps - 1 ? last : CTLSTEP);
+                }
+                const bool same = p->m_osc.sameplay(m_osc, ahead);
+                p->m_osc.follow(m_osc);
+                done = m_osc.renderchunk(xo, st, steps, CTLSTEP, last, FULL, same ? nullptr : at);
+                if (same) p->m_osc.renderchunk(yo, st, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
+                else p->m_osc.renderfollow(yo, st, at, done, CTLSTEP, done == steps ? last : CTLSTEP, FULL);
+            } else {
+                done = m_osc.renderchunk(xo, st, steps, CTLSTEP, last, FULL);
+            }
             if (slot) {
                 slot->out.done = done;
                 keep(slot->out, 0, *this);
                 if (p) keep(slot->out, 1, *p);
             }
+        }
+        const int lastdone = done == steps ? last : CTLSTEP;
+        const int len = (done - 1) * CTLSTEP + lastdone;
+
+        // The filters. Alone, each half filters its signal in place. A twin with a filter takes
+        // the filtered signal of a twin whose filters started from the same state with the same
+        // coefficients, or filters a copy of the shared signal, kept for the twins after it.
+        bool filt = !mute && m_filter.on();
+        const bool pfilt = p && !pmute && p->m_filter.on();
+        if (!slot) {
+            if (filt) filter(*this, hm, xs, done, lastdone);
+            if (pfilt) filter(*p, hp, ys, done, lastdone);
+        } else if (filt || pfilt) {
+            Ctwins::Cfilters& fin = twins->fscratch();
+            describe(fin.f[0], *this, hm, steps);
+            if (p) describe(fin.f[1], *p, hp, steps);
+            Ctwins::Cvariant* var = twins->findvariant(*slot, steps);
+            if (var) {
+                if (filt) m_filter.m_y = var->in.y[0], m_filter.m_v = var->in.v[0];
+                if (pfilt) p->m_filter.m_y = var->in.y[1], p->m_filter.m_v = var->in.v[1];
+            } else {
+                var = twins->addvariant(*slot);
+                float* fx = var ? var->x : x;
+                float* fy = var ? var->y : y;
+                if (filt && var && !p && hm.ncopies == 1 && m_nsibs > 0) {
+                    // A mono twin whose cutoff holds filters the shared signal for the siblings
+                    // of its piece not yet rendered too, each with its own filter, all at once:
+                    // each finds its signal among the slot's variants.
+                    prefilter(*twins, *slot, *var, *hm.coefs[0], xs, steps, done, lastdone);
+                    xs = var->x;
+                    filt = false;
+                }
+                if (filt) {
+                    std::copy(xs, xs + len, fx);
+                    filter(*this, hm, fx, done, lastdone);
+                }
+                if (pfilt) {
+                    std::copy(ys, ys + len, fy);
+                    filter(*p, hp, fy, done, lastdone);
+                }
+                if (var) {
+                    var->in.y[0] = m_filter.m_y;
+                    var->in.v[0] = m_filter.m_v;
+                    if (p) var->in.y[1] = p->m_filter.m_y, var->in.v[1] = p->m_filter.m_v;
+                }
+            }
+            if (filt) xs = var ? var->x : x;
+            if (pfilt) ys = var ? var->y : y;
         }
         if (finished && done == steps) m_osc.stop();
 
@@ -645,4 +715,49 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
         if (done < steps) break;
     }
     if (p && !m_osc.playing()) p->m_osc.stop();
+}
+
+void Cvoice::prefilter(Ctwins& twins, Ctwins::Cslot& slot, Ctwins::Cvariant& own, const Cfilter::Ccoefs& k,
+                       const float* x, int steps, int done, int lastdone)
+{
+    constexpr int MOST = SIBS + 1;
+    const Cfilter::Ccoefs* ks[MOST];
+    float* outs[MOST];
+    float ys[MOST], vs[MOST];
+    Ctwins::Cvariant* vars[MOST];
+    Cfilter* fs[MOST];
+    int n = 0;
+    auto run = [&]() {
+        filterlanes(x, outs, n, done, lastdone, ks, ys, vs);
+        for (int i = 0; i < n; ++i) {
+            vars[i]->in.y[0] = ys[i];
+            vars[i]->in.v[0] = vs[i];
+            if (fs[i]) {
+                fs[i]->m_y = ys[i];
+                fs[i]->m_v = vs[i];
+            }
+        }
+        n = 0;
+    };
+    auto lane = [&](const Cfilter::Ccoefs& c, float y, float v, Ctwins::Cvariant* var, Cfilter* f) {
+        ks[n] = &c;
+        outs[n] = var->x;
+        ys[n] = y;
+        vs[n] = v;
+        vars[n] = var;
+        fs[n++] = f;
+    };
+    lane(k, m_filter.m_y, m_filter.m_v, &own, &m_filter);
+    for (int i = 0; i < m_nsibs; ++i) {
+        const Cvoice& s = *m_sibs[i];
+        if (s.m_twin != m_twin || s.m_stamp.load(std::memory_order_relaxed) != twins.m_stamp || s.m_unheard ||
+            s.m_partner || !s.playing())
+            continue;
+        Ctwins::Cfilters& f = twins.fscratch();
+        if (!steadyfilter(f.f[0], s, steps) || twins.findvariant(slot, steps)) continue;
+        Ctwins::Cvariant* var = twins.addvariant(slot);
+        if (!var) break;
+        lane(s.m_filter.coefs(), s.m_filter.m_y, s.m_filter.m_v, var, nullptr);
+    }
+    run();
 }

@@ -14,6 +14,7 @@
 #include "synth/Ctwins.h"
 #include "synth/Cvolenv.h"
 
+#include <atomic>
 #include <cstdint>
 
 class Cizone;
@@ -109,6 +110,14 @@ public:
     int m_pedal = FREE;
     uint32_t m_serial = 0;       // note-on message that started this note
     uint64_t m_twin = 0;         // group of twins started by the same note-on (Ctwins), 0 for none
+    // The other twins of the note, for filtering ahead for them. A sibling object may have moved
+    // on to another note since: it is one of them only while its m_twin is this one's.
+    static constexpr int SIBS = 24;
+    Cvoice* m_sibs[SIBS];
+    int m_nsibs = 0;
+    // The piece of the voice list a thread is rendering this voice in (Cvoicerun), 0 once
+    // rendered: a twin filters ahead only for siblings of its own piece not yet rendered.
+    std::atomic<uint32_t> m_stamp{0};
     int m_fixedkey = -1, m_fixedvel = -1;
     int m_revgen = 0, m_chogen = 0, m_pangen = 0;   // generator sums, 0.1 %
     int m_pan = 0;
@@ -116,5 +125,9 @@ public:
     float m_rev = 0, m_cho = 0;
 
 private:
+    // Filters the shared signal x of a twin's slot for this voice (into own) and for its siblings.
+    void prefilter(Ctwins& twins, Ctwins::Cslot& slot, Ctwins::Cvariant& own, const Cfilter::Ccoefs& k,
+                   const float* x, int steps, int done, int lastdone);
+
     bool m_unheard = false;
 };

@@ -106,6 +106,14 @@ bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
     // One group per distinct send levels, in order of first appearance: usually one or two per
     // channel. Each pass takes the first voice not yet rendered and every later one of its levels.
     done.assign(size_t(count), 0);
+    if (twins) {
+        // A stamp no other piece has, on every voice of this one.
+        static std::atomic<uint32_t> stamps{0};
+        uint32_t stamp = stamps.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (stamp == 0) stamp = stamps.fetch_add(1, std::memory_order_relaxed) + 1;
+        twins->m_stamp = stamp;
+        for (int i = 0; i < count; ++i) v[i]->m_stamp.store(stamp, std::memory_order_relaxed);
+    }
     if (count > 0) v[0]->prefetch(n);
     for (int first = 0; first < count; ++first) {
         if (done[size_t(first)]) continue;
@@ -129,6 +137,7 @@ bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
             }
             if (i + 1 < group.size()) group[i + 1]->prefetch(n);
             group[i]->render(synth, l, r, n, twins);
+            group[i]->m_stamp.store(0, std::memory_order_relaxed);
         }
         spread(bus, w, l, r, n, s, !fresh);
         fresh = false;

@@ -58,15 +58,7 @@ public:
             break;
         case HOLD:
             if (m_count < m_holdsteps) { ++m_count; break; }
-            if (m_sustain == 0) {
-                m_stage = SUSTAIN;
-            } else if (m_decaysteps == 0) {   // a decay shorter than one step ends at once
-                m_value = float(m_sustain);
-                m_stage = SUSTAIN;
-            } else {
-                m_inc = 1000.0f / m_decaysteps;
-                m_stage = DECAY;
-            }
+            endhold();
             break;
         case DECAY:
             m_value += m_inc;
@@ -90,16 +82,35 @@ public:
         m_inc = m_relsteps > 0 ? 1000.0f / m_relsteps : 1000.0f;
     }
 
-    // Whether the envelope holds its level or runs a straight release: what levels() steps.
-    bool straight() const { return m_stage == SUSTAIN || m_stage == RELEASE || m_stage == DONE; }
+    // Whether the envelope holds its level or runs a straight decay or release: what levels()
+    // steps.
+    bool straight() const { return m_stage >= HOLD; }
 
-    // Steps up to n times through a sustain, release or finished stage (straight()), writing
+    // Steps up to n times through a hold, decay, sustain, release or finished stage (straight()), writing
     // before each step total(atten()), the amplifier's total for the attenuation the step reads.
     // With stop it returns after the step at which the envelope is finished; else, and when it
     // does not finish, n. The same as n steps one by one.
     template <class F> int levels(F total, float* out, int n, bool stop)
     {
         int j = 0;
+        while (m_stage == HOLD && j < n) {
+            out[j++] = total(m_value);
+            if (m_count < m_holdsteps) ++m_count;
+            else endhold();
+        }
+        if (m_stage == DECAY) {
+            float value = m_value;
+            while (j < n) {
+                out[j++] = total(value);
+                value += m_inc;
+                if (value >= m_sustain) {
+                    value = float(m_sustain);
+                    m_stage = SUSTAIN;
+                    break;
+                }
+            }
+            m_value = value;
+        }
         if (m_stage == RELEASE) {
             float value = m_value;
             while (j < n) {
@@ -128,6 +139,19 @@ public:
     int stage() const { return m_stage; }
 
 private:
+    // The step that ends the hold: on to the decay, or straight to the sustain level.
+    void endhold()
+    {
+        if (m_sustain == 0) {
+            m_stage = SUSTAIN;
+        } else if (m_decaysteps == 0) {   // a decay shorter than one step ends at once
+            m_value = float(m_sustain);
+            m_stage = SUSTAIN;
+        } else {
+            m_inc = 1000.0f / m_decaysteps;
+            m_stage = DECAY;
+        }
+    }
     static float atkcb(float v) { return 1000.0f - 1000.0f * std::log10(v); }
     static int scaled(int steps, int tcperkey)
     {

@@ -174,16 +174,20 @@ TEST(Clfo, TriangleFromZeroRisingFirst)
 
 TEST(Cvolenv, LevelsInOneRunMatchStepByStep)
 {
-    // Sustain, a release that finishes within the run or after it, and a finished envelope:
+    // A hold that ends within the run, a decay that reaches its sustain within the run or after
+    // it, sustain, a release that finishes within the run or after it, and a finished envelope:
     // the totals, the steps taken and the state afterwards are those of stepping one by one.
-    struct Case { int sustain, release, before; bool releasenow; };
-    const Case cases[] = {{300, -6000, 40, false}, {300, -6000, 40, true}, {0, -9600, 10, true},
-                          {960, -12000, 5, true}, {200, -4000, 600, true}};
+    struct Case { int hold, decay, sustain, release, before; bool releasenow; };
+    const Case cases[] = {{-32768, -32768, 300, -6000, 40, false}, {-32768, -32768, 300, -6000, 40, true},
+                          {-32768, -32768, 0, -9600, 10, true}, {-32768, -32768, 960, -12000, 5, true},
+                          {-32768, -32768, 200, -4000, 600, true}, {-32768, -5000, 300, -6000, 3, false},
+                          {-32768, -7000, 1000, -6000, 2, false}, {-7000, -7000, 500, -6000, 2, false},
+                          {-6000, -32768, 500, -6000, 2, false}, {-6000, -7000, 0, -6000, 2, false}};
     for (const Case& c : cases)
         for (bool soft : {false, true})
             for (bool stop : {false, true})
                 for (int n : {1, 7, 48}) {
-                    auto e = env<Cvolenv>({{0, -32768}, {1, -32768}, {2, -32768}, {3, -32768}, {4, c.sustain},
+                    auto e = env<Cvolenv>({{0, -32768}, {1, -32768}, {2, c.hold}, {3, c.decay}, {4, c.sustain},
                                            {5, c.release}});
                     for (int i = 0; i < c.before; ++i) e.step();
                     if (c.releasenow) e.release();

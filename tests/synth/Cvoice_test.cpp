@@ -698,6 +698,63 @@ TEST(Cfilter, FourSampleStepsFollowTheRecurrence)
     }
 }
 
+TEST(Cfilter, LanesGiveEachFilterItsOwnFloats)
+{
+    // Random filters (100 Hz to 19 kHz, every resonance) over one noise input, side by side in
+    // groups of 1 to 8 and 11, give the floats and end states of each filter run alone, in every
+    // split of a step into blocks; a quiet input decays into the flush of the state.
+    uint32_t r = 7;
+    const auto rnd = [&r] {
+        r = r * 1103515245 + 12345;
+        return double(r >> 8) / (1 << 24);
+    };
+    const struct { int steps, len, last; float level; } shapes[] = {
+        {48, 20, 20, 1}, {48, 20, 13, 1}, {1, 20, 3, 1}, {3, 20, 7, 1}, {2, 20, 8, 1}, {4, 15, 15, 1},
+        {3, 37, 37, 1}, {48, 20, 20, 1e-12f}};
+    for (bool plain : {false, true}) {
+        if (plain && !wide::available()) continue;
+        wide::forceplain(plain);
+        int flushed = 0;
+        for (const auto& sh : shapes)
+            for (size_t lanes : {1, 2, 3, 4, 5, 6, 7, 8, 11}) {
+                const size_t n = size_t((sh.steps - 1) * sh.len + sh.last);
+                std::vector<float> x(n);
+                for (size_t i = 0; i < n; ++i) x[i] = sh.level < 1 && i > 2 ? 0 : float(2 * rnd() - 1) * sh.level;
+                std::vector<Cfilter::Ccoefs> k(lanes);
+                std::vector<const Cfilter::Ccoefs*> kp;
+                std::vector<std::vector<float>> out(lanes, std::vector<float>(n)), ref(lanes, x);
+                std::vector<float*> op;
+                std::vector<float> y(lanes), v(lanes);
+                for (size_t l = 0; l < lanes; ++l) {
+                    const double f = 100 * std::pow(190.0, rnd()), q = 1 + 96 * rnd() * rnd();
+                    Cfilter::coefsfor(&f, q, &k[l], 1);
+                    kp.push_back(&k[l]);
+                    op.push_back(out[l].data());
+                    y[l] = float(2 * rnd() - 1) * sh.level;
+                    v[l] = float(rnd() - 0.5) * sh.level;
+                }
+                std::vector<Cfilter> alone(lanes);
+                for (size_t l = 0; l < lanes; ++l) {
+                    alone[l].m_y = y[l];
+                    alone[l].m_v = v[l];
+                    alone[l].runsteps(ref[l].data(), sh.steps, sh.len, sh.last, k[l]);
+                    flushed += alone[l].m_y == 0 && alone[l].m_v == 0;
+                }
+                Cfilter::runlanes(x.data(), op.data(), int(lanes), sh.steps, sh.len, sh.last, kp.data(), y.data(), v.data());
+                for (size_t l = 0; l < lanes; ++l) {
+                    // == takes +0 and -0 as equal, and the only other float equal to a float is itself.
+                    for (size_t i = 0; i < n; ++i)
+                        ASSERT_EQ(out[l][i], ref[l][i]) << plain << " " << sh.steps << "x" << sh.len << "," << sh.last
+                                                        << " lanes " << lanes << " lane " << l << " sample " << i;
+                    ASSERT_EQ(y[l], alone[l].m_y) << lanes << " " << l;
+                    ASSERT_EQ(v[l], alone[l].m_v) << lanes << " " << l;
+                }
+            }
+        EXPECT_GT(flushed, 10);
+    }
+    wide::forceplain(false);
+}
+
 TEST(Cfilter, CoefficientsComputedTogetherMatchOneByOne)
 {
     // Cutoffs over the whole range at low and high resonance: four at a time (AVX2) and one at
