@@ -815,53 +815,77 @@ TEST(Cvoicerun, SplitRenderingMatchesOneThreadAndRepeatsExactly)
 
 TEST(Cvoicerun, TwinsShareTheirSignalAndAddWhatTheyAddAlone)
 {
-    // A filtered, vibrato stereo pair named by six preset zones: four differ only in the volume
-    // envelope, attenuation, pan or sends (twins), one in tuning and one in cutoff (same samples,
-    // other signals). Releases of different lengths make twins stop one after the other, fall
-    // under hearing at different times and finish inside slices; a bend and a volume change come
-    // in between. Sharing must give the very floats of rendering every voice alone, on one
-    // thread and split.
-    Testbank b;
-    const int l = b.sample(sine(3000, 100), 100, 2900, 44100, 62, 0, 4, 1);
-    const int r = b.sample(sine(3000, 50), 50, 2950, 44100, 62, 0, 2, 0);
-    const Gens gens = instant() + Gens{{samplemodes, 1}, {filterfc, 5000}, {filterq, 60}, {modenvtofilterfc, 2000},
-                                       {modenvdecay, -1500}, {modenvsustain, 400}, {viblfotopitch, 30},
-                                       {viblfofreq, 300}, {volenvrelease, -2400}};
-    const int inst = b.instrument({gens + Gens{{sampleid, l}}, gens + Gens{{sampleid, r}}});
-    b.preset(0, 0,
-             {Gens{{instrument, inst}}, Gens{{volenvrelease, 1200}, {instrument, inst}},
-              Gens{{volenvhold, 500}, {attenuation, 60}, {pan, 200}, {reverbsend, 300}, {instrument, inst}},
-              Gens{{volenvrelease, -1000}, {chorussend, 200}, {instrument, inst}},
-              Gens{{finetune, 3}, {instrument, inst}}, Gens{{filterfc, -300}, {instrument, inst}}});
-    b.finish();
-    auto play = [&](bool parallel, bool share) {
-        Rig rig(b);
-        rig.synth.voicerun = std::make_shared<Cvoicerun>(parallel, share);
-        Cchannel ch(rig.synth, 0);
-        for (int k = 55; k < 61; ++k) ch.dispatch(9, k, 60 + 10 * (k - 55));
-        rig.render(ch, 0, 7000);
-        ch.dispatch(8, 55, 0);
-        ch.dispatch(8, 57, 0);
-        ch.dispatch(14, 0, 80);   // pitch bend
-        rig.render(ch, 7000, 9000);
-        ch.dispatch(11, 7, 70);   // volume
-        for (int k = 56; k < 61; ++k) ch.dispatch(8, k, 0);
-        ch.dispatch(9, 64, 100);
-        rig.render(ch, 16000, 24000);
-        ch.dispatch(8, 64, 0);
-        rig.render(ch, 40000, Rig::LEN - 40000);
-        EXPECT_FALSE(ch.active());
-        return std::make_pair(rig.bus, rig.synth.voicerun->twinshares());
+    // Two presets of six or seven zones naming one instrument. The first: a filtered, vibrato
+    // stereo pair, where four zones differ only in the volume envelope, attenuation, pan or sends
+    // (twins), one in tuning and one in cutoff (same samples, other signals). The second: a mono
+    // sample with a steady cutoff that five zones lower by different amounts, so that one twin
+    // filters for the others side by side. Releases of different lengths make twins stop one
+    // after the other, fall under hearing at different times and finish inside slices; a bend
+    // and a volume change come in between. Sharing must give the very floats of rendering every
+    // voice alone, on one thread and split.
+    auto check = [](Testbank& b) {
+        auto play = [&](bool parallel, bool share) {
+            Rig rig(b);
+            rig.synth.voicerun = std::make_shared<Cvoicerun>(parallel, share);
+            Cchannel ch(rig.synth, 0);
+            for (int k = 55; k < 61; ++k) ch.dispatch(9, k, 60 + 10 * (k - 55));
+            rig.render(ch, 0, 7000);
+            ch.dispatch(8, 55, 0);
+            ch.dispatch(8, 57, 0);
+            ch.dispatch(14, 0, 80);   // pitch bend
+            rig.render(ch, 7000, 9000);
+            ch.dispatch(11, 7, 70);   // volume
+            for (int k = 56; k < 61; ++k) ch.dispatch(8, k, 0);
+            ch.dispatch(9, 64, 100);
+            rig.render(ch, 16000, 24000);
+            ch.dispatch(8, 64, 0);
+            rig.render(ch, 40000, Rig::LEN - 40000);
+            EXPECT_FALSE(ch.active());
+            return std::make_pair(rig.bus, rig.synth.voicerun->twinshares());
+        };
+        for (bool parallel : {false, true}) {
+            SCOPED_TRACE(parallel ? "split" : "one thread");
+            const auto [alone, none] = play(parallel, false);
+            const auto [shared, taken] = play(parallel, true);
+            EXPECT_EQ(none, 0);
+            EXPECT_GT(taken, 100);
+            EXPECT_GT(rms(alone[0], 0, 16000), 0.01);
+            for (size_t bus = 0; bus < 6; ++bus)
+                for (size_t i = 0; i < alone[bus].size(); ++i)
+                    ASSERT_EQ(alone[bus][i], shared[bus][i]) << "bus " << bus << " sample " << i;
+        }
     };
-    for (bool parallel : {false, true}) {
-        SCOPED_TRACE(parallel ? "split" : "one thread");
-        const auto [alone, none] = play(parallel, false);
-        const auto [shared, taken] = play(parallel, true);
-        EXPECT_EQ(none, 0);
-        EXPECT_GT(taken, 100);
-        EXPECT_GT(rms(alone[0], 0, 16000), 0.01);
-        for (size_t bus = 0; bus < 6; ++bus)
-            for (size_t i = 0; i < alone[bus].size(); ++i)
-                ASSERT_EQ(alone[bus][i], shared[bus][i]) << "bus " << bus << " sample " << i;
+    {
+        SCOPED_TRACE("stereo, moving cutoff");
+        Testbank b;
+        const int l = b.sample(sine(3000, 100), 100, 2900, 44100, 62, 0, 4, 1);
+        const int r = b.sample(sine(3000, 50), 50, 2950, 44100, 62, 0, 2, 0);
+        const Gens gens = instant() + Gens{{samplemodes, 1}, {filterfc, 5000}, {filterq, 60},
+                                           {modenvtofilterfc, 2000}, {modenvdecay, -1500}, {modenvsustain, 400},
+                                           {viblfotopitch, 30}, {viblfofreq, 300}, {volenvrelease, -2400}};
+        const int inst = b.instrument({gens + Gens{{sampleid, l}}, gens + Gens{{sampleid, r}}});
+        b.preset(0, 0,
+                 {Gens{{instrument, inst}}, Gens{{volenvrelease, 1200}, {instrument, inst}},
+                  Gens{{volenvhold, 500}, {attenuation, 60}, {pan, 200}, {reverbsend, 300}, {instrument, inst}},
+                  Gens{{volenvrelease, -1000}, {chorussend, 200}, {instrument, inst}},
+                  Gens{{finetune, 3}, {instrument, inst}}, Gens{{filterfc, -300}, {instrument, inst}}});
+        b.finish();
+        check(b);
+    }
+    {
+        SCOPED_TRACE("mono, steady cutoffs");
+        Testbank b;
+        const int s = b.sample(sine(3000, 100), 100, 2900, 44100, 62, 0, 1, 0);
+        const int inst = b.instrument({instant() + Gens{{samplemodes, 1}, {filterfc, 5000}, {filterq, 60},
+                                                        {volenvhold, -3000}, {volenvdecay, -1000},
+                                                        {volenvsustain, 300}, {volenvrelease, -2400}, {sampleid, s}}});
+        b.preset(0, 0,
+                 {Gens{{instrument, inst}}, Gens{{volenvrelease, 1200}, {instrument, inst}},
+                  Gens{{volenvhold, 500}, {attenuation, 60}, {pan, 200}, {reverbsend, 300}, {instrument, inst}},
+                  Gens{{filterfc, -300}, {instrument, inst}}, Gens{{filterfc, -600}, {instrument, inst}},
+                  Gens{{filterfc, -900}, {chorussend, 200}, {instrument, inst}},
+                  Gens{{filterfc, -1200}, {volenvrelease, -1000}, {instrument, inst}}});
+        b.finish();
+        check(b);
     }
 }
