@@ -422,27 +422,6 @@ bool steadyfilter(Ctwins::Cfilterin& f, const Cvoice& s, int steps)
     return true;
 }
 
-// Filters one signal through several filters, each from its own state: side by side from three
-// on, where that is quicker than one by one.
-void filterlanes(const float* x, float* const* out, int lanes, int steps, int last, const Cfilter::Ccoefs* const* k,
-                 float* y, float* v)
-{
-    if (lanes >= 3) {
-        Cfilter::runlanes(x, out, lanes, steps, CTLSTEP, last, k, y, v);
-        return;
-    }
-    const int len = (steps - 1) * CTLSTEP + last;
-    for (int i = 0; i < lanes; ++i) {
-        Cfilter f;
-        f.m_y = y[i];
-        f.m_v = v[i];
-        std::copy(x, x + len, out[i]);
-        f.runsteps(out[i], steps, CTLSTEP, last, *k[i]);
-        y[i] = f.m_y;
-        v[i] = f.m_v;
-    }
-}
-
 // Where the oscillator of a half ends a chunk, and setting it there.
 void keep(Ctwins::Cout& out, int h, const Cvoice& v)
 {
@@ -720,34 +699,13 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
 void Cvoice::prefilter(Ctwins& twins, Ctwins::Cslot& slot, Ctwins::Cvariant& own, const Cfilter::Ccoefs& k,
                        const float* x, int steps, int done, int lastdone)
 {
+    // This voice's filter is the first lane; each sibling filtered gets a variant of the slot.
     constexpr int MOST = SIBS + 1;
-    const Cfilter::Ccoefs* ks[MOST];
-    float* outs[MOST];
-    float ys[MOST], vs[MOST];
-    Ctwins::Cvariant* vars[MOST];
-    Cfilter* fs[MOST];
-    int n = 0;
-    auto run = [&]() {
-        filterlanes(x, outs, n, done, lastdone, ks, ys, vs);
-        for (int i = 0; i < n; ++i) {
-            vars[i]->in.y[0] = ys[i];
-            vars[i]->in.v[0] = vs[i];
-            if (fs[i]) {
-                fs[i]->m_y = ys[i];
-                fs[i]->m_v = vs[i];
-            }
-        }
-        n = 0;
-    };
-    auto lane = [&](const Cfilter::Ccoefs& c, float y, float v, Ctwins::Cvariant* var, Cfilter* f) {
-        ks[n] = &c;
-        outs[n] = var->x;
-        ys[n] = y;
-        vs[n] = v;
-        vars[n] = var;
-        fs[n++] = f;
-    };
-    lane(k, m_filter.m_y, m_filter.m_v, &own, &m_filter);
+    const Cfilter::Ccoefs* ks[MOST] = {&k};
+    float* outs[MOST] = {own.x};
+    float ys[MOST] = {m_filter.m_y}, vs[MOST] = {m_filter.m_v};
+    Ctwins::Cvariant* vars[MOST] = {&own};
+    int n = 1;
     for (int i = 0; i < m_nsibs; ++i) {
         const Cvoice& s = *m_sibs[i];
         if (s.m_twin != m_twin || s.m_stamp.load(std::memory_order_relaxed) != twins.m_stamp || s.m_unheard ||
@@ -757,7 +715,17 @@ void Cvoice::prefilter(Ctwins& twins, Ctwins::Cslot& slot, Ctwins::Cvariant& own
         if (!steadyfilter(f.f[0], s, steps) || twins.findvariant(slot, steps)) continue;
         Ctwins::Cvariant* var = twins.addvariant(slot);
         if (!var) break;
-        lane(s.m_filter.coefs(), s.m_filter.m_y, s.m_filter.m_v, var, nullptr);
+        ks[n] = &s.m_filter.coefs();
+        outs[n] = var->x;
+        ys[n] = s.m_filter.m_y;
+        vs[n] = s.m_filter.m_v;
+        vars[n++] = var;
     }
-    run();
+    Cfilter::runlanes(x, outs, n, done, CTLSTEP, lastdone, ks, ys, vs);
+    m_filter.m_y = ys[0];
+    m_filter.m_v = vs[0];
+    for (int i = 0; i < n; ++i) {
+        vars[i]->in.y[0] = ys[i];
+        vars[i]->in.v[0] = vs[i];
+    }
 }
