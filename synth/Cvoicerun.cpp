@@ -83,10 +83,7 @@ Cvoicerun::Cvoicerun(bool parallel, bool share)
       m_share(share)
 {
     m_lrat = aligned(m_lr.get());
-    for (int t = 0; t < 2; ++t) {
-        m_done[t].reserve(SCRATCH);
-        m_group[t].reserve(SCRATCH);
-    }
+    reserve(SCRATCH);
 }
 
 float* Cvoicerun::aligned(float* p)
@@ -162,24 +159,30 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
     }
     // The voices are cut into pieces by expected work (a filtered voice or a stereo pair costs
     // more), each piece smaller than the one before, so that the thread that finishes first
-    // waits at most for a small last piece. Each thread takes the next piece that is left and
-    // renders it into that piece's own buses. The pieces are added into the synthesizer's buses
-    // in their order, so the sums never depend on which thread rendered what.
-    const int pieces = std::min(MAXPIECES, count / 4);
+    // waits at most for a small last piece. The twins of one note-on go whole into the piece of
+    // the first of them, where they share their signal; split over two threads, each would
+    // compute it again. Each thread takes the next piece that is left and renders it into that
+    // piece's own buses. The pieces are added into the synthesizer's buses in their order, so
+    // the sums never depend on which thread rendered what.
+    const int units = group(voices);
+    const int pieces = std::min({MAXPIECES, count / 4, units});
     long total = 0;
-    for (const Cvoice* v : voices) total += cost(*v);
+    for (int u = 0; u < units; ++u) total += m_ucost[size_t(u)];
     // Piece p gets a share of pieces - p out of 1 + 2 + ... + pieces.
     const long shares = long(pieces) * (pieces + 1) / 2;
-    m_bounds[0] = 0;
     long sum = 0, upto = 0;
-    for (int p = 1, i = 0; p < pieces; ++p) {
-        upto += pieces - p + 1;
-        while (i < count && sum * shares < total * upto) sum += cost(*voices[size_t(i++)]);
-        m_bounds[p] = i;
+    for (int p = 0, u = 0; p < pieces; ++p) {
+        upto += pieces - p;
+        const int first = u;
+        while (u < units && (p == pieces - 1 || sum * shares < total * upto)) {
+            sum += m_ucost[size_t(u)];
+            m_upiece[size_t(u++)] = uint8_t(p);
+        }
+        if (u == first && u < units) m_upiece[size_t(u++)] = uint8_t(p);
     }
-    m_bounds[pieces] = count;
+    for (int p = 0; p < pieces; ++p) m_lists[p].clear();
+    for (int i = 0; i < count; ++i) m_lists[m_upiece[size_t(m_unit[size_t(i)])]].push_back(voices[size_t(i)]);
     m_synth = &synth;
-    m_voices = voices.data();
     m_pieces = pieces;
     m_n = n;
     m_next.store(0, std::memory_order_relaxed);
@@ -192,6 +195,37 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
             for (int b = 0; b < Csynth::NBUS; ++b) addto(synth.bus[b] + synth.mixpos, piecebus(p, b), n);
 }
 
+int Cvoicerun::group(const std::vector<Cvoice*>& voices)
+{
+    // Twins are found by their group key in a table of twice the voices at least, open
+    // addressing; a key of 0 marks a free entry (twins never have it).
+    const size_t count = voices.size();
+    size_t size = 64;
+    while (size < 2 * count) size *= 2;
+    m_keys.assign(size, 0);
+    m_keyunit.resize(size);
+    m_unit.resize(count);
+    m_ucost.clear();
+    for (size_t i = 0; i < count; ++i) {
+        const Cvoice& v = *voices[i];
+        int unit = int(m_ucost.size());
+        if (v.m_twin) {
+            size_t at = size_t(v.m_twin * 0x9e3779b97f4a7c15ull >> 40) & (size - 1);
+            while (m_keys[at] && m_keys[at] != v.m_twin) at = (at + 1) & (size - 1);
+            if (m_keys[at]) unit = m_keyunit[at];
+            else {
+                m_keys[at] = v.m_twin;
+                m_keyunit[at] = unit;
+            }
+        }
+        if (unit == int(m_ucost.size())) m_ucost.push_back(0);
+        m_ucost[size_t(unit)] += cost(v);
+        m_unit[i] = unit;
+    }
+    m_upiece.resize(m_ucost.size());
+    return int(m_ucost.size());
+}
+
 void Cvoicerun::work(int thread)
 {
     for (;;) {
@@ -201,7 +235,7 @@ void Cvoicerun::work(int thread)
         // as they are and is not added.
         float* bus[Csynth::NBUS];
         for (int b = 0; b < Csynth::NBUS; ++b) bus[b] = piecebus(p, b);
-        m_wrote[p] = renderlist(*m_synth, m_voices + m_bounds[p], m_bounds[p + 1] - m_bounds[p], bus, 0, m_n,
+        m_wrote[p] = renderlist(*m_synth, m_lists[p].data(), int(m_lists[p].size()), bus, 0, m_n,
                                 stereo(thread), true, m_done[thread], m_group[thread], twins(thread));
     }
 }

@@ -39,6 +39,14 @@ public:
             m_done[t].reserve(n);
             m_group[t].reserve(n);
         }
+        for (auto& l : m_lists) l.reserve(n);
+        m_unit.reserve(n);
+        m_ucost.reserve(n);
+        m_upiece.reserve(n);
+        size_t size = 64;
+        while (size < 2 * n) size *= 2;
+        m_keys.reserve(size);
+        m_keyunit.reserve(size);
     }
     // Chunks whose signal a twin took from another so far.
     long twinshares() const { return m_twins[0].m_shared + m_twins[1].m_shared; }
@@ -53,6 +61,10 @@ private:
                            int n, float* lr, bool fresh, std::vector<char>& done, std::vector<Cvoice*>& group,
                            Ctwins* twins);
     Ctwins* twins(int thread) { return m_share ? &m_twins[thread] : nullptr; }
+    // Puts the voices into units: a voice alone, or every twin of one note-on. Fills m_unit
+    // (each voice's unit) and m_ucost (each unit's cost, in order of first voice); returns the
+    // number of units.
+    int group(const std::vector<Cvoice*>& voices);
     // Renders pieces until none is left; thread 0 is the render thread, 1 the helper.
     void work(int thread);
     float* piecebus(int piece, int bus) { return m_scratchat + (size_t(piece) * NBUS + size_t(bus)) * SLICE; }
@@ -64,12 +76,17 @@ private:
     bool m_parallel;
     Chelper m_helper;
 
-    // The job of both threads, written before m_go is raised: the voices and where each piece
-    // of them begins.
+    // The job of both threads, written before the helper is started: the voices of each piece,
+    // in the order of the voice list.
     static constexpr int MAXPIECES = 8;
     const Csynth* m_synth = nullptr;
-    Cvoice* const* m_voices = nullptr;
-    int m_bounds[MAXPIECES + 1] = {};
+    std::vector<Cvoice*> m_lists[MAXPIECES];
+    // Scratch of the cut into pieces: the twin table (group keys and their units), each voice's
+    // unit, and each unit's cost and piece.
+    std::vector<uint64_t> m_keys;
+    std::vector<int> m_keyunit, m_unit;
+    std::vector<long> m_ucost;
+    std::vector<uint8_t> m_upiece;
     bool m_wrote[MAXPIECES] = {};         // whether each piece wrote its buses
     int m_pieces = 0, m_n = 0;
     std::atomic<int> m_next{0};           // the next piece to take
