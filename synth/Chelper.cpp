@@ -3,6 +3,7 @@
 #include "synth/Cwide.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <sched.h>
 
@@ -48,11 +49,21 @@ Chelper::~Chelper()
     m_thread.join();
 }
 
-void Chelper::await(const std::atomic<uint32_t>& a, uint32_t old)
+void Chelper::await(const std::atomic<uint32_t>& a, uint32_t old, int yieldus)
 {
     for (int i = 0; i < 4000; ++i) {
         if (a.load(std::memory_order_acquire) != old) return;
         wide::relax();
+    }
+    if (yieldus > 0) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(yieldus);
+        do {
+            for (int i = 0; i < 64; ++i) {
+                if (a.load(std::memory_order_acquire) != old) return;
+                wide::relax();
+            }
+            std::this_thread::yield();
+        } while (std::chrono::steady_clock::now() < until);
     }
     while (a.load(std::memory_order_acquire) == old) a.wait(old, std::memory_order_acquire);
 }
@@ -75,7 +86,11 @@ void Chelper::loop()
 {
     uint32_t seen = 0;
     for (;;) {
-        await(m_go, seen);
+        // The render thread posts the next job after its own work between slices (events, other
+        // channels, effects), which often takes longer than the short spin: a helper that slept
+        // then would wake only after the render thread had taken every piece itself. So it
+        // stays awake for a while, yielding to any other thread that wants the processor.
+        await(m_go, seen, YIELDUS);
         seen = m_go.load(std::memory_order_acquire);
         if (m_stop) return;
         m_job(m_arg);

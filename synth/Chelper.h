@@ -39,10 +39,12 @@ public:
     // Returns once the posted job has returned.
     void wait();
 
-    // Waits until a differs from old: a short spin, then a blocking wait.
-    static void await(const std::atomic<uint32_t>& a, uint32_t old);
+    // Waits until a differs from old: a short spin, then for yieldus microseconds a spin that
+    // yields the processor, then a blocking wait.
+    static void await(const std::atomic<uint32_t>& a, uint32_t old, int yieldus = 0);
 
 private:
+    static constexpr int YIELDUS = 2000;
     void loop();
 
     std::thread m_thread;
