@@ -132,7 +132,7 @@ void Ceffects::processblock(int n)
     if (split) {
         m_wetdone.store(0, std::memory_order_relaxed);
         m_wetjob = n;
-        m_helper.post([](void* fx) { static_cast<Ceffects*>(fx)->wetrun(); }, this);
+        Chelper::local().post([](void* fx) { static_cast<Ceffects*>(fx)->wetrun(); }, this);
     }
     auto await = [this](int frames) {
         for (int spin = 0; m_wetdone.load(std::memory_order_acquire) < frames; ++spin) {
@@ -159,7 +159,7 @@ void Ceffects::processblock(int n)
                    split ? wl + i : nullptr, split ? wr + i : nullptr);
     }
     // The helper reads the buses to the end of the job, so it finishes before they are cleared.
-    if (split) m_helper.wait();
+    if (split) Chelper::local().wait();
     for (auto& b : m_bus) std::fill(b.get(), b.get() + n, 0.0f);
     mixpos = 0;
 }

@@ -8,7 +8,7 @@
 //                                                                                  -> Cwavfil
 //
 // One thread at a time uses it: the render thread during a conversion, or the audio mixer. While
-// processblock runs, a helper thread of its own runs the reverberator over the block ahead of the
+// processblock runs, the render thread's helper thread runs the reverberator over the block ahead of the
 // rest of the chain (while a second processor is spare, Chelper); the result is the same as in
 // turn. The
 // settings are read without locks (relaxed atomics): delay values and the compressor on/off test
@@ -120,10 +120,9 @@ private:
     std::unique_ptr<float[]> m_work;
     std::unique_ptr<int16_t[]> m_pcm;
 
-    // The reverberation of one block (left, then right), and the helper that computes it.
+    // The reverberation of one block (left, then right), which the helper computes.
     bool m_parallel;
     std::unique_ptr<float[]> m_wet;
-    Chelper m_helper;
     int m_wetjob = 0;                    // frames of the job handed over
     std::atomic<int> m_wetdone{0};       // frames of the job finished
 };

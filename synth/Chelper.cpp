@@ -14,6 +14,12 @@ std::atomic<int> g_limit{0};
 
 } // namespace
 
+Chelper& Chelper::local()
+{
+    thread_local Chelper helper;
+    return helper;
+}
+
 int Chelper::processors()
 {
     static const int n = [] {

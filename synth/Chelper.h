@@ -18,6 +18,10 @@ public:
     Chelper(const Chelper&) = delete;
     Chelper& operator=(const Chelper&) = delete;
 
+    // The helper of the calling render thread, made on first use and ended with the thread. The
+    // voices and the effects of one render thread share it, so that the one thread that waits
+    // between jobs is never in the way of the other's job.
+    static Chelper& local();
     // Whether a job posted now would have a processor of its own.
     static bool spare();
     // The processors this process may run on (its affinity mask, so that a process started on

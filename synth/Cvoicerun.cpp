@@ -186,9 +186,10 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
     m_pieces = pieces;
     m_n = n;
     m_next.store(0, std::memory_order_relaxed);
-    m_helper.post([](void* run) { static_cast<Cvoicerun*>(run)->work(1); }, this);
+    Chelper& helper = Chelper::local();
+    helper.post([](void* run) { static_cast<Cvoicerun*>(run)->work(1); }, this);
     work(0);
-    m_helper.wait();
+    helper.wait();
 
     for (int p = 0; p < pieces; ++p)
         if (m_wrote[p])

@@ -74,7 +74,6 @@ private:
     static float* aligned(float* p);
 
     bool m_parallel;
-    Chelper m_helper;
 
     // The job of both threads, written before the helper is started: the voices of each piece,
     // in the order of the voice list.
