@@ -89,16 +89,17 @@ void Cchannel::render(int n)
     if (!m_preset || n <= 0) return;
     // All voices render one slice before the next: the slice of the six buses they add into
     // stays in the processor's cache instead of streaming through memory once per voice. A
-    // slice is a whole number of control steps, so the voices step exactly as in one call.
-    constexpr int SLICE = Cvoicerun::SLICE;
-    static_assert(SLICE % synunits::CTLSTEP == 0);
+    // slice is a whole number of control steps, so the voices step exactly as in one call. The
+    // voice runner takes a few slices at a time over the same voices; those that finish on the
+    // way are reaped after it.
+    static_assert(Cvoicerun::SLICE % synunits::CTLSTEP == 0);
     if (!m_synth.voicerun) m_synth.voicerun = std::make_shared<Cvoicerun>();
     const int at = m_synth.mixpos;
-    for (int done = 0; done < n; done += SLICE) {
+    for (int done = 0; done < n; done += Cvoicerun::JOB) {
         m_synth.mixpos = at + done;
         m_voices.clear();
         m_preset->collect(m_voices);
-        m_synth.voicerun->render(m_synth, m_voices, std::min(SLICE, n - done));
+        m_synth.voicerun->render(m_synth, m_voices, std::min(Cvoicerun::JOB, n - done));
         m_preset->reap();
     }
     m_synth.mixpos = at;

@@ -65,9 +65,11 @@ void addto(float* to, const float* from, int n)
     wide::run([&]() CANTORIX_INLINE { addtoloop(to, from, n); });
 }
 
-// Relative cost of rendering a voice: its oscillators, mixing, and filters.
-int cost(const Cvoice& v)
+// Relative cost of rendering a voice: its oscillators, mixing, and filters. A twin after the
+// first of its note-on usually takes the oscillators' signal, and often the filtered one, from it.
+int cost(const Cvoice& v, bool twin)
 {
+    if (twin) return v.m_partner ? 3 : 2;
     int c = 4;
     if (v.m_filter.on()) c += 2;
     if (const Cvoice* p = v.m_partner) c += p->m_filter.on() ? 5 : 3;
@@ -95,14 +97,19 @@ float* Cvoicerun::aligned(float* p)
 Cvoicerun::~Cvoicerun() = default;
 
 bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
-                           int n, float* lr, bool fresh, std::vector<char>& done, std::vector<Cvoice*>& group,
-                           Ctwins* twins)
+                           int n, float* lr, bool fresh, bool later, std::vector<char>& done,
+                           std::vector<Cvoice*>& group, Ctwins* twins)
 {
     float* l = lr;
     float* r = lr + SLICE;
     // One group per distinct send levels, in order of first appearance: usually one or two per
     // channel. Each pass takes the first voice not yet rendered and every later one of its levels.
+    // In later slices of a job, voices that finished before are left out as if reaped, so that
+    // the groups form in the same order as when every slice is a call of its own.
+    bool wrote = false;
     done.assign(size_t(count), 0);
+    if (later)
+        for (int i = 0; i < count; ++i) done[size_t(i)] = !v[i]->playing();
     if (twins) {
         // A stamp no other piece has, on every voice of this one.
         static std::atomic<uint32_t> stamps{0};
@@ -138,62 +145,53 @@ bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
         }
         spread(bus, w, l, r, n, s, !fresh);
         fresh = false;
+        wrote = true;
     }
-    return count > 0;
+    return wrote;
 }
 
 void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, int n)
 {
     const int count = int(voices.size());
     static_assert(SLICE <= Ctwins::CHUNK);
-    m_twins[0].clear();
-    m_twins[1].clear();
-    if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || n > SLICE || !Chelper::spare()) {
-        renderlist(synth, voices.data(), count, synth.bus, synth.mixpos, n, stereo(0), false, m_done[0], m_group[0],
-                   twins(0));
+    n = std::min(n, JOB);
+    if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || !Chelper::spare() || group(voices) < 2) {
+        for (int done = 0; done < n; done += SLICE) {
+            m_twins[0].clear();
+            renderlist(synth, voices.data(), count, synth.bus, synth.mixpos + done, std::min(SLICE, n - done),
+                       stereo(0), false, done > 0, m_done[0], m_group[0], twins(0));
+        }
         return;
     }
     if (!m_scratch) {
-        m_scratch = std::make_unique<float[]>(size_t(MAXPIECES) * NBUS * SLICE + 16);
+        m_scratch = std::make_unique<float[]>(size_t(NBUS) * JOB + 16);
         m_scratchat = aligned(m_scratch.get());
     }
-    // The voices are cut into pieces by expected work (a filtered voice or a stereo pair costs
-    // more), each piece smaller than the one before, so that the thread that finishes first
-    // waits at most for a small last piece. The twins of one note-on go whole into the piece of
-    // the first of them, where they share their signal; split over two threads, each would
-    // compute it again. Each thread takes the next piece that is left and renders it into that
-    // piece's own buses. The pieces are added into the synthesizer's buses in their order, so
-    // the sums never depend on which thread rendered what.
-    const int units = group(voices);
-    const int pieces = std::min({MAXPIECES, count / 4, units});
+    // The voices are cut in two by expected work (a filtered voice or a stereo pair costs more,
+    // a twin that takes its signal from another less): the render thread adds the first part
+    // into the synthesizer's buses, while the helper renders the second into buses of its own,
+    // which are then added too. Which voice goes where depends only on the voice list, so the
+    // sums never depend on timing. The twins of one note-on go whole into the part of the first
+    // of them, where they share their signal; split over two threads, each would compute it
+    // again. Both parts run over the whole job, slice by slice, so that the threads meet once
+    // per job.
     long total = 0;
-    for (int u = 0; u < units; ++u) total += m_ucost[size_t(u)];
-    // Piece p gets a share of pieces - p out of 1 + 2 + ... + pieces.
-    const long shares = long(pieces) * (pieces + 1) / 2;
-    long sum = 0, upto = 0;
-    for (int p = 0, u = 0; p < pieces; ++p) {
-        upto += pieces - p;
-        const int first = u;
-        while (u < units && (p == pieces - 1 || sum * shares < total * upto)) {
-            sum += m_ucost[size_t(u)];
-            m_upiece[size_t(u++)] = uint8_t(p);
-        }
-        if (u == first && u < units) m_upiece[size_t(u++)] = uint8_t(p);
+    for (long c : m_ucost) total += c;
+    long sum = 0;
+    for (size_t u = 0; u < m_ucost.size(); ++u) {
+        m_upart[u] = uint8_t(2 * sum >= total);
+        sum += m_ucost[u];
     }
-    for (int p = 0; p < pieces; ++p) m_lists[p].clear();
-    for (int i = 0; i < count; ++i) m_lists[m_upiece[size_t(m_unit[size_t(i)])]].push_back(voices[size_t(i)]);
+    for (auto& l : m_lists) l.clear();
+    for (int i = 0; i < count; ++i) m_lists[m_upart[size_t(m_unit[size_t(i)])]].push_back(voices[size_t(i)]);
     m_synth = &synth;
-    m_pieces = pieces;
     m_n = n;
-    m_next.store(0, std::memory_order_relaxed);
     Chelper& helper = Chelper::local();
     helper.post([](void* run) { static_cast<Cvoicerun*>(run)->work(1); }, this);
     work(0);
     helper.wait();
-
-    for (int p = 0; p < pieces; ++p)
-        if (m_wrote[p])
-            for (int b = 0; b < Csynth::NBUS; ++b) addto(synth.bus[b] + synth.mixpos, piecebus(p, b), n);
+    if (m_lists[1].empty()) return;
+    for (int b = 0; b < NBUS; ++b) addto(synth.bus[b] + synth.mixpos, m_scratchat + size_t(b) * JOB, n);
 }
 
 int Cvoicerun::group(const std::vector<Cvoice*>& voices)
@@ -210,33 +208,46 @@ int Cvoicerun::group(const std::vector<Cvoice*>& voices)
     for (size_t i = 0; i < count; ++i) {
         const Cvoice& v = *voices[i];
         int unit = int(m_ucost.size());
+        bool later = false;
         if (v.m_twin) {
             size_t at = size_t(v.m_twin * 0x9e3779b97f4a7c15ull >> 40) & (size - 1);
             while (m_keys[at] && m_keys[at] != v.m_twin) at = (at + 1) & (size - 1);
-            if (m_keys[at]) unit = m_keyunit[at];
-            else {
+            if (m_keys[at]) {
+                unit = m_keyunit[at];
+                later = true;
+            } else {
                 m_keys[at] = v.m_twin;
                 m_keyunit[at] = unit;
             }
         }
         if (unit == int(m_ucost.size())) m_ucost.push_back(0);
-        m_ucost[size_t(unit)] += cost(v);
+        m_ucost[size_t(unit)] += cost(v, later);
         m_unit[i] = unit;
     }
-    m_upiece.resize(m_ucost.size());
+    m_upart.resize(m_ucost.size());
     return int(m_ucost.size());
 }
 
 void Cvoicerun::work(int thread)
 {
-    for (;;) {
-        const int p = m_next.fetch_add(1, std::memory_order_relaxed);
-        if (p >= m_pieces) return;
-        // The piece's buses are written by its first group; a piece without voices leaves them
-        // as they are and is not added.
-        float* bus[Csynth::NBUS];
-        for (int b = 0; b < Csynth::NBUS; ++b) bus[b] = piecebus(p, b);
-        m_wrote[p] = renderlist(*m_synth, m_lists[p].data(), int(m_lists[p].size()), bus, 0, m_n,
-                                stereo(thread), true, m_done[thread], m_group[thread], twins(thread));
+    // The render thread adds into the synthesizer's buses; the helper's first group of each
+    // slice stores into its own.
+    const std::vector<Cvoice*>& list = m_lists[thread];
+    if (list.empty()) return;
+    float* bus[NBUS];
+    int w = 0;
+    if (thread == 0) {
+        for (int b = 0; b < NBUS; ++b) bus[b] = m_synth->bus[b];
+        w = m_synth->mixpos;
+    } else {
+        for (int b = 0; b < NBUS; ++b) bus[b] = m_scratchat + size_t(b) * JOB;
+    }
+    for (int done = 0; done < m_n; done += SLICE) {
+        const int n = std::min(SLICE, m_n - done);
+        m_twins[thread].clear();
+        if (!renderlist(*m_synth, list.data(), int(list.size()), bus, w + done, n, stereo(thread), thread == 1,
+                        done > 0, m_done[thread], m_group[thread], twins(thread)) &&
+            thread == 1)
+            for (float* b : bus) std::fill(b + done, b + done + n, 0.0f);
     }
 }

@@ -1,9 +1,9 @@
 #pragma once
-// Renders the sounding voices of a channel for one slice of samples. When the slice holds enough
-// work and a second processor is spare (Chelper), the voices are cut into pieces that the render
-// thread and a helper thread take in turn, each piece into buses of its own; the pieces are then
-// added into the synthesizer's buses in order, so the result depends only on the voice list,
-// never on timing.
+// Renders the sounding voices of a channel for a job of a few slices. When the job holds enough
+// work and a second processor is spare (Chelper), the voices are cut in two: the render thread
+// renders one part into the synthesizer's buses while its helper thread renders the other into
+// buses of its own, which are then added. The cut depends only on the voice list, so the result
+// never depends on timing.
 #include "synth/Chelper.h"
 #include "synth/Ctwins.h"
 
@@ -17,6 +17,7 @@ class Cvoice;
 class Cvoicerun {
 public:
     static constexpr int SLICE = 960;   // longest slice, samples: a whole number of control steps
+    static constexpr int JOB = 8 * SLICE;   // longest render call, samples
     static constexpr int NBUS = 6;      // the synthesizer's mixing buses
 
     // parallel: split work over a helper thread when the machine has more than one processor.
@@ -26,7 +27,9 @@ public:
     Cvoicerun(const Cvoicerun&) = delete;
     Cvoicerun& operator=(const Cvoicerun&) = delete;
 
-    // Adds n samples (n <= SLICE) of every listed voice into synth.bus from synth.mixpos on.
+    // Adds n samples (n <= JOB) of every listed voice into synth.bus from synth.mixpos on, slice
+    // by slice. The list must hold the same voices for all n: voices that finish on the way
+    // add nothing after that, and are reaped by the caller afterwards.
     void render(const Csynth& synth, const std::vector<Cvoice*>& voices, int n);
 
     // Whether slices are split over two threads here (false on a single processor).
@@ -42,7 +45,7 @@ public:
         for (auto& l : m_lists) l.reserve(n);
         m_unit.reserve(n);
         m_ucost.reserve(n);
-        m_upiece.reserve(n);
+        m_upart.reserve(n);
         size_t size = 64;
         while (size < 2 * n) size *= 2;
         m_keys.reserve(size);
@@ -54,20 +57,20 @@ public:
 private:
     // Renders the voices group by group of equal send levels: each group is summed in stereo
     // into lr (2 * SLICE floats) and then spread over the six buses once. With fresh, the buses
-    // hold nothing yet and the first group stores instead of adding. False when there was no
-    // voice (fresh buses are then left unwritten).
+    // hold nothing yet and the first group stores instead of adding. With later (slices after
+    // the first of a job), voices that have finished are passed over. False when no voice was
+    // rendered (fresh buses are then left unwritten).
     // done and group: the calling thread's scratch lists; twins: its twin signals, or null.
     static bool renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
-                           int n, float* lr, bool fresh, std::vector<char>& done, std::vector<Cvoice*>& group,
-                           Ctwins* twins);
+                           int n, float* lr, bool fresh, bool later, std::vector<char>& done,
+                           std::vector<Cvoice*>& group, Ctwins* twins);
     Ctwins* twins(int thread) { return m_share ? &m_twins[thread] : nullptr; }
     // Puts the voices into units: a voice alone, or every twin of one note-on. Fills m_unit
     // (each voice's unit) and m_ucost (each unit's cost, in order of first voice); returns the
     // number of units.
     int group(const std::vector<Cvoice*>& voices);
-    // Renders pieces until none is left; thread 0 is the render thread, 1 the helper.
+    // Renders the voices of one part (0: the render thread's, 1: the helper's) over the job.
     void work(int thread);
-    float* piecebus(int piece, int bus) { return m_scratchat + (size_t(piece) * NBUS + size_t(bus)) * SLICE; }
     float* stereo(int thread) { return m_lrat + size_t(thread) * 2 * SLICE; }
     // The first float of p at or after a 64-byte boundary: whole cache lines, so that vectors of
     // eight floats at multiples of eight never straddle two.
@@ -75,21 +78,18 @@ private:
 
     bool m_parallel;
 
-    // The job of both threads, written before the helper is started: the voices of each piece,
+    // The job of both threads, written before the helper is started: the voices of each part,
     // in the order of the voice list.
-    static constexpr int MAXPIECES = 8;
     const Csynth* m_synth = nullptr;
-    std::vector<Cvoice*> m_lists[MAXPIECES];
-    // Scratch of the cut into pieces: the twin table (group keys and their units), each voice's
-    // unit, and each unit's cost and piece.
+    int m_n = 0;
+    std::vector<Cvoice*> m_lists[2];
+    // Scratch of the cut in two: the twin table (group keys and their units), each voice's
+    // unit, and each unit's cost and part.
     std::vector<uint64_t> m_keys;
     std::vector<int> m_keyunit, m_unit;
     std::vector<long> m_ucost;
-    std::vector<uint8_t> m_upiece;
-    bool m_wrote[MAXPIECES] = {};         // whether each piece wrote its buses
-    int m_pieces = 0, m_n = 0;
-    std::atomic<int> m_next{0};           // the next piece to take
-    std::unique_ptr<float[]> m_scratch;   // six buses per piece
+    std::vector<uint8_t> m_upart;
+    std::unique_ptr<float[]> m_scratch;   // the helper's six buses of a job
     std::unique_ptr<float[]> m_lr;        // stereo sums: the render thread's, then the helper's
     float* m_scratchat = nullptr;         // both from their first cache line boundary
     float* m_lrat = nullptr;
