@@ -157,9 +157,9 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
     n = std::min(n, JOB);
     if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || !Chelper::spare() || group(voices) < 2) {
         for (int done = 0; done < n; done += SLICE) {
-            m_twins[0].clear();
+            m_mine[0].twins.clear();
             renderlist(synth, voices.data(), count, synth.bus, synth.mixpos + done, std::min(SLICE, n - done),
-                       stereo(0), false, done > 0, m_done[0], m_group[0], twins(0));
+                       stereo(0), false, done > 0, m_mine[0].done, m_mine[0].group, twins(0));
         }
         return;
     }
@@ -244,9 +244,9 @@ void Cvoicerun::work(int thread)
     }
     for (int done = 0; done < m_n; done += SLICE) {
         const int n = std::min(SLICE, m_n - done);
-        m_twins[thread].clear();
+        m_mine[thread].twins.clear();
         if (!renderlist(*m_synth, list.data(), int(list.size()), bus, w + done, n, stereo(thread), thread == 1,
-                        done > 0, m_done[thread], m_group[thread], twins(thread)) &&
+                        done > 0, m_mine[thread].done, m_mine[thread].group, twins(thread)) &&
             thread == 1)
             for (float* b : bus) std::fill(b + done, b + done + n, 0.0f);
     }

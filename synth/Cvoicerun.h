@@ -39,8 +39,8 @@ public:
     void reserve(size_t n)
     {
         for (int t = 0; t < 2; ++t) {
-            m_done[t].reserve(n);
-            m_group[t].reserve(n);
+            m_mine[t].done.reserve(n);
+            m_mine[t].group.reserve(n);
         }
         for (auto& l : m_lists) l.reserve(n);
         m_unit.reserve(n);
@@ -52,7 +52,7 @@ public:
         m_keyunit.reserve(size);
     }
     // Chunks whose signal a twin took from another so far.
-    long twinshares() const { return m_twins[0].m_shared + m_twins[1].m_shared; }
+    long twinshares() const { return m_mine[0].twins.m_shared + m_mine[1].twins.m_shared; }
 
 private:
     // Renders the voices group by group of equal send levels: each group is summed in stereo
@@ -64,7 +64,7 @@ private:
     static bool renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
                            int n, float* lr, bool fresh, bool later, std::vector<char>& done,
                            std::vector<Cvoice*>& group, Ctwins* twins);
-    Ctwins* twins(int thread) { return m_share ? &m_twins[thread] : nullptr; }
+    Ctwins* twins(int thread) { return m_share ? &m_mine[thread].twins : nullptr; }
     // Puts the voices into units: a voice alone, or every twin of one note-on. Fills m_unit
     // (each voice's unit) and m_ucost (each unit's cost, in order of first voice); returns the
     // number of units.
@@ -93,12 +93,16 @@ private:
     std::unique_ptr<float[]> m_lr;        // stereo sums: the render thread's, then the helper's
     float* m_scratchat = nullptr;         // both from their first cache line boundary
     float* m_lrat = nullptr;
-    // Scratch lists of the render thread (0) and the helper (1), reserved at construction so
-    // that rendering allocates only past SCRATCH voices in one slice.
+    // What each thread writes while it renders: scratch lists, reserved at construction so
+    // that rendering allocates only past SCRATCH voices in one slice, and its twin signals in
+    // the current slice. Each on cache lines of its own, so that the two threads never write
+    // into one line.
     static constexpr size_t SCRATCH = 1024;
-    std::vector<char> m_done[2];
-    std::vector<Cvoice*> m_group[2];
-    // The twin signals of each thread in the current slice.
+    struct alignas(64) Cmine {
+        std::vector<char> done;
+        std::vector<Cvoice*> group;
+        Ctwins twins;
+    };
     bool m_share;
-    Ctwins m_twins[2];
+    Cmine m_mine[2];
 };
