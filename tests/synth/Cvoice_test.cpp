@@ -813,6 +813,35 @@ TEST(Cvoicerun, SplitRenderingMatchesOneThreadAndRepeatsExactly)
     Chelper::limit(0);
 }
 
+TEST(Cvoicerun, ManySlicesInOneCallAddAsSliceBySlice)
+{
+    // Per note three looped voices and a short one-shot that finishes in the first slice (the
+    // newest zone's voices come first in the list); the one-shot and the first looped voice
+    // share their sends, the other two each have their own.
+    // A voice that finished must not decide the order of the send groups in the later slices of
+    // the call, or the buses are summed in another order than in one call per slice.
+    Testbank b;
+    const int shot = b.sample(sine(300, 100), 100, 200);
+    const int loop = sine440(b);
+    const Gens looped = instant() + Gens{{samplemodes, 1}, {sampleid, loop}};
+    const int inst = b.instrument({looped + Gens{{chorussend, 200}, {finetune, 7}}, looped + Gens{{reverbsend, 300}},
+                                   looped + Gens{{reverbsend, 600}, {chorussend, 100}},
+                                   instant() + Gens{{chorussend, 200}, {sampleid, shot}}});
+    b.preset(0, 0, {Gens{{instrument, inst}}});
+    b.finish();
+    auto play = [&](int call, bool parallel) {
+        Rig rig(b);
+        rig.synth.voicerun = std::make_shared<Cvoicerun>(parallel);
+        Cchannel ch(rig.synth, 0);
+        for (int k = 50; k < 62; ++k) ch.dispatch(9, k, 100);
+        for (int at = 0; at < 3 * Cvoicerun::JOB; at += call) rig.render(ch, at, call);
+        return rig.bus;
+    };
+    const auto sliced = play(Cvoicerun::SLICE, false);
+    EXPECT_EQ(play(Cvoicerun::JOB, false), sliced);
+    EXPECT_EQ(play(Cvoicerun::JOB, true), play(Cvoicerun::JOB, true));
+}
+
 TEST(Cvoicerun, TwinsShareTheirSignalAndAddWhatTheyAddAlone)
 {
     // Two presets of six or seven zones naming one instrument. The first: a filtered, vibrato
