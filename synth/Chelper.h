@@ -1,8 +1,9 @@
 #pragma once
 // A helper thread of a render thread: it runs one job at a time that the render thread posts,
-// while the render thread does its own share, and the render thread then waits for it. Both
-// sides wait by spinning briefly (the next job usually follows within microseconds), then by
-// sleeping on an atomic.
+// while the render thread does its own share, and the render thread then waits for it. The
+// render thread waits by spinning briefly, then by sleeping on an atomic. The helper waits for
+// its next job spinning for up to 2 ms, yielding the processor to any other thread that wants it
+// (the next job usually follows within that time), and only then sleeps.
 //
 // Helpers are for processors that would otherwise idle: while the process runs as many render
 // threads as it may use processors, spare() is false and callers do the work alone, so that
