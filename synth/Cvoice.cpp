@@ -327,19 +327,23 @@ void addstereopair(float* l, float* r, const float* x, const float* y, const flo
 // What the control steps of a chunk leave for the audio of one half: its amplitude per step, and
 // when the filter is on, the coefficients each step filters with. The filter's coefficients at the
 // start of the chunk are copied; a modulated cutoff notes each new cutoff, and at the end of the
-// chunk their coefficients are computed together into the copies that follow, the last of which
-// becomes the filter's own.
+// chunk the coefficients of the last one are computed and become the filter's own. Those of the
+// cutoffs between are computed together when the half filters its own signal: a silent half, or
+// a twin that takes a filtered signal from another, never needs them.
 struct Chalf {
     float amp[Cvoice::CHUNKSTEPS];   // the steps' attenuations in centibels, then their amplitudes
     const Cfilter::Ccoefs* coefs[Cvoice::CHUNKSTEPS];
     Cfilter::Ccoefs copies[Cvoice::CHUNKSTEPS + 1];
     double hz[Cvoice::CHUNKSTEPS + 1];
     int ncopies = 0;
+    bool pending = false;   // copies 1 .. ncopies - 2 are not computed yet
+    double q = 0;           // at this resonance
 
     void startfilter(const Cfilter& f)
     {
         copies[0] = f.coefs();
         ncopies = 1;
+        pending = false;
     }
     // Step j filters with the current set; then the modulation may move the cutoff.
     void notefilter(Cfilter& f, int j, bool modulated, float modlfo, float modenv)
@@ -350,16 +354,26 @@ struct Chalf {
     void endfilter(Cfilter& f)
     {
         if (ncopies == 1) return;
-        Cfilter::coefsfor(hz + 1, f.m_q, copies + 1, ncopies - 1);
+        Cfilter::coefsfor(hz + ncopies - 1, f.m_q, copies + ncopies - 1, 1);
         f.setcoefs(copies[ncopies - 1]);
+        q = f.m_q;
+        pending = ncopies > 2;
+    }
+    // Every set the steps filter with.
+    void completefilter()
+    {
+        if (!pending) return;
+        Cfilter::coefsfor(hz + 1, q, copies + 1, ncopies - 2);
+        pending = false;
     }
 };
 
 // A half's filter, when on, runs over the oscillator's samples in stretches of steps with the same
 // coefficients (a stopped half still lets its filter ring out).
-void filter(Cvoice& v, const Chalf& h, float* x, int steps, int last)
+void filter(Cvoice& v, Chalf& h, float* x, int steps, int last)
 {
     if (!v.m_filter.on()) return;
+    h.completefilter();
     for (int j = 0; j < steps;) {
         int e = j + 1;
         while (e < steps && h.coefs[e] == h.coefs[j]) ++e;
