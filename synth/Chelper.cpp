@@ -92,10 +92,10 @@ void Chelper::loop()
 {
     uint32_t seen = 0;
     for (;;) {
-        // The render thread posts the next job after its own work between slices (events, other
-        // channels, effects), which often takes longer than the short spin: a helper that slept
-        // then would wake only after the render thread had taken every piece itself. So it
-        // stays awake for a while, yielding to any other thread that wants the processor.
+        // The render thread posts the next job after its own work between jobs (events, other
+        // channels, effects), which often takes longer than the short spin, and a sleeping
+        // helper wakes late. So it stays awake for a while, yielding to any other thread that
+        // wants the processor.
         await(m_go, seen, YIELDUS);
         seen = m_go.load(std::memory_order_acquire);
         if (m_stop) return;

@@ -155,7 +155,7 @@ public:
     }
 
     long m_shared = 0;   // chunks a twin took from another, over the object's life (tests)
-    uint32_t m_stamp = 0;   // the piece of the voice list being rendered (Cvoice::m_stamp)
+    uint32_t m_stamp = 0;   // the list of voices being rendered (Cvoice::m_stamp)
 
     // Whether a kept chunk and a new one (b, its steps not copied yet) compute the same
     // oscillator signal: equal inputs, compared bit for bit.

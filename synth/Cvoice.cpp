@@ -666,7 +666,7 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
                 float* fy = var ? var->y : y;
                 if (filt && var && !p && hm.ncopies == 1 && m_nsibs > 0) {
                     // A mono twin whose cutoff holds filters the shared signal for the siblings
-                    // of its piece not yet rendered too, each with its own filter, all at once:
+                    // of its list not yet rendered too, each with its own filter, all at once:
                     // each finds its signal among the slot's variants.
                     prefilter(*twins, *slot, *var, *hm.coefs[0], xs, steps, done, lastdone);
                     xs = var->x;

@@ -115,8 +115,8 @@ public:
     static constexpr int SIBS = 24;
     Cvoice* m_sibs[SIBS];
     int m_nsibs = 0;
-    // The piece of the voice list a thread is rendering this voice in (Cvoicerun), 0 once
-    // rendered: a twin filters ahead only for siblings of its own piece not yet rendered.
+    // The list a thread is rendering this voice in for the current slice (Cvoicerun), 0 once
+    // rendered: a twin filters ahead only for siblings of its own list not yet rendered.
     std::atomic<uint32_t> m_stamp{0};
     int m_fixedkey = -1, m_fixedvel = -1;
     int m_revgen = 0, m_chogen = 0, m_pangen = 0;   // generator sums, 0.1 %

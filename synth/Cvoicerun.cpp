@@ -111,7 +111,7 @@ bool Cvoicerun::renderlist(const Csynth& synth, Cvoice* const* v, int count, flo
     if (later)
         for (int i = 0; i < count; ++i) done[size_t(i)] = !v[i]->playing();
     if (twins) {
-        // A stamp no other piece has, on every voice of this one.
+        // A stamp no other list has, on every voice of this one.
         static std::atomic<uint32_t> stamps{0};
         uint32_t stamp = stamps.fetch_add(1, std::memory_order_relaxed) + 1;
         if (stamp == 0) stamp = stamps.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -154,18 +154,12 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
 {
     const int count = int(voices.size());
     static_assert(SLICE <= Ctwins::CHUNK);
-    n = std::min(n, JOB);
-    if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || !Chelper::spare() || group(voices) < 2) {
-        for (int done = 0; done < n; done += SLICE) {
-            m_mine[0].twins.clear();
-            renderlist(synth, voices.data(), count, synth.bus, synth.mixpos + done, std::min(SLICE, n - done),
-                       stereo(0), false, done > 0, m_mine[0].done, m_mine[0].group, twins(0));
-        }
+    m_synth = &synth;
+    m_n = std::min(n, JOB);
+    n = m_n;
+    if (!m_parallel || count < MINVOICES || long(count) * n < MINWORK || !Chelper::spare() || units(voices) < 2) {
+        slices(0, voices.data(), count);
         return;
-    }
-    if (!m_scratch) {
-        m_scratch = std::make_unique<float[]>(size_t(NBUS) * JOB + 16);
-        m_scratchat = aligned(m_scratch.get());
     }
     // The voices are cut in two by expected work (a filtered voice or a stereo pair costs more,
     // a twin that takes its signal from another less): the render thread adds the first part
@@ -184,23 +178,38 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
     }
     for (auto& l : m_lists) l.clear();
     for (int i = 0; i < count; ++i) m_lists[m_upart[size_t(m_unit[size_t(i)])]].push_back(voices[size_t(i)]);
-    m_synth = &synth;
-    m_n = n;
+    // One unit may outweigh all the others: then the render thread renders everything.
+    if (m_lists[1].empty()) {
+        slices(0, voices.data(), count);
+        return;
+    }
+    if (!m_scratch) {
+        m_scratch = std::make_unique<float[]>(size_t(NBUS) * JOB + 16);
+        m_scratchat = aligned(m_scratch.get());
+    }
     Chelper& helper = Chelper::local();
-    helper.post([](void* run) { static_cast<Cvoicerun*>(run)->work(1); }, this);
-    work(0);
+    helper.post([](void* run) {
+        auto* r = static_cast<Cvoicerun*>(run);
+        r->slices(1, r->m_lists[1].data(), int(r->m_lists[1].size()));
+    }, this);
+    slices(0, m_lists[0].data(), int(m_lists[0].size()));
     helper.wait();
-    if (m_lists[1].empty()) return;
     for (int b = 0; b < NBUS; ++b) addto(synth.bus[b] + synth.mixpos, m_scratchat + size_t(b) * JOB, n);
 }
 
-int Cvoicerun::group(const std::vector<Cvoice*>& voices)
+size_t Cvoicerun::tablesize(size_t n)
+{
+    size_t size = 64;
+    while (size < 2 * n) size *= 2;
+    return size;
+}
+
+int Cvoicerun::units(const std::vector<Cvoice*>& voices)
 {
     // Twins are found by their group key in a table of twice the voices at least, open
     // addressing; a key of 0 marks a free entry (twins never have it).
     const size_t count = voices.size();
-    size_t size = 64;
-    while (size < 2 * count) size *= 2;
+    const size_t size = tablesize(count);
     m_keys.assign(size, 0);
     m_keyunit.resize(size);
     m_unit.resize(count);
@@ -228,12 +237,10 @@ int Cvoicerun::group(const std::vector<Cvoice*>& voices)
     return int(m_ucost.size());
 }
 
-void Cvoicerun::work(int thread)
+void Cvoicerun::slices(int thread, Cvoice* const* v, int count)
 {
     // The render thread adds into the synthesizer's buses; the helper's first group of each
-    // slice stores into its own.
-    const std::vector<Cvoice*>& list = m_lists[thread];
-    if (list.empty()) return;
+    // slice stores into its own, and a slice in which all its voices have finished stores 0.
     float* bus[NBUS];
     int w = 0;
     if (thread == 0) {
@@ -242,11 +249,12 @@ void Cvoicerun::work(int thread)
     } else {
         for (int b = 0; b < NBUS; ++b) bus[b] = m_scratchat + size_t(b) * JOB;
     }
+    Cmine& mine = m_mine[thread];
     for (int done = 0; done < m_n; done += SLICE) {
         const int n = std::min(SLICE, m_n - done);
-        m_mine[thread].twins.clear();
-        if (!renderlist(*m_synth, list.data(), int(list.size()), bus, w + done, n, stereo(thread), thread == 1,
-                        done > 0, m_mine[thread].done, m_mine[thread].group, twins(thread)) &&
+        mine.twins.clear();
+        if (!renderlist(*m_synth, v, count, bus, w + done, n, stereo(thread), thread == 1, done > 0, mine.done,
+                        mine.group, twins(thread)) &&
             thread == 1)
             for (float* b : bus) std::fill(b + done, b + done + n, 0.0f);
     }

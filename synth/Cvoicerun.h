@@ -46,10 +46,8 @@ public:
         m_unit.reserve(n);
         m_ucost.reserve(n);
         m_upart.reserve(n);
-        size_t size = 64;
-        while (size < 2 * n) size *= 2;
-        m_keys.reserve(size);
-        m_keyunit.reserve(size);
+        m_keys.reserve(tablesize(n));
+        m_keyunit.reserve(tablesize(n));
     }
     // Chunks whose signal a twin took from another so far.
     long twinshares() const { return m_mine[0].twins.m_shared + m_mine[1].twins.m_shared; }
@@ -68,9 +66,12 @@ private:
     // Puts the voices into units: a voice alone, or every twin of one note-on. Fills m_unit
     // (each voice's unit) and m_ucost (each unit's cost, in order of first voice); returns the
     // number of units.
-    int group(const std::vector<Cvoice*>& voices);
-    // Renders the voices of one part (0: the render thread's, 1: the helper's) over the job.
-    void work(int thread);
+    int units(const std::vector<Cvoice*>& voices);
+    // Entries of the twin table for n voices: a power of two, at least 2 n.
+    static size_t tablesize(size_t n);
+    // Renders the voices v[0..count) over the job (m_n samples), slice by slice: on the render
+    // thread (0) into the synthesizer's buses, on the helper (1) into its own.
+    void slices(int thread, Cvoice* const* v, int count);
     float* stereo(int thread) { return m_lrat + size_t(thread) * 2 * SLICE; }
     // The first float of p at or after a 64-byte boundary: whole cache lines, so that vectors of
     // eight floats at multiples of eight never straddle two.
