@@ -61,6 +61,9 @@ void Ceffects::wetrun()
     const int n = m_wetjob;
     for (int i = 0; i < n; i += CHUNK) {
         const int k = std::min(CHUNK, n - i);
+        // The delay works in place on the dry signal, which is what the chain would copy and
+        // delay: delaying the buses here gives the same floats, off the render thread.
+        m_delay.run(bus(DRYL) + i, bus(DRYR) + i, k, m_settings);
         m_reverb.runwet(bus(REVL) + i, bus(REVR) + i, wl + i, wr + i, k);
         m_wetdone.store(i + k, std::memory_order_release);
     }
@@ -98,7 +101,9 @@ int Ceffects::runchunk(const float* dryl, const float* dryr, const float* chol, 
     float* r = m_work.get() + WR * CHUNK;
     std::copy(dryl, dryl + n, l);
     std::copy(dryr, dryr + n, r);
-    m_delay.run(l, r, n, m_settings);   // each frame passes unchanged while the amount is 0
+    // Each frame passes unchanged while the amount is 0. With the reverberation done ahead, the
+    // delay was run over the dry signal with it.
+    if (!wetl) m_delay.run(l, r, n, m_settings);
     if (wetl) {
         for (int i = 0; i < n; ++i) {
             l[i] += wetl[i];
@@ -124,9 +129,10 @@ void Ceffects::processblock(int n)
 {
     n = std::clamp(n, 0, m_buslen);
     if (tap) tap(tapctx, *this, n);
-    // The reverberator depends only on its own two buses: the helper runs it over the whole block
-    // while this thread runs the rest of the chain, chunk by chunk as the reverberation arrives.
-    const bool split = m_parallel && n >= 2 * CHUNK && Chelper::spare();
+    // The reverberator depends only on its own two buses and the delay only on the dry ones: the
+    // helper runs both over the whole block while this thread runs the rest of the chain, chunk by
+    // chunk as they arrive.
+    bool split = m_parallel && n >= 2 * CHUNK && Chelper::spare();
     const float* wl = m_wet.get();
     const float* wr = wl + m_buslen;
     if (split) {
@@ -134,11 +140,16 @@ void Ceffects::processblock(int n)
         m_wetjob = n;
         Chelper::local().post([](void* fx) { static_cast<Ceffects*>(fx)->wetrun(); }, this);
     }
+    // A helper that has not started by the end of a short spin (asleep, or its processor taken
+    // by another program) is not waited for: its job is taken back and this thread runs the whole
+    // chain in turn. Returns false then.
     auto await = [this](int frames) {
         for (int spin = 0; m_wetdone.load(std::memory_order_acquire) < frames; ++spin) {
+            if (spin == 2000 && Chelper::local().retract()) return false;
             if (spin < 2000) wide::relax();
             else std::this_thread::yield();
         }
+        return true;
     };
     bool stop = false;
     for (int i = 0; i < n && !stop; i += CHUNK) {
@@ -154,7 +165,7 @@ void Ceffects::processblock(int n)
                 }
             }
         }
-        if (split) await(i + k);
+        if (split) split = await(i + k);
         writechunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i, k,
                    split ? wl + i : nullptr, split ? wr + i : nullptr);
     }

@@ -8,9 +8,9 @@
 //                                                                                  -> Cwavfil
 //
 // One thread at a time uses it: the render thread during a conversion, or the audio mixer. While
-// processblock runs, the render thread's helper thread runs the reverberator over the block ahead of the
-// rest of the chain (while a second processor is spare, Chelper); the result is the same as in
-// turn. The
+// processblock runs, the render thread's helper thread runs the delay (in place on the dry buses)
+// and the reverberator over the block ahead of the rest of the chain (while a second processor is
+// spare, Chelper); the result is the same as in turn. The
 // settings are read without locks (relaxed atomics): delay values and the compressor on/off test
 // per frame; room size, damping, master volume and makeup gain at prepare().
 // Everything is allocated at construction; nothing is allocated while processing.
@@ -80,7 +80,7 @@ public:
     // Frames flush() would push now: reverb tail + look-ahead (+ delay tail while the delay is on).
     int flushlength() const;
 
-    // Whether processblock hands the reverberator to its helper thread (on by default where the
+    // Whether processblock hands the delay and the reverberator to its helper thread (on by default where the
     // machine has a second processor).
     void setparallel(bool on) { m_parallel = on; }
 
@@ -103,8 +103,8 @@ private:
                     const float* revl, const float* revr, int n, const float* wetl = nullptr,
                     const float* wetr = nullptr);
     void gains(float& master, float& makeup) const;
-    // The helper's job: runs the reverberator over m_wetjob frames into m_wet, publishing how
-    // far it has come in m_wetdone.
+    // The helper's job: runs the delay over m_wetjob frames of the dry buses and the reverberator
+    // over its own buses into m_wet, publishing how far it has come in m_wetdone.
     void wetrun();
 
     const Csettings& m_settings;

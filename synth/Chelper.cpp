@@ -79,13 +79,26 @@ void Chelper::post(void (*job)(void*), void* arg)
     if (!m_thread.joinable()) m_thread = std::thread([this] { loop(); });
     m_job = job;
     m_arg = arg;
+    m_retracted = false;
     m_go.fetch_add(1, std::memory_order_release);
     m_go.notify_one();
 }
 
+bool Chelper::retract()
+{
+    const uint32_t go = m_go.load(std::memory_order_relaxed);
+    uint32_t before = go - 1;
+    m_retracted = m_taken.compare_exchange_strong(before, go, std::memory_order_acq_rel);
+    return m_retracted;
+}
+
 void Chelper::wait()
 {
-    await(m_done, m_go.load(std::memory_order_relaxed) - 1);
+    if (m_retracted) return;
+    // After a job taken back the helper may not have come to it yet, so m_done can lag by more
+    // than one job: it is the count of this job that ends the wait.
+    const uint32_t go = m_go.load(std::memory_order_relaxed);
+    for (uint32_t done; (done = m_done.load(std::memory_order_acquire)) != go;) await(m_done, done);
 }
 
 void Chelper::loop()
@@ -99,7 +112,10 @@ void Chelper::loop()
         await(m_go, seen, YIELDUS);
         seen = m_go.load(std::memory_order_acquire);
         if (m_stop) return;
-        m_job(m_arg);
+        // Jobs are posted one at a time, each after the one before ended, so the newest one is
+        // the only one that may still be unclaimed.
+        uint32_t before = seen - 1;
+        if (m_taken.compare_exchange_strong(before, seen, std::memory_order_acq_rel)) m_job(m_arg);
         m_done.store(seen, std::memory_order_release);
         m_done.notify_one();
     }

@@ -41,7 +41,12 @@ public:
 
     // Starts job(arg) on the helper thread, which is made on first use. One job at a time.
     void post(void (*job)(void*), void* arg);
-    // Returns once the posted job has returned.
+    // Takes the posted job back if the helper has not started it yet: then the job never runs
+    // and there is nothing to wait for. Returns whether it did. A render thread that is done with
+    // its own share does the helper's itself rather than wait for a helper that is asleep or has
+    // lost its processor.
+    bool retract();
+    // Returns once the posted job has returned (or at once if it was taken back).
     void wait();
 
     // Waits until a differs from old: a short spin, then for yieldus microseconds a spin that
@@ -53,8 +58,11 @@ private:
     void loop();
 
     std::thread m_thread;
-    std::atomic<uint32_t> m_go{0}, m_done{0};
+    // Jobs posted, and jobs ended (run or taken back), counted alike; m_taken is the last job
+    // that the helper started or the render thread took back: whichever claims it first.
+    std::atomic<uint32_t> m_go{0}, m_done{0}, m_taken{0};
     void (*m_job)(void*) = nullptr;
     void* m_arg = nullptr;
     bool m_stop = false;
+    bool m_retracted = false;   // the posted job was taken back (render thread only)
 };

@@ -193,7 +193,11 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
         r->slices(1, r->m_lists[1].data(), int(r->m_lists[1].size()));
     }, this);
     slices(0, m_lists[0].data(), int(m_lists[0].size()));
-    helper.wait();
+    // A helper that has not started by now (asleep, or its processor taken by another program)
+    // would keep this thread waiting for its whole part: this thread renders it instead, into
+    // the same buses, so the sums are the same whichever thread renders it.
+    if (helper.retract()) slices(1, m_lists[1].data(), int(m_lists[1].size()));
+    else helper.wait();
     for (int b = 0; b < NBUS; ++b) addto(synth.bus[b] + synth.mixpos, m_scratchat + size_t(b) * JOB, n);
 }
 
@@ -237,25 +241,25 @@ int Cvoicerun::units(const std::vector<Cvoice*>& voices)
     return int(m_ucost.size());
 }
 
-void Cvoicerun::slices(int thread, Cvoice* const* v, int count)
+void Cvoicerun::slices(int part, Cvoice* const* v, int count)
 {
-    // The render thread adds into the synthesizer's buses; the helper's first group of each
-    // slice stores into its own, and a slice in which all its voices have finished stores 0.
+    // Part 0 adds into the synthesizer's buses; part 1's first group of each slice stores into
+    // its own, and a slice in which all its voices have finished stores 0.
     float* bus[NBUS];
     int w = 0;
-    if (thread == 0) {
+    if (part == 0) {
         for (int b = 0; b < NBUS; ++b) bus[b] = m_synth->bus[b];
         w = m_synth->mixpos;
     } else {
         for (int b = 0; b < NBUS; ++b) bus[b] = m_scratchat + size_t(b) * JOB;
     }
-    Cmine& mine = m_mine[thread];
+    Cmine& mine = m_mine[part];
     for (int done = 0; done < m_n; done += SLICE) {
         const int n = std::min(SLICE, m_n - done);
         mine.twins.clear();
-        if (!renderlist(*m_synth, v, count, bus, w + done, n, stereo(thread), thread == 1, done > 0, mine.done,
-                        mine.group, twins(thread)) &&
-            thread == 1)
+        if (!renderlist(*m_synth, v, count, bus, w + done, n, stereo(part), part == 1, done > 0, mine.done,
+                        mine.group, twins(part)) &&
+            part == 1)
             for (float* b : bus) std::fill(b + done, b + done + n, 0.0f);
     }
 }

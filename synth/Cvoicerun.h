@@ -2,8 +2,9 @@
 // Renders the sounding voices of a channel for a job of a few slices. When the job holds enough
 // work and a second processor is spare (Chelper), the voices are cut in two: the render thread
 // renders one part into the synthesizer's buses while its helper thread renders the other into
-// buses of its own, which are then added. The cut depends only on the voice list, so the result
-// never depends on timing.
+// buses of its own (or the render thread does, if the helper has not started by the time it is
+// done with its own), which are then added. The cut depends only on the voice list, so the
+// result never depends on timing.
 #include "synth/Chelper.h"
 #include "synth/Ctwins.h"
 
@@ -62,17 +63,17 @@ private:
     static bool renderlist(const Csynth& synth, Cvoice* const* v, int count, float* const* bus, int w,
                            int n, float* lr, bool fresh, bool later, std::vector<char>& done,
                            std::vector<Cvoice*>& group, Ctwins* twins);
-    Ctwins* twins(int thread) { return m_share ? &m_mine[thread].twins : nullptr; }
+    Ctwins* twins(int part) { return m_share ? &m_mine[part].twins : nullptr; }
     // Puts the voices into units: a voice alone, or every twin of one note-on. Fills m_unit
     // (each voice's unit) and m_ucost (each unit's cost, in order of first voice); returns the
     // number of units.
     int units(const std::vector<Cvoice*>& voices);
     // Entries of the twin table for n voices: a power of two, at least 2 n.
     static size_t tablesize(size_t n);
-    // Renders the voices v[0..count) over the job (m_n samples), slice by slice: on the render
-    // thread (0) into the synthesizer's buses, on the helper (1) into its own.
-    void slices(int thread, Cvoice* const* v, int count);
-    float* stereo(int thread) { return m_lrat + size_t(thread) * 2 * SLICE; }
+    // Renders the voices v[0..count) over the job (m_n samples), slice by slice: part 0 into the
+    // synthesizer's buses, part 1 into the helper's own. One thread at a time renders a part.
+    void slices(int part, Cvoice* const* v, int count);
+    float* stereo(int part) { return m_lrat + size_t(part) * 2 * SLICE; }
     // The first float of p at or after a 64-byte boundary: whole cache lines, so that vectors of
     // eight floats at multiples of eight never straddle two.
     static float* aligned(float* p);
@@ -90,14 +91,14 @@ private:
     std::vector<int> m_keyunit, m_unit;
     std::vector<long> m_ucost;
     std::vector<uint8_t> m_upart;
-    std::unique_ptr<float[]> m_scratch;   // the helper's six buses of a job
-    std::unique_ptr<float[]> m_lr;        // stereo sums: the render thread's, then the helper's
+    std::unique_ptr<float[]> m_scratch;   // part 1's six buses of a job
+    std::unique_ptr<float[]> m_lr;        // stereo sums: part 0's, then part 1's
     float* m_scratchat = nullptr;         // both from their first cache line boundary
     float* m_lrat = nullptr;
-    // What each thread writes while it renders: scratch lists, reserved at construction so
-    // that rendering allocates only past SCRATCH voices in one slice, and its twin signals in
-    // the current slice. Each on cache lines of its own, so that the two threads never write
-    // into one line.
+    // What the rendering of each part writes: scratch lists, reserved at construction so that
+    // rendering allocates only past SCRATCH voices in one slice, and its twin signals in the
+    // current slice. Each on cache lines of its own, so that the two threads never write into
+    // one line.
     static constexpr size_t SCRATCH = 1024;
     struct alignas(64) Cmine {
         std::vector<char> done;

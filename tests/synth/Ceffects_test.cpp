@@ -128,10 +128,10 @@ TEST(Ceffects, BusesFeedTheirEffects)
     }
 }
 
-TEST(Ceffects, ReverbOnTheHelperThreadGivesTheSameFrames)
+TEST(Ceffects, DelayAndReverbOnTheHelperThreadGiveTheSameFrames)
 {
     // Noise on all six buses, blocks of several sizes, the delay and the compressor on: handing
-    // the reverberator to the helper thread changes no frame.
+    // the delay and the reverberator to the helper thread changes no frame.
     auto run = [](bool parallel) {
         Rig rig(0.5f, 6);
         rig.fx->setparallel(parallel);

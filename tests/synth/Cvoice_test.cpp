@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 using namespace sfgen;   // generator names in the zone lists
 
@@ -774,6 +776,32 @@ TEST(Cfilter, CoefficientsComputedTogetherMatchOneByOne)
             ASSERT_NEAR(single[i].a, float(a), std::fabs(a) * 1.2e-7) << f[i] << " " << q;
         }
     }
+}
+
+TEST(Chelper, AJobRunsOnceOrIsTakenBack)
+{
+    // Jobs in a row, some taken back at once: each runs exactly once or never, and a wait ends
+    // only after its own job ran, also when the helper has not yet come to a job taken back
+    // before it, or sleeps after a pause.
+    Chelper h;
+    std::atomic<int> runs{0};
+    int taken = 0;
+    for (int i = 0; i < 20000; ++i) {
+        if (i % 5000 == 4999) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        h.post([](void* r) { static_cast<std::atomic<int>*>(r)->fetch_add(1); }, &runs);
+        if (i % 3 != 2 && h.retract()) {
+            ++taken;
+            h.wait();   // returns at once
+            // Time for the helper to come to the job taken back, which it must not run.
+            if (taken % 100 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            continue;
+        }
+        h.wait();
+        ASSERT_EQ(runs.load() + taken, i + 1) << i;
+    }
+    EXPECT_GT(taken, 100);
+    EXPECT_FALSE(h.retract());   // the last job ran
+    EXPECT_EQ(runs.load() + taken, 20000);
 }
 
 TEST(Cvoicerun, SplitRenderingMatchesOneThreadAndRepeatsExactly)
