@@ -26,8 +26,14 @@ double Csynth::outgain(float pan, float dry, float cho, float rev) const
     const double room = std::clamp(Csettings::get(s.roomsize), 0.0f, 1.0f);
     const double combs = 8 / (1 - (room * 0.28 + 0.7));
     const double reverb = 0.015 * combs * (625.0 / 81.0);
-    const double master = std::pow(10.0, std::clamp(Csettings::get(s.mastervoldb), -20, 20) * 0.05);
-    const double makeup = std::pow(10.0, std::clamp(Csettings::get(s.complevel), 0, 20) * 0.05);
+    // The two output gains are whole decibels from -20 to 20: their factors are worked out once.
+    static const std::array<double, 41> db = [] {
+        std::array<double, 41> t{};
+        for (int k = -20; k <= 20; ++k) t[size_t(k + 20)] = std::pow(10.0, k * 0.05);
+        return t;
+    }();
+    const double master = db[size_t(std::clamp(Csettings::get(s.mastervoldb), -20, 20) + 20)];
+    const double makeup = db[size_t(std::clamp(Csettings::get(s.complevel), 0, 20) + 20)];
     return (pan * (std::fabs(dry) * delay + cho) + rev * reverb) * master * makeup * 32767.0;
 }
 

@@ -197,7 +197,12 @@ float Cvoice::quietfrom(const Csynth& synth, const Csends& s, double share) cons
     // from the amplifier total t on, and is 0 from 1000 cB on.
     const double most =
         double(m_osc.m_peak) * m_filter.most() * synth.outgain(std::max(m_panl, m_panr), s.dry, s.cho, s.rev);
-    double t = most > 0 ? std::min(200.0 * std::log10(most / share), 1000.0) : -HUGE_VAL;
+    if (most != m_quietmost || share != m_quietshare) {
+        m_quietlog = most > 0 ? std::min(200.0 * std::log10(most / share), 1000.0) : -HUGE_VAL;
+        m_quietmost = most;
+        m_quietshare = share;
+    }
+    double t = m_quietlog;
     // The total is the envelope's attenuation plus the note's: its initial and velocity
     // attenuation, the channel's at the least it can become (volume and expression at 127 leave
     // the mixer's gain), less the whole tremolo depth; the soft pedal doubles the sum.

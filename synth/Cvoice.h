@@ -125,6 +125,9 @@ public:
     float m_rev = 0, m_cho = 0;
 
 private:
+    // quietfrom's last logarithm and what it was taken of: the largest level rarely changes
+    // from one chunk to the next.
+    mutable double m_quietmost = -1, m_quietshare = 0, m_quietlog = 0;
     // Filters the shared signal x of a twin's slot for this voice (into own) and for its siblings.
     void prefilter(Ctwins& twins, Ctwins::Cslot& slot, Ctwins::Cvariant& own, const Cfilter::Ccoefs& k,
                    const float* x, int steps, int done, int lastdone);
