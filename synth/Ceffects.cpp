@@ -11,7 +11,7 @@
 namespace {
 
 // Scratch rows of one chunk.
-enum { WL, WR, DL, DR, SCL, SCR, SRL, SRR, ZERO, NWORK };
+enum { WL, WR, DL, DR, SCL, SCR, SRL, SRR, NWORK };
 
 } // namespace
 
@@ -129,6 +129,11 @@ void Ceffects::processblock(int n)
 {
     n = std::clamp(n, 0, m_buslen);
     if (tap) tap(tapctx, *this, n);
+    runblock(n, false);
+}
+
+void Ceffects::runblock(int n, bool flushing)
+{
     // The reverberator depends only on its own two buses and the delay only on the dry ones: the
     // helper runs both over the whole block while this thread runs the rest of the chain, chunk by
     // chunk as they arrive.
@@ -154,7 +159,7 @@ void Ceffects::processblock(int n)
     bool stop = false;
     for (int i = 0; i < n && !stop; i += CHUNK) {
         int k = std::min(CHUNK, n - i);
-        if (m_abort) {
+        if (m_abort && !flushing) {
             // The flag is polled before every frame; processing ends at the first frame that
             // finds it set.
             for (int j = 0; j < k; ++j) {
@@ -166,8 +171,8 @@ void Ceffects::processblock(int n)
             }
         }
         if (split) split = await(i + k);
-        writechunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i, k,
-                   split ? wl + i : nullptr, split ? wr + i : nullptr);
+        writechunk(bus(DRYL) + i, bus(DRYR) + i, flushing ? nullptr : bus(CHOL) + i, flushing ? nullptr : bus(CHOR) + i,
+                   bus(REVL) + i, bus(REVR) + i, k, split ? wl + i : nullptr, split ? wr + i : nullptr);
     }
     // The helper reads the buses to the end of the job, so it finishes before they are cleared.
     if (split) Chelper::local().wait();
@@ -201,11 +206,13 @@ void Ceffects::processframes(const int16_t* frames, int nframes)
 
 void Ceffects::flush()
 {
-    const float* zero = m_work.get() + ZERO * CHUNK;
+    // Silence on the dry and reverb buses, block by block, so that the delay and reverberator
+    // tails run on the helper as in any block; the chorus takes no input here.
     const int n = flushlength();
-    for (int i = 0; i < n; i += CHUNK) {
-        const int k = std::min(CHUNK, n - i);
-        writechunk(zero, zero, nullptr, nullptr, zero, zero, k);
+    for (int i = 0; i < n; i += m_buslen) {
+        const int k = std::min(m_buslen, n - i);
+        for (int b : {DRYL, DRYR, REVL, REVR}) std::fill(bus(b), bus(b) + k, 0.0f);
+        runblock(k, true);
     }
 }
 

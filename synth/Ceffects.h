@@ -103,6 +103,9 @@ private:
                     const float* revl, const float* revr, int n, const float* wetl = nullptr,
                     const float* wetr = nullptr);
     void gains(float& master, float& makeup) const;
+    // Processes the first n frames of the buses and clears them. flushing: the end of a run,
+    // where the chorus takes no input and the abort flag is not polled.
+    void runblock(int n, bool flushing);
     // The helper's job: runs the delay over m_wetjob frames of the dry buses and the reverberator
     // over its own buses into m_wet, publishing how far it has come in m_wetdone.
     void wetrun();
