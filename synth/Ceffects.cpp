@@ -137,7 +137,7 @@ void Ceffects::runblock(int n, bool flushing)
     // The reverberator depends only on its own two buses and the delay only on the dry ones: the
     // helper runs both over the whole block while this thread runs the rest of the chain, chunk by
     // chunk as they arrive.
-    bool split = m_parallel && n >= 2 * CHUNK && Chelper::spare();
+    const bool split = m_parallel && n >= 2 * CHUNK && Chelper::spare();
     const float* wl = m_wet.get();
     const float* wr = wl + m_buslen;
     if (split) {
@@ -145,16 +145,11 @@ void Ceffects::runblock(int n, bool flushing)
         m_wetjob = n;
         Chelper::local().post([](void* fx) { static_cast<Ceffects*>(fx)->wetrun(); }, this);
     }
-    // A helper that has not started by the end of a short spin (asleep, or its processor taken
-    // by another program) is not waited for: its job is taken back and this thread runs the whole
-    // chain in turn. Returns false then.
     auto await = [this](int frames) {
         for (int spin = 0; m_wetdone.load(std::memory_order_acquire) < frames; ++spin) {
-            if (spin == 2000 && Chelper::local().retract()) return false;
             if (spin < 2000) wide::relax();
             else std::this_thread::yield();
         }
-        return true;
     };
     bool stop = false;
     for (int i = 0; i < n && !stop; i += CHUNK) {
@@ -170,7 +165,7 @@ void Ceffects::runblock(int n, bool flushing)
                 }
             }
         }
-        if (split) split = await(i + k);
+        if (split) await(i + k);
         writechunk(bus(DRYL) + i, bus(DRYR) + i, flushing ? nullptr : bus(CHOL) + i, flushing ? nullptr : bus(CHOR) + i,
                    bus(REVL) + i, bus(REVR) + i, k, split ? wl + i : nullptr, split ? wr + i : nullptr);
     }
