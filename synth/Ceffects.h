@@ -8,11 +8,11 @@
 //                                                                                  -> Cwavfil
 //
 // One thread at a time uses it: the render thread during a conversion, or the audio mixer. While
-// processblock runs, the render thread's helper thread runs the delay (in place on the dry buses)
-// and the reverberator over the block ahead of the rest of the chain (while a second processor is
-// spare, Chelper); the result is the same as in turn. The
-// settings are read without locks (relaxed atomics): delay values and the compressor on/off test
-// per frame; room size, damping, master volume and makeup gain at prepare().
+// processblock or flush runs, the calling thread's helper thread runs the delay (in place on the
+// dry buses) and the reverberator over the block ahead of the rest of the chain (while a second
+// processor is spare, Chelper); the result is the same as in turn. The settings are read without
+// locks (relaxed atomics): delay values and the compressor on/off test per frame; room size,
+// damping, master volume and makeup gain at prepare().
 // Everything is allocated at construction; nothing is allocated while processing.
 //
 // The live engine (Clive) keeps one of its own with buses of one period, a look-ahead of a few
@@ -80,8 +80,8 @@ public:
     // Frames flush() would push now: reverb tail + look-ahead (+ delay tail while the delay is on).
     int flushlength() const;
 
-    // Whether processblock hands the delay and the reverberator to its helper thread (on by default where the
-    // machine has a second processor).
+    // Whether processblock and flush hand the delay and the reverberator to the helper thread
+    // (on by default where the machine has a second processor).
     void setparallel(bool on) { m_parallel = on; }
 
     Creverb& reverb() { return m_reverb; }
