@@ -2,6 +2,7 @@
 
 #include "audio/Cwavfil.h"
 #include "settings/Ceffparam.h"
+#include "synth/Csynunits.h"
 #include "synth/Cwide.h"
 
 #include <algorithm>
@@ -83,7 +84,7 @@ void Ceffects::prepare()
 
 bool Ceffects::silentsince()
 {
-    const double makeup = std::pow(10.0, std::clamp(Csettings::get(m_settings.complevel), 0, 20) * 0.05);
+    const double makeup = synunits::dbgain(std::clamp(Csettings::get(m_settings.complevel), 0, 20));
     return !(double(m_outstage.takeloudest()) * makeup * 32767 >= 1);
 }
 
@@ -101,15 +102,14 @@ int Ceffects::runchunk(const float* dryl, const float* dryr, const float* chol, 
     float* r = m_work.get() + WR * CHUNK;
     std::copy(dryl, dryl + n, l);
     std::copy(dryr, dryr + n, r);
-    // Each frame passes unchanged while the amount is 0. With the reverberation done ahead, the
-    // delay was run over the dry signal with it.
-    if (!wetl) m_delay.run(l, r, n, m_settings);
     if (wetl) {
+        // The helper has run the delay over the dry signal and the reverberator ahead.
         for (int i = 0; i < n; ++i) {
             l[i] += wetl[i];
             r[i] += wetr[i];
         }
     } else {
+        m_delay.run(l, r, n, m_settings);   // each frame passes unchanged while the amount is 0
         m_reverb.run(revl, revr, l, r, n);
     }
     if (chol) m_chorus.run(chol, chor, l, r, n);

@@ -26,14 +26,8 @@ double Csynth::outgain(float pan, float dry, float cho, float rev) const
     const double room = std::clamp(Csettings::get(s.roomsize), 0.0f, 1.0f);
     const double combs = 8 / (1 - (room * 0.28 + 0.7));
     const double reverb = 0.015 * combs * (625.0 / 81.0);
-    // The two output gains are whole decibels from -20 to 20: their factors are worked out once.
-    static const std::array<double, 41> db = [] {
-        std::array<double, 41> t{};
-        for (int k = -20; k <= 20; ++k) t[size_t(k + 20)] = std::pow(10.0, k * 0.05);
-        return t;
-    }();
-    const double master = db[size_t(std::clamp(Csettings::get(s.mastervoldb), -20, 20) + 20)];
-    const double makeup = db[size_t(std::clamp(Csettings::get(s.complevel), 0, 20) + 20)];
+    const double master = synunits::dbgain(Csettings::get(s.mastervoldb));
+    const double makeup = synunits::dbgain(std::clamp(Csettings::get(s.complevel), 0, 20));
     return (pan * (std::fabs(dry) * delay + cho) + rev * reverb) * master * makeup * 32767.0;
 }
 
@@ -49,6 +43,17 @@ std::array<double, 128> maketable()
 
 const std::array<double, 128> notetable = maketable();
 
+std::array<double, 41> makedbtable()
+{
+    std::array<double, 41> t{};
+    for (int k = -20; k <= 20; ++k) t[size_t(k + 20)] = std::pow(10.0, k * 0.05);
+    return t;
+}
+
+const std::array<double, 41> dbtable = makedbtable();
+
 } // namespace
 
 double synunits::notehz(int key) { return notetable[clampkey(key)]; }
+
+double synunits::dbgain(int db) { return dbtable[size_t(std::clamp(db, -20, 20) + 20)]; }

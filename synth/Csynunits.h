@@ -28,6 +28,10 @@ inline int tcsteps(double tc)
 // 8.176 Hz at key 0, 12543.854 Hz at key 127. Keys outside 0..127 are clamped to the table.
 double notehz(int key);
 
+// The amplitude factor 10^(db/20) of a whole number of decibels, db clamped to -20..20 (the range
+// of the output gains), computed once per value.
+double dbgain(int db);
+
 inline int clampkey(int key) { return key < 0 ? 0 : key > 127 ? 127 : key; }
 
 } // namespace synunits

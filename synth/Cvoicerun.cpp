@@ -188,15 +188,12 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
         m_scratchat = aligned(m_scratch.get());
     }
     Chelper& helper = Chelper::local();
-    helper.post([](void* run) {
-        auto* r = static_cast<Cvoicerun*>(run);
-        r->slices(1, r->m_lists[1].data(), int(r->m_lists[1].size()));
-    }, this);
-    slices(0, m_lists[0].data(), int(m_lists[0].size()));
+    helper.post([](void* run) { static_cast<Cvoicerun*>(run)->renderpart(1); }, this);
+    renderpart(0);
     // A helper that has not started by now (asleep, or its processor taken by another program)
     // would keep this thread waiting for its whole part: this thread renders it instead, into
     // the same buses, so the sums are the same whichever thread renders it.
-    if (helper.retract()) slices(1, m_lists[1].data(), int(m_lists[1].size()));
+    if (helper.retract()) renderpart(1);
     else helper.wait();
     for (int b = 0; b < NBUS; ++b) addto(synth.bus[b] + synth.mixpos, m_scratchat + size_t(b) * JOB, n);
 }

@@ -73,6 +73,8 @@ private:
     // Renders the voices v[0..count) over the job (m_n samples), slice by slice: part 0 into the
     // synthesizer's buses, part 1 into the helper's own. One thread at a time renders a part.
     void slices(int part, Cvoice* const* v, int count);
+    // slices() over the voices of one part of the cut.
+    void renderpart(int p) { slices(p, m_lists[p].data(), int(m_lists[p].size())); }
     float* stereo(int part) { return m_lrat + size_t(part) * 2 * SLICE; }
     // The first float of p at or after a 64-byte boundary: whole cache lines, so that vectors of
     // eight floats at multiples of eight never straddle two.
