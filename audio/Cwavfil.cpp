@@ -192,22 +192,39 @@ void Cwavfil::flush()
 
 void Cwavfil::wrframe(int16_t left, int16_t right)
 {
+    const int16_t frame[2] = {left, right};
+    wrframes(frame, 1);
+}
+
+void Cwavfil::wrframes(const int16_t* pcm, int n)
+{
     if (!m_buf) return;   // not open for writing
-    const int32_t l = left < 0 ? -int32_t(left) : left;
-    const int32_t r = right < 0 ? -int32_t(right) : right;
-    if (l > 8 || r > 8) {
-        peak = std::max({peak, l, r});
-        quiet = 0;
-    } else {
-        ++quiet;
+    while (n > 0) {
+        // As many frames as the buffer holds; it is flushed when full.
+        const int k = std::min(n, (BUFSAMPLES - bufpos) / 2);
+        // The buffer holds the file's bytes: each sample little-endian, left before right.
+        uint8_t* p = reinterpret_cast<uint8_t*>(m_buf.get()) + size_t(bufpos) * 2;
+        int32_t top = peak, still = quiet;
+        for (int i = 0; i < 2 * k; i += 2) {
+            const int32_t l = pcm[i] < 0 ? -int32_t(pcm[i]) : pcm[i];
+            const int32_t r = pcm[i + 1] < 0 ? -int32_t(pcm[i + 1]) : pcm[i + 1];
+            if (l > 8 || r > 8) {
+                top = std::max({top, l, r});
+                still = 0;
+            } else {
+                ++still;
+            }
+            setle16(p + 2 * i, uint16_t(pcm[i]));
+            setle16(p + 2 * i + 2, uint16_t(pcm[i + 1]));
+        }
+        peak = top;
+        quiet = still;
+        bufpos += 2 * k;
+        nframes += k;
+        pcm += 2 * k;
+        n -= k;
+        if (bufpos >= BUFSAMPLES) flush();
     }
-    // The buffer holds the file's bytes: each sample little-endian, left before right.
-    uint8_t* p = reinterpret_cast<uint8_t*>(m_buf.get()) + size_t(bufpos) * 2;
-    setle16(p, uint16_t(left));
-    setle16(p + 2, uint16_t(right));
-    bufpos += 2;
-    ++nframes;
-    if (bufpos >= BUFSAMPLES) flush();
 }
 
 void Cwavfil::wrblock(const void* src, int nbytes)

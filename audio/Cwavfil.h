@@ -47,6 +47,8 @@ public:
     bool openwr(Wmode mode = Wmode::replace);
     bool rdblock(void* dest, int nbytes);
     void wrframe(int16_t left, int16_t right);
+    // n frames, left and right samples interleaved: the same as n calls of wrframe.
+    void wrframes(const int16_t* pcm, int n);
     void wrblock(const void* src, int nbytes);
     // finish, then commit: false when the file could not be written.
     bool closewr(bool trim, int32_t extra);

@@ -4,7 +4,7 @@
 //
 //   Cmidfil tracks --build--> 16 Cchanseq timelines + tempo timeline
 //   block loop: Cchanseq::advance -> Cchannel -> Cpreset ... Cvoice -> effects buses
-//               -> Ceffects::processblock -> Cwavfil::wrframe
+//               -> Ceffects::processblock -> Cwavfil::wrframes
 //
 // Blocks are 220,500 samples (5 s) and are cut only where a tempo change falls; inside a block
 // every channel renders whole-sample runs between its own events, so each event sounds on the

@@ -121,8 +121,7 @@ void Ceffects::writechunk(const float* dryl, const float* dryr, const float* cho
 {
     const int nout = runchunk(dryl, dryr, chol, chor, revl, revr, n, m_pcm.get(), wetl, wetr);
     if (!m_out) return;
-    const int16_t* pcm = m_pcm.get();
-    for (int i = 0; i < nout; ++i) m_out->wrframe(pcm[2 * i], pcm[2 * i + 1]);
+    m_out->wrframes(m_pcm.get(), nout);
 }
 
 void Ceffects::processblock(int n)

@@ -2,7 +2,7 @@
 // The effects processor: six mixing buses that the voices render into, then per frame the stereo
 // delay, the reverberator, the chorus and the output stage (master gain, look-ahead limiter,
 // makeup gain with soft clip, 16-bit conversion), whose frames are appended to the output WAVE
-// file with wrframe.
+// file with wrframes.
 //
 //   voices --add--> buses[mixpos..] --processblock--> Cdelay -> Creverb -> Cchorus -> Coutstage
 //                                                                                  -> Cwavfil

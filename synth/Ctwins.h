@@ -58,6 +58,7 @@ public:
         int steps, last;
         const Cosc::Cstep* from;   // the chunk's pitch steps, until add() copies them into st
         Cosc::Cstep st[STEPS];
+        bool uniform;              // every step has the first one's pitch
         const int16_t* data;
         int pos, mode, end, loopstart, loopend;
         double frac;
@@ -166,6 +167,7 @@ public:
             a.pair != b.pair || a.pdata != b.pdata || a.pmode != b.pmode || a.pend != b.pend ||
             a.ploopstart != b.ploopstart || a.ploopend != b.ploopend)
             return false;
+        if (a.uniform && b.uniform) return a.st[0] == b.from[0];
         for (int j = 0; j < a.steps; ++j)
             if (!(a.st[j] == b.from[j])) return false;
         return true;

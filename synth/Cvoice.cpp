@@ -337,7 +337,7 @@ void addstereopair(float* l, float* r, const float* x, const float* y, const flo
 // a twin that takes a filtered signal from another, never needs them.
 struct Chalf {
     float amp[Cvoice::CHUNKSTEPS];   // the steps' attenuations in centibels, then their amplitudes
-    const Cfilter::Ccoefs* coefs[Cvoice::CHUNKSTEPS];
+    uint8_t set[Cvoice::CHUNKSTEPS];   // which of the copies each step filters with
     Cfilter::Ccoefs copies[Cvoice::CHUNKSTEPS + 1];
     double hz[Cvoice::CHUNKSTEPS + 1];
     int ncopies = 0;
@@ -353,7 +353,7 @@ struct Chalf {
     // Step j filters with the current set; then the modulation may move the cutoff.
     void notefilter(Cfilter& f, int j, bool modulated, float modlfo, float modenv)
     {
-        coefs[j] = &copies[ncopies - 1];
+        set[j] = uint8_t(ncopies - 1);
         if (modulated && f.moved(modlfo, modenv, hz[ncopies])) ++ncopies;
     }
     void endfilter(Cfilter& f)
@@ -381,8 +381,8 @@ void filter(Cvoice& v, Chalf& h, float* x, int steps, int last)
     h.completefilter();
     for (int j = 0; j < steps;) {
         int e = j + 1;
-        while (e < steps && h.coefs[e] == h.coefs[j]) ++e;
-        v.m_filter.runsteps(x + j * CTLSTEP, e - j, CTLSTEP, e == steps ? last : CTLSTEP, *h.coefs[j]);
+        while (e < steps && h.set[e] == h.set[j]) ++e;
+        v.m_filter.runsteps(x + j * CTLSTEP, e - j, CTLSTEP, e == steps ? last : CTLSTEP, h.copies[h.set[j]]);
         j = e;
     }
 }
@@ -398,7 +398,7 @@ void describe(Ctwins::Cfilterin& f, const Cvoice& v, const Chalf& h, int steps)
     f.sets = h.ncopies;
     f.first = h.copies[0];
     for (int k = 1; k < h.ncopies; ++k) f.hz[k] = h.hz[k];
-    for (int j = 0; j < steps; ++j) f.set[j] = uint8_t(h.coefs[j] - h.copies);
+    std::memcpy(f.set, h.set, size_t(steps));
 }
 
 // The inputs of a chunk's oscillator signal, once its control steps are taken: the oscillators'
@@ -409,6 +409,8 @@ void describe(Ctwins::Cin& in, const Cvoice& v, const Cosc::Cstep* st, int steps
     in.last = last;
     in.from = st;
     const Cosc& o = v.m_osc;
+    // Without pitch depths every step has the pitch of the first (controlsteps).
+    in.uniform = o.m_devlfo == 0 && o.m_devvib == 0 && o.m_devenv == 0;
     in.data = o.m_data;
     in.pos = o.m_pos;
     in.frac = o.m_frac;
@@ -508,10 +510,8 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
             },
             h.amp, avail, MAIN);
         v.m_amp.m_total = h.amp[steps - 1];
-        for (int j = 0; j < steps; ++j) {
-            if (MAIN) st[j] = st[0];
-            if (filter) h.coefs[j] = &h.copies[0];
-        }
+        if (MAIN) std::fill(st + 1, st + steps, st[0]);
+        if (filter) std::memset(h.set, 0, size_t(steps));
         if (MAIN && v.m_volenv.finished()) finished = true;
         return steps;
     }
@@ -673,7 +673,7 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
                     // A mono twin whose cutoff holds filters the shared signal for the siblings
                     // of its list not yet rendered too, each with its own filter, all at once:
                     // each finds its signal among the slot's variants.
-                    prefilter(*twins, *slot, *var, *hm.coefs[0], xs, steps, done, lastdone);
+                    prefilter(*twins, *slot, *var, hm.copies[0], xs, steps, done, lastdone);
                     xs = var->x;
                     filt = false;
                 }

@@ -98,8 +98,13 @@ TEST(Cwavfil, BuffersOneSecondThenWritesAllOfIt)
     const std::string path = dir.file("b.wav");
     Cwavfil w(path);
     ASSERT_TRUE(w.openwr());
-    for (int i = 0; i < 44100 + 3; ++i) w.wrframe(int16_t(i), int16_t(-i));
+    // A few frames one by one, the rest in one call that fills the buffer and starts the next.
+    std::vector<int16_t> pcm;
+    for (int i = 0; i < 44100 + 3; ++i) pcm.insert(pcm.end(), {int16_t(i), int16_t(-i)});
+    for (int i = 0; i < 5; ++i) w.wrframe(pcm[2 * i], pcm[2 * i + 1]);
+    w.wrframes(pcm.data() + 10, 44100 + 3 - 5);
     EXPECT_EQ(readbytes(w.temppath()).size(), 44u + 176400);   // first second on disk, three frames held
+    EXPECT_EQ(w.peak, 32768);   // int16_t(-32768) at frame 32768
     w.closewr(false, 0);
     const Bytes b = readbytes(path);
     ASSERT_EQ(b.size(), 44u + 4 * 44103);
