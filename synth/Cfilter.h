@@ -48,6 +48,13 @@ public:
         if (moved(modlfo, modenv, f)) coeffs(f);
     }
 
+    // Whether moved() would change the cutoff now (it changes nothing itself).
+    bool wouldmove(float modlfo, float modenv) const
+    {
+        const double off = m_devlfo * modlfo + m_devenv * modenv;
+        return off > 0 && m_basehz + off != m_curhz;
+    }
+
     // The cutoff a control step moves to: true, with f, when the coefficients are to change.
     bool moved(float modlfo, float modenv, double& f)
     {

@@ -91,6 +91,8 @@ public:
 
     float value() const { return m_value; }
     int stage() const { return m_stage; }
+    // Whether the value stays as it is until the note is released (or for good).
+    bool holds() const { return m_stage == SUSTAIN || m_stage == DONE; }
 
 private:
     static int scaled(int steps, int tcperkey)

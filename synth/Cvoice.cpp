@@ -491,10 +491,14 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
     const bool usemodlfo = (MAIN && osc.m_devlfo != 0) || filtermod || v.m_amp.m_modlfocb != 0;
     const bool usemodenv = (MAIN && osc.m_devenv != 0) || filtermod;
     if (filter) h.startfilter(v.m_filter);
+    // A cutoff that only the modulation envelope moves holds for the chunk while the envelope
+    // holds its level and the cutoff already is where that level puts it: stepping would then
+    // change neither the envelope nor the filter, and nothing else reads the LFO.
+    const bool moving = filtermod && (v.m_filter.m_devlfo != 0 || !v.m_modenv.holds() ||
+                                      v.m_filter.wouldmove(v.m_modlfo.value(), v.m_modenv.value()));
     // The common case of long notes: a level held or released straight, nothing else moving.
     // Only the attenuations change, and they run in a loop of their own.
-    if (v.m_volenv.straight() && v.m_amp.steady() && !usevib && !usemodlfo && !usemodenv && !filtermod &&
-        (!MAIN || steady)) {
+    if (v.m_volenv.straight() && v.m_amp.steady() && !usevib && !moving && (!MAIN || steady)) {
         if (MAIN) {
             osc.devstep(v.m_modlfo.value(), v.m_viblfo.value(), v.m_modenv.value());
             st[0] = {osc.stepfix(), osc.m_exact};
