@@ -67,8 +67,10 @@ void addto(float* to, const float* from, int n)
 
 // Relative cost of rendering a voice: its oscillators, mixing, and filters. A twin after the
 // first of its note-on usually takes the oscillators' signal, and often the filtered one, from it.
+// A voice that can no longer be heard only steps its envelopes.
 int cost(const Cvoice& v, bool twin)
 {
+    if (v.unheard()) return 1;
     if (twin) return v.m_partner ? 3 : 2;
     int c = 4;
     if (v.m_filter.on()) c += 2;
@@ -165,16 +167,23 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
     // a twin that takes its signal from another less): the render thread adds the first part
     // into the synthesizer's buses, while the helper renders the second into buses of its own,
     // which are then added too. Which voice goes where depends only on the voice list, so the
-    // sums never depend on timing. The twins of one note-on go whole into the part of the first
-    // of them, where they share their signal; split over two threads, each would compute it
-    // again. Both parts run over the whole job, slice by slice, so that the threads meet once
-    // per job.
-    long total = 0;
-    for (long c : m_ucost) total += c;
-    long sum = 0;
-    for (size_t u = 0; u < m_ucost.size(); ++u) {
-        m_upart[u] = uint8_t(2 * sum >= total);
-        sum += m_ucost[u];
+    // sums never depend on timing. The twins of one note-on go whole into one part, where they
+    // share their signal; split over two threads, each would compute it again. The units are
+    // dealt out largest first, each to the part with less work so far (ties to part 0): cut in
+    // list order instead, the part that took the unit across the middle often got far more, as
+    // a few large units (the twins of one chord) make up most jobs. Both parts run over the
+    // whole job, slice by slice, so that the threads meet once per job.
+    m_order.resize(m_ucost.size());
+    for (size_t u = 0; u < m_order.size(); ++u) m_order[u] = int(u);
+    std::sort(m_order.begin(), m_order.end(), [this](int a, int b) {
+        const long ca = m_ucost[size_t(a)], cb = m_ucost[size_t(b)];
+        return ca != cb ? ca > cb : a < b;
+    });
+    long load[2] = {0, 0};
+    for (int u : m_order) {
+        const int p = load[1] < load[0] ? 1 : 0;
+        m_upart[size_t(u)] = uint8_t(p);
+        load[p] += m_ucost[size_t(u)];
     }
     for (auto& l : m_lists) l.clear();
     for (int i = 0; i < count; ++i) m_lists[m_upart[size_t(m_unit[size_t(i)])]].push_back(voices[size_t(i)]);

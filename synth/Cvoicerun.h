@@ -47,6 +47,7 @@ public:
         m_unit.reserve(n);
         m_ucost.reserve(n);
         m_upart.reserve(n);
+        m_order.reserve(n);
         m_keys.reserve(tablesize(n));
         m_keyunit.reserve(tablesize(n));
     }
@@ -88,11 +89,12 @@ private:
     int m_n = 0;
     std::vector<Cvoice*> m_lists[2];
     // Scratch of the cut in two: the twin table (group keys and their units), each voice's
-    // unit, and each unit's cost and part.
+    // unit, each unit's cost and part, and the units by falling cost.
     std::vector<uint64_t> m_keys;
     std::vector<int> m_keyunit, m_unit;
     std::vector<long> m_ucost;
     std::vector<uint8_t> m_upart;
+    std::vector<int> m_order;
     std::unique_ptr<float[]> m_scratch;   // part 1's six buses of a job
     std::unique_ptr<float[]> m_lr;        // stereo sums: part 0's, then part 1's
     float* m_scratchat = nullptr;         // both from their first cache line boundary
