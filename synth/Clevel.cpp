@@ -2,6 +2,7 @@
 
 #include "synth/Cwide.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -73,6 +74,17 @@ CANTORIX_INLINE inline void ampsloop(const float* total, float* out, int n)
 
 void amps(const float* total, float* out, int n)
 {
+    // A level that holds for the whole run (a sustain, a hold, the rest of a finished envelope)
+    // is converted once.
+    if (n > 1) {
+        const float t = total[0];
+        bool held = true;
+        for (int i = 1; i < n; ++i) held &= total[i] == t;
+        if (held) {
+            std::fill(out, out + n, one(t));
+            return;
+        }
+    }
     wide::run([&]() CANTORIX_INLINE { ampsloop(total, out, n); });
 }
 
