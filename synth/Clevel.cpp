@@ -76,11 +76,12 @@ void amps(const float* total, float* out, int n)
 {
     // A level that holds for the whole run (a sustain, a hold, the rest of a finished envelope)
     // is converted once.
+    // The test stops at the first step that differs, mostly the second of a ramp.
     if (n > 1) {
         const float t = total[0];
-        bool held = true;
-        for (int i = 1; i < n; ++i) held &= total[i] == t;
-        if (held) {
+        int i = 1;
+        while (i < n && total[i] == t) ++i;
+        if (i == n) {
             std::fill(out, out + n, one(t));
             return;
         }
