@@ -92,7 +92,7 @@ kill "$p"; wait "$p" 2> /dev/null || true
 # --- The replace question. The first song's WAVE file is derived when the converter opens.
 printf 'RIFF-not-made-from-the-second-song' > "$WORK/keep"
 p=$(start "$SONG")
-main=$(waitwin "$MAINNAME") || fail "no main window"
+main=$(waitwin "$MAINNAME") || fail "no main window on the third start; windows: $(windows); log: $(cat "$WORK/log")"
 keys "$main" ctrl+m
 conv=$(waitwin '^Cantorix - MIDI converter$') || fail "no MIDI converter"
 keys "$conv" Escape

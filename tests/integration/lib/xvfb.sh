@@ -12,13 +12,22 @@ startxvfb() {
   unset QT_QPA_PLATFORM
 }
 
-# Waits for a window whose name matches $1 (a regular expression); prints its id.
+# Waits for a window whose name matches $1 (a regular expression); prints its id. Up to 30 s:
+# the program's first window can take long to come on a loaded machine.
 waitwin() {
   local id
-  for _ in $(seq 150); do
+  for _ in $(seq 300); do
     id=$(xdotool search --onlyvisible --name "$1" 2> /dev/null | tail -n 1 || true)
     [ -n "$id" ] && { echo "$id"; return 0; }
     sleep 0.1
   done
   return 1
+}
+
+# The names of the visible windows, one per line (for a failure's message).
+windows() {
+  local w
+  for w in $(xdotool search --onlyvisible --name '.' 2> /dev/null); do
+    xdotool getwindowname "$w" 2> /dev/null || true
+  done
 }
