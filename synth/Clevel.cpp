@@ -76,15 +76,12 @@ void amps(const float* total, float* out, int n)
 {
     // A level that holds for the whole run (a sustain, a hold, the rest of a finished envelope)
     // is converted once.
-    // The test stops at the first step that differs, mostly the second of a ramp.
-    if (n > 1) {
-        const float t = total[0];
-        int i = 1;
-        while (i < n && total[i] == t) ++i;
-        if (i == n) {
-            std::fill(out, out + n, one(t));
-            return;
-        }
+    // A ramp mostly differs at its second step already; a run whose steps all have the bits of
+    // the step before holds.
+    if (n > 1 && total[1] == total[0] &&
+        std::memcmp(total + 1, total, sizeof(float) * size_t(n - 1)) == 0) {
+        std::fill(out, out + n, one(total[0]));
+        return;
     }
     wide::run([&]() CANTORIX_INLINE { ampsloop(total, out, n); });
 }
