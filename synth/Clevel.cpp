@@ -75,9 +75,8 @@ CANTORIX_INLINE inline void ampsloop(const float* total, float* out, int n)
 void amps(const float* total, float* out, int n)
 {
     // A level that holds for the whole run (a sustain, a hold, the rest of a finished envelope)
-    // is converted once.
-    // A ramp mostly differs at its second step already; a run whose steps all have the bits of
-    // the step before holds.
+    // is converted once. A ramp mostly differs at its second step already; past that, the run
+    // holds when each step has the bits of the step before.
     if (n > 1 && total[1] == total[0] &&
         std::memcmp(total + 1, total, sizeof(float) * size_t(n - 1)) == 0) {
         std::fill(out, out + n, one(total[0]));

@@ -51,17 +51,19 @@ start() {
   echo $!
 }
 MAINNAME='^Cantorix-Midi/Karaoke to Wave converter$'
+# A start whose main window did not come ($1 names it): the windows found and the program's log.
+nomain() { fail "no main window $1; windows: $(windows); log: $(cat "$WORK/log")"; }
 
 # --- The song named on the command line.
 p=$(start)
-main=$(waitwin "$MAINNAME") || fail "no main window: $(cat "$WORK/log")"
+main=$(waitwin "$MAINNAME") || nomain "on the first start"
 sleep 0.5
 import -window "$main" "$WORK/empty.png"
 kill "$p"; wait "$p" 2> /dev/null || true
 
 SONG=$SRC/examples/greensleeves.kar
 p=$(start "$SONG")
-main=$(waitwin "$MAINNAME") || fail "no main window for a file: $(cat "$WORK/log")"
+main=$(waitwin "$MAINNAME") || nomain "for a file"
 sleep 0.5
 import -window "$main" "$WORK/song.png"
 diff=$(compare -metric AE "$WORK/empty.png" "$WORK/song.png" null: 2>&1 || true)
@@ -92,7 +94,7 @@ kill "$p"; wait "$p" 2> /dev/null || true
 # --- The replace question. The first song's WAVE file is derived when the converter opens.
 printf 'RIFF-not-made-from-the-second-song' > "$WORK/keep"
 p=$(start "$SONG")
-main=$(waitwin "$MAINNAME") || fail "no main window on the third start; windows: $(windows); log: $(cat "$WORK/log")"
+main=$(waitwin "$MAINNAME") || nomain "on the third start"
 keys "$main" ctrl+m
 conv=$(waitwin '^Cantorix - MIDI converter$') || fail "no MIDI converter"
 keys "$conv" Escape

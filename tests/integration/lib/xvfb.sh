@@ -2,9 +2,10 @@
 # (their scratch folder), pids (processes their cleanup kills) and fail (message, then exit 1).
 
 # Starts Xvfb on a free display and points DISPLAY at it; the program then uses the X server
-# rather than the offscreen platform.
+# rather than the offscreen platform. With -noreset the server stays up when its last client
+# leaves; otherwise it resets then, and a program started at that moment cannot connect.
 startxvfb() {
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$WORK/display" 2> "$WORK/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.log" &
   pids+=($!)
   for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
   [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
