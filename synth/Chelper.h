@@ -52,9 +52,10 @@ public:
     // Waits until a differs from old: a short spin, then for yieldus microseconds a spin that
     // yields the processor, then a blocking wait.
     static void await(const std::atomic<uint32_t>& a, uint32_t old, int yieldus = 0);
+    // How long an idle helper stays awake for the next job, in microseconds, before it sleeps.
+    static constexpr int YIELDUS = 2000;
 
 private:
-    static constexpr int YIELDUS = 2000;
     void loop();
 
     std::thread m_thread;
