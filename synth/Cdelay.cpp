@@ -14,6 +14,8 @@ inline double tri(int n) { return n < 11025 ? double(n) : double(22050 - n); }
 constexpr double LONGESTMS =
     effparam(Ceffparam::delaytime).hi + effparam(Ceffparam::spread).hi + effparam(Ceffparam::delaymod).hi;
 static_assert(LONGESTMS * 44.1 + 2 < Cdelay::LEN);
+// The shortest tap is longer than a block.
+static_assert(int(effparam(Ceffparam::delaytime).lo * 44.1) > Cdelay::BLOCK);
 
 } // namespace
 
@@ -42,37 +44,88 @@ void Cdelay::run(float* l, float* r, int n, const Csettings& s)
     float* linel = m_linel.get();
     float* liner = m_liner.get();
     int pos = m_pos, counter = m_counter;
-    for (int i = 0; i < n; ++i) {
-        // Read per frame: the Effects dialog may move a slider while a conversion runs. Values
-        // are held to their ranges so that no setting reads outside the lines.
+    for (int i = 0; i < n;) {
+        // The settings hold for a block of up to BLOCK frames: a change made meanwhile by another
+        // thread takes effect at the next block, at most 0.73 ms later, as if it had been made then.
+        const int block = std::min(n - i, BLOCK);
         const float amount = std::min(Csettings::get(s.delayamt), float(effparam(Ceffparam::delayamt).hi));
-        if (!(amount > 0.0f)) continue;
+        if (!(amount > 0.0f)) {
+            i += block;
+            continue;
+        }
         const double ms = effparam(Ceffparam::delaytime).clamp(Csettings::get(s.delayms));
         const double modms = effparam(Ceffparam::delaymod).clamp(Csettings::get(s.delaymodms));
         const double spreadms = effparam(Ceffparam::spread).clamp(Csettings::get(s.spreadms));
         const float fb = effparam(Ceffparam::feedback).clamp(Csettings::get(s.delayfb));
 
-        int other = counter + QUARTER;
-        if (other >= PERIOD) other -= PERIOD;
-        const double dl = tapdelay(counter, ms, modms);
-        const double dr = tapdelay(other, ms + spreadms, modms);
-        // The tap at d = whole + frac samples lies between the sample written `whole` frames ago
-        // and the one written a frame before that.
+        // One frame: the taps at this frame's LFO phase, read with linear interpolation.
+        auto frame = [&](int at) {
+            int other = counter + QUARTER;
+            if (other >= PERIOD) other -= PERIOD;
+            const double dl = tapdelay(counter, ms, modms);
+            const double dr = tapdelay(other, ms + spreadms, modms);
+            const int wl = int(dl), wr = int(dr);
+            const float fl = float(dl - wl), fr = float(dr - wr);
+            int kl = pos - wl, kr = pos - wr;
+            if (kl < 0) kl += LEN;
+            if (kr < 0) kr += LEN;
+            const float al = linel[kl], bl = linel[kl == 0 ? LEN - 1 : kl - 1];
+            const float ar = liner[kr], br = liner[kr == 0 ? LEN - 1 : kr - 1];
+            const float yl = al + fl * (bl - al), yr = ar + fr * (br - ar);
+            const float xl = l[at], xr = r[at];
+            linel[pos] = yl * fb + xl;
+            liner[pos] = yr * fb + xr;
+            l[at] = (1 - amount) * xl + amount * yl;
+            r[at] = (1 - amount) * xr + amount * yr;
+            if (++pos == LEN) pos = 0;
+            if (++counter == PERIOD) counter = 0;
+        };
+        if (modms > 0) {
+            for (int k = 0; k < block; ++k) frame(i + k);
+            i += block;
+            continue;
+        }
+
+        // Without modulation the taps stand still (tapdelay gives the same value at every phase),
+        // so a stretch in which no index wraps runs as plain loops the compiler vectorizes: first
+        // all its taps are read, then the lines written. A tap is at least 44 frames back, more
+        // than a block, so no read meets a write of its own block, as one frame after the other.
+        const double dl = tapdelay(0, ms, 0), dr = tapdelay(0, ms + spreadms, 0);
         const int wl = int(dl), wr = int(dr);
         const float fl = float(dl - wl), fr = float(dr - wr);
         int kl = pos - wl, kr = pos - wr;
         if (kl < 0) kl += LEN;
         if (kr < 0) kr += LEN;
-        const float al = linel[kl], bl = linel[kl == 0 ? LEN - 1 : kl - 1];
-        const float ar = liner[kr], br = liner[kr == 0 ? LEN - 1 : kr - 1];
-        const float yl = al + fl * (bl - al), yr = ar + fr * (br - ar);
-        const float xl = l[i], xr = r[i];
-        linel[pos] = yl * fb + xl;
-        liner[pos] = yr * fb + xr;
-        l[i] = (1 - amount) * xl + amount * yl;
-        r[i] = (1 - amount) * xr + amount * yr;
-        if (++pos == LEN) pos = 0;
-        if (++counter == PERIOD) counter = 0;
+        if (kl == 0 || kr == 0) {
+            // A tap at the lines' start interpolates with their end: this frame goes alone.
+            frame(i++);
+            continue;
+        }
+        // Up to the first frame at which the write position or a tap wraps.
+        const int m = std::min({block, LEN - pos, LEN - kl, LEN - kr});
+        float yl[BLOCK], yr[BLOCK];
+        const float* __restrict tl = linel + kl;
+        const float* __restrict tr = liner + kr;
+        for (int k = 0; k < m; ++k) {
+            yl[k] = tl[k] + fl * (tl[k - 1] - tl[k]);
+            yr[k] = tr[k] + fr * (tr[k - 1] - tr[k]);
+        }
+        float* __restrict ol = l + i;
+        float* __restrict orr = r + i;
+        float* __restrict wlp = linel + pos;
+        float* __restrict wrp = liner + pos;
+        for (int k = 0; k < m; ++k) {
+            const float xl = ol[k], xr = orr[k];
+            wlp[k] = yl[k] * fb + xl;
+            wrp[k] = yr[k] * fb + xr;
+            ol[k] = (1 - amount) * xl + amount * yl[k];
+            orr[k] = (1 - amount) * xr + amount * yr[k];
+        }
+        i += m;
+        pos += m;
+        if (pos == LEN) pos = 0;
+        counter += m;
+        if (counter >= PERIOD) counter -= PERIOD;
     }
     m_pos = pos;
     m_counter = counter;

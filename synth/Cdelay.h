@@ -3,8 +3,8 @@
 // triangle LFO sweep of 0..modulation ms (0.5 s period); the right tap adds the stereo spread and
 // runs its LFO a quarter period later. Taps are read with linear interpolation. The lines hold
 // 1.1 s, so delay time, spread and modulation together (at most 1,060 ms) always fit.
-// The settings are read per frame; a frame with delay amount 0 passes unchanged and leaves the
-// delay's state alone. Position and LFO counter run on across runs.
+// The settings are read per block of 32 frames; a block with delay amount 0 passes unchanged and
+// leaves the delay's state alone. Position and LFO counter run on across runs.
 #include <atomic>
 #include <memory>
 
@@ -15,6 +15,7 @@ public:
     static constexpr int LEN = 48510;      // 1.1 s
     static constexpr int PERIOD = 22050;   // LFO period in frames
     static constexpr int QUARTER = 5512;
+    static constexpr int BLOCK = 32;       // frames that take the settings read before them
 
     Cdelay();
     virtual ~Cdelay();
@@ -22,7 +23,7 @@ public:
     Cdelay& operator=(const Cdelay&) = delete;
 
     void clear();   // lines only
-    // Runs n frames in place on (l, r) with the settings read per frame.
+    // Runs n frames in place on (l, r) with the settings read per block.
     void run(float* l, float* r, int n, const Csettings& s);
 
     // Tap delay in samples for LFO phase n, delay and modulation in ms (spread added by caller).

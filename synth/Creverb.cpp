@@ -65,6 +65,47 @@ void allpassrun(float* __restrict line, float* __restrict acc, int run)
     }
 }
 
+#if defined(__SSE2__)
+// The eight combs of one side, four samples at a time: each sample's eight reads are summed in
+// comb order as the one-by-one loop sums them, then the reads go across, one comb to a lane in
+// two vectors, where each comb's damping and feedback run sample after sample with the operations
+// of the one-by-one loop, and the new line values go back. With denormals flushed by the
+// hardware that loop's explicit flushes change nothing, so both give the same floats. Returns the
+// samples done; p[c] is comb c's line at the first of them.
+int combquads(float* const* p, const float* in, float* acc, int piece, float* store, float damp1, float damp2,
+              float fb)
+{
+    static_assert(Creverb::NCOMB == 8);
+    const __m128 d1 = _mm_set1_ps(damp1), d2 = _mm_set1_ps(damp2), f = _mm_set1_ps(fb);
+    __m128 s0 = _mm_loadu_ps(store), s1 = _mm_loadu_ps(store + 4);
+    int j = 0;
+    for (; j + 4 <= piece; j += 4) {
+        __m128 o[8];
+        __m128 sum = _mm_setzero_ps();
+        for (int c = 0; c < 8; ++c) {
+            o[c] = _mm_loadu_ps(p[c] + j);
+            sum = _mm_add_ps(sum, o[c]);
+        }
+        _mm_storeu_ps(acc + j, sum);
+        _MM_TRANSPOSE4_PS(o[0], o[1], o[2], o[3]);
+        _MM_TRANSPOSE4_PS(o[4], o[5], o[6], o[7]);
+        for (int k = 0; k < 4; ++k) {
+            const __m128 x = _mm_set1_ps(in[j + k]);
+            s0 = _mm_add_ps(_mm_mul_ps(o[k], d2), _mm_mul_ps(s0, d1));
+            s1 = _mm_add_ps(_mm_mul_ps(o[4 + k], d2), _mm_mul_ps(s1, d1));
+            o[k] = _mm_add_ps(x, _mm_mul_ps(s0, f));
+            o[4 + k] = _mm_add_ps(x, _mm_mul_ps(s1, f));
+        }
+        _MM_TRANSPOSE4_PS(o[0], o[1], o[2], o[3]);
+        _MM_TRANSPOSE4_PS(o[4], o[5], o[6], o[7]);
+        for (int c = 0; c < 8; ++c) _mm_storeu_ps(p[c] + j, o[c]);
+    }
+    _mm_storeu_ps(store, s0);
+    _mm_storeu_ps(store + 4, s1);
+    return j;
+}
+#endif
+
 } // namespace
 
 Creverb::Creverb()
@@ -165,7 +206,11 @@ void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n
             for (int c = 0; c < NCOMB; ++c) p[c] = line[c] + pos[c];
             const float* inp = in + i;
             float* accp = acc + i;
-            for (int j = 0; j < piece; ++j) {
+            int j = 0;
+#if defined(__SSE2__)
+            if constexpr (HWFLUSH) j = combquads(p, inp, accp, piece, store, damp1, damp2, fb);
+#endif
+            for (; j < piece; ++j) {
                 const float x = inp[j];
                 float sum = 0.0f;
 #pragma GCC unroll 8

@@ -58,6 +58,8 @@ TEST(Cdelay, MatchesPlainVersion)
         {20, 0, 8, 0.0f, 0.5f, 20000},     // the defaults
         {10, 5, 8, 0.5f, 0.7f, 30000},     // modulated, with feedback
         {1, 20, 40, 0.9f, 1.0f, 30000},    // shortest time, widest sweep
+        {1, 0, 0, 0.9f, 1.0f, 30000},      // shortest time unmodulated, with feedback
+        {7, 0, 40, 0.6f, 0.8f, 120000},    // unmodulated taps wrapping at different frames
         {1000, 20, 40, 0.3f, 0.6f, 100000}, // 1,060 ms: the longest tap fits in the lines
     };
     std::mt19937 rng(5);
