@@ -27,7 +27,7 @@ public:
 
     // Clears the lines and the limiter; master and makeup are linear gains.
     void reset(float master, float makeup);
-    // Runs n frames; complevel (0 = compressor off) is read per frame. Writes the frames that
+    // Runs n frames; complevel (0 = compressor off) is read per block of 128 frames. Writes the frames that
     // leave the lines as interleaved 16-bit pairs to out and returns how many were written.
     int run(const float* l, const float* r, int n, const std::atomic<int>& complevel, int16_t* out);
 
