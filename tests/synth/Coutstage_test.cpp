@@ -88,8 +88,12 @@ TEST(Coutstage, SoftClip)
         const double v = Coutstage::softclip(x);
         ASSERT_GE(v, prev) << x;
         ASSERT_LE(v - prev, 1.0 / 16 + 1e-9) << x;
-        if (x <= 24575) ASSERT_EQ(v, x);
-        if (x >= 32767) ASSERT_EQ(v, 28671) << x;
+        if (x <= 24575) {
+            ASSERT_EQ(v, x);
+        }
+        if (x >= 32767) {
+            ASSERT_EQ(v, 28671) << x;
+        }
         ASSERT_EQ(Coutstage::softclip(-x), -v) << x;
         prev = v;
     }
