@@ -1,5 +1,7 @@
 #include "synth/Coutstage.h"
 
+#include "synth/Cwide.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,7 +9,7 @@ namespace {
 
 // Truncates toward zero and saturates to 16 bits; NaN becomes silence. Selects rather than
 // branches: loud material crosses these limits at random.
-inline int16_t tosample(double v)
+CANTORIX_INLINE inline int16_t tosample(double v)
 {
     v = v == v ? v : 0.0;
     v = v > -32768.0 ? v : -32768.0;
@@ -144,9 +146,9 @@ int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>
         }
         int16_t* o = out + 2 * written;
         if (on) {
-            for (int j = 0; j < 2 * k; ++j) o[j] = tosample(softclip(vals[j]));
+            wide::run([&]() CANTORIX_INLINE { for (int j = 0; j < 2 * k; ++j) o[j] = tosample(softclip(vals[j])); });
         } else {
-            for (int j = 0; j < 2 * k; ++j) o[j] = tosample(vals[j]);
+            wide::run([&]() CANTORIX_INLINE { for (int j = 0; j < 2 * k; ++j) o[j] = tosample(vals[j]); });
         }
         written += k;
     }

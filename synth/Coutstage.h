@@ -52,7 +52,7 @@ public:
     // +-24575 pass unchanged; above, with y = |x| - 24575, the knee 24575 + y / (1 + (y/8192)^2)
     // rises with slope 1 at its start and slope 0 at full scale, where it reaches 28671 exactly;
     // louder values are held at 28671. It never turns back, so louder input is never quieter.
-    static double softclip(double x)
+    __attribute__((always_inline)) static double softclip(double x)
     {
         // Below the knee y is 0 and the value passes; past full scale y stays 8192 and the knee
         // adds 8192 / 2.
