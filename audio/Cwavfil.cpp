@@ -204,21 +204,23 @@ void Cwavfil::wrframes(const int16_t* pcm, int n)
         const int k = std::min(n, (BUFSAMPLES - bufpos) / 2);
         // The buffer holds the file's bytes: each sample little-endian, left before right.
         uint8_t* p = reinterpret_cast<uint8_t*>(m_buf.get()) + size_t(bufpos) * 2;
-        int32_t top = peak, still = quiet;
-        for (int i = 0; i < 2 * k; i += 2) {
-            const int32_t l = pcm[i] < 0 ? -int32_t(pcm[i]) : pcm[i];
-            const int32_t r = pcm[i + 1] < 0 ? -int32_t(pcm[i + 1]) : pcm[i + 1];
-            if (l > 8 || r > 8) {
-                top = std::max({top, l, r});
-                still = 0;
-            } else {
-                ++still;
-            }
+        // The loudest magnitude of the block is the peak's candidate: when it is above the quiet
+        // level it comes from a loud frame, and otherwise the block has none. The quiet frames
+        // at the end are counted back from the block's end to its last loud frame.
+        auto mag = [](int16_t v) { return v < 0 ? -int32_t(v) : int32_t(v); };
+        int32_t most = 0;
+        for (int i = 0; i < 2 * k; ++i) {
+            most = std::max(most, mag(pcm[i]));
             setle16(p + 2 * i, uint16_t(pcm[i]));
-            setle16(p + 2 * i + 2, uint16_t(pcm[i + 1]));
         }
-        peak = top;
-        quiet = still;
+        if (most > 8) {
+            peak = std::max(peak, most);
+            int last = k - 1;
+            while (mag(pcm[2 * last]) <= 8 && mag(pcm[2 * last + 1]) <= 8) --last;
+            quiet = k - 1 - last;
+        } else {
+            quiet += k;
+        }
         bufpos += 2 * k;
         nframes += k;
         pcm += 2 * k;

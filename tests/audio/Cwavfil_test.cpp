@@ -61,11 +61,20 @@ Bytes wavbytes(const Wavspec& s)
 int16_t sampleat(const Bytes& b, size_t i) { return int16_t(b[44 + 2 * i] | b[45 + 2 * i] << 8); }
 uint32_t u32at(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
 
-// Writes frames through wrframe and finishes the file.
+// Writes frames in pieces of 1, 2, 37 and 300 frames in turn (so that pieces both hold and
+// cross a change between loud and quiet frames) and finishes the file.
 void writeframes(Cwavfil& w, const std::vector<std::pair<int16_t, int16_t>>& frames, bool trim = false, int32_t extra = 0)
 {
     ASSERT_TRUE(w.openwr());
-    for (auto [l, r] : frames) w.wrframe(l, r);
+    std::vector<int16_t> pcm;
+    for (auto [l, r] : frames) pcm.insert(pcm.end(), {l, r});
+    const int pieces[] = {1, 2, 37, 300};
+    for (size_t i = 0, k = 0; i < frames.size(); k = (k + 1) % 4) {
+        const int n = int(std::min(frames.size() - i, size_t(pieces[k])));
+        if (n == 1) w.wrframe(pcm[2 * i], pcm[2 * i + 1]);
+        else w.wrframes(&pcm[2 * i], n);
+        i += size_t(n);
+    }
     w.closewr(trim, extra);
 }
 
