@@ -1,5 +1,7 @@
 #include "synth/Creverb.h"
 
+#include "synth/Cwide.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -66,19 +68,18 @@ void allpassrun(float* __restrict line, float* __restrict acc, int run)
 }
 
 #if defined(__SSE2__)
-// The eight combs of one side, four samples at a time: each sample's eight reads are summed in
-// comb order as the one-by-one loop sums them, then the reads go across, one comb to a lane in
-// two vectors, where each comb's damping and feedback run sample after sample with the operations
-// of the one-by-one loop, and the new line values go back. With denormals flushed by the
-// hardware that loop's explicit flushes change nothing, so both give the same floats. Returns the
-// samples done; p[c] is comb c's line at the first of them.
-int combquads(float* const* p, const float* in, float* acc, int piece, float* store, float damp1, float damp2,
-              float fb)
+// The eight combs of one side, four samples at a time from sample j: each sample's eight reads
+// are summed in comb order as the one-by-one loop sums them, then the reads go across, one comb
+// to a lane in two vectors, where each comb's damping and feedback run sample after sample with
+// the operations of the one-by-one loop, and the new line values go back. With denormals flushed
+// by the hardware that loop's explicit flushes change nothing, so both give the same floats.
+// Returns the sample after the last one done; p[c] is comb c's line at sample 0.
+int combquads(float* const* p, const float* in, float* acc, int j, int piece, float* store, float damp1,
+              float damp2, float fb)
 {
     static_assert(Creverb::NCOMB == 8);
     const __m128 d1 = _mm_set1_ps(damp1), d2 = _mm_set1_ps(damp2), f = _mm_set1_ps(fb);
     __m128 s0 = _mm_loadu_ps(store), s1 = _mm_loadu_ps(store + 4);
-    int j = 0;
     for (; j + 4 <= piece; j += 4) {
         __m128 o[8];
         __m128 sum = _mm_setzero_ps();
@@ -102,6 +103,56 @@ int combquads(float* const* p, const float* in, float* acc, int piece, float* st
     }
     _mm_storeu_ps(store, s0);
     _mm_storeu_ps(store + 4, s1);
+    return j;
+}
+#endif
+
+#ifdef CANTORIX_AVX2
+// Transposes eight vectors of eight in place.
+__attribute__((target("avx2"), always_inline)) inline void transpose8(__m256* r)
+{
+    __m256 t[8], u[8];
+    for (int i = 0; i < 4; ++i) {
+        t[2 * i] = _mm256_unpacklo_ps(r[2 * i], r[2 * i + 1]);
+        t[2 * i + 1] = _mm256_unpackhi_ps(r[2 * i], r[2 * i + 1]);
+    }
+    for (int h = 0; h < 2; ++h) {
+        const __m256 *a = t + 4 * h;
+        u[4 * h] = _mm256_shuffle_ps(a[0], a[2], _MM_SHUFFLE(1, 0, 1, 0));
+        u[4 * h + 1] = _mm256_shuffle_ps(a[0], a[2], _MM_SHUFFLE(3, 2, 3, 2));
+        u[4 * h + 2] = _mm256_shuffle_ps(a[1], a[3], _MM_SHUFFLE(1, 0, 1, 0));
+        u[4 * h + 3] = _mm256_shuffle_ps(a[1], a[3], _MM_SHUFFLE(3, 2, 3, 2));
+    }
+    for (int i = 0; i < 4; ++i) {
+        r[i] = _mm256_permute2f128_ps(u[i], u[4 + i], 0x20);
+        r[4 + i] = _mm256_permute2f128_ps(u[i], u[4 + i], 0x31);
+    }
+}
+
+// The same eight samples at a time, all eight combs in one vector.
+__attribute__((target("avx2"))) int combeights(float* const* p, const float* in, float* acc, int piece,
+                                               float* store, float damp1, float damp2, float fb)
+{
+    const __m256 d1 = _mm256_set1_ps(damp1), d2 = _mm256_set1_ps(damp2), f = _mm256_set1_ps(fb);
+    __m256 s = _mm256_loadu_ps(store);
+    int j = 0;
+    for (; j + 8 <= piece; j += 8) {
+        __m256 o[8];
+        __m256 sum = _mm256_setzero_ps();
+        for (int c = 0; c < 8; ++c) {
+            o[c] = _mm256_loadu_ps(p[c] + j);
+            sum = _mm256_add_ps(sum, o[c]);
+        }
+        _mm256_storeu_ps(acc + j, sum);
+        transpose8(o);
+        for (int k = 0; k < 8; ++k) {
+            s = _mm256_add_ps(_mm256_mul_ps(o[k], d2), _mm256_mul_ps(s, d1));
+            o[k] = _mm256_add_ps(_mm256_set1_ps(in[j + k]), _mm256_mul_ps(s, f));
+        }
+        transpose8(o);
+        for (int c = 0; c < 8; ++c) _mm256_storeu_ps(p[c] + j, o[c]);
+    }
+    _mm256_storeu_ps(store, s);
     return j;
 }
 #endif
@@ -208,7 +259,12 @@ void Creverb::runchunk(const float* a, const float* b, float* l, float* r, int n
             float* accp = acc + i;
             int j = 0;
 #if defined(__SSE2__)
-            if constexpr (HWFLUSH) j = combquads(p, inp, accp, piece, store, damp1, damp2, fb);
+            if constexpr (HWFLUSH) {
+#ifdef CANTORIX_AVX2
+                if (wide::avx2()) j = combeights(p, inp, accp, piece, store, damp1, damp2, fb);
+#endif
+                j = combquads(p, inp, accp, j, piece, store, damp1, damp2, fb);
+            }
 #endif
             for (; j < piece; ++j) {
                 const float x = inp[j];
