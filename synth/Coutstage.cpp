@@ -100,60 +100,87 @@ void Coutstage::limit(double p)
     }
 }
 
-// Two passes over blocks of up to BLOCK frames: the first runs the limiter and the look-ahead
-// lines frame by frame and keeps each leaving frame's scaled value; the second soft-clips and
-// converts them, in loops the compiler vectorizes. The arithmetic per value is the same as in a
-// single pass. The compressor's switch is read once per block: a change made by another thread
-// meanwhile takes effect at the next block, at most 2.9 ms later, as if it had been made then.
+// Blocks of up to BLOCK frames in passes: the frames after the master gain and their peaks; the
+// limiter, frame by frame, only where it has something to do; the exchange with the look-ahead
+// lines in stretches between their wraps; the scaled values of the frames leaving the lines; and
+// their soft clip and conversion. Every value goes through the arithmetic of a single pass in the
+// same order, and the plain loops are those the compiler vectorizes. The compressor's switch is
+// read once per block: a change made by another thread meanwhile takes effect at the next block,
+// at most 2.9 ms later, as if it had been made then.
 int Coutstage::run(const float* l, const float* r, int n, const std::atomic<int>& complevel,
                    int16_t* out)
 {
     constexpr int BLOCK = 128;
-    double vals[2 * BLOCK];
+    float lv[BLOCK], rv[BLOCK], pk[BLOCK], lo[BLOCK], ro[BLOCK];
+    double g[BLOCK], vals[2 * BLOCK];
     float* linel = m_linel.get();
     float* liner = m_liner.get();
     const float master = m_master;
     const double makeup = double(m_makeup) * 32767;
     const int len = m_len;
-    int pos = m_pos, countdown = m_countdown, written = 0;
+    int pos = m_pos, written = 0;
     float loudest = m_loudest;
     for (int i0 = 0; i0 < n; i0 += BLOCK) {
-        const int end = std::min(n, i0 + BLOCK);
+        const int m = std::min(n - i0, BLOCK);
         const bool on = complevel.load(std::memory_order_relaxed) != 0;
         const double scale = on ? makeup : 32767.0;
-        int k = 0;
-        for (int i = i0; i < end; ++i) {
-            const float lv = l[i] * master, rv = r[i] * master;
-            const float p = std::max(std::fabs(lv), std::fabs(rv));
-            loudest = std::max(loudest, p);
-            if (m_slope == 0 && m_g >= 1 && !(p > 1.0f)) {
-                if (m_since < len) ++m_since;   // idle at full gain: nothing else changes
-            } else {
-                limit(p);
+        wide::run([&]() CANTORIX_INLINE {
+            for (int k = 0; k < m; ++k) {
+                lv[k] = l[i0 + k] * master;
+                rv[k] = r[i0 + k] * master;
+                pk[k] = std::max(std::fabs(lv[k]), std::fabs(rv[k]));
             }
-            const double g = m_g;
-            const float lo = linel[pos], ro = liner[pos];
-            linel[pos] = lv;
-            liner[pos] = rv;
-            if (++pos == len) pos = 0;
-            if (countdown > 0) {
-                --countdown;   // the lines' initial silence is not written
-                continue;
-            }
-            vals[2 * k] = lo * g * scale;
-            vals[2 * k + 1] = ro * g * scale;
-            ++k;
+        });
+        bool loud = false;
+        for (int k = 0; k < m; ++k) {
+            loudest = std::max(loudest, pk[k]);
+            loud |= pk[k] > 1.0f;
         }
-        int16_t* o = out + 2 * written;
-        if (on) {
-            wide::run([&]() CANTORIX_INLINE { for (int j = 0; j < 2 * k; ++j) o[j] = tosample(softclip(vals[j])); });
+        if (m_slope == 0 && m_g >= 1 && !loud) {
+            // Idle at full gain for the whole block: only the count moves, up to a look-ahead.
+            if (m_since < len) m_since = std::min(m_since + m, len);
+            std::fill(g, g + m, m_g);
         } else {
-            wide::run([&]() CANTORIX_INLINE { for (int j = 0; j < 2 * k; ++j) o[j] = tosample(vals[j]); });
+            for (int k = 0; k < m; ++k) {
+                if (m_slope == 0 && m_g >= 1 && !(pk[k] > 1.0f)) {
+                    if (m_since < len) ++m_since;
+                } else {
+                    limit(pk[k]);
+                }
+                g[k] = m_g;
+            }
         }
-        written += k;
+        // Each frame takes the lines' oldest frame out and puts itself in; a stretch never holds
+        // a position twice, so reading it all before writing it is the same.
+        for (int k = 0; k < m;) {
+            const int run = std::min(m - k, len - pos);
+            std::copy(linel + pos, linel + pos + run, lo + k);
+            std::copy(liner + pos, liner + pos + run, ro + k);
+            std::copy(lv + k, lv + k + run, linel + pos);
+            std::copy(rv + k, rv + k + run, liner + pos);
+            k += run;
+            pos += run;
+            if (pos == len) pos = 0;
+        }
+        // The lines' initial silence is not written.
+        const int skip = std::min(m_countdown, m);
+        m_countdown -= skip;
+        const int w = m - skip;
+        int16_t* o = out + 2 * written;
+        wide::run([&]() CANTORIX_INLINE {
+            for (int k = 0; k < w; ++k) {
+                vals[2 * k] = lo[skip + k] * g[skip + k] * scale;
+                vals[2 * k + 1] = ro[skip + k] * g[skip + k] * scale;
+            }
+            if (on) {
+                for (int j = 0; j < 2 * w; ++j) o[j] = tosample(softclip(vals[j]));
+            } else {
+                for (int j = 0; j < 2 * w; ++j) o[j] = tosample(vals[j]);
+            }
+        });
+        written += w;
     }
     m_pos = pos;
-    m_countdown = countdown;
     m_loudest = loudest;
     return written;
 }
