@@ -1,6 +1,7 @@
 // Chorus: each tap reads its input at its own delay (25..28 ms left, 33..36 ms right, swept by a
 // triangle over 0.5 s), interpolated linearly between the two neighbouring samples.
 #include "synth/Cchorus.h"
+#include "synth/Cwide.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +43,19 @@ TEST(Cchorus, TapsReadTheInputAtTheirSweptDelays)
         ch.run(&a[i], &b[i], &l[i], &r[i], n);
         i += n;
     }
+    // The baseline build's loops give the very floats of the AVX2 ones, in other pieces.
+    wide::forceplain(true);
+    Cchorus plain;
+    std::vector<float> pl(total, 0.5f), pr(total, 0.0f);
+    for (int i = 0, k = 0; i < total; k = (k + 1) % 6) {
+        const int n = std::min(sizes[(k + 2) % 6], total - i);
+        plain.run(&a[i], &b[i], &pl[i], &pr[i], n);
+        i += n;
+    }
+    wide::forceplain(false);
     for (int t = 0; t < total; ++t) {
+        ASSERT_EQ(pl[t], l[t]) << t;
+        ASSERT_EQ(pr[t], r[t]) << t;
         const int n = t % 22050, n2 = (t + 5512) % 22050;
         const double dl = (tri3(n) * 4 / 44100 + 25) * 44.1;   // 25..28 ms
         const double dr = (tri3(n2) * 4 / 44100 + 33) * 44.1;  // 33..36 ms
