@@ -74,6 +74,18 @@ void Cfilter::filterrun(float* x, int steps, int len, int last, const Ccoefs& k,
     wide::run([&]() CANTORIX_INLINE { filterloop(x, steps, len, last, k, ystate, vstate); });
 }
 
+void Cfilter::runsets(float* x, int steps, int len, int last, const Ccoefs* sets, const uint8_t* set)
+{
+    wide::run([&]() CANTORIX_INLINE {
+        for (int j = 0; j < steps;) {
+            int e = j + 1;
+            while (e < steps && set[e] == set[j]) ++e;
+            filterloop(x + size_t(j) * size_t(len), e - j, len, e == steps ? last : len, sets[set[j]], m_y, m_v);
+            j = e;
+        }
+    });
+}
+
 // Several filters over one input, one filter in each lane of a vector: a vector holds the
 // filters' values of one output, or of one coefficient, and the input is broadcast to all lanes.
 // Every lane does the float operations of filterloop in its order, so it gives the same floats.

@@ -5,6 +5,7 @@
 #include "synth/Csynunits.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -91,6 +92,10 @@ public:
     {
         filterrun(x, steps, len, last, k, m_y, m_v);
     }
+
+    // The same over steps that each filter with their own set, sets[set[j]] for step j: a stretch
+    // of steps with the same set runs as runsteps with it, all in one call.
+    void runsets(float* x, int steps, int len, int last, const Ccoefs* sets, const uint8_t* set);
 
     // Filters one input through `lanes` filters at once (any number): filter i has the
     // coefficients *k[i] and the state (y[i], v[i]), and its output goes to out[i]. Steps, len

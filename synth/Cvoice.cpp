@@ -379,12 +379,7 @@ void filter(Cvoice& v, Chalf& h, float* x, int steps, int last)
 {
     if (!v.m_filter.on()) return;
     h.completefilter();
-    for (int j = 0; j < steps;) {
-        int e = j + 1;
-        while (e < steps && h.set[e] == h.set[j]) ++e;
-        v.m_filter.runsteps(x + j * CTLSTEP, e - j, CTLSTEP, e == steps ? last : CTLSTEP, h.copies[h.set[j]]);
-        j = e;
-    }
+    v.m_filter.runsets(x, steps, CTLSTEP, last, h.copies, h.set);
 }
 
 // What a half's filter does in a chunk, as twins compare it.
