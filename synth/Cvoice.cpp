@@ -514,29 +514,58 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
         if (MAIN && v.m_volenv.finished()) finished = true;
         return steps;
     }
+    // Step by step, each part in a pass of its own over the chunk: none reads another's state
+    // but through the values noted per step, so this is the same as stepping them all together,
+    // and each pass keeps its one part's state in registers. The volume envelope goes first: a
+    // main half that finishes ends the chunk at that step.
+    constexpr int N = Cvoice::CHUNKSTEPS;
     int steps = avail;
-    for (int j = 0; j < avail; ++j) {
-        if (MAIN) {
+    float cb[N];
+    {
+        Cvolenv env = v.m_volenv;
+        for (int j = 0; j < avail; ++j) {
+            cb[j] = env.atten();
+            if (quiet > j && env.stage() >= Cvolenv::HOLD && cb[j] >= limit) quiet = j;
+            env.step();
+            if (MAIN && env.finished()) {
+                finished = true;
+                steps = j + 1;
+                break;
+            }
+        }
+        v.m_volenv = env;
+    }
+    // Each step's value before the step, the same for all steps when the part is not stepped.
+    auto values = [steps](auto& part, bool used, float* out) {
+        auto p = part;
+        for (int j = 0; j < steps; ++j) {
+            out[j] = p.value();
+            if (used) p.step();
+        }
+        part = p;
+    };
+    float modlfo[N], modenv[N], vib[N];
+    values(v.m_modlfo, usemodlfo, modlfo);
+    values(v.m_modenv, usemodenv, modenv);
+    if (MAIN) values(v.m_viblfo, usevib, vib);
+    {
+        Camp amp = v.m_amp;
+        for (int j = 0; j < steps; ++j) {
+            amp.step(cb[j], modlfo[j]);
+            h.amp[j] = amp.total();
+        }
+        v.m_amp = amp;
+    }
+    if (filter)
+        for (int j = 0; j < steps; ++j) h.notefilter(v.m_filter, j, filtermod, modlfo[j], modenv[j]);
+    if (MAIN) {
+        for (int j = 0; j < steps; ++j) {
             if (!steady || j == 0) {
-                osc.devstep(v.m_modlfo.value(), v.m_viblfo.value(), v.m_modenv.value());
+                osc.devstep(modlfo[j], vib[j], modenv[j]);
                 st[j] = {osc.stepfix(), osc.m_exact};
             } else {
                 st[j] = st[0];
             }
-        }
-        const float cb = v.m_volenv.atten();
-        if (quiet > j && v.m_volenv.stage() >= Cvolenv::HOLD && cb >= limit) quiet = j;
-        v.m_amp.step(cb, v.m_modlfo.value());
-        h.amp[j] = v.m_amp.total();
-        if (filter) h.notefilter(v.m_filter, j, filtermod, v.m_modlfo.value(), v.m_modenv.value());
-        if (usemodenv) v.m_modenv.step();
-        v.m_volenv.step();
-        if (usevib) v.m_viblfo.step();
-        if (usemodlfo) v.m_modlfo.step();
-        if (MAIN && v.m_volenv.finished()) {
-            finished = true;
-            steps = j + 1;
-            break;
         }
     }
     if (filter) h.endfilter(v.m_filter);
