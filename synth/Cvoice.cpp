@@ -521,7 +521,18 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
     constexpr int N = Cvoice::CHUNKSTEPS;
     int steps = avail;
     float cb[N];
-    {
+    if (v.m_volenv.straight()) {
+        // A held, straight or finished envelope steps as on the straight path above.
+        int k = 0;
+        steps = v.m_volenv.levels(
+            [&k, &quiet, limit](float c) {
+                if (c >= limit && quiet > k) quiet = k;
+                ++k;
+                return c;
+            },
+            cb, avail, MAIN);
+        if (MAIN && v.m_volenv.finished()) finished = true;
+    } else {
         Cvolenv env = v.m_volenv;
         for (int j = 0; j < avail; ++j) {
             cb[j] = env.atten();
