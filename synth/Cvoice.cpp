@@ -462,6 +462,25 @@ bool silent(const Cvoice& v, const Chalf& h, int steps)
     return true;
 }
 
+// The steps of a straight volume envelope (Cvolenv::levels, which reads the attenuation of each
+// step in turn, the last one for all steps left): out[j] = f(attenuation), the first step whose
+// attenuation reaches limit noted in quiet, and a main half whose envelope finished says so.
+// Returns the steps taken.
+template <bool MAIN, class F>
+CANTORIX_INLINE inline int straightsteps(Cvoice& v, float* out, int avail, float limit, int& quiet, bool& finished, F f)
+{
+    int k = 0;
+    const int steps = v.m_volenv.levels(
+        [&k, &quiet, limit, &f](float cb) {
+            if (cb >= limit && quiet > k) quiet = k;
+            ++k;
+            return f(cb);
+        },
+        out, avail, MAIN);
+    if (MAIN && v.m_volenv.finished()) finished = true;
+    return steps;
+}
+
 // The control steps of one half for a chunk: each step's pitch (main half only) and attenuation
 // from the envelopes and LFOs as they stand before it, then every part is stepped. The main half
 // stops after a step at which its volume envelope finished (and says so); a partner takes its
@@ -499,19 +518,11 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
             st[0] = {osc.stepfix(), osc.m_exact};
         }
         const Camp& amp = v.m_amp;
-        // levels() reads the attenuation of each step in turn, the last one for all steps left.
-        int k = 0;
-        const int steps = v.m_volenv.levels(
-            [&amp, &k, &quiet, limit](float cb) {
-                if (cb >= limit && quiet > k) quiet = k;
-                ++k;
-                return amp.steadytotal(cb);
-            },
-            h.amp, avail, MAIN);
+        const int steps = straightsteps<MAIN>(v, h.amp, avail, limit, quiet, finished,
+                                              [&amp](float cb) { return amp.steadytotal(cb); });
         v.m_amp.m_total = h.amp[steps - 1];
         if (MAIN) std::fill(st + 1, st + steps, st[0]);
         if (filter) std::memset(h.set, 0, size_t(steps));
-        if (MAIN && v.m_volenv.finished()) finished = true;
         return steps;
     }
     // Step by step, each part in a pass of its own over the chunk: none reads another's state
@@ -523,15 +534,7 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
     float cb[N];
     if (v.m_volenv.straight()) {
         // A held, straight or finished envelope steps as on the straight path above.
-        int k = 0;
-        steps = v.m_volenv.levels(
-            [&k, &quiet, limit](float c) {
-                if (c >= limit && quiet > k) quiet = k;
-                ++k;
-                return c;
-            },
-            cb, avail, MAIN);
-        if (MAIN && v.m_volenv.finished()) finished = true;
+        steps = straightsteps<MAIN>(v, cb, avail, limit, quiet, finished, [](float c) { return c; });
     } else {
         Cvolenv env = v.m_volenv;
         for (int j = 0; j < avail; ++j) {

@@ -34,8 +34,8 @@ intact() {   # intact DIR WHAT
   [ -z "$left" ] || bad "$2: left behind: $left"
 }
 
-# Signals while converting (the longest file, eleven times slower, so it is still running), and again during a
-# short conversion at points spread over rendering and normalization.
+# Signals while converting (the longest file, eleven times slower, so it is still running), and
+# again during a short conversion at points spread over rendering and normalization.
 d="$out/sig"
 for sig in TERM INT HUP; do
   for delay in 0.02 0.5 1.5; do
