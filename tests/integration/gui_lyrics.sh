@@ -23,9 +23,18 @@ WORK=$(mktemp -d)
 SHOTS=${SHOTS:-$WORK/shots}
 mkdir -p "$SHOTS"
 pids=()
+# Stops what the run started, newest first, each one gone before the next is told: a JACK server
+# stopped while its clients are still leaving can take two minutes to exit. What has not ended
+# 5 s after SIGTERM is killed.
 cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2> /dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2> /dev/null || true; done
+  local i p
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    p=${pids[i]}
+    kill "$p" 2> /dev/null || continue
+    for _ in $(seq 50); do kill -0 "$p" 2> /dev/null || break; sleep 0.1; done
+    kill -KILL "$p" 2> /dev/null || true
+    wait "$p" 2> /dev/null || true
+  done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
