@@ -71,6 +71,15 @@ seconds() { python3 -c 'import os,sys; print(f"{(os.path.getsize(sys.argv[1]) - 
 # The smaller of two wall times; the first may be empty.
 least() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
 
+# The machine and how busy it was, before and after: the ratios mean little on a loaded machine.
+machine() {
+  printf "%s: %s, %s processors, load average %s\n" "$1" "$(date '+%Y-%m-%d %H:%M:%S %Z')" "$(nproc)" \
+    "$(cut -d' ' -f1-3 /proc/loadavg)"
+}
+printf "bank %s, %d files, %d run(s) each; %s\n" "$BANK" "${#files[@]}" "$RUNS" \
+  "$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
+machine start
+echo
 printf "%-28s | %-32s | %-32s | %s\n" "" "cantorix-cli convert" "fluidsynth -F" "ratios"
 printf "%-28s | %7s %7s %7s %8s | %7s %7s %7s %8s | %6s %6s\n" file "audio s" "wall s" "x rt" "MB" \
   "audio s" "wall s" "x rt" "MB" speed memory
@@ -111,3 +120,5 @@ awk '
     printf "memory ratio: geometric mean %.2fx, worst %.2fx (%s), %d files below 4x\n", exp(lm / n), wm, wmn, big
     printf "\nspeed ratio = cantorix realtime factor / fluidsynth realtime factor (goal >= 2 each, >= 3 mean)\n"
     printf "memory ratio = fluidsynth peak memory / cantorix peak memory (goal >= 4 each)\n" }' "$rows"
+machine end
+

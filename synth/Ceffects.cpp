@@ -22,8 +22,7 @@ Ceffects::Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag
       m_outstage(lookahead, withhold),
       m_work(std::make_unique<float[]>(NWORK * CHUNK)),
       m_pcm(std::make_unique<int16_t[]>(2 * CHUNK)),
-      m_parallel(Chelper::processors() > 1),
-      m_wet(std::make_unique<float[]>(2 * size_t(m_buslen)))
+      m_parallel(Chelper::processors() > 1)
 {
     for (auto& b : m_bus) b = std::make_unique<float[]>(size_t(m_buslen));   // value-initialised: zero
     std::fill(m_work.get(), m_work.get() + NWORK * CHUNK, 0.0f);
@@ -55,18 +54,19 @@ void Ceffects::regain()
 
 Ceffects::~Ceffects() = default;
 
-void Ceffects::wetrun()
+void Ceffects::chainrun()
 {
-    float* wl = m_wet.get();
-    float* wr = wl + m_buslen;
-    const int n = m_wetjob;
+    // The chain works in place on the dry buses, which is what it would copy and run over: the
+    // delay, then the reverberation and the chorus added, each frame in the same order of sums.
+    float* l = bus(DRYL);
+    float* r = bus(DRYR);
+    const int n = m_job;
     for (int i = 0; i < n; i += CHUNK) {
         const int k = std::min(CHUNK, n - i);
-        // The delay works in place on the dry signal, which is what the chain would copy and
-        // delay: delaying the buses here gives the same floats, off the render thread.
-        m_delay.run(bus(DRYL) + i, bus(DRYR) + i, k, m_settings);
-        m_reverb.runwet(bus(REVL) + i, bus(REVR) + i, wl + i, wr + i, k);
-        m_wetdone.store(i + k, std::memory_order_release);
+        m_delay.run(l + i, r + i, k, m_settings);
+        m_reverb.run(bus(REVL) + i, bus(REVR) + i, l + i, r + i, k);
+        if (!m_jobflushing) m_chorus.run(bus(CHOL) + i, bus(CHOR) + i, l + i, r + i, k);
+        m_chaindone.store(i + k, std::memory_order_release);
     }
 }
 
@@ -95,33 +95,27 @@ int Ceffects::flushlength() const
 }
 
 int Ceffects::runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
-                       const float* revl, const float* revr, int n, int16_t* pcm, const float* wetl,
-                       const float* wetr)
+                       const float* revl, const float* revr, int n, int16_t* pcm)
 {
     float* l = m_work.get() + WL * CHUNK;
     float* r = m_work.get() + WR * CHUNK;
     std::copy(dryl, dryl + n, l);
     std::copy(dryr, dryr + n, r);
-    if (wetl) {
-        // The helper has run the delay over the dry signal and the reverberator ahead.
-        for (int i = 0; i < n; ++i) {
-            l[i] += wetl[i];
-            r[i] += wetr[i];
-        }
-    } else {
-        m_delay.run(l, r, n, m_settings);   // each frame passes unchanged while the amount is 0
-        m_reverb.run(revl, revr, l, r, n);
-    }
+    m_delay.run(l, r, n, m_settings);   // each frame passes unchanged while the amount is 0
+    m_reverb.run(revl, revr, l, r, n);
     if (chol) m_chorus.run(chol, chor, l, r, n);
     return m_outstage.run(l, r, n, m_settings.complevel, pcm);
 }
 
 void Ceffects::writechunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
-                          const float* revl, const float* revr, int n, const float* wetl, const float* wetr)
+                          const float* revl, const float* revr, int n)
 {
-    const int nout = runchunk(dryl, dryr, chol, chor, revl, revr, n, m_pcm.get(), wetl, wetr);
-    if (!m_out) return;
-    m_out->wrframes(m_pcm.get(), nout);
+    write(runchunk(dryl, dryr, chol, chor, revl, revr, n, m_pcm.get()));
+}
+
+void Ceffects::write(int frames)
+{
+    if (m_out) m_out->wrframes(m_pcm.get(), frames);
 }
 
 void Ceffects::processblock(int n)
@@ -133,19 +127,18 @@ void Ceffects::processblock(int n)
 
 void Ceffects::runblock(int n, bool flushing)
 {
-    // The reverberator depends only on its own two buses and the delay only on the dry ones: the
-    // helper runs both over the whole block while this thread runs the rest of the chain, chunk by
-    // chunk as they arrive.
+    // The delay, the reverberator and the chorus depend only on their own buses: the helper runs
+    // them over the whole block in place on the dry buses, while this thread runs the output
+    // stage over each chunk as it is done.
     const bool split = m_parallel && n >= 2 * CHUNK && Chelper::spare();
-    const float* wl = m_wet.get();
-    const float* wr = wl + m_buslen;
     if (split) {
-        m_wetdone.store(0, std::memory_order_relaxed);
-        m_wetjob = n;
-        Chelper::local().post([](void* fx) { static_cast<Ceffects*>(fx)->wetrun(); }, this);
+        m_chaindone.store(0, std::memory_order_relaxed);
+        m_job = n;
+        m_jobflushing = flushing;
+        Chelper::local().post([](void* fx) { static_cast<Ceffects*>(fx)->chainrun(); }, this);
     }
     auto await = [this](int frames) {
-        for (int spin = 0; m_wetdone.load(std::memory_order_acquire) < frames; ++spin) {
+        for (int spin = 0; m_chaindone.load(std::memory_order_acquire) < frames; ++spin) {
             if (spin < 2000) wide::relax();
             else std::this_thread::yield();
         }
@@ -164,9 +157,13 @@ void Ceffects::runblock(int n, bool flushing)
                 }
             }
         }
-        if (split) await(i + k);
-        writechunk(bus(DRYL) + i, bus(DRYR) + i, flushing ? nullptr : bus(CHOL) + i, flushing ? nullptr : bus(CHOR) + i,
-                   bus(REVL) + i, bus(REVR) + i, k, split ? wl + i : nullptr, split ? wr + i : nullptr);
+        if (split) {
+            await(i + k);
+            write(m_outstage.run(bus(DRYL) + i, bus(DRYR) + i, k, m_settings.complevel, m_pcm.get()));
+        } else {
+            writechunk(bus(DRYL) + i, bus(DRYR) + i, flushing ? nullptr : bus(CHOL) + i,
+                       flushing ? nullptr : bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i, k);
+        }
     }
     // The helper reads the buses to the end of the job, so it finishes before they are cleared.
     if (split) Chelper::local().wait();

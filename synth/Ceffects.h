@@ -8,9 +8,9 @@
 //                                                                                  -> Cwavfil
 //
 // One thread at a time uses it: the render thread during a conversion, or the audio mixer. While
-// processblock or flush runs, the calling thread's helper thread runs the delay (in place on the
-// dry buses) and the reverberator over the block ahead of the rest of the chain (while a second
-// processor is spare, Chelper); the result is the same as in turn. The settings are read without
+// processblock or flush runs, the calling thread's helper thread runs the delay, the reverberator
+// and the chorus over the block, in place on the dry buses, ahead of the output stage (while a
+// second processor is spare, Chelper); the result is the same as in turn. The settings are read without
 // locks (relaxed atomics): delay values and the compressor on/off test per frame; room size,
 // damping, master volume and makeup gain at prepare().
 // Everything is allocated at construction; nothing is allocated while processing.
@@ -80,8 +80,8 @@ public:
     // Frames flush() would push now: reverb tail + look-ahead (+ delay tail while the delay is on).
     int flushlength() const;
 
-    // Whether processblock and flush hand the delay and the reverberator to the helper thread
-    // (on by default where the machine has a second processor).
+    // Whether processblock and flush hand the delay, the reverberator and the chorus to the
+    // helper thread (on by default where the machine has a second processor).
     void setparallel(bool on) { m_parallel = on; }
 
     Creverb& reverb() { return m_reverb; }
@@ -93,22 +93,21 @@ private:
     static constexpr int CHUNK = 256;
     void resetoutput();
     // Runs CHUNK or fewer frames through the chain; dry is copied, chorus input may be null.
-    // With wetl and wetr the reverberation is already there and is added instead.
     // Returns the frames of 16-bit output written to pcm.
     int runchunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
-                 const float* revl, const float* revr, int n, int16_t* pcm, const float* wetl = nullptr,
-                 const float* wetr = nullptr);
+                 const float* revl, const float* revr, int n, int16_t* pcm);
     // runchunk into m_pcm, then to the WAVE file.
     void writechunk(const float* dryl, const float* dryr, const float* chol, const float* chor,
-                    const float* revl, const float* revr, int n, const float* wetl = nullptr,
-                    const float* wetr = nullptr);
+                    const float* revl, const float* revr, int n);
+    // Appends the first frames of m_pcm to the WAVE file, if there is one.
+    void write(int frames);
     void gains(float& master, float& makeup) const;
     // Processes the first n frames of the buses and clears them. flushing: the end of a run,
     // where the chorus takes no input and the abort flag is not polled.
     void runblock(int n, bool flushing);
-    // The helper's job: runs the delay over m_wetjob frames of the dry buses and the reverberator
-    // over its own buses into m_wet, publishing how far it has come in m_wetdone.
-    void wetrun();
+    // The helper's job: runs the delay, the reverberator and (but when flushing) the chorus over
+    // m_job frames in place on the dry buses, publishing how far it has come in m_chaindone.
+    void chainrun();
 
     const Csettings& m_settings;
     const std::atomic<bool>* m_abort;
@@ -123,9 +122,9 @@ private:
     std::unique_ptr<float[]> m_work;
     std::unique_ptr<int16_t[]> m_pcm;
 
-    // The reverberation of one block (left, then right), which the helper computes.
+    // The job handed to the helper.
     bool m_parallel;
-    std::unique_ptr<float[]> m_wet;
-    int m_wetjob = 0;                    // frames of the job handed over
-    std::atomic<int> m_wetdone{0};       // frames of the job finished
+    int m_job = 0;                       // frames
+    bool m_jobflushing = false;          // the end of a run: no chorus input
+    std::atomic<int> m_chaindone{0};     // frames finished
 };

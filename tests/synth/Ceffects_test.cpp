@@ -131,10 +131,11 @@ TEST(Ceffects, BusesFeedTheirEffects)
     }
 }
 
-TEST(Ceffects, DelayAndReverbOnTheHelperThreadGiveTheSameFrames)
+TEST(Ceffects, EffectsOnTheHelperThreadGiveTheSameFrames)
 {
-    // Noise on all six buses, blocks of several sizes, the delay and the compressor on: handing
-    // the delay and the reverberator to the helper thread changes no frame.
+    // Noise on all six buses, blocks of several sizes, the delay and the compressor on, then the
+    // flush: handing the delay, the reverberator and the chorus to the helper thread changes no
+    // frame.
     auto run = [](bool parallel) {
         Rig rig(0.5f, 6);
         rig.fx->setparallel(parallel);
