@@ -170,11 +170,14 @@ template <class V> CANTORIX_INLINE inline void fir4(const V* h, float x0, float 
     f[3] = (h[3] * x0 + h[2] * x1) + (h[1] * x2 + h[0] * x3);
 }
 
-template <class V>
-CANTORIX_INLINE inline void lanesloop(const float* x, float* const* out, int lanes, int steps, int len, int last,
+// full: every lane of the vectors holds a filter (lanes is the vector's width), so that writing
+// the outputs needs no test per lane.
+template <class V, bool full>
+CANTORIX_INLINE inline void lanesloop(const float* x, float* const* out, int anylanes, int steps, int len, int last,
                                       const Cfilter::Ccoefs* const* k, float* ystate, float* vstate)
 {
     constexpr int W = sizeof(V) / 4;
+    const int lanes = full ? W : anylanes;
     typedef decltype(V{} < V{}) M;
     // The coefficients and the state by lane; lanes without a filter get zeros and stay zero.
     float e[43][W] = {};
@@ -270,8 +273,10 @@ CANTORIX_INLINE inline void lanegroups(const float* x, float* const* out, int la
     constexpr int W = sizeof(V) / 4;
     for (int l = 0; l < lanes; l += W) {
         const int n = std::min(lanes - l, W);
-        if (n > 1) {
-            lanesloop<V>(x, out + l, n, steps, len, last, k + l, y + l, v + l);
+        if (n == W) {
+            lanesloop<V, true>(x, out + l, n, steps, len, last, k + l, y + l, v + l);
+        } else if (n > 1) {
+            lanesloop<V, false>(x, out + l, n, steps, len, last, k + l, y + l, v + l);
         } else {
             std::memcpy(out[l], x, sizeof *x * size_t((steps - 1) * len + last));
             filterloop(out[l], steps, len, last, *k[l], y[l], v[l]);
