@@ -10,9 +10,10 @@
 // One thread at a time uses it: the render thread during a conversion, or the audio mixer. While
 // processblock or flush runs, the calling thread's helper thread runs the delay, the reverberator
 // and the chorus over the block, in place on the dry buses, ahead of the output stage (while a
-// second processor is spare, Chelper); the result is the same as in turn. The settings are read without
-// locks (relaxed atomics): delay values and the compressor on/off test per frame; room size,
-// damping, master volume and makeup gain at prepare().
+// second processor is spare, Chelper); the result is the same as in turn. The settings are read
+// without locks (relaxed atomics): delay values per block of 32 frames and the compressor on/off
+// test per block of 128 (Cdelay, Coutstage); room size, damping, master volume and makeup gain at
+// prepare().
 // Everything is allocated at construction; nothing is allocated while processing.
 //
 // The live engine (Clive) keeps one of its own with buses of one period, a look-ahead of a few
