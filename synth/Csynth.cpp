@@ -19,14 +19,15 @@ double Csynth::outgain(float pan, float dry, float cho, float rev) const
     // Every voice asks for every chunk while the settings seldom change: the factors that depend
     // on the settings alone are kept per thread with the values they were worked out from.
     thread_local struct {
-        float amt = -1, fb = 0, room = 0;
+        bool valid = false;
+        float amt = 0, fb = 0, room = 0;
         int db = 0, level = 0;
         double delay = 0, reverb = 0, master = 0, makeup = 0;
     } k;
     const float amtset = Csettings::get(s.delayamt), fbset = Csettings::get(s.delayfb);
     const float roomset = Csettings::get(s.roomsize);
     const int db = Csettings::get(s.mastervoldb), level = Csettings::get(s.complevel);
-    if (amtset != k.amt || fbset != k.fb || roomset != k.room || db != k.db || level != k.level) {
+    if (!k.valid || amtset != k.amt || fbset != k.fb || roomset != k.room || db != k.db || level != k.level) {
         // Delay: (1 - amount) x + amount y, where the line's feedback loop can raise y to
         // x / (1 - feedback).
         const double amt = std::clamp(amtset, 0.0f, 1.0f);
@@ -45,6 +46,7 @@ double Csynth::outgain(float pan, float dry, float cho, float rev) const
         k.room = roomset;
         k.db = db;
         k.level = level;
+        k.valid = true;
     }
     return (pan * (std::fabs(dry) * k.delay + cho) + rev * k.reverb) * k.master * k.makeup * 32767.0;
 }
