@@ -4,7 +4,6 @@
 #include "platform/Cmsgbox.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -300,34 +299,6 @@ bool Cwavfil::rdblock(void* dest, int nbytes)
     return ok;
 }
 
-namespace {
-
-// Scales count little-endian 16-bit samples in place by gain / 1024, rounding toward minus
-// infinity and saturating. Gains under 64 (65536 / 1024) keep every product within 32 bits,
-// where a little-endian processor runs the loop vectorized; larger ones take 64 bits.
-void scale(uint8_t* b, size_t count, int32_t gain)
-{
-    if (std::endian::native == std::endian::little && gain >= 0 && gain < 65536) {
-        for (size_t i = 0; i < count; ++i) {
-            int16_t s;
-            std::memcpy(&s, b + 2 * i, 2);
-            int32_t y = (int32_t(s) * gain) >> 10;
-            y = y < -32768 ? -32768 : y;
-            y = y > 32767 ? 32767 : y;
-            s = int16_t(y);
-            std::memcpy(b + 2 * i, &s, 2);
-        }
-        return;
-    }
-    for (size_t i = 0; i < 2 * count; i += 2) {
-        const int64_t s = int16_t(le16(&b[i]));
-        const int64_t y = std::clamp<int64_t>((s * gain) >> 10, -32768, 32767);
-        setle16(&b[i], uint16_t(int16_t(y)));
-    }
-}
-
-} // namespace
-
 bool Cwavfil::normalize(int32_t gain)
 {
     // A pending temporary file is scaled where it lies; a finished file is copied scaled into a
@@ -352,7 +323,11 @@ bool Cwavfil::normalize(int32_t gain)
             do r = ::pread(in, chunk.data(), n, at);
             while (r < 0 && errno == EINTR);
             ok = r == ssize_t(n);
-            if (ok) scale(chunk.data(), n / 2, gain);
+            for (size_t i = 0; ok && i < n; i += 2) {
+                const int64_t s = int16_t(le16(&chunk[i]));
+                const int64_t y = std::clamp<int64_t>((s * gain) >> 10, -32768, 32767);
+                setle16(&chunk[i], uint16_t(int16_t(y)));
+            }
             for (size_t done = 0; ok && done < n;) {
                 do r = ::pwrite(out, chunk.data() + done, n - done, at + off_t(done));
                 while (r < 0 && errno == EINTR);
