@@ -9,7 +9,6 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
-#include <type_traits>
 
 void Cosc::start(Cbankview& bank, int key, bool melodic)
 {
@@ -522,13 +521,7 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
         const int steps = straightsteps<MAIN>(v, h.amp, avail, limit, quiet, finished,
                                               [&amp](float cb) { return amp.steadytotal(cb); });
         v.m_amp.m_total = h.amp[steps - 1];
-        if (MAIN) {
-            // Whole copies of the first step: member by member, the loop takes twice as long.
-            static_assert(std::is_trivially_copyable_v<Cosc::Cstep>);
-            unsigned char first[sizeof *st];
-            std::memcpy(first, st, sizeof first);
-            for (int j = 1; j < steps; ++j) std::memcpy(st + j, first, sizeof first);
-        }
+        if (MAIN) std::fill(st + 1, st + steps, st[0]);
         if (filter) std::memset(h.set, 0, size_t(steps));
         return steps;
     }
