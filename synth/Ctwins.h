@@ -38,7 +38,7 @@ public:
     static constexpr int STEPS = 48;                   // control steps of a chunk (Cvoice::CHUNKSTEPS)
     static constexpr int CHUNK = STEPS * synunits::CTLSTEP;
     static constexpr int SLOTS = 256;                  // oscillator signals kept per slice
-    static constexpr int VARIANTS = 256;               // filtered signals kept per slice
+    static constexpr int VARIANTS = 128;               // filtered signals kept per slice
 
     // The filter of one half as a chunk's audio uses it: on or off, its memory, and the
     // coefficients of each step, given by the set the chunk started with, the cutoffs of the
@@ -119,8 +119,8 @@ public:
         if (m_used == SLOTS) return nullptr;
         m_keys[m_used] = key;
         Cslot* s = &m_slots[m_used];
-        s->x = m_at + size_t(m_used++) * 2 * CHUNK;
-        s->y = s->x + CHUNK;
+        s->x = m_at + size_t(m_used) * CHUNK;
+        s->y = m_at + (size_t(SLOTS) + size_t(m_used++)) * CHUNK;
         std::copy(s->in.from, s->in.from + s->in.steps, s->in.st);
         s->variants = -1;
         return s;
@@ -147,8 +147,8 @@ public:
     {
         if (m_vused == VARIANTS) return nullptr;
         Cvariant* v = &m_variants[m_vused];
-        v->x = m_at + (size_t(SLOTS) + size_t(m_vused)) * 2 * CHUNK;
-        v->y = v->x + CHUNK;
+        v->x = m_at + (size_t(SLOTS) * 2 + size_t(m_vused)) * CHUNK;
+        v->y = m_at + (size_t(SLOTS) * 2 + size_t(VARIANTS) + size_t(m_vused)) * CHUNK;
         m_vkeys[m_vused] = vkey(v->in);
         v->next = s.variants;
         s.variants = m_vused++;
@@ -203,7 +203,10 @@ private:
     std::unique_ptr<Cslot[]> m_slots;
     std::unique_ptr<Cvariant[]> m_variants;
     std::unique_ptr<uint64_t[]> m_vkeys;   // vkey() of each variant in use, apart
-    std::unique_ptr<float[]> m_buf;   // left uninitialized: pages become resident as slots are used
-    float* m_at;                      // its first 64-byte boundary: the slots' buffers, then the variants'
+    // Left uninitialized: pages become resident as slots are used. From its first 64-byte
+    // boundary (m_at): the slots' main halves, their partners, the variants' main halves, their
+    // partners; the partners' pages stay untouched while only mono voices are twins.
+    std::unique_ptr<float[]> m_buf;
+    float* m_at;
     int m_used = 0, m_vused = 0;
 };
