@@ -332,7 +332,7 @@ TEST(Cvoice, OnlyVoicesThatCanNeverBeHeardAgainFallSilent)
             EXPECT_GT(std::fabs(rig.dryl()[44099]), 0.0f) << t;
         }
         EXPECT_TRUE(v.size() == 1 && v[0]->unheard());
-        EXPECT_LT(v[0]->m_volenv.atten(), 1000.0f);
+        if (v.size() == 1) EXPECT_LT(v[0]->m_volenv.atten(), 1000.0f);
         rig.clear();
         rig.render(ch, 0, 2205);
         EXPECT_TRUE(ch.active());
@@ -890,8 +890,9 @@ TEST(Cvoicerun, TwinsShareTheirSignalAndAddWhatTheyAddAlone)
     // sample with a steady cutoff that five zones lower by different amounts, so that one twin
     // filters for the others side by side. Releases of different lengths make twins stop one
     // after the other, fall under hearing at different times and finish inside slices; a bend
-    // and a volume change come in between. The mono preset plays a chord of 25 keys, more twin
-    // signals than a thread keeps in a slice, so that the twins past them render on their own.
+    // and a volume change come in between. The mono preset plays a chord of 25 keys: on one
+    // thread, more twin signals than it keeps in a slice, so that the twins past them render on
+    // their own.
     // Sharing must give the very floats of rendering every voice alone, on one thread and split.
     auto check = [](Testbank& b, int last) {
         auto play = [&](bool parallel, bool share) {
