@@ -7,6 +7,37 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
+
+namespace {
+
+// Without a pool, the storage of ended voice objects waits here for the next new object of any
+// zone on this thread: the converter builds new objects for many notes, and the aligned
+// allocation would cost more than the rest of it. Freed when the thread ends.
+struct Cspare {
+    void* head = nullptr;
+    Cspare() = default;
+    Cspare(const Cspare&) = delete;
+    Cspare& operator=(const Cspare&) = delete;
+    ~Cspare()
+    {
+        while (void* p = take()) ::operator delete(p, sizeof(Cvoice), std::align_val_t(alignof(Cvoice)));
+    }
+    void* take()
+    {
+        void* p = head;
+        if (p) head = *static_cast<void**>(p);
+        return p;
+    }
+    void give(void* p)
+    {
+        *static_cast<void**>(p) = head;
+        head = p;
+    }
+};
+thread_local Cspare t_spare;
+
+} // namespace
 
 Cizone::Cizone(Csynth& synth, int channel, Cgenrange own) : m_synth(synth), m_channel(channel), m_own(own)
 {
@@ -39,6 +70,7 @@ void Cizone::shedfree()
         m_free = v->m_next;
         discard(v);
     }
+    m_freekept = 0;
 }
 
 void Cizone::renew()
@@ -54,12 +86,9 @@ void Cizone::discard(Cvoice* v)
         v->m_partner = nullptr;
         p->m_zone->discard(p);
     }
-    if (Cvoicepool* pool = m_synth.pool) {
-        v->~Cvoice();
-        pool->give(v);
-    } else {
-        delete v;
-    }
+    v->~Cvoice();
+    if (Cvoicepool* pool = m_synth.pool) pool->give(v);
+    else t_spare.give(v);
 }
 
 float Cizone::attenuation() const
@@ -73,6 +102,7 @@ Cvoice* Cizone::take()
 {
     Cvoice* v = m_free;
     if (v) {
+        if (!v->pristine()) --m_freekept;
         m_free = v->m_next;
         v->m_next = nullptr;
         return v;
@@ -84,13 +114,17 @@ Cvoice* Cizone::take()
         if (!at) return nullptr;
         v = new (at) Cvoice(this, *m_smp, size_t(m_sample));
     } else {
-        v = new Cvoice(this, *m_smp, size_t(m_sample));
+        void* at = t_spare.take();
+        if (!at) at = ::operator new(sizeof(Cvoice), std::align_val_t(alignof(Cvoice)));
+        v = new (at) Cvoice(this, *m_smp, size_t(m_sample));
     }
     const Cbankview& b = *m_synth.bank;
     auto walk = [&](const std::vector<Cbankview::Gen>& gens, Cgenrange r, bool additive) {
         for (size_t i = r.begin; i < r.end; ++i) {
             const Cbankview::Gen& g = gens[i];
-            if (!v->apply(g.oper, g.amount, additive) && m_synth.showerrors()) {
+            if (v->apply(g.oper, g.amount, additive)) continue;
+            m_generrors = true;
+            if (m_synth.showerrors()) {
                 char t[80];
                 std::snprintf(t, sizeof t, "Generator number: %u; Generator value: %u", unsigned(g.oper),
                               unsigned(uint16_t(g.amount)));
@@ -109,6 +143,17 @@ Cvoice* Cizone::take()
 void Cizone::putfree(Cvoice* v)
 {
     v->m_osc.unpin();   // a free voice reads no sample
+    // The converter keeps only free objects that differ from a new one. While the free list
+    // holds none such, every object on it would play its next note as a new one would, so one
+    // more is not worth its memory: it goes now, and a later note builds a new one instead.
+    // Objects of a zone whose generators showed an error stay, so that the error shows once.
+    if (!m_synth.pool && !m_generrors && m_freekept == 0 && v->pristine() &&
+        (!v->m_twin || v->m_nsibs < Cvoice::SIBS)) {
+        v->leavetwins();
+        discard(v);
+        return;
+    }
+    if (!v->pristine()) ++m_freekept;
     v->m_next = m_free;
     m_free = v;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // An instrument zone of a preset instance: its key and velocity ranges, its sample, its
 // exclusive class, the four generator ranges a new voice is built from, the channel's controller
-// state, and its voices (active newest first, and free ones kept for re-use).
+// state, and its voices (active newest first, and free ones kept for re-use: in the converter only
+// those that kept something from their notes, and those behind them).
 #include "synth/Cvoice.h"
 
 #include <cstddef>
@@ -83,6 +84,8 @@ public:
     Cvoice* m_voices = nullptr;  // active, newest first
     int m_active = 0;
     Cvoice* m_free = nullptr;
+    int m_freekept = 0;          // free objects that are not pristine (Cvoice::pristine)
+    bool m_generrors = false;    // a generator of a new voice object was not applied
 
 private:
     void noteon(int key, int vel);

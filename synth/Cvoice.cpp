@@ -1,6 +1,7 @@
 #include "synth/Cvoice.h"
 
 #include "bank/Sfgens.h"
+#include "midi/Midicodes.h"
 #include "synth/Cizone.h"
 #include "synth/Cvoicepool.h"
 #include "synth/Cwide.h"
@@ -132,6 +133,7 @@ bool Cvoice::apply(int oper, int amount, bool add)
 
 void Cvoice::derive()
 {
+    m_vibgen = m_osc.m_vibc;
     m_modenv.derive();
     m_volenv.derive();
     m_viblfo.derive();
@@ -158,6 +160,30 @@ void Cvoice::start(Csynth& synth, const Cnote& note)
     m_amp.start(note.atten, vel, note.soft);
     m_filter.start(vel);
     m_unheard = false;
+    m_twin = 0;
+    m_nsibs = 0;
+}
+
+bool Cvoice::pristine() const
+{
+    // A note start sets every other part anew; a melodic note also computes its pitch bend anew.
+    const bool drum = m_zone && m_zone->m_channel == DRUMCHANNEL;
+    return m_osc.m_vibc == m_vibgen && (!drum || m_osc.m_devbend == 0);
+}
+
+void Cvoice::leavetwins()
+{
+    if (!m_twin) return;
+    for (int i = 0; i < m_nsibs; ++i) {
+        Cvoice& s = *m_sibs[i];
+        if (s.m_twin != m_twin) continue;   // it has moved on to another note
+        for (int j = 0; j < s.m_nsibs; ++j)
+            if (s.m_sibs[j] == this) {
+                std::copy(s.m_sibs + j + 1, s.m_sibs + s.m_nsibs, s.m_sibs + j);
+                --s.m_nsibs;
+                break;
+            }
+    }
     m_twin = 0;
     m_nsibs = 0;
 }

@@ -3,8 +3,9 @@
 // modulation LFO, a two-pole low-pass and an amplifier, mixed with a linear pan law into the six
 // mixing buses. Modulation runs once per control step of 20 samples; everything else per sample.
 //
-// A voice object belongs to one instrument zone (Cizone) for the life of its preset instance.
-// Its generator values are applied once, at creation; later notes of the same zone re-start it.
+// A voice object belongs to one instrument zone (Cizone) for the life of its preset instance, or,
+// in the converter, until it finishes with nothing a new one would lack. Its generator values are
+// applied once, at creation; later notes of the same zone re-start it.
 #include "synth/Camp.h"
 #include "synth/Cfilter.h"
 #include "synth/Clfo.h"
@@ -75,6 +76,14 @@ public:
     void setbend(int cents);
     void setvibrato(int cents) { m_osc.m_vibc = cents; }
 
+    // Whether a new voice object of its zone would play every later note exactly as this one
+    // will: it keeps nothing from its notes so far that its generators did not give it (a
+    // controller's vibrato depth, a drum's pitch bend).
+    bool pristine() const;
+    // Takes this object out of the lists of the twins of its last note, before it goes for good.
+    // Safe only while every twin that names it is one it names (fewer than SIBS siblings).
+    void leavetwins();
+
     // A voice becomes unheard when nothing it (with its partner) can still add would change a
     // sample of the 16-bit output: its volume envelope is past the attack, so its level only
     // holds or falls from here, and even if the channel's volume and expression rose to full,
@@ -121,6 +130,7 @@ public:
     int m_fixedkey = -1, m_fixedvel = -1;
     int m_revgen = 0, m_chogen = 0, m_pangen = 0;   // generator sums, 0.1 %
     int m_pan = 0;
+    int m_vibgen = 0;            // the vibrato depth its generators gave, cents
     float m_panl = 0.5f, m_panr = 0.5f;
     float m_rev = 0, m_cho = 0;
 

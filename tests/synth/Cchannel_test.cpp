@@ -207,6 +207,75 @@ TEST(Cchannel, RepeatedNotesReuseTheVoiceObject)
     EXPECT_EQ(b.requests, 2);
 }
 
+// The converter gives a finished voice object up unless it kept something from its note (the
+// wheel's vibrato depth, a drum's bend) or its zone holds such an object: a later note then gets a
+// new one, which must play exactly as the old one would have. With a pool (the live engine) every
+// object stays, so both must fill the buses with the same floats.
+TEST(Cchannel, FreeVoiceObjectsGoUnlessTheyKeptSomethingAndNotesSoundTheSame)
+{
+    Testbank b;
+    const int s = b.sample(sine(3000, 100), 100, 2900, 44100, 62);
+    const Gens gens = instant() + Gens{{sampleid, s}, {samplemodes, 1}, {volenvrelease, -4800}, {viblfofreq, 300}};
+    const int inst = b.instrument({gens});
+    // Two zones naming one instrument: the voices of a note are twins.
+    b.preset(0, 0, {{{instrument, inst}}, {{attenuation, 30}, {instrument, inst}}});
+    b.preset(128, 0, {{{instrument, inst}}});
+    b.finish();
+    auto play = [&](bool pooled) {
+        Rig rig(b);
+        auto free = [](void* m) { ::operator delete(m, Cvoicepool::ALIGN); };
+        std::unique_ptr<void, decltype(free)> block(::operator new(64 * Cvoicepool::slotsize(), Cvoicepool::ALIGN),
+                                                    free);
+        Cvoicepool pool;
+        pool.adopt(block.get(), 64);
+        if (pooled) rig.synth.pool = &pool;
+        Cchannel mel(rig.synth, 0), drum(rig.synth, DRUMCHANNEL);
+        int at = 0;
+        auto run = [&](int n) {
+            rig.render(mel, at, n);
+            rig.render(drum, at, n);
+            at += n;
+        };
+        auto freeobjects = [&] {
+            int n = 0;
+            for (Cchannel* ch : {&mel, &drum})
+                for (auto& pz : ch->preset()->m_zones)
+                    for (auto& z : pz->m_instr->m_zones)
+                        for (Cvoice* v = z->m_free; v; v = v->m_next) ++n;
+            return n;
+        };
+        send(mel, {{9, 60, 100}, {9, 62, 90}});
+        send(drum, {{9, 36, 100}});
+        run(3000);
+        send(mel, {{9, 64, 100}, {11, 1, 127}, {8, 60, 0}});   // only the sounding notes take the wheel
+        send(drum, {{14, 0, 0x50}, {8, 36, 0}});
+        run(8000);                                             // 60 and the drum end, both altered
+        send(mel, {{11, 1, 0}, {8, 62, 0}, {8, 64, 0}, {9, 60, 100}});
+        run(8000);                                             // 62 and 64 end as they began
+        const int afterwards = freeobjects();
+        send(mel, {{9, 65, 100}, {9, 67, 100}, {9, 69, 100}, {8, 60, 0}});
+        send(drum, {{9, 36, 100}});
+        run(6000);                                             // 60 ends with the wheel's depth
+        send(mel, {{8, 65, 0}, {8, 67, 0}, {8, 69, 0}});
+        run(6000);                                             // these end on top of it
+        send(mel, {{9, 71, 100}});
+        run(3000);
+        send(mel, {{8, 71, 0}});
+        send(drum, {{8, 36, 0}});
+        run(Rig::LEN - at);
+        EXPECT_FALSE(mel.active());
+        return std::make_pair(rig.bus, afterwards);
+    };
+    const auto [pooled, all] = play(true);
+    const auto [converter, kept] = play(false);
+    EXPECT_EQ(all, 5);    // two per melodic zone, and the drum's
+    EXPECT_EQ(kept, 1);   // the bent drum only: the one with the wheel's depth sounds again
+    EXPECT_GT(rms(pooled[0], 31000, 34000), 0.01);
+    for (size_t bus = 0; bus < 6; ++bus)
+        for (size_t i = 0; i < pooled[bus].size(); ++i)
+            ASSERT_EQ(pooled[bus][i], converter[bus][i]) << "bus " << bus << " sample " << i;
+}
+
 // With voice objects built in a pool's slots (the live engine's), a note that finds no slot
 // takes its zone's quietest (and oldest) releasing voice, else it does not sound; both are
 // counted. A program change gives every slot back.
