@@ -1,7 +1,6 @@
 #include "platform/Cdevlist.h"
 #include "platform/devices/Cmidiportrt.h"
-
-#include <portaudio.h>
+#include "platform/devices/Cpalib.h"
 
 namespace {
 
@@ -17,15 +16,15 @@ std::string cut(const char* name)
 std::vector<std::string> wavedevices(bool output)
 {
     std::vector<std::string> names;
-    if (Pa_Initialize() != paNoError) return names;
-    const PaDeviceIndex n = Pa_GetDeviceCount();
+    if (pa::Initialize() != paNoError) return names;
+    const PaDeviceIndex n = pa::GetDeviceCount();
     for (PaDeviceIndex i = 0; i < n; ++i) {
-        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        const PaDeviceInfo* info = pa::GetDeviceInfo(i);
         if (!info) continue;
         if ((output ? info->maxOutputChannels : info->maxInputChannels) > 0)
             names.push_back(cut(info->name));
     }
-    Pa_Terminate();
+    pa::Terminate();
     return names;
 }
 

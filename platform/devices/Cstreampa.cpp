@@ -1,15 +1,15 @@
 // Pulled output streams on PortAudio: the device's callback asks the renderer for each period.
 #include "platform/devices/Cwaveiopa.h"
 
-#include <portaudio.h>
+#include "platform/devices/Cpalib.h"
 
 int padevice(int device, bool input)
 {
-    if (device < 0) return input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
-    const int count = Pa_GetDeviceCount();
+    if (device < 0) return input ? pa::GetDefaultInputDevice() : pa::GetDefaultOutputDevice();
+    const int count = pa::GetDeviceCount();
     int k = 0;
     for (int i = 0; i < count; ++i) {
-        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        const PaDeviceInfo* info = pa::GetDeviceInfo(i);
         if (!info) continue;
         if ((input ? info->maxInputChannels : info->maxOutputChannels) > 0) {
             if (k == device) return i;
@@ -27,21 +27,21 @@ public:
     ~Cpastream() override
     {
         // Aborting drops what the device still holds: a closed output stops at once. Once
-        // Pa_AbortStream has returned the callback runs no more, so the renderer may go.
+        // AbortStream has returned the callback runs no more, so the renderer may go.
         if (m_stream) {
-            if (Pa_IsStreamStopped(m_stream) == 0) Pa_AbortStream(m_stream);
-            Pa_CloseStream(m_stream);
+            if (pa::IsStreamStopped(m_stream) == 0) pa::AbortStream(m_stream);
+            pa::CloseStream(m_stream);
         }
-        if (m_init) Pa_Terminate();
+        if (m_init) pa::Terminate();
     }
 
     bool open(int device, const Waveformat& fmt, int period)
     {
         if (fmt.bits != 16 || fmt.channels == 0 || fmt.rate == 0 || period <= 0) return false;
-        if (Pa_Initialize() != paNoError) return false;
+        if (pa::Initialize() != paNoError) return false;
         m_init = true;
         const PaDeviceIndex dev = padevice(device, false);
-        const PaDeviceInfo* info = dev == paNoDevice ? nullptr : Pa_GetDeviceInfo(dev);
+        const PaDeviceInfo* info = dev == paNoDevice ? nullptr : pa::GetDeviceInfo(dev);
         if (!info) return false;
         PaStreamParameters p{};
         p.device = dev;
@@ -49,18 +49,18 @@ public:
         p.sampleFormat = paInt16;
         // Live output wants the device's shortest safe latency, not the file player's long one.
         p.suggestedLatency = info->defaultLowOutputLatency;
-        if (Pa_OpenStream(&m_stream, nullptr, &p, fmt.rate, unsigned(period), paNoFlag, &Cpastream::callback,
+        if (pa::OpenStream(&m_stream, nullptr, &p, fmt.rate, unsigned(period), paNoFlag, &Cpastream::callback,
                           this) != paNoError) {
             m_stream = nullptr;
             return false;
         }
-        if (Pa_StartStream(m_stream) != paNoError) return false;
+        if (pa::StartStream(m_stream) != paNoError) return false;
         return true;
     }
 
     double latency() const override
     {
-        const PaStreamInfo* info = m_stream ? Pa_GetStreamInfo(m_stream) : nullptr;
+        const PaStreamInfo* info = m_stream ? pa::GetStreamInfo(m_stream) : nullptr;
         return info ? info->outputLatency : 0.0;
     }
 

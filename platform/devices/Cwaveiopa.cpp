@@ -1,8 +1,7 @@
 #include "platform/devices/Cwaveiopa.h"
 
 #include "platform/Cwindow.h"
-
-#include <portaudio.h>
+#include "platform/devices/Cpalib.h"
 
 #include <algorithm>
 #include <array>
@@ -57,7 +56,7 @@ Chandback g_handback;
 PaStream* openpa(bool input, int device, const Waveformat& fmt, PaStreamCallback* cb, void* self)
 {
     const PaDeviceIndex dev = padevice(device, input);
-    const PaDeviceInfo* info = dev == paNoDevice ? nullptr : Pa_GetDeviceInfo(dev);
+    const PaDeviceInfo* info = dev == paNoDevice ? nullptr : pa::GetDeviceInfo(dev);
     if (!info || (fmt.bits != 16 && fmt.bits != 8) || fmt.channels == 0 || fmt.rate == 0) return nullptr;
     PaStreamParameters p{};
     p.device = dev;
@@ -65,7 +64,7 @@ PaStream* openpa(bool input, int device, const Waveformat& fmt, PaStreamCallback
     p.sampleFormat = fmt.bits == 16 ? paInt16 : paUInt8;
     p.suggestedLatency = input ? info->defaultHighInputLatency : info->defaultHighOutputLatency;
     PaStream* s = nullptr;
-    if (Pa_OpenStream(&s, input ? &p : nullptr, input ? nullptr : &p, fmt.rate, paFramesPerBufferUnspecified,
+    if (pa::OpenStream(&s, input ? &p : nullptr, input ? nullptr : &p, fmt.rate, paFramesPerBufferUnspecified,
                       paNoFlag, cb, self) != paNoError)
         return nullptr;
     return s;
@@ -91,11 +90,11 @@ public:
 
     bool open(int device, const Waveformat& fmt)
     {
-        if (Pa_Initialize() != paNoError) return false;
+        if (pa::Initialize() != paNoError) return false;
         m_init = true;
         m_stream = openpa(false, device, fmt, nullptr, nullptr);
         if (!m_stream) return false;
-        const PaStreamInfo* info = Pa_GetStreamInfo(m_stream);
+        const PaStreamInfo* info = pa::GetStreamInfo(m_stream);
         // The device's own buffer: the silence written after the last block pushes that block
         // through it before the device runs dry (at most half a second).
         const double latency = info ? std::min(std::max(info->outputLatency, 0.0), 0.5) : 0.0;
@@ -149,7 +148,7 @@ public:
             ++m_generation;
             m_idle.wait(g, [&] { return !m_busy; });
         }
-        if (m_started) Pa_AbortStream(m_stream);
+        if (m_started) pa::AbortStream(m_stream);
         {
             std::lock_guard<std::mutex> g(m_lock);
             m_started = false;
@@ -194,12 +193,12 @@ private:
             m_writer.join();
         }
         if (m_stream) {
-            if (m_started) Pa_AbortStream(m_stream);
+            if (m_started) pa::AbortStream(m_stream);
             m_started = false;
-            Pa_CloseStream(m_stream);
+            pa::CloseStream(m_stream);
             m_stream = nullptr;
         }
-        if (m_init) Pa_Terminate();
+        if (m_init) pa::Terminate();
         m_init = false;
     }
 
@@ -223,10 +222,10 @@ private:
             m_busy = true;
             g.unlock();
             bool ok = true;
-            if (!m_started) ok = Pa_StartStream(m_stream) == paNoError;
+            if (!m_started) ok = pa::StartStream(m_stream) == paNoError;
             // An underflow reported here happened before this slice, which was written all the same.
             if (ok && frames > 0) {
-                const PaError err = Pa_WriteStream(m_stream, from, frames);
+                const PaError err = pa::WriteStream(m_stream, from, frames);
                 ok = err == paNoError || err == paOutputUnderflowed;
             }
             g.lock();
@@ -300,7 +299,7 @@ public:
 
     bool open(int device, const Waveformat& fmt)
     {
-        if (Pa_Initialize() != paNoError) return false;
+        if (pa::Initialize() != paNoError) return false;
         m_init = true;
         m_stream = openpa(true, device, fmt, &Cpain::callback, this);
         if (!m_stream) return false;
@@ -325,7 +324,7 @@ public:
     {
         if (!m_stream) return false;
         if (m_running) return true;
-        m_running = Pa_StartStream(m_stream) == paNoError;
+        m_running = pa::StartStream(m_stream) == paNoError;
         return m_running;
     }
 
@@ -333,7 +332,7 @@ public:
     {
         if (!m_stream) return;
         // The callback has returned for good afterwards.
-        if (m_running) Pa_AbortStream(m_stream);
+        if (m_running) pa::AbortStream(m_stream);
         m_running = false;
         std::array<Wavehdr*, QUEUELEN> back{};
         size_t n = 0;
@@ -366,12 +365,12 @@ private:
     void shut()
     {
         if (m_stream) {
-            if (m_running) Pa_AbortStream(m_stream);
+            if (m_running) pa::AbortStream(m_stream);
             m_running = false;
-            Pa_CloseStream(m_stream);
+            pa::CloseStream(m_stream);
             m_stream = nullptr;
         }
-        if (m_init) Pa_Terminate();
+        if (m_init) pa::Terminate();
         m_init = false;
     }
 
