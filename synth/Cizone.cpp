@@ -21,7 +21,7 @@ struct Cspare {
     Cspare& operator=(const Cspare&) = delete;
     ~Cspare()
     {
-        while (void* p = take()) ::operator delete(p, sizeof(Cvoice), std::align_val_t(alignof(Cvoice)));
+        while (void* p = take()) ::operator delete(p, std::align_val_t(alignof(Cvoice)));
     }
     void* take()
     {
