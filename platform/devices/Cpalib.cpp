@@ -2,109 +2,54 @@
 
 #include <dlfcn.h>
 
-#include <type_traits>
-
 namespace {
 
-// The entry points, all found or none.
-struct Cpalib {
-    decltype(&Pa_Initialize) initialize = nullptr;
-    decltype(&Pa_Terminate) terminate = nullptr;
-    decltype(&Pa_GetDeviceCount) devicecount = nullptr;
-    decltype(&Pa_GetDefaultInputDevice) defaultinput = nullptr;
-    decltype(&Pa_GetDefaultOutputDevice) defaultoutput = nullptr;
-    decltype(&Pa_GetDeviceInfo) deviceinfo = nullptr;
-    decltype(&Pa_OpenStream) openstream = nullptr;
-    decltype(&Pa_CloseStream) closestream = nullptr;
-    decltype(&Pa_StartStream) startstream = nullptr;
-    decltype(&Pa_AbortStream) abortstream = nullptr;
-    decltype(&Pa_IsStreamStopped) isstopped = nullptr;
-    decltype(&Pa_WriteStream) writestream = nullptr;
-    decltype(&Pa_GetStreamInfo) streaminfo = nullptr;
-    bool ok = false;
-
-    Cpalib()
-    {
-        // Opened once for the life of the process and never closed: streams and PortAudio's
-        // own threads may outlive any one caller.
-        void* lib = dlopen("libportaudio.so.2", RTLD_NOW | RTLD_LOCAL);
-        if (!lib) return;
-        auto find = [lib](auto& fn, const char* name) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
-            return fn != nullptr;
-        };
-        ok = find(initialize, "Pa_Initialize") && find(terminate, "Pa_Terminate") &&
-             find(devicecount, "Pa_GetDeviceCount") && find(defaultinput, "Pa_GetDefaultInputDevice") &&
-             find(defaultoutput, "Pa_GetDefaultOutputDevice") && find(deviceinfo, "Pa_GetDeviceInfo") &&
-             find(openstream, "Pa_OpenStream") && find(closestream, "Pa_CloseStream") &&
-             find(startstream, "Pa_StartStream") && find(abortstream, "Pa_AbortStream") &&
-             find(isstopped, "Pa_IsStreamStopped") && find(writestream, "Pa_WriteStream") &&
-             find(streaminfo, "Pa_GetStreamInfo");
-    }
-};
-
-const Cpalib& lib()
+// Opened once for the life of the process and never closed: streams and PortAudio's own threads
+// may outlive any one caller. Null when it cannot be opened.
+void* library()
 {
-    static const Cpalib l;
-    return l;
+    static void* const lib = dlopen("libportaudio.so.2", RTLD_NOW | RTLD_LOCAL);
+    return lib;
+}
+
+// The library's function `name`, of PortAudio's own type F, or null.
+template <class F>
+F entry(const char* name)
+{
+    void* lib = library();
+    return lib ? reinterpret_cast<F>(dlsym(lib, name)) : nullptr;
 }
 
 } // namespace
 
+// Each call finds its function once; without it, the call fails as PortAudio does uninitialized.
+#define PACALL(fn, fail, ...)                                   \
+    static const auto f = entry<decltype(&Pa_##fn)>("Pa_" #fn); \
+    return f ? f(__VA_ARGS__) : (fail)
+
 namespace pa {
 
-PaError Initialize()
-{
-    return lib().ok ? lib().initialize() : paNotInitialized;
-}
-PaError Terminate()
-{
-    return lib().ok ? lib().terminate() : paNotInitialized;
-}
-PaDeviceIndex GetDeviceCount()
-{
-    return lib().ok ? lib().devicecount() : 0;
-}
-PaDeviceIndex GetDefaultInputDevice()
-{
-    return lib().ok ? lib().defaultinput() : paNoDevice;
-}
-PaDeviceIndex GetDefaultOutputDevice()
-{
-    return lib().ok ? lib().defaultoutput() : paNoDevice;
-}
-const PaDeviceInfo* GetDeviceInfo(PaDeviceIndex device)
-{
-    return lib().ok ? lib().deviceinfo(device) : nullptr;
-}
+PaError Initialize() { PACALL(Initialize, paNotInitialized); }
+PaError Terminate() { PACALL(Terminate, paNotInitialized); }
+PaDeviceIndex GetDeviceCount() { PACALL(GetDeviceCount, 0); }
+PaDeviceIndex GetDefaultInputDevice() { PACALL(GetDefaultInputDevice, paNoDevice); }
+PaDeviceIndex GetDefaultOutputDevice() { PACALL(GetDefaultOutputDevice, paNoDevice); }
+const PaDeviceInfo* GetDeviceInfo(PaDeviceIndex device) { PACALL(GetDeviceInfo, nullptr, device); }
 PaError OpenStream(PaStream** stream, const PaStreamParameters* in, const PaStreamParameters* out, double rate,
                    unsigned long frames, PaStreamFlags flags, PaStreamCallback* callback, void* user)
 {
-    return lib().ok ? lib().openstream(stream, in, out, rate, frames, flags, callback, user) : paNotInitialized;
+    PACALL(OpenStream, paNotInitialized, stream, in, out, rate, frames, flags, callback, user);
 }
-PaError CloseStream(PaStream* stream)
-{
-    return lib().ok ? lib().closestream(stream) : paNotInitialized;
-}
-PaError StartStream(PaStream* stream)
-{
-    return lib().ok ? lib().startstream(stream) : paNotInitialized;
-}
-PaError AbortStream(PaStream* stream)
-{
-    return lib().ok ? lib().abortstream(stream) : paNotInitialized;
-}
-PaError IsStreamStopped(PaStream* stream)
-{
-    return lib().ok ? lib().isstopped(stream) : paNotInitialized;
-}
+PaError CloseStream(PaStream* stream) { PACALL(CloseStream, paNotInitialized, stream); }
+PaError StartStream(PaStream* stream) { PACALL(StartStream, paNotInitialized, stream); }
+PaError AbortStream(PaStream* stream) { PACALL(AbortStream, paNotInitialized, stream); }
+PaError IsStreamStopped(PaStream* stream) { PACALL(IsStreamStopped, paNotInitialized, stream); }
 PaError WriteStream(PaStream* stream, const void* buffer, unsigned long frames)
 {
-    return lib().ok ? lib().writestream(stream, buffer, frames) : paNotInitialized;
+    PACALL(WriteStream, paNotInitialized, stream, buffer, frames);
 }
-const PaStreamInfo* GetStreamInfo(PaStream* stream)
-{
-    return lib().ok ? lib().streaminfo(stream) : nullptr;
-}
+const PaStreamInfo* GetStreamInfo(PaStream* stream) { PACALL(GetStreamInfo, nullptr, stream); }
 
 } // namespace pa
+
+#undef PACALL

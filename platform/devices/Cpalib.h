@@ -3,6 +3,7 @@
 // (cantorix-cli convert) then never maps the library and the sound servers' libraries it pulls
 // in, about 0.8 MB of resident memory. The calls keep PortAudio's names and types; when the
 // library cannot be opened, Initialize fails and the others report no device and no stream.
+// Each function is looked up on its first call.
 #include <portaudio.h>
 
 namespace pa {
