@@ -24,11 +24,24 @@ public:
     // on the percussion channel), tick 0, first event next.
     void rewind();
 
-    // Renders n samples (n > 0) from synth.mixpos on, dispatching every event that falls due on
-    // the sample where it falls: an event t ticks ahead is played after (int)(t * spt) samples.
-    // spt and tps are the current samples per tick and ticks per sample. Stops early when the
-    // abort flag is set.
-    void advance(int n, double spt, double tps, const std::atomic<bool>& abort);
+    // Starts a stretch of n samples (n > 0) at the current tempo, which advanceto() renders.
+    void begin(int n)
+    {
+        m_n = n;
+        m_done = 0;
+        m_left = 0;
+    }
+    // Renders the stretch on until at least upto of its samples are done (or all of them), and
+    // returns how many are: sample d of the stretch goes to bus position at + d. Every event
+    // that falls due is dispatched on the sample where it falls: an event t ticks ahead is
+    // played after (int)(t * spt) samples. spt and tps are the current samples per tick and ticks
+    // per sample. The run of samples between two events is rendered in whole voice-runner jobs
+    // from its start, so that its voices sound the same however the calls cut it: a call may
+    // render up to Cvoicerun::JOB - 1 samples past upto, and stops short of upto where the next
+    // job would add past limit. Stops early when the abort flag is set.
+    int advanceto(int upto, int limit, int at, double spt, double tps, const std::atomic<bool>& abort);
+    // Samples of the stretch done.
+    int done() const { return m_done; }
     // One channel message through the channel: program change, bank select and the fallbacks
     // are the channel's, everything else goes to its preset instance.
     void send(int command, int data1, int data2) { m_chan.dispatch(command, data1, data2); }
@@ -42,6 +55,13 @@ public:
     double tick() const { return m_tick; }
 
 private:
+    // A run of k samples begins; final: the last of the stretch, after every event.
+    void startrun(int k, bool final)
+    {
+        m_run = m_left = k;
+        m_sounding = active();
+        m_final = final;
+    }
     void dispatch(const Cmidiev& ev) { m_chan.dispatch(ev.command(), ev.data1(), ev.data2()); }
 
     Csynth& m_synth;
@@ -49,4 +69,9 @@ private:
     Ctimeline m_events;
     Cnode* m_cursor = nullptr;   // next event not yet dispatched
     double m_tick = 0;
+    // The stretch being rendered: its samples, those done, and the run under way (its length,
+    // samples not yet rendered, whether voices sounded at its start, whether it is the last).
+    int m_n = 0, m_done = 0;
+    int m_run = 0, m_left = 0;
+    bool m_sounding = false, m_final = false;
 };

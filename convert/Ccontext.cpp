@@ -1,15 +1,21 @@
 #include "convert/Ccontext.h"
 
 #include "bank/Ccompsf.h"
+#include "convert/Csequen.h"
 #include "platform/Cmsgbox.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
-Ccontext::Ccontext() : store(&settings), effects(settings, &abort) {}
+Ccontext::Ccontext() : store(&settings), effects(settings, &abort, Csequen::BUSFRAMES) {}
 
-Ccontext::Ccontext(uint64_t storebudget) : store(storebudget, &settings), effects(settings, &abort) {}
+Ccontext::Ccontext(uint64_t storebudget) : Ccontext(storebudget, Csequen::BUSFRAMES) {}
+
+Ccontext::Ccontext(uint64_t storebudget, int busframes)
+    : store(storebudget, &settings), effects(settings, &abort, busframes)
+{
+}
 
 Ccontext::~Ccontext()
 {

@@ -31,6 +31,8 @@ struct Ccontext {
     Ccontext();
     // An explicit store budget in bytes (tests, and -j N sharing the machine's memory).
     explicit Ccontext(uint64_t storebudget);
+    // And buses of busframes frames for the effects processor (tests).
+    Ccontext(uint64_t storebudget, int busframes);
     virtual ~Ccontext();
     Ccontext(const Ccontext&) = delete;
     Ccontext& operator=(const Ccontext&) = delete;

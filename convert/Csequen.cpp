@@ -133,6 +133,7 @@ bool Csequen::block()
 {
     Ceffects& fx = m_ctx.effects;
     int s = 0;
+    m_base = 0;
     m_synth.mixpos = 0;
     for (;;) {
         if (aborted()) return true;
@@ -143,20 +144,13 @@ bool Csequen::block()
             if (until < c) c = until > 0 ? int(until) : 0;
         }
         if (c > 0) {
-            const int p = m_synth.mixpos;
-            for (int ch = 0; ch < 16; ++ch) {
-                if (!m_chans[ch] || m_ctx.mixer.muted(ch)) continue;
-                if (aborted()) break;
-                m_synth.mixpos = p;
-                m_chans[ch]->advance(c, m_spt, m_tps, m_ctx.abort);
-            }
+            stretch(s, c);
             m_tick += c * m_tps;
             s += c;
-            m_synth.mixpos = p + c;
             continue;
         }
         if (s == BLOCKLEN) {
-            fx.processblock(BLOCKLEN);
+            if (s > m_base) fx.processblock(s - m_base);
             ++m_blocks;
             m_elapsed = elapsed() + 5000000.0;
             return true;
@@ -168,11 +162,58 @@ bool Csequen::block()
     for (; m_tempo && !aborted(); m_tempo = m_tempo->next)
         if (m_tempo->ev->tempo()) settempo(scaled(m_tempo->ev->tempo()));
     if (s > 0 && !aborted()) {
-        fx.processblock(s);
+        if (s > m_base) fx.processblock(s - m_base);
         m_elapsed = elapsed() + s * 1000000.0 / RATE;
     }
     tail();
     return false;
+}
+
+void Csequen::stretch(int at, int n)
+{
+    // The channels render a few windows at a time rather than a whole block each, so that the
+    // buses hold those windows instead of a block. Every frame still receives the channels'
+    // voices in the order of the channels, as when each renders its whole stretch in turn (float
+    // sums depend on their order): a channel adds only where every channel before it is done.
+    // A run between events renders in whole jobs, so a channel can be held up to a job short of
+    // the one before it; when the channels get stuck short of a full window, the goal moves on
+    // by a job. Every full window that all channels have rendered goes through the effects.
+    Cchanseq* on[16];
+    int count = 0;
+    for (int ch = 0; ch < 16; ++ch)
+        if (m_chans[ch] && !m_ctx.mixer.muted(ch)) {
+            on[count++] = m_chans[ch].get();
+            m_chans[ch]->begin(n);
+        }
+    Ceffects& fx = m_ctx.effects;
+    constexpr int JOB = Cvoicerun::JOB;
+    int goal = 0;
+    for (int low = 0; low < n;) {
+        // Stretch positions: the first not yet in the buses, what the channels may render up to.
+        const int first = m_base - at, most = std::min(n, first + fx.buslen() - JOB);
+        goal = std::clamp(first + m_span, goal, most);
+        fx.touch(std::min(n, goal + JOB) - first);
+        int limit = n, high = 0;
+        bool moved = false;
+        low = count ? n : goal;
+        for (int i = 0; i < count; ++i) {
+            const int was = on[i]->done();
+            const int d = on[i]->advanceto(goal, limit, -first, m_spt, m_tps, m_ctx.abort);
+            if (aborted()) return;
+            moved = moved || d != was;
+            limit = std::min(limit, d);
+            low = std::min(low, d);
+            high = std::max(high, d);
+        }
+        high = std::max(high, low);
+        if (low - first >= m_span) {
+            fx.processblock(low - first, high - low);
+            m_base = at + low;
+        } else if (!moved) {
+            goal = std::min(most, goal + JOB);
+        }
+    }
+    m_synth.mixpos = at + n - m_base;
 }
 
 void Csequen::tail()
@@ -182,20 +223,25 @@ void Csequen::tail()
     Ceffects& fx = m_ctx.effects;
     fx.silentsince();   // counts from the first pass
     for (int pass = 0; pass < MAXTAIL; ++pass) {
-        bool sounded = false, fading = true;
-        for (int ch = 0; ch < 16; ++ch) {
-            if (aborted()) break;
-            m_synth.mixpos = 0;
-            if (m_chans[ch] && m_chans[ch]->active()) {
-                m_chans[ch]->render(RATE);
-                sounded = true;
-                fading = fading && m_chans[ch]->fading();
+        // One second of every channel whose voices still sound, window by window.
+        Cchanseq* on[16];
+        int count = 0;
+        for (auto& c : m_chans)
+            if (c && c->active()) on[count++] = c.get();
+        for (int w = 0; w < RATE && !aborted(); w += m_span) {
+            const int n = std::min(m_span, RATE - w);
+            fx.touch(n);
+            for (int i = 0; i < count && !aborted(); ++i) {
+                m_synth.mixpos = 0;
+                on[i]->render(n);
             }
+            if (!aborted()) fx.processblock(n);
         }
-        if (!aborted()) fx.processblock(RATE);
-        if (!sounded || aborted()) break;
+        if (!count || aborted()) break;
         // A second that comes out as digital silence while every voice left only grows quieter:
         // the rest of the release could add nothing but more silence.
+        bool fading = true;
+        for (int i = 0; i < count; ++i) fading = fading && on[i]->fading();
         if (fading && fx.silentsince()) break;
     }
     m_synth.mixpos = 0;
@@ -215,7 +261,12 @@ int Csequen::run()
     if (current()) rewind();
     else build();
     m_ctx.effects.setoutput(m_ctx.wave.get());
+    // Every write into the buses is declared (stretch, tail), so that prepare() clears only
+    // what was written and the buses take memory only as far as the channels got ahead.
+    m_ctx.effects.touch(0);
     m_ctx.effects.prepare();
+    constexpr int JOB = Cvoicerun::JOB;
+    m_span = std::max(JOB, (m_ctx.effects.buslen() - AHEAD) / JOB * JOB);
     while (block() && !aborted()) sendmsg(m_window, WM_PROGRESS, 0, percent());
     sendmsg(m_window, WM_PROGRESS, 0, percent());
     sendmsg(m_window, WM_RENDERED, 0, 0);

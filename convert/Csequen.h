@@ -18,6 +18,7 @@
 #include "convert/Cchanseq.h"
 #include "midi/Ctimeline.h"
 #include "synth/Csynth.h"
+#include "synth/Cvoicerun.h"
 
 #include <atomic>
 #include <cstdint>
@@ -31,6 +32,12 @@ class Cbankview;
 class Csequen {
 public:
     static constexpr int BLOCKLEN = 220500;   // samples of one block, 5 s at 44100 Hz
+    // The channels render a block a window at a time: a whole number of voice-runner jobs, so
+    // that a one-second tail pass cut into windows renders as in one call. The buses hold a
+    // window and what the channels rendered past it, at most AHEAD frames (a job per channel
+    // and one more); the window is what the effects processor's buses leave beside that.
+    static constexpr int AHEAD = 17 * Cvoicerun::JOB;
+    static constexpr int BUSFRAMES = 2 * Cvoicerun::JOB + AHEAD;   // the buses of a converter
     static constexpr int RATE = 44100;
     static constexpr int MAXTAIL = 120;       // one-second tail passes at most (past any release)
     static constexpr int MINTEMPO = -99, MAXTEMPO = 1000;   // tempo setting, percent
@@ -91,6 +98,9 @@ private:
     double scaled(double usq) const;
     void settempo(double usq);
     void computetotal();
+    // Renders samples [at, at + n) of the block, n of them at the current tempo, through every
+    // channel that is not muted, handing each full window to the effects processor.
+    void stretch(int at, int n);
     void tail();
 
     Ccontext& m_ctx;
@@ -117,6 +127,8 @@ private:
     double m_tps = 0;         // ticks per sample
     Cnode* m_tempo = nullptr; // next tempo event not yet applied
     int m_blocks = 0;         // full blocks rendered in this run
+    int m_base = 0;           // the sample of the block at the start of the buses
+    int m_span = 0;           // samples of a window
     std::atomic<double> m_elapsed{0};
     std::atomic<double> m_total{0};
 };

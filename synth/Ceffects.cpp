@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <thread>
 
 namespace {
@@ -24,7 +25,10 @@ Ceffects::Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag
       m_pcm(std::make_unique<int16_t[]>(2 * CHUNK)),
       m_parallel(Chelper::processors() > 1)
 {
-    for (auto& b : m_bus) b = std::make_unique<float[]>(size_t(m_buslen));   // value-initialised: zero
+    for (auto& b : m_bus) {
+        b.reset(static_cast<float*>(std::calloc(size_t(m_buslen), sizeof(float))));
+        if (!b) throw std::bad_alloc();
+    }
     std::fill(m_work.get(), m_work.get() + NWORK * CHUNK, 0.0f);
     resetoutput();
 }
@@ -72,7 +76,9 @@ void Ceffects::chainrun()
 
 void Ceffects::prepare()
 {
-    for (auto& b : m_bus) std::fill(b.get(), b.get() + m_buslen, 0.0f);
+    const int dirty = m_declared ? m_dirty : m_buslen;
+    for (auto& b : m_bus) std::fill(b.get(), b.get() + dirty, 0.0f);
+    m_dirty = 0;
     m_reverb.setroomsize(Csettings::get(m_settings.roomsize));
     m_reverb.setdamp(Csettings::get(m_settings.damping) * 0.01f);
     m_reverb.clear();
@@ -118,11 +124,18 @@ void Ceffects::write(int frames)
     if (m_out) m_out->wrframes(m_pcm.get(), frames);
 }
 
-void Ceffects::processblock(int n)
+void Ceffects::processblock(int n, int keep)
 {
     n = std::clamp(n, 0, m_buslen);
+    keep = std::clamp(keep, 0, m_buslen - n);
     if (tap) tap(tapctx, *this, n);
     runblock(n, false);
+    if (keep)
+        for (auto& b : m_bus) {
+            std::copy(b.get() + n, b.get() + n + keep, b.get());
+            std::fill(b.get() + std::max(n, keep), b.get() + n + keep, 0.0f);
+        }
+    m_dirty = std::max(keep, m_dirty - n);
 }
 
 void Ceffects::runblock(int n, bool flushing)
@@ -199,9 +212,9 @@ void Ceffects::flush()
 {
     // Silence on the dry and reverb buses, block by block, so that the delay and reverberator
     // tails run on the helper as in any block; the chorus takes no input here.
-    const int n = flushlength();
-    for (int i = 0; i < n; i += m_buslen) {
-        const int k = std::min(m_buslen, n - i);
+    const int n = flushlength(), piece = std::min(m_buslen, FLUSHPIECE);
+    for (int i = 0; i < n; i += piece) {
+        const int k = std::min(piece, n - i);
         for (int b : {DRYL, DRYR, REVL, REVR}) std::fill(bus(b), bus(b) + k, 0.0f);
         runblock(k, true);
     }
@@ -218,6 +231,7 @@ int Ceffects::render(int n, int16_t* out)
                             k, out + 2 * written);
     }
     for (auto& b : m_bus) std::fill(b.get(), b.get() + n, 0.0f);
+    m_dirty = std::max(0, m_dirty - n);
     mixpos = 0;
     return written;
 }

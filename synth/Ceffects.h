@@ -26,8 +26,10 @@
 #include "synth/Coutstage.h"
 #include "synth/Creverb.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 struct Csettings;
@@ -59,7 +61,17 @@ public:
     // damping, master volume and makeup gain from the settings.
     void prepare();
     // Processes the first n frames of the buses (n <= buslen), then clears them and mixpos.
-    void processblock(int n);
+    // keep: frames after them that voices already rendered into, which then move to the front
+    // (n + keep <= buslen).
+    void processblock(int n, int keep = 0);
+    // Voices may add into the first frames of the buses from now on. A user that declares this
+    // before every write has only those frames cleared by prepare(), so that the rest of the
+    // buses is never touched and takes no memory; without it prepare() clears them all.
+    void touch(int frames)
+    {
+        m_declared = true;
+        m_dirty = std::clamp(frames, m_dirty, m_buslen);
+    }
     // The same on the calling thread, into out (interleaved pairs); returns the frames written
     // (all n when the output stage does not withhold). Never waits: the helper is not used.
     int render(int n, int16_t* out);
@@ -92,6 +104,7 @@ public:
 
 private:
     static constexpr int CHUNK = 256;
+    static constexpr int FLUSHPIECE = 64 * CHUNK;   // frames of silence flush() pushes at a time
     void resetoutput();
     // Runs CHUNK or fewer frames through the chain; dry is copied, chorus input may be null.
     // Returns the frames of 16-bit output written to pcm.
@@ -114,7 +127,13 @@ private:
     const std::atomic<bool>* m_abort;
     const int m_buslen;
     Cwavfil* m_out = nullptr;
-    std::unique_ptr<float[]> m_bus[NBUS];
+    // The buses come zeroed from calloc, which leaves pages of a large block untouched.
+    struct Cfree {
+        void operator()(float* p) const { std::free(p); }
+    };
+    std::unique_ptr<float[], Cfree> m_bus[NBUS];
+    bool m_declared = false;   // the user declares its writes with touch()
+    int m_dirty = 0;           // frames at the front that may hold something
     Creverb m_reverb;
     Cchorus m_chorus;
     Cdelay m_delay;
