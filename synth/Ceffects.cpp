@@ -129,16 +129,11 @@ void Ceffects::processblock(int n, int keep)
     n = std::clamp(n, 0, m_buslen);
     keep = std::clamp(keep, 0, m_buslen - n);
     if (tap) tap(tapctx, *this, n);
-    runblock(n, false);
-    if (keep)
-        for (auto& b : m_bus) {
-            std::copy(b.get() + n, b.get() + n + keep, b.get());
-            std::fill(b.get() + std::max(n, keep), b.get() + n + keep, 0.0f);
-        }
+    runblock(n, false, keep);
     m_dirty = std::max(keep, m_dirty - n);
 }
 
-void Ceffects::runblock(int n, bool flushing)
+void Ceffects::runblock(int n, bool flushing, int keep)
 {
     // The delay, the reverberator and the chorus depend only on their own buses: the helper runs
     // them over the whole block in place on the dry buses, while this thread runs the output
@@ -180,7 +175,10 @@ void Ceffects::runblock(int n, bool flushing)
     }
     // The helper reads the buses to the end of the job, so it finishes before they are cleared.
     if (split) Chelper::local().wait();
-    for (auto& b : m_bus) std::fill(b.get(), b.get() + n, 0.0f);
+    for (auto& b : m_bus) {
+        std::copy(b.get() + n, b.get() + n + keep, b.get());
+        std::fill(b.get() + keep, b.get() + n + keep, 0.0f);
+    }
     mixpos = 0;
 }
 

@@ -118,7 +118,8 @@ private:
     void gains(float& master, float& makeup) const;
     // Processes the first n frames of the buses and clears them. flushing: the end of a run,
     // where the chorus takes no input and the abort flag is not polled.
-    void runblock(int n, bool flushing);
+    // keep: frames after them that then move to the front, into the cleared space.
+    void runblock(int n, bool flushing, int keep = 0);
     // The helper's job: runs the delay, the reverberator and (but when flushing) the chorus over
     // m_job frames in place on the dry buses, publishing how far it has come in m_chaindone.
     void chainrun();
