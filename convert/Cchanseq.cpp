@@ -62,6 +62,5 @@ int Cchanseq::advanceto(int upto, int limit, int at, double spt, double tps, con
             m_cursor = m_cursor->next;
         }
     }
-    m_synth.mixpos = at + m_done;
     return m_done;
 }

@@ -213,7 +213,6 @@ void Csequen::stretch(int at, int n)
             goal = std::min(most, goal + JOB);
         }
     }
-    m_synth.mixpos = at + n - m_base;
 }
 
 void Csequen::tail()

@@ -130,7 +130,6 @@ void Ceffects::processblock(int n, int keep)
     keep = std::clamp(keep, 0, m_buslen - n);
     if (tap) tap(tapctx, *this, n);
     runblock(n, false, keep);
-    m_dirty = std::max(keep, m_dirty - n);
 }
 
 void Ceffects::runblock(int n, bool flushing, int keep)
@@ -175,10 +174,16 @@ void Ceffects::runblock(int n, bool flushing, int keep)
     }
     // The helper reads the buses to the end of the job, so it finishes before they are cleared.
     if (split) Chelper::local().wait();
+    release(n, keep);
+}
+
+void Ceffects::release(int n, int keep)
+{
     for (auto& b : m_bus) {
         std::copy(b.get() + n, b.get() + n + keep, b.get());
         std::fill(b.get() + keep, b.get() + n + keep, 0.0f);
     }
+    m_dirty = std::max(keep, m_dirty - n);
     mixpos = 0;
 }
 
@@ -228,8 +233,6 @@ int Ceffects::render(int n, int16_t* out)
         written += runchunk(bus(DRYL) + i, bus(DRYR) + i, bus(CHOL) + i, bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i,
                             k, out + 2 * written);
     }
-    for (auto& b : m_bus) std::fill(b.get(), b.get() + n, 0.0f);
-    m_dirty = std::max(0, m_dirty - n);
-    mixpos = 0;
+    release(n, 0);
     return written;
 }

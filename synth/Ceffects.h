@@ -120,6 +120,9 @@ private:
     // where the chorus takes no input and the abort flag is not polled.
     // keep: frames after them that then move to the front, into the cleared space.
     void runblock(int n, bool flushing, int keep = 0);
+    // After processing n frames: clears them, moves the keep frames after them to the front and
+    // resets mixpos. Frames past n + keep must hold nothing.
+    void release(int n, int keep);
     // The helper's job: runs the delay, the reverberator and (but when flushing) the chorus over
     // m_job frames in place on the dry buses, publishing how far it has come in m_chaindone.
     void chainrun();
