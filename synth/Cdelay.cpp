@@ -3,6 +3,8 @@
 #include "settings/Ceffparam.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 namespace {
 
@@ -20,17 +22,37 @@ static_assert(int(effparam(Ceffparam::delaytime).lo * 44.1) > Cdelay::BLOCK);
 } // namespace
 
 Cdelay::Cdelay()
-    : m_linel(std::make_unique<float[]>(LEN)), m_liner(std::make_unique<float[]>(LEN))
+    : m_linel(static_cast<float*>(std::calloc(LEN, sizeof(float)))),
+      m_liner(static_cast<float*>(std::calloc(LEN, sizeof(float))))
 {
-    clear();
+    if (!m_linel || !m_liner) throw std::bad_alloc();
 }
 
 Cdelay::~Cdelay() = default;
 
 void Cdelay::clear()
 {
-    std::fill(m_linel.get(), m_linel.get() + LEN, 0.0f);
-    std::fill(m_liner.get(), m_liner.get() + LEN, 0.0f);
+    std::fill(m_linel.get(), m_linel.get() + m_used, 0.0f);
+    std::fill(m_liner.get(), m_liner.get() + m_used, 0.0f);
+    m_len = m_pos = 0;
+}
+
+void Cdelay::grow(int need)
+{
+    // Whole pages of both lines at a time, so that a slider moved while playing lengthens them
+    // only now and then.
+    constexpr int STEP = 4096;
+    const int len = std::min(LEN, (need + STEP - 1) / STEP * STEP);
+    // A frame of age a sits at pos - a, counted around the lines: the frames behind the write
+    // position stay where they are, those from it to the old end move to the new end, and what
+    // lies between holds no history.
+    const int moved = m_len - m_pos, gap = len - m_len;
+    for (float* line : {m_linel.get(), m_liner.get()}) {
+        std::memmove(line + m_pos + gap, line + m_pos, size_t(moved) * sizeof(float));
+        std::fill(line + m_pos, line + m_pos + std::min(gap, m_used - m_pos), 0.0f);
+    }
+    m_len = len;
+    m_used = std::max(m_used, len);
 }
 
 // The modulation sweeps 0..modms over the 0.5 s LFO period: 11025 x 4 / 44100 = 1.
@@ -44,6 +66,7 @@ void Cdelay::run(float* l, float* r, int n, const Csettings& s)
     float* linel = m_linel.get();
     float* liner = m_liner.get();
     int pos = m_pos, counter = m_counter;
+    int len = m_len;
     for (int i = 0; i < n;) {
         // The settings hold for a block of up to BLOCK frames: a change made meanwhile by another
         // thread takes effect at the next block, at most 0.73 ms later, as if it had been made then.
@@ -57,6 +80,13 @@ void Cdelay::run(float* l, float* r, int n, const Csettings& s)
         const double modms = effparam(Ceffparam::delaymod).clamp(Csettings::get(s.delaymodms));
         const double spreadms = effparam(Ceffparam::spread).clamp(Csettings::get(s.spreadms));
         const float fb = effparam(Ceffparam::feedback).clamp(Csettings::get(s.delayfb));
+        // The longest tap (the right one at the top of its sweep) and the frame before it.
+        const int need = int(tapdelay(PERIOD / 2, ms + std::max(spreadms, 0.0), modms)) + 2;
+        if (need > len) {
+            m_pos = pos;
+            grow(need);
+            len = m_len;
+        }
 
         // One frame: the taps at this frame's LFO phase, read with linear interpolation.
         auto frame = [&](int at) {
@@ -67,17 +97,17 @@ void Cdelay::run(float* l, float* r, int n, const Csettings& s)
             const int wl = int(dl), wr = int(dr);
             const float fl = float(dl - wl), fr = float(dr - wr);
             int kl = pos - wl, kr = pos - wr;
-            if (kl < 0) kl += LEN;
-            if (kr < 0) kr += LEN;
-            const float al = linel[kl], bl = linel[kl == 0 ? LEN - 1 : kl - 1];
-            const float ar = liner[kr], br = liner[kr == 0 ? LEN - 1 : kr - 1];
+            if (kl < 0) kl += len;
+            if (kr < 0) kr += len;
+            const float al = linel[kl], bl = linel[kl == 0 ? len - 1 : kl - 1];
+            const float ar = liner[kr], br = liner[kr == 0 ? len - 1 : kr - 1];
             const float yl = al + fl * (bl - al), yr = ar + fr * (br - ar);
             const float xl = l[at], xr = r[at];
             linel[pos] = yl * fb + xl;
             liner[pos] = yr * fb + xr;
             l[at] = (1 - amount) * xl + amount * yl;
             r[at] = (1 - amount) * xr + amount * yr;
-            if (++pos == LEN) pos = 0;
+            if (++pos == len) pos = 0;
             if (++counter == PERIOD) counter = 0;
         };
         if (modms > 0) {
@@ -94,15 +124,15 @@ void Cdelay::run(float* l, float* r, int n, const Csettings& s)
         const int wl = int(dl), wr = int(dr);
         const float fl = float(dl - wl), fr = float(dr - wr);
         int kl = pos - wl, kr = pos - wr;
-        if (kl < 0) kl += LEN;
-        if (kr < 0) kr += LEN;
+        if (kl < 0) kl += len;
+        if (kr < 0) kr += len;
         if (kl == 0 || kr == 0) {
             // A tap at the lines' start interpolates with their end: this frame goes alone.
             frame(i++);
             continue;
         }
         // Up to the first frame at which the write position or a tap wraps.
-        const int m = std::min({block, LEN - pos, LEN - kl, LEN - kr});
+        const int m = std::min({block, len - pos, len - kl, len - kr});
         float yl[BLOCK], yr[BLOCK];
         const float* __restrict tl = linel + kl;
         const float* __restrict tr = liner + kr;
@@ -123,7 +153,7 @@ void Cdelay::run(float* l, float* r, int n, const Csettings& s)
         }
         i += m;
         pos += m;
-        if (pos == LEN) pos = 0;
+        if (pos == len) pos = 0;
         counter += m;
         if (counter >= PERIOD) counter -= PERIOD;
     }

@@ -1,11 +1,18 @@
 #pragma once
 // Stereo delay with feedback, run in place on the frame. The tap delay is the delay time plus a
 // triangle LFO sweep of 0..modulation ms (0.5 s period); the right tap adds the stereo spread and
-// runs its LFO a quarter period later. Taps are read with linear interpolation. The lines hold
-// 1.1 s, so delay time, spread and modulation together (at most 1,060 ms) always fit.
+// runs its LFO a quarter period later. Taps are read with linear interpolation. The lines can
+// hold 1.1 s, so delay time, spread and modulation together (at most 1,060 ms) always fit.
 // The settings are read per block of 32 frames; a block with delay amount 0 passes unchanged and
-// leaves the delay's state alone. Position and LFO counter run on across runs.
+// leaves the delay's state alone. The LFO counter runs on across runs.
+//
+// The lines wrap after as many frames as the longest tap of the settings so far needs (a few
+// thousand at the default 20 ms), so that the rest of them is never touched and takes no memory.
+// A longer tap set while running lengthens them; the history the shorter lines did not hold
+// comes back as silence. With settings that stay as they are, every tap reads what it would
+// from lines of 1.1 s.
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 
 struct Csettings;
@@ -22,7 +29,7 @@ public:
     Cdelay(const Cdelay&) = delete;
     Cdelay& operator=(const Cdelay&) = delete;
 
-    void clear();   // lines only
+    void clear();   // lines and position
     // Runs n frames in place on (l, r) with the settings read per block.
     void run(float* l, float* r, int n, const Csettings& s);
 
@@ -31,9 +38,20 @@ public:
 
     int pos() const { return m_pos; }
     int counter() const { return m_counter; }
+    // Frames after which the lines wrap (0 before the first block that delays anything).
+    int length() const { return m_len; }
 
 private:
-    std::unique_ptr<float[]> m_linel, m_liner;
+    // Lengthens the lines to hold at least need frames, keeping every frame they hold at its age.
+    void grow(int need);
+
+    // The lines come zeroed from calloc, which leaves the pages past m_used untouched.
+    struct Cfree {
+        void operator()(float* p) const { std::free(p); }
+    };
+    std::unique_ptr<float[], Cfree> m_linel, m_liner;
+    int m_len = 0;    // frames the lines wrap after
+    int m_used = 0;   // frames at the front of the lines that may hold something
     int m_pos = 0;
     int m_counter = 0;
 };

@@ -24,12 +24,14 @@ double at(const std::vector<double>& v, int t, double d)
 double tri(int n) { return n < 11025 ? n : 22050 - n; }
 
 // Plain version with unbounded history: v(t) = y(t) x feedback + x(t), y(t) = v at t - d(t).
-void slowdelay(std::vector<float>& l, std::vector<float>& r, double ms, double modms, double spread,
-               double fb, double amount)
+// The delay time is ms up to frame `from`, then later ms.
+void slowdelay(std::vector<float>& l, std::vector<float>& r, double first, double modms, double spread,
+               double fb, double amount, int from = 0, double later = 0)
 {
     const int total = int(l.size());
     std::vector<double> vl(total), vr(total);
     for (int t = 0; t < total; ++t) {
+        const double ms = t < from ? first : (from ? later : first);
         const double dl = (modms * tri(t % 22050) * 4 / 44100 + ms) * 44.1;
         const double dr = (modms * tri((t + 5512) % 22050) * 4 / 44100 + ms + spread) * 44.1;
         const double yl = at(vl, t, dl), yr = at(vr, t, dr);
@@ -83,6 +85,42 @@ TEST(Cdelay, MatchesPlainVersion)
         for (int t = 0; t < c.total; ++t) {
             ASSERT_NEAR(l[t], sl[t], 2e-4) << t;
             ASSERT_NEAR(r[t], sr[t], 2e-4) << t;
+        }
+    }
+}
+
+// The lines wrap as soon as the settings allow, and a longer delay set while running lengthens
+// them with every frame they held at its age: the left tap, which reaches no further back than
+// they held, reads what lines of 1.1 s would, and so does the right one once past what they lost.
+TEST(Cdelay, LinesGrowWithTheLongestTapKeepingWhatTheyHold)
+{
+    Csettings s;
+    setdelay(s, 20, 0, 8, 0.0f, 0.5f);
+    const int total = 20000, at = 2 * 4096 + 100;   // just past the lines' start: most of them moves
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> u(-1, 1);
+    std::vector<float> l(total), r(total);
+    for (int i = 0; i < total; ++i) {
+        l[i] = u(rng);
+        r[i] = u(rng);
+    }
+    const std::vector<float> x = r;
+    std::vector<float> sl = l, sr = r;
+    slowdelay(sl, sr, 20, 0, 8, 0.0, 0.5, at, 90);
+    Cdelay d;
+    d.run(l.data(), r.data(), at, s);
+    EXPECT_EQ(d.length(), 4096);
+    Csettings::set(s.delayms, 90);   // the right tap now reaches 98 ms back
+    d.run(&l[at], &r[at], total - at, s);
+    EXPECT_EQ(d.length(), 8192);
+    for (int t = 0; t < total; ++t) {
+        ASSERT_NEAR(l[t], sl[t], 2e-4) << t;
+        // The tap, 4,321.8 frames back, reads frames 4,321 and 4,322 back, which the lines hold
+        // from 226 frames after the change on; before, the lost ones read as silence.
+        if (t < at || t >= at + 226) {
+            ASSERT_NEAR(r[t], sr[t], 2e-4) << t;
+        } else if (t < at + 225) {
+            ASSERT_EQ(r[t], 0.5f * x[t]) << t;
         }
     }
 }
