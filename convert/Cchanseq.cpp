@@ -13,7 +13,7 @@ void Cchanseq::rewind()
 {
     m_chan.rewind();
     m_tick = 0;
-    m_cursor = m_events.first;
+    m_next = 0;
     m_n = m_done = m_left = 0;
 }
 
@@ -37,17 +37,16 @@ int Cchanseq::advanceto(int upto, int limit, int at, double spt, double tps, con
             if (!m_left && !m_final) m_tick += m_run * tps;
             continue;
         }
-        if (!m_cursor || m_tick >= m_events.last->ev->time) {
+        if (m_next == m_events.size() || m_tick >= m_events.back()->time) {
             // Everything left is due now; after it the voices just sound on to the end.
-            for (; m_cursor && !abort.load(std::memory_order_relaxed); m_cursor = m_cursor->next)
-                dispatch(*m_cursor->ev);
+            for (; m_next < m_events.size() && !abort.load(std::memory_order_relaxed); ++m_next)
+                dispatch(m_events[m_next]);
             startrun(m_n - m_done, true);
             continue;
         }
-        const double ahead = m_cursor->ev->time - m_tick;
+        const double ahead = m_events[m_next]->time - m_tick;
         if (ahead <= 0) {
-            dispatch(*m_cursor->ev);
-            m_cursor = m_cursor->next;
+            dispatch(m_events[m_next++]);
             continue;
         }
         // Whole samples until the event; compared as a double first so a far event cannot
@@ -58,8 +57,7 @@ int Cchanseq::advanceto(int upto, int limit, int at, double spt, double tps, con
             startrun(k, false);
         } else {
             // Less than one sample ahead: played at the current sample.
-            dispatch(*m_cursor->ev);
-            m_cursor = m_cursor->next;
+            dispatch(m_events[m_next++]);
         }
     }
     return m_done;

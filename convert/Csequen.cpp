@@ -64,14 +64,23 @@ void Csequen::build()
     // A division of 0 is refused when the file is read; without one there is nothing to time.
     m_division = m_file && m_file->division ? m_file->division : 0;
     if (m_division) {
+        // Each channel's list is sized first, so that it holds its events and no more.
+        size_t count[16] = {};
+        for (int i = 0; i < m_file->ntrks; ++i)
+            if (const Ctrack* tr = m_file->track(i))
+                for (const Cmidiev* ev = tr->first; ev; ev = ev->next)
+                    if (ev->kind() == 0) ++count[ev->channel() & 15];
+        for (int c = 0; c < 16; ++c)
+            if (count[c]) {
+                m_chans[c] = std::make_unique<Cchanseq>(m_synth, c);
+                m_chans[c]->reserve(count[c]);
+            }
         for (int i = 0; i < m_file->ntrks && !aborted(); ++i) {
             const Ctrack* tr = m_file->track(i);
             if (!tr) continue;
             for (Cmidiev* ev = tr->first; ev && !aborted(); ev = ev->next) {
                 if (ev->kind() == 0) {
-                    auto& seq = m_chans[ev->channel() & 15];
-                    if (!seq) seq = std::make_unique<Cchanseq>(m_synth, ev->channel() & 15);
-                    seq->insert(ev);
+                    m_chans[ev->channel() & 15]->insert(ev);
                 } else if (Ctimeline::istempo(*ev)) {
                     m_tempos.insert(ev);
                 } else {
@@ -80,6 +89,8 @@ void Csequen::build()
                 m_endtick = std::max(m_endtick, ev->time);
             }
         }
+        for (auto& c : m_chans)
+            if (c) c->order();
         // An interrupted build is not a usable timeline: the next run builds again.
         if (aborted()) m_built = false;
     }
