@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstring>
+#include <new>
 
 namespace {
 const char* const BADDATA = "Ctrack::rdmidi\nBad data in midi file";
@@ -18,9 +19,20 @@ Ctrack::~Ctrack()
 {
     for (Cmidiev* ev = first; ev;) {
         Cmidiev* next = ev->next;
-        delete ev;
+        // Channel messages sit in the blocks, which go afterwards.
+        if (ev->kind() == 0) ev->~Cmidiev();
+        else delete ev;
         ev = next;
     }
+}
+
+Cchanev* Ctrack::newchanev(int32_t tick, uint8_t st, uint8_t d1, uint8_t d2)
+{
+    if (m_inslab == SLAB) {
+        m_slabs.push_back(std::unique_ptr<Cslab>(new Cslab));
+        m_inslab = 0;
+    }
+    return new (m_slabs.back()->bytes + size_t(m_inslab++) * sizeof(Cchanev)) Cchanev(tick, st, d1, d2);
 }
 
 void Ctrack::append(Cmidiev* ev)
@@ -101,7 +113,7 @@ bool Ctrack::rdmidi(Cmidsrc& file)
                 if (!next(d1)) return false;
             }
             if (Cchanev::databytes(st) == 2 && !next(d2)) return false;
-            append(new Cchanev(t, st, d1, d2));
+            append(newchanev(t, st, d1, d2));
         } else if (b == 0xF0 || b == 0xF7) {
             running = 0;
             uint32_t len;

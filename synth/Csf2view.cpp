@@ -5,7 +5,14 @@
 
 Csf2view::Csf2view(Csf2file& bank, Cstore& store) : m_bank(bank), m_store(store)
 {
+    // Each table sized to what it holds: the view lives as long as a conversion.
     phdrs.reserve(bank.phdrs.size());
+    pbags.reserve(bank.pbags.size());
+    pgens.reserve(bank.pgens.size());
+    insts.reserve(bank.insts.size());
+    ibags.reserve(bank.ibags.size());
+    igens.reserve(bank.igens.size());
+    smps.reserve(bank.shdrs.size());
     for (const Sfphdr& h : bank.phdrs) phdrs.push_back(Phdr{h.preset, h.bank, h.bagindex});
     for (const Sfbag& b : bank.pbags) pbags.push_back(Bag{b.genindex});
     for (const Sfgen& g : bank.pgens) pgens.push_back(Gen{g.oper, g.sval()});
