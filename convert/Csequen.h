@@ -35,9 +35,11 @@ public:
     // The channels render a block a window at a time: a whole number of voice-runner jobs, so
     // that a one-second tail pass cut into windows renders as in one call. The buses hold a
     // window and what the channels rendered past it, at most AHEAD frames (a job per channel
-    // and one more); the window is what the effects processor's buses leave beside that.
+    // and one more); the window is what the effects processor's buses leave beside that. A
+    // converter's window is one job: the channels lead it by a few jobs, which the buses hold
+    // in any case, and a longer window only adds to that.
     static constexpr int AHEAD = 17 * Cvoicerun::JOB;
-    static constexpr int BUSFRAMES = 2 * Cvoicerun::JOB + AHEAD;   // the buses of a converter
+    static constexpr int BUSFRAMES = Cvoicerun::JOB + AHEAD;   // the buses of a converter
     static constexpr int RATE = 44100;
     static constexpr int MAXTAIL = 120;       // one-second tail passes at most (past any release)
     static constexpr int MINTEMPO = -99, MAXTEMPO = 1000;   // tempo setting, percent

@@ -311,8 +311,8 @@ TEST(Csequen, ProgressAfterEachBlock)
 
 // Float sums depend on their order: every frame takes the channels' voices in the order of the
 // channels, however far each channel renders at a time. Channels whose events fall apart, with
-// a tempo change and block ends between, give the same samples when the buses hold a job, the
-// converter's few windows, or a whole block (each channel renders its whole stretch in turn).
+// a tempo change and block ends between, give the same samples with windows of one job (the
+// converter's), of three, or of a whole block (each channel renders its whole stretch in turn).
 TEST(Csequen, ChannelsAddInTheirOrderHoweverFarEachRendersAtATime)
 {
     Midbytes m(480);
@@ -324,7 +324,7 @@ TEST(Csequen, ChannelsAddInTheirOrderHoweverFarEachRendersAtATime)
     }
     const Bytes midi = m.bytes();
     std::vector<int16_t> out[3];
-    const int buses[3] = {Cvoicerun::JOB + Csequen::AHEAD, Csequen::BUSFRAMES, Csequen::BLOCKLEN + Csequen::AHEAD};
+    const int buses[3] = {Csequen::BUSFRAMES, 3 * Cvoicerun::JOB + Csequen::AHEAD, Csequen::BLOCKLEN + Csequen::AHEAD};
     for (int i = 0; i < 3; ++i) {
         Seqrig r(buses[i]);
         r.load(midi);
