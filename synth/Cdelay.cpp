@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -21,12 +20,7 @@ static_assert(int(effparam(Ceffparam::delaytime).lo * 44.1) > Cdelay::BLOCK);
 
 } // namespace
 
-Cdelay::Cdelay()
-    : m_linel(static_cast<float*>(std::calloc(LEN, sizeof(float)))),
-      m_liner(static_cast<float*>(std::calloc(LEN, sizeof(float))))
-{
-    if (!m_linel || !m_liner) throw std::bad_alloc();
-}
+Cdelay::Cdelay() : m_linel(zeroed(LEN)), m_liner(zeroed(LEN)) {}
 
 Cdelay::~Cdelay() = default;
 

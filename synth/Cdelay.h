@@ -11,9 +11,9 @@
 // A longer tap set while running lengthens them; the history the shorter lines did not hold
 // comes back as silence. With settings that stay as they are, every tap reads what it would
 // from lines of 1.1 s.
+#include "synth/Czeroed.h"
+
 #include <atomic>
-#include <cstdlib>
-#include <memory>
 
 struct Csettings;
 
@@ -45,11 +45,7 @@ private:
     // Lengthens the lines to hold at least need frames, keeping every frame they hold at its age.
     void grow(int need);
 
-    // The lines come zeroed from calloc, which leaves the pages past m_used untouched.
-    struct Cfree {
-        void operator()(float* p) const { std::free(p); }
-    };
-    std::unique_ptr<float[], Cfree> m_linel, m_liner;
+    Czeroed m_linel, m_liner;   // the pages past m_used stay untouched
     int m_len = 0;    // frames the lines wrap after
     int m_used = 0;   // frames at the front of the lines that may hold something
     int m_pos = 0;

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
 #include <thread>
 
 namespace {
@@ -25,10 +24,7 @@ Ceffects::Ceffects(const Csettings& settings, const std::atomic<bool>* abortflag
       m_pcm(std::make_unique<int16_t[]>(2 * CHUNK)),
       m_parallel(Chelper::processors() > 1)
 {
-    for (auto& b : m_bus) {
-        b.reset(static_cast<float*>(std::calloc(size_t(m_buslen), sizeof(float))));
-        if (!b) throw std::bad_alloc();
-    }
+    for (auto& b : m_bus) b = zeroed(size_t(m_buslen));
     std::fill(m_work.get(), m_work.get() + NWORK * CHUNK, 0.0f);
     resetoutput();
 }

@@ -25,11 +25,11 @@
 #include "synth/Chelper.h"
 #include "synth/Coutstage.h"
 #include "synth/Creverb.h"
+#include "synth/Czeroed.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 struct Csettings;
@@ -131,11 +131,7 @@ private:
     const std::atomic<bool>* m_abort;
     const int m_buslen;
     Cwavfil* m_out = nullptr;
-    // The buses come zeroed from calloc, which leaves pages of a large block untouched.
-    struct Cfree {
-        void operator()(float* p) const { std::free(p); }
-    };
-    std::unique_ptr<float[], Cfree> m_bus[NBUS];
+    Czeroed m_bus[NBUS];
     bool m_declared = false;   // the user declares its writes with touch()
     int m_dirty = 0;           // frames at the front that may hold something
     Creverb m_reverb;
