@@ -3,17 +3,32 @@
 #include "cli/Ccommand.h"
 
 #include "audio/Cnewfil.h"
-#include "convert/Ccontext.h"
 #include "platform/Cmsgbox.h"
+#include "settings/Csettings.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
+
+// play runs in a program of its own beside this one, cantorix-play, which links the libraries
+// of the audio devices. This program is linked statically, which keeps a conversion's memory
+// to the code it runs, and a statically linked program cannot load those libraries. The player
+// takes this process over with the same arguments, terminal and signals.
+int launchplay(const Args& args)
+{
+    const std::string path = progfolder() + "/cantorix-play";
+    std::vector<char*> argv{const_cast<char*>(path.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(path.c_str(), argv.data());
+    std::fprintf(stderr, "cantorix-cli play: cannot start %s: %s\n", path.c_str(), reason(errno).c_str());
+    return 1;
+}
 
 struct Csubcmd {
     const char* name;
@@ -25,7 +40,7 @@ const Csubcmd SUBCMDS[] = {
     {"convert", cmdconvert, "convert MIDI and karaoke files into WAVE files"},
     {"dump", cmddump, "print a MIDI file's events as JSON lines"},
     {"info", cmdinfo, "describe a MIDI, karaoke, WAVE or sound bank file"},
-    {"play", cmdplay, "play MIDI and karaoke files through the built-in synthesizer, with their lyrics"},
+    {"play", launchplay, "play MIDI and karaoke files through the built-in synthesizer, with their lyrics"},
     {"pack", cmdpack, "write a SoundFont 2 bank as a compressed bank (.csf)"},
     {"unpack", cmdunpack, "write a compressed bank (.csf) as a SoundFont 2 bank"},
 };
@@ -38,46 +53,6 @@ void usage(FILE* out)
 }
 
 }  // namespace
-
-std::string extof(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return lowercase(path.substr(dot + 1));
-}
-
-bool readable(const char* cmd, const std::string& path)
-{
-    const int fd = openinput(path);
-    if (fd >= 0) {
-        ::close(fd);
-        return true;
-    }
-    std::fprintf(stderr, "cantorix-cli %s: %s: %s\n", cmd, path.c_str(), reason(errno).c_str());
-    return false;
-}
-
-int writable(const char* cmd, const std::string& out, const char* ext, const Args& ins)
-{
-    if (extof(out) != ext) {
-        std::fprintf(stderr, "cantorix-cli %s: %s: the output must be a .%s file\n", cmd, out.c_str(), ext);
-        return 2;
-    }
-    for (const std::string& in : ins) {
-        if (samefile(in, out)) {
-            std::fprintf(stderr, "cantorix-cli %s: %s: is the input file %s; nothing written\n", cmd, out.c_str(),
-                         in.c_str());
-            return 1;
-        }
-    }
-    return 0;
-}
-
-bool wantshelp(const Args& args)
-{
-    return std::find_if(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; }) != args.end();
-}
 
 int main(int argc, char** argv)
 {

@@ -45,6 +45,7 @@ expected="./usr/bin/cantorix -> ../lib/cantorix/cantorix
 ./usr/lib/cantorix/VUZADada.csf
 ./usr/lib/cantorix/cantorix
 ./usr/lib/cantorix/cantorix-cli
+./usr/lib/cantorix/cantorix-play
 ./usr/share/applications/cantorix.desktop
 ./usr/share/icons/hicolor/scalable/apps/cantorix.svg
 ./usr/share/man/man1/cantorix-cli.1.gz
@@ -75,6 +76,9 @@ grep -qi "preset" "$SCRATCH/info" || { cat "$SCRATCH/info"; fail "info does not 
 "$CLI" convert --quiet --set master-volume=0 examples/greensleeves.kar -o "$SCRATCH/out.wav" 2> "$SCRATCH/err" ||
   { cat "$SCRATCH/err"; fail "cantorix-cli convert with the installed bank failed"; }
 [ "$(stat -c %s "$SCRATCH/out.wav")" -gt 1000000 ] || fail "the converted file is too short"
+# play hands over to the player beside the program, through the link as well.
+"$CLI" play --help 2> "$SCRATCH/err" | grep -q "space pauses" ||
+  { cat "$SCRATCH/err"; fail "cantorix-cli play does not reach the installed player"; }
 check man -l "$SCRATCH/root/usr/share/man/man1/cantorix.1.gz" > /dev/null 2>&1 || fail "cantorix.1 does not format"
 
 desktop=$SCRATCH/root/usr/share/applications/cantorix.desktop
