@@ -1,6 +1,7 @@
 #pragma once
 // The subcommands of cantorix-cli. Each takes the arguments after its own name and returns the
-// process exit code: 0 on success, 1 when a file failed, 2 for a wrong command line.
+// process exit code: 0 on success, 1 when a file failed, 2 for a wrong command line. cmdplay is
+// the whole of cantorix-play, which "cantorix-cli play" hands over to.
 #include <string>
 #include <vector>
 
