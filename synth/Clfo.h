@@ -42,6 +42,8 @@ public:
 
     float value() const { return m_value; }
     float rate() const { return m_rate; }
+    // Two LFOs that compare equal step through the same values.
+    bool operator==(const Clfo&) const = default;
 
 private:
     int m_delaytc = -12000, m_freqc = 0;

@@ -93,6 +93,8 @@ public:
     int stage() const { return m_stage; }
     // Whether the value stays as it is until the note is released (or for good).
     bool holds() const { return m_stage == SUSTAIN || m_stage == DONE; }
+    // Two envelopes that compare equal step through the same values.
+    bool operator==(const Cmodenv&) const = default;
 
 private:
     static int scaled(int steps, int tcperkey)

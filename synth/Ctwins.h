@@ -19,11 +19,19 @@
 // Every twin then applies its own amplitudes, pan and sends. Only a twin that adds both halves in
 // a chunk takes part.
 //
+// Twins share their control steps as well. Many differ only in their volume envelopes (a layer
+// per velocity, or with another decay): the LFOs, the modulation envelope, the pitch and the
+// cutoff of a half then start a chunk from the same state as those of a twin rendered before it,
+// and step through the same values, so a twin whose modulation starts a chunk exactly as a kept
+// one takes its values and end state (Cctl), and only steps its own volume envelope and amplifier.
+//
 // Each thread keeps its own slots, so no thread waits for another, and the floats a voice adds
 // never depend on which thread rendered which twin first. Slots, variants and their buffers are
 // allocated once, and left untouched until used; when a slice holds more twin chunks to keep than
 // there are slots or variants, the rest render on their own.
 #include "synth/Cfilter.h"
+#include "synth/Clfo.h"
+#include "synth/Cmodenv.h"
 #include "synth/Cosc.h"
 
 #include <algorithm>
@@ -32,6 +40,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 
 class Ctwins {
 public:
@@ -91,6 +100,32 @@ public:
         int variants;  // the first variant, or -1
     };
 
+    // The control steps of a half in a chunk, apart from the volume envelope and the amplifier:
+    // what they start from, and what they leave (Cvoice.cpp fills and compares them).
+    static constexpr int CTLS = 128;                   // control steps kept per slice
+    struct Cctl {
+        int steps;
+        unsigned parts;            // which parts step, and whether it is a main half
+        Clfo modlfo, viblfo;
+        Cmodenv modenv;
+        double ratio, devlfo, devvib, devenv, devbend;   // the oscillator's pitch (main half)
+        double basehz, curhz, q, fdevlfo, fdevenv;       // the filter's cutoff (when it runs)
+        Cfilter::Ccoefs coefs;
+        // What the steps leave: the modulation LFO's value before each step, the parts' end
+        // state, the pitch of each step and the filter's sets (as Cvoice's half keeps them).
+        float lfo[STEPS];
+        Clfo endmodlfo, endviblfo;
+        Cmodenv endmodenv;
+        Cosc::Cstep st[STEPS];
+        double dev;
+        bool exact;
+        uint8_t set[STEPS];
+        int ncopies;
+        double hz[STEPS + 1];
+        double endcurhz;
+        Cfilter::Ccoefs endcoefs;
+    };
+
     Ctwins()
         : m_keys(new uint64_t[SLOTS]), m_slots(new Cslot[SLOTS + 1]), m_variants(new Cvariant[VARIANTS + 1]),
           m_vkeys(new uint64_t[VARIANTS]),
@@ -100,8 +135,41 @@ public:
         m_at += ((64 - reinterpret_cast<uintptr_t>(m_at) % 64) % 64) / sizeof(float);
     }
 
+    ~Ctwins()
+    {
+        for (int i = 0; i < m_cmade; ++i) m_ctls[i].~Cctl();
+    }
+    Ctwins(const Ctwins&) = delete;
+    Ctwins& operator=(const Ctwins&) = delete;
+
     // A new slice: every slot and variant is free.
-    void clear() { m_used = m_vused = 0; }
+    void clear() { m_used = m_vused = m_cused = 0; }
+
+    // The kept control steps of twin group `twin` that match, by match(const Cctl&), or null.
+    template <class F> const Cctl* findctl(uint64_t twin, F match) const
+    {
+        // Newest first: the twins of a note are mostly rendered one after another.
+        for (int i = m_cused - 1; i >= 0; --i)
+            if (m_ckeys[i] == twin && match(m_ctls[i])) return &m_ctls[i];
+        return nullptr;
+    }
+    // Room to keep the control steps of a chunk of group `twin`, or null when all are taken.
+    // Each is made on first use, in memory left untouched until then: only banks with twins that
+    // modulate need any.
+    Cctl* addctl(uint64_t twin)
+    {
+        if (m_cused == CTLS) return nullptr;
+        if (!m_ctlmem) {
+            m_ctlmem.reset(new unsigned char[sizeof(Cctl) * CTLS + alignof(Cctl)]);
+            void* at = m_ctlmem.get();
+            size_t room = sizeof(Cctl) * CTLS + alignof(Cctl);
+            m_ctls = static_cast<Cctl*>(std::align(alignof(Cctl), sizeof(Cctl) * CTLS, at, room));
+            m_ckeys = std::make_unique<uint64_t[]>(CTLS);
+        }
+        if (m_cused == m_cmade) new (&m_ctls[m_cmade++]) Cctl;
+        m_ckeys[m_cused] = twin;
+        return &m_ctls[m_cused++];
+    }
 
     // Room for the oscillator inputs of a chunk, to compare with the slots' and to keep with add().
     Cin& scratch() { return m_slots[m_used].in; }
@@ -209,4 +277,8 @@ private:
     std::unique_ptr<float[]> m_buf;
     float* m_at;
     int m_used = 0, m_vused = 0;
+    std::unique_ptr<unsigned char[]> m_ctlmem;
+    Cctl* m_ctls = nullptr;                // in m_ctlmem; the first m_cmade made
+    std::unique_ptr<uint64_t[]> m_ckeys;   // the group of each kept Cctl, apart
+    int m_cused = 0, m_cmade = 0;
 };

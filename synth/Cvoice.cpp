@@ -514,9 +514,52 @@ CANTORIX_INLINE inline int straightsteps(Cvoice& v, float* out, int avail, float
 //
 // The outputs are restrict: the compiler may then keep the parts' state in registers across
 // steps instead of reloading it after every store of a float.
+// Whether a half's modulation starts a chunk of `steps` steps as the kept one did, with the same
+// parts stepping: then it steps through the same values (Ctwins::Cctl).
+bool samebits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+
+bool samectl(const Ctwins::Cctl& c, const Cvoice& v, int steps, unsigned parts, bool main, bool filter)
+{
+    if (c.steps != steps || c.parts != parts || !(c.modlfo == v.m_modlfo) || !(c.modenv == v.m_modenv)) return false;
+    const Cosc& o = v.m_osc;
+    if (main && (!(c.viblfo == v.m_viblfo) || !samebits(c.ratio, o.m_ratio) || !samebits(c.devlfo, o.m_devlfo) ||
+                 !samebits(c.devvib, o.m_devvib) || !samebits(c.devenv, o.m_devenv) ||
+                 !samebits(c.devbend, o.m_devbend)))
+        return false;
+    if (!filter) return true;
+    const Cfilter& f = v.m_filter;
+    constexpr size_t COEFS = offsetof(Cfilter::Ccoefs, a) + sizeof(float);
+    return samebits(c.basehz, f.m_basehz) && samebits(c.curhz, f.m_curhz) && samebits(c.q, f.m_q) &&
+           samebits(c.fdevlfo, f.m_devlfo) && samebits(c.fdevenv, f.m_devenv) &&
+           std::memcmp(&c.coefs, &f.coefs(), COEFS) == 0;
+}
+
+// Keeps what a half's modulation starts a chunk from.
+void keepstart(Ctwins::Cctl& c, const Cvoice& v, int steps, unsigned parts)
+{
+    c.steps = steps;
+    c.parts = parts;
+    c.modlfo = v.m_modlfo;
+    c.modenv = v.m_modenv;
+    c.viblfo = v.m_viblfo;
+    const Cosc& o = v.m_osc;
+    c.ratio = o.m_ratio;
+    c.devlfo = o.m_devlfo;
+    c.devvib = o.m_devvib;
+    c.devenv = o.m_devenv;
+    c.devbend = o.m_devbend;
+    const Cfilter& f = v.m_filter;
+    c.basehz = f.m_basehz;
+    c.curhz = f.m_curhz;
+    c.q = f.m_q;
+    c.fdevlfo = f.m_devlfo;
+    c.fdevenv = f.m_devenv;
+    c.coefs = f.coefs();
+}
+
 template <bool MAIN>
 int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int avail, bool& finished, bool heard,
-                 float limit, int& quiet)
+                 float limit, int& quiet, Ctwins* twins, uint64_t twin, bool later)
 {
     Cosc& osc = v.m_osc;
     // An unheard voice's filter no longer matters: its output is never added.
@@ -584,10 +627,27 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
         }
         part = p;
     };
+    // A twin whose modulation starts the chunk as a twin's before it in this slice takes what
+    // those steps gave; one with twins still to render in this list keeps it for them.
     float modlfo[N], modenv[N], vib[N];
-    values(v.m_modlfo, usemodlfo, modlfo);
-    values(v.m_modenv, usemodenv, modenv);
-    if (MAIN) values(v.m_viblfo, usevib, vib);
+    const Ctwins::Cctl* hit = nullptr;
+    Ctwins::Cctl* keep = nullptr;
+    const unsigned parts = unsigned(MAIN) | unsigned(filter) << 1 | unsigned(filtermod) << 2 | unsigned(usevib) << 3 |
+                           unsigned(usemodlfo) << 4 | unsigned(usemodenv) << 5 | unsigned(steady) << 6;
+    if (twins && twin) {
+        hit = twins->findctl(twin, [&](const Ctwins::Cctl& c) { return samectl(c, v, steps, parts, MAIN, filter); });
+        if (!hit && later && (keep = twins->addctl(twin))) keepstart(*keep, v, steps, parts);
+    }
+    if (hit) {
+        std::copy(hit->lfo, hit->lfo + steps, modlfo);
+        v.m_modlfo = hit->endmodlfo;
+        v.m_modenv = hit->endmodenv;
+        if (MAIN) v.m_viblfo = hit->endviblfo;
+    } else {
+        values(v.m_modlfo, usemodlfo, modlfo);
+        values(v.m_modenv, usemodenv, modenv);
+        if (MAIN) values(v.m_viblfo, usevib, vib);
+    }
     {
         Camp amp = v.m_amp;
         for (int j = 0; j < steps; ++j) {
@@ -595,6 +655,26 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
             h.amp[j] = amp.total();
         }
         v.m_amp = amp;
+    }
+    if (hit) {
+        if (filter) {
+            std::memcpy(h.set, hit->set, size_t(steps));
+            h.ncopies = hit->ncopies;
+            std::copy(hit->hz + 1, hit->hz + hit->ncopies, h.hz + 1);
+            v.m_filter.m_curhz = hit->endcurhz;
+            if (h.ncopies > 1) {
+                h.copies[h.ncopies - 1] = hit->endcoefs;
+                v.m_filter.setcoefs(hit->endcoefs);
+                h.q = v.m_filter.m_q;
+                h.pending = h.ncopies > 2;
+            }
+        }
+        if (MAIN) {
+            std::copy(hit->st, hit->st + steps, st);
+            osc.m_dev = hit->dev;
+            osc.m_exact = hit->exact;
+        }
+        return steps;
     }
     if (filter)
         for (int j = 0; j < steps; ++j) h.notefilter(v.m_filter, j, filtermod, modlfo[j], modenv[j]);
@@ -609,6 +689,24 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
         }
     }
     if (filter) h.endfilter(v.m_filter);
+    if (keep) {
+        std::copy(modlfo, modlfo + steps, keep->lfo);
+        keep->endmodlfo = v.m_modlfo;
+        keep->endmodenv = v.m_modenv;
+        keep->endviblfo = v.m_viblfo;
+        if (filter) {
+            std::memcpy(keep->set, h.set, size_t(steps));
+            keep->ncopies = h.ncopies;
+            std::copy(h.hz + 1, h.hz + h.ncopies, keep->hz + 1);
+            keep->endcurhz = v.m_filter.m_curhz;
+            keep->endcoefs = v.m_filter.coefs();
+        }
+        if (MAIN) {
+            std::copy(st, st + steps, keep->st);
+            keep->dev = osc.m_dev;
+            keep->exact = osc.m_exact;
+        }
+    }
     return steps;
 }
 
@@ -645,13 +743,22 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
         const Csends sd = sends();
         const float never = HUGE_VALF;
         int quiet = heard ? CHUNKSTEPS : 0, pquiet = quiet;
+        // Twins of this note still to be rendered in this list, on this thread: they may take
+        // what this one's control steps give.
+        bool later = false;
+        if (twins && m_twin)
+            for (int i = 0; i < m_nsibs && !later; ++i)
+                later = m_sibs[i]->m_twin == m_twin &&
+                        m_sibs[i]->m_stamp.load(std::memory_order_relaxed) == twins->m_stamp;
         const int steps = controlsteps<true>(*this, hm, st, avail, finished, heard,
-                                             heard ? quietfrom(synth, sd, p ? UNHEARD / 2 : UNHEARD) : never, quiet);
+                                             heard ? quietfrom(synth, sd, p ? UNHEARD / 2 : UNHEARD) : never, quiet,
+                                             twins, m_twin, later);
         const int last = steps == avail ? std::min(CTLSTEP, n - (avail - 1) * CTLSTEP) : CTLSTEP;
         n -= (steps - 1) * CTLSTEP + last;
         if (p)
             controlsteps<false>(*p, hp, nullptr, steps, finished, heard,
-                                heard ? p->quietfrom(synth, sd, UNHEARD / 2) : never, pquiet);
+                                heard ? p->quietfrom(synth, sd, UNHEARD / 2) : never, pquiet, twins, m_twin,
+                                later);
         if (heard) {
             const int from = p ? std::max(quiet, pquiet) : quiet;
             for (int j = from; j < steps; ++j) hm.amp[j] = hp.amp[j] = 1000.0f;   // amplitude 0
