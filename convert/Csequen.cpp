@@ -274,10 +274,14 @@ int Csequen::run()
     // Every write into the buses is declared (stretch, tail), so that prepare() clears only
     // what was written and the buses take memory only as far as the channels got ahead.
     m_ctx.effects.touch(0);
+    // Each block's effects run on the helper while the voices of the next render.
+    m_ctx.effects.setpipelined(true);
     m_ctx.effects.prepare();
     constexpr int JOB = Cvoicerun::JOB;
     m_span = std::max(JOB, (m_ctx.effects.buslen() - AHEAD) / JOB * JOB);
     while (block() && !aborted()) sendmsg(m_window, WM_PROGRESS, 0, percent());
+    // The last block handed to the helper is in the WAVE file before this thread ends.
+    m_ctx.effects.settle();
     sendmsg(m_window, WM_PROGRESS, 0, percent());
     sendmsg(m_window, WM_RENDERED, 0, 0);
     return 0;

@@ -47,31 +47,70 @@ void Ceffects::resetoutput()
 
 void Ceffects::regain()
 {
+    settle();
     float master, makeup;
     gains(master, makeup);
     m_outstage.setgains(master, makeup);
 }
 
-Ceffects::~Ceffects() = default;
+Ceffects::~Ceffects() { settle(); }
 
 void Ceffects::chainrun()
 {
     // The chain works in place on the dry buses, which is what it would copy and run over: the
     // delay, then the reverberation and the chorus added, each frame in the same order of sums.
-    float* l = bus(DRYL);
-    float* r = bus(DRYR);
+    float* const* src = m_src;
+    float* l = src[DRYL];
+    float* r = src[DRYR];
     const int n = m_job;
     for (int i = 0; i < n; i += CHUNK) {
         const int k = std::min(CHUNK, n - i);
         m_delay.run(l + i, r + i, k, m_settings);
-        m_reverb.run(bus(REVL) + i, bus(REVR) + i, l + i, r + i, k);
-        if (!m_jobflushing) m_chorus.run(bus(CHOL) + i, bus(CHOR) + i, l + i, r + i, k);
+        m_reverb.run(src[REVL] + i, src[REVR] + i, l + i, r + i, k);
+        if (!m_jobflushing) m_chorus.run(src[CHOL] + i, src[CHOR] + i, l + i, r + i, k);
         m_chaindone.store(i + k, std::memory_order_release);
     }
 }
 
+void Ceffects::setpipelined(bool on)
+{
+    settle();
+    m_pipelined = on;
+    if (on && !m_pipe[0])
+        for (auto& b : m_pipe) b = zeroed(size_t(std::min(PIPELEN, m_buslen)));
+}
+
+void Ceffects::settle()
+{
+    if (!m_pipehelper) return;
+    m_pipehelper->finishbehind();
+    m_pipehelper = nullptr;
+}
+
+bool Ceffects::pipestep()
+{
+    const int i = m_pipeat;
+    int k = std::min(CHUNK, m_pipen - i);
+    bool stop = false;
+    if (m_abort) {
+        // As in runframes: processing ends at the first frame that finds the flag set.
+        for (int j = 0; j < k; ++j) {
+            if (m_abort->load(std::memory_order_relaxed)) {
+                k = j;
+                stop = true;
+                break;
+            }
+        }
+    }
+    writechunk(m_pipe[DRYL].get() + i, m_pipe[DRYR].get() + i, m_pipe[CHOL].get() + i, m_pipe[CHOR].get() + i,
+               m_pipe[REVL].get() + i, m_pipe[REVR].get() + i, k);
+    m_pipeat = i + k;
+    return !stop && m_pipeat < m_pipen;
+}
+
 void Ceffects::prepare()
 {
+    settle();
     const int dirty = m_declared ? m_dirty : m_buslen;
     for (auto& b : m_bus) std::fill(b.get(), b.get() + dirty, 0.0f);
     m_dirty = 0;
@@ -86,6 +125,7 @@ void Ceffects::prepare()
 
 bool Ceffects::silentsince()
 {
+    settle();
     const double makeup = synunits::dbgain(std::clamp(Csettings::get(m_settings.complevel), 0, 20));
     return !(double(m_outstage.takeloudest()) * makeup * 32767 >= 1);
 }
@@ -125,17 +165,45 @@ void Ceffects::processblock(int n, int keep)
     n = std::clamp(n, 0, m_buslen);
     keep = std::clamp(keep, 0, m_buslen - n);
     if (tap) tap(tapctx, *this, n);
+    settle();
+    if (m_pipelined && m_parallel && n >= 2 * CHUNK && Chelper::spare()) {
+        // The block leaves the buses, which the voices of the next block may then fill while it
+        // runs behind them. Of a block longer than the copy holds, the head runs now.
+        float* src[NBUS];
+        for (int b = 0; b < NBUS; ++b) src[b] = bus(b);
+        const int head = std::max(0, n - int(std::min(PIPELEN, m_buslen)));
+        if (head > 0) runframes(src, head, false, head >= 2 * CHUNK);
+        if (m_abort && m_abort->load(std::memory_order_relaxed)) {
+            release(n, keep);
+            return;
+        }
+        for (int b = 0; b < NBUS; ++b) std::copy(src[b] + head, src[b] + n, m_pipe[b].get());
+        release(n, keep);
+        m_pipen = n - head;
+        m_pipeat = 0;
+        m_pipehelper = &Chelper::local();
+        m_pipehelper->leavebehind([](void* fx) { return static_cast<Ceffects*>(fx)->pipestep(); }, this);
+        return;
+    }
     runblock(n, false, keep);
 }
 
 void Ceffects::runblock(int n, bool flushing, int keep)
 {
+    float* src[NBUS];
+    for (int b = 0; b < NBUS; ++b) src[b] = bus(b);
+    runframes(src, n, flushing, m_parallel && n >= 2 * CHUNK && Chelper::spare());
+    release(n, keep);
+}
+
+void Ceffects::runframes(float* const* src, int n, bool flushing, bool split)
+{
     // The delay, the reverberator and the chorus depend only on their own buses: the helper runs
     // them over the whole block in place on the dry buses, while this thread runs the output
     // stage over each chunk as it is done.
-    const bool split = m_parallel && n >= 2 * CHUNK && Chelper::spare();
     if (split) {
         m_chaindone.store(0, std::memory_order_relaxed);
+        std::copy(src, src + NBUS, m_src);
         m_job = n;
         m_jobflushing = flushing;
         Chelper::local().post([](void* fx) { static_cast<Ceffects*>(fx)->chainrun(); }, this);
@@ -162,15 +230,14 @@ void Ceffects::runblock(int n, bool flushing, int keep)
         }
         if (split) {
             await(i + k);
-            write(m_outstage.run(bus(DRYL) + i, bus(DRYR) + i, k, m_settings.complevel, m_pcm.get()));
+            write(m_outstage.run(src[DRYL] + i, src[DRYR] + i, k, m_settings.complevel, m_pcm.get()));
         } else {
-            writechunk(bus(DRYL) + i, bus(DRYR) + i, flushing ? nullptr : bus(CHOL) + i,
-                       flushing ? nullptr : bus(CHOR) + i, bus(REVL) + i, bus(REVR) + i, k);
+            writechunk(src[DRYL] + i, src[DRYR] + i, flushing ? nullptr : src[CHOL] + i,
+                       flushing ? nullptr : src[CHOR] + i, src[REVL] + i, src[REVR] + i, k);
         }
     }
     // The helper reads the buses to the end of the job, so it finishes before they are cleared.
     if (split) Chelper::local().wait();
-    release(n, keep);
 }
 
 void Ceffects::release(int n, int keep)
@@ -185,6 +252,7 @@ void Ceffects::release(int n, int keep)
 
 void Ceffects::processframes(const int16_t* frames, int nframes)
 {
+    settle();
     const float chorus = Csettings::get(m_settings.chorusamt);
     const float reverb = Csettings::get(m_settings.reverbamt);
     const float dry = 1 - chorus - reverb;
@@ -209,6 +277,7 @@ void Ceffects::processframes(const int16_t* frames, int nframes)
 
 void Ceffects::flush()
 {
+    settle();
     // Silence on the dry and reverb buses, block by block, so that the delay and reverberator
     // tails run on the helper as in any block; the chorus takes no input here.
     const int n = flushlength(), piece = std::min(m_buslen, FLUSHPIECE);
@@ -221,6 +290,7 @@ void Ceffects::flush()
 
 int Ceffects::render(int n, int16_t* out)
 {
+    settle();
     n = std::clamp(n, 0, m_buslen);
     if (tap) tap(tapctx, *this, n);
     int written = 0;

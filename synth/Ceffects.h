@@ -10,7 +10,11 @@
 // One thread at a time uses it: the render thread during a conversion, or the audio mixer. While
 // processblock or flush runs, the calling thread's helper thread runs the delay, the reverberator
 // and the chorus over the block, in place on the dry buses, ahead of the output stage (while a
-// second processor is spare, Chelper); the result is the same as in turn. The settings are read
+// second processor is spare, Chelper); the result is the same as in turn. A converter may instead
+// have its blocks run behind it (setpipelined): processblock copies the block out of the buses,
+// and while the voices of the next block render, the helper runs it chunk by chunk, chain and
+// output stage, between its jobs (and the render thread while it waits for one); every other
+// call finishes that block first (settle). The settings are read
 // without locks (relaxed atomics): delay values per block of 32 frames and the compressor on/off
 // test per block of 128 (Cdelay, Coutstage); room size, damping, master volume and makeup gain at
 // prepare().
@@ -54,7 +58,11 @@ public:
     int mixpos = 0;             // mixing position inside the current block (voices add here)
 
     // The WAVE file that receives the frames; may be null (frames are then dropped).
-    void setoutput(Cwavfil* out) { m_out = out; }
+    void setoutput(Cwavfil* out)
+    {
+        settle();
+        m_out = out;
+    }
     Cwavfil* output() const { return m_out; }
 
     // Starts a run: clears the buses, the effect lines and the output stage, and takes room size,
@@ -96,6 +104,16 @@ public:
     // Whether processblock and flush hand the delay, the reverberator and the chorus to the
     // helper thread (on by default where the machine has a second processor).
     void setparallel(bool on) { m_parallel = on; }
+    // Whether processblock leaves the last PIPELEN frames of each block behind
+    // (Chelper::leavebehind), to be run chunk by chunk by whichever of the calling thread and its
+    // helper would wait, and returns once the rest has run (while it runs in parallel and a
+    // processor is spare). Before a run.
+    void setpipelined(bool on);
+    static constexpr int PIPELEN = 8192;
+    // Waits until the block handed to the helper, if any, is done: the effects, the output
+    // stage and the WAVE file are then as if it had run in the call. The thread that called
+    // processblock settles before it ends; every call below settles first.
+    void settle();
 
     Creverb& reverb() { return m_reverb; }
     Cchorus& chorus() { return m_chorus; }
@@ -120,6 +138,12 @@ private:
     // where the chorus takes no input and the abort flag is not polled.
     // keep: frames after them that then move to the front, into the cleared space.
     void runblock(int n, bool flushing, int keep = 0);
+    // Runs n frames of the buses src through the effects and the output stage into the WAVE
+    // file, with the chain on the helper when split.
+    void runframes(float* const* src, int n, bool flushing, bool split);
+    // A piece of a block left behind: its next chunk through the effects and the output stage.
+    // Returns whether any is left.
+    bool pipestep();
     // After processing n frames: clears them, moves the keep frames after them to the front and
     // resets mixpos. Frames past n + keep must hold nothing.
     void release(int n, int keep);
@@ -144,7 +168,15 @@ private:
 
     // The job handed to the helper.
     bool m_parallel;
+    float* m_src[NBUS] = {};             // the buses it runs over
     int m_job = 0;                       // frames
     bool m_jobflushing = false;          // the end of a run: no chorus input
     std::atomic<int> m_chaindone{0};     // frames finished
+
+    // A block handed over whole (setpipelined): its frames, copied from the buses, and the
+    // helper running it, until settled.
+    bool m_pipelined = false;
+    Czeroed m_pipe[NBUS];
+    int m_pipen = 0, m_pipeat = 0;
+    Chelper* m_pipehelper = nullptr;
 };

@@ -49,9 +49,10 @@ Chelper::Crender::~Crender() { g_renders.fetch_sub(1, std::memory_order_relaxed)
 Chelper::~Chelper()
 {
     if (!m_thread.joinable()) return;
+    finishbehind();
     m_stop = true;
-    m_go.fetch_add(1, std::memory_order_release);
-    m_go.notify_one();
+    m_wake.fetch_add(1, std::memory_order_release);
+    m_wake.notify_one();
     m_thread.join();
 }
 
@@ -81,7 +82,39 @@ void Chelper::post(void (*job)(void*), void* arg)
     m_arg = arg;
     m_retracted = false;
     m_go.fetch_add(1, std::memory_order_release);
-    m_go.notify_one();
+    m_wake.fetch_add(1, std::memory_order_release);
+    m_wake.notify_one();
+}
+
+void Chelper::leavebehind(bool (*step)(void*), void* arg)
+{
+    finishbehind();
+    if (!m_thread.joinable()) m_thread = std::thread([this] { loop(); });
+    m_step = step;
+    m_steparg = arg;
+    m_behind.store(true, std::memory_order_release);
+    m_wake.fetch_add(1, std::memory_order_release);
+    m_wake.notify_one();
+}
+
+bool Chelper::behindstep()
+{
+    if (!m_behind.load(std::memory_order_acquire)) return false;
+    bool free = false;
+    if (!m_stepping.compare_exchange_strong(free, true, std::memory_order_acquire)) return false;
+    const bool ran = m_behind.load(std::memory_order_relaxed);
+    if (ran && !m_step(m_steparg)) m_behind.store(false, std::memory_order_release);
+    m_stepping.store(false, std::memory_order_release);
+    return ran;
+}
+
+void Chelper::finishbehind()
+{
+    // The last piece clears m_behind only after it has run, and the release pairs with this
+    // acquire; a thread that still holds m_stepping then has nothing left to do.
+    while (m_behind.load(std::memory_order_acquire))
+        if (!behindstep()) wide::relax();
+    while (m_stepping.load(std::memory_order_acquire)) wide::relax();
 }
 
 bool Chelper::retract()
@@ -98,20 +131,29 @@ void Chelper::wait()
     // After a job taken back the helper may not have come to it yet, so m_done can lag by more
     // than one job: it is the count of this job that ends the wait.
     const uint32_t go = m_go.load(std::memory_order_relaxed);
+    while (m_done.load(std::memory_order_acquire) != go && behindstep()) {
+    }
     for (uint32_t done; (done = m_done.load(std::memory_order_acquire)) != go;) await(m_done, done);
 }
 
 void Chelper::loop()
 {
-    uint32_t seen = 0;
+    uint32_t seen = 0, woke = 0;
     for (;;) {
+        // Between jobs, the pieces of any work behind (while the render thread runs one, the
+        // next may follow).
+        while (m_wake.load(std::memory_order_acquire) == woke && m_behind.load(std::memory_order_acquire))
+            if (!behindstep()) wide::relax();
         // The render thread posts the next job after its own work between jobs (events, other
         // channels, effects), which often takes longer than the short spin, and a sleeping
         // helper wakes late. So it stays awake for a while, yielding to any other thread that
         // wants the processor.
-        await(m_go, seen, YIELDUS);
-        seen = m_go.load(std::memory_order_acquire);
+        await(m_wake, woke, YIELDUS);
+        woke = m_wake.load(std::memory_order_acquire);
         if (m_stop) return;
+        const uint32_t go = m_go.load(std::memory_order_acquire);
+        if (go == seen) continue;
+        seen = go;
         // Jobs are posted one at a time, each after the one before ended, so the newest one is
         // the only one that may still be unclaimed.
         uint32_t before = seen - 1;

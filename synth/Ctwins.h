@@ -224,6 +224,7 @@ public:
     }
 
     long m_shared = 0;   // chunks a twin took from another, over the object's life (tests)
+    long m_ctlshared = 0;   // the same for control steps
     uint32_t m_stamp = 0;   // the list of voices being rendered (Cvoice::m_stamp)
 
     // Whether a kept chunk and a new one (b, its steps not copied yet) compute the same

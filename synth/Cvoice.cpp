@@ -639,6 +639,7 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
         if (!hit && later && (keep = twins->addctl(twin))) keepstart(*keep, v, steps, parts);
     }
     if (hit) {
+        ++twins->m_ctlshared;
         std::copy(hit->lfo, hit->lfo + steps, modlfo);
         v.m_modlfo = hit->endmodlfo;
         v.m_modenv = hit->endmodenv;

@@ -53,6 +53,8 @@ public:
     }
     // Chunks whose signal a twin took from another so far.
     long twinshares() const { return m_mine[0].twins.m_shared + m_mine[1].twins.m_shared; }
+    // Chunks whose control steps a twin took from another so far.
+    long ctlshares() const { return m_mine[0].twins.m_ctlshared + m_mine[1].twins.m_ctlshared; }
 
 private:
     // Renders the voices group by group of equal send levels: each group is summed in stereo

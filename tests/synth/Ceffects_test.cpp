@@ -134,11 +134,12 @@ TEST(Ceffects, BusesFeedTheirEffects)
 TEST(Ceffects, EffectsOnTheHelperThreadGiveTheSameFrames)
 {
     // Noise on all six buses, blocks of several sizes, the delay and the compressor on, then the
-    // flush: handing the delay, the reverberator and the chorus to the helper thread changes no
-    // frame.
-    auto run = [](bool parallel) {
+    // flush: handing the delay, the reverberator and the chorus to the helper thread, or leaving
+    // whole blocks behind for it (longer ones in part), changes no frame.
+    auto run = [](bool parallel, bool pipelined = false) {
         Rig rig(0.5f, 6);
         rig.fx->setparallel(parallel);
+        rig.fx->setpipelined(pipelined);
         uint32_t x = 7;
         for (int n : {Ceffects::BUSLEN, 300, 511, 512, 4097, 100000}) {
             for (int b = 0; b < Ceffects::NBUS; ++b)
@@ -150,24 +151,33 @@ TEST(Ceffects, EffectsOnTheHelperThreadGiveTheSameFrames)
         }
         return rig.finish();
     };
-    const auto one = run(false), two = run(true);
+    const auto one = run(false), two = run(true), behind = run(true, true);
     ASSERT_EQ(one.size(), two.size());
+    ASSERT_EQ(one.size(), behind.size());
     EXPECT_GT(one.size(), size_t(2 * Ceffects::BUSLEN));
-    for (size_t i = 0; i < one.size(); ++i) ASSERT_EQ(one[i], two[i]) << i;
+    for (size_t i = 0; i < one.size(); ++i) {
+        ASSERT_EQ(one[i], two[i]) << i;
+        ASSERT_EQ(one[i], behind[i]) << i;
+    }
 }
 
 TEST(Ceffects, AbortStopsTheBlock)
 {
-    Rig rig;
-    for (int i = 0; i < 1000; ++i) rig.fx->bus(Ceffects::DRYL)[i] = 0.5f;
-    rig.abortflag = true;
-    rig.fx->processblock(1000);
-    EXPECT_EQ(rig.fx->bus(Ceffects::DRYL)[0], 0.0f);
-    EXPECT_EQ(rig.fx->outstage().countdown(), LA);   // not a frame went through
-    rig.abortflag = false;
-    const auto v = rig.finish();
-    EXPECT_EQ(rig.wav.nframes, 2794);
-    EXPECT_EQ(rig.wav.peak, 0);
+    for (bool pipelined : {false, true}) {
+        SCOPED_TRACE(pipelined ? "left behind" : "in the call");
+        Rig rig;
+        rig.fx->setpipelined(pipelined);
+        for (int i = 0; i < 1000; ++i) rig.fx->bus(Ceffects::DRYL)[i] = 0.5f;
+        rig.abortflag = true;
+        rig.fx->processblock(1000);
+        rig.fx->settle();
+        EXPECT_EQ(rig.fx->bus(Ceffects::DRYL)[0], 0.0f);
+        EXPECT_EQ(rig.fx->outstage().countdown(), LA);   // not a frame went through
+        rig.abortflag = false;
+        const auto v = rig.finish();
+        EXPECT_EQ(rig.wav.nframes, 2794);
+        EXPECT_EQ(rig.wav.peak, 0);
+    }
 }
 
 TEST(Ceffects, FramesFromAFileWithMasterVolumeAndCompressor)

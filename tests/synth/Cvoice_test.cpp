@@ -893,8 +893,10 @@ TEST(Cvoicerun, TwinsShareTheirSignalAndAddWhatTheyAddAlone)
     // and a volume change come in between. The mono preset plays a chord of 25 keys: on one
     // thread, more twin signals than it keeps in a slice, so that the twins past them render on
     // their own.
+    // The stereo preset's modulation (envelope to cutoff, LFO to cutoff and volume, vibrato) makes
+    // twins that differ only in their volume envelopes share their control steps too.
     // Sharing must give the very floats of rendering every voice alone, on one thread and split.
-    auto check = [](Testbank& b, int last) {
+    auto check = [](Testbank& b, int last, bool modulated) {
         auto play = [&](bool parallel, bool share) {
             Rig rig(b);
             rig.synth.voicerun = std::make_shared<Cvoicerun>(parallel, share);
@@ -912,14 +914,16 @@ TEST(Cvoicerun, TwinsShareTheirSignalAndAddWhatTheyAddAlone)
             ch.dispatch(8, last + 4, 0);
             rig.render(ch, 40000, Rig::LEN - 40000);
             EXPECT_FALSE(ch.active());
-            return std::make_pair(rig.bus, rig.synth.voicerun->twinshares());
+            return std::make_tuple(rig.bus, rig.synth.voicerun->twinshares(), rig.synth.voicerun->ctlshares());
         };
         for (bool parallel : {false, true}) {
             SCOPED_TRACE(parallel ? "split" : "one thread");
-            const auto [alone, none] = play(parallel, false);
-            const auto [shared, taken] = play(parallel, true);
+            const auto [alone, none, noctl] = play(parallel, false);
+            const auto [shared, taken, ctltaken] = play(parallel, true);
             EXPECT_EQ(none, 0);
+            EXPECT_EQ(noctl, 0);
             EXPECT_GT(taken, 100);
+            if (modulated) EXPECT_GT(ctltaken, 50);
             EXPECT_GT(rms(alone[0], 0, 16000), 0.01);
             for (size_t bus = 0; bus < 6; ++bus)
                 for (size_t i = 0; i < alone[bus].size(); ++i)
@@ -933,6 +937,7 @@ TEST(Cvoicerun, TwinsShareTheirSignalAndAddWhatTheyAddAlone)
         const int r = b.sample(sine(3000, 50), 50, 2950, 44100, 62, 0, 2, 0);
         const Gens gens = instant() + Gens{{samplemodes, 1}, {filterfc, 5000}, {filterq, 60},
                                            {modenvtofilterfc, 2000}, {modenvdecay, -1500}, {modenvsustain, 400},
+                                           {modlfotofilterfc, 600}, {modlfotovolume, 30}, {modlfofreq, 800},
                                            {viblfotopitch, 30}, {viblfofreq, 300}, {volenvrelease, -2400}};
         const int inst = b.instrument({gens + Gens{{sampleid, l}}, gens + Gens{{sampleid, r}}});
         b.preset(0, 0,
@@ -941,7 +946,7 @@ TEST(Cvoicerun, TwinsShareTheirSignalAndAddWhatTheyAddAlone)
                   Gens{{volenvrelease, -1000}, {chorussend, 200}, {instrument, inst}},
                   Gens{{finetune, 3}, {instrument, inst}}, Gens{{filterfc, -300}, {instrument, inst}}});
         b.finish();
-        check(b, 60);
+        check(b, 60, true);
     }
     {
         SCOPED_TRACE("mono, steady cutoffs");
@@ -957,6 +962,6 @@ TEST(Cvoicerun, TwinsShareTheirSignalAndAddWhatTheyAddAlone)
                   Gens{{filterfc, -900}, {chorussend, 200}, {instrument, inst}},
                   Gens{{filterfc, -1200}, {volenvrelease, -1000}, {instrument, inst}}});
         b.finish();
-        check(b, 79);
+        check(b, 79, false);
     }
 }
