@@ -425,6 +425,22 @@ TEST(Cwavfil, NormalizeSaturatesInsteadOfWrapping)
     const Bytes b = readbytes(path);
     const int16_t expect[] = {32767, -32768, 32767, -32768};
     for (size_t i = 0; i < 4; ++i) EXPECT_EQ(sampleat(b, i), expect[i]) << i;
+
+    // Every sample value, at gains across the whole range: floor(s gain / 1024), saturated.
+    for (int32_t gain : {0, 1, 1023, 1024, 2047, 3728156, (1 << 25) - 1, 1 << 25, (1 << 25) + 1, 2000000000}) {
+        SCOPED_TRACE(gain);
+        const std::string all = dir.file("all.wav");
+        Cwavfil a(all);
+        std::vector<std::pair<int16_t, int16_t>> frames;
+        for (int s = -32768; s < 32768; s += 2) frames.push_back({int16_t(s), int16_t(s + 1)});
+        writeframes(a, frames);
+        ASSERT_TRUE(a.normalize(gain));
+        const Bytes got = readbytes(all);
+        for (int s = -32768; s < 32768; ++s) {
+            const int64_t want = std::clamp<int64_t>((int64_t(s) * gain) >> 10, -32768, 32767);
+            ASSERT_EQ(sampleat(got, size_t(s + 32768)), want) << s;
+        }
+    }
 }
 
 TEST(Cwavfil, ReplacesAFileOnlyWhenTheNewOneIsFinished)
