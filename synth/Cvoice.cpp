@@ -534,6 +534,17 @@ bool samectl(const Ctwins::Cctl& c, const Cvoice& v, int steps, unsigned parts, 
            std::memcmp(&c.coefs, &f.coefs(), COEFS) == 0;
 }
 
+// Whether twins of a main half's note are still to be rendered in this list, on this thread:
+// they may take what its control steps give.
+bool pending(const Cvoice& main, const Ctwins& twins)
+{
+    for (int i = 0; i < main.m_nsibs; ++i)
+        if (main.m_sibs[i]->m_twin == main.m_twin &&
+            main.m_sibs[i]->m_stamp.load(std::memory_order_relaxed) == twins.m_stamp)
+            return true;
+    return false;
+}
+
 // Keeps what a half's modulation starts a chunk from.
 void keepstart(Ctwins::Cctl& c, const Cvoice& v, int steps, unsigned parts)
 {
@@ -559,7 +570,7 @@ void keepstart(Ctwins::Cctl& c, const Cvoice& v, int steps, unsigned parts)
 
 template <bool MAIN>
 int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int avail, bool& finished, bool heard,
-                 float limit, int& quiet, Ctwins* twins, uint64_t twin, bool later)
+                 float limit, int& quiet, Ctwins* twins, const Cvoice& main)
 {
     Cosc& osc = v.m_osc;
     // An unheard voice's filter no longer matters: its output is never added.
@@ -634,9 +645,9 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
     Ctwins::Cctl* keep = nullptr;
     const unsigned parts = unsigned(MAIN) | unsigned(filter) << 1 | unsigned(filtermod) << 2 | unsigned(usevib) << 3 |
                            unsigned(usemodlfo) << 4 | unsigned(usemodenv) << 5 | unsigned(steady) << 6;
-    if (twins && twin) {
+    if (const uint64_t twin = main.m_twin; twins && twin) {
         hit = twins->findctl(twin, [&](const Ctwins::Cctl& c) { return samectl(c, v, steps, parts, MAIN, filter); });
-        if (!hit && later && (keep = twins->addctl(twin))) keepstart(*keep, v, steps, parts);
+        if (!hit && pending(main, *twins) && (keep = twins->addctl(twin))) keepstart(*keep, v, steps, parts);
     }
     if (hit) {
         ++twins->m_ctlshared;
@@ -744,22 +755,14 @@ void Cvoice::render(const Csynth& synth, float* l, float* r, int n, Ctwins* twin
         const Csends sd = sends();
         const float never = HUGE_VALF;
         int quiet = heard ? CHUNKSTEPS : 0, pquiet = quiet;
-        // Twins of this note still to be rendered in this list, on this thread: they may take
-        // what this one's control steps give.
-        bool later = false;
-        if (twins && m_twin)
-            for (int i = 0; i < m_nsibs && !later; ++i)
-                later = m_sibs[i]->m_twin == m_twin &&
-                        m_sibs[i]->m_stamp.load(std::memory_order_relaxed) == twins->m_stamp;
         const int steps = controlsteps<true>(*this, hm, st, avail, finished, heard,
                                              heard ? quietfrom(synth, sd, p ? UNHEARD / 2 : UNHEARD) : never, quiet,
-                                             twins, m_twin, later);
+                                             twins, *this);
         const int last = steps == avail ? std::min(CTLSTEP, n - (avail - 1) * CTLSTEP) : CTLSTEP;
         n -= (steps - 1) * CTLSTEP + last;
         if (p)
             controlsteps<false>(*p, hp, nullptr, steps, finished, heard,
-                                heard ? p->quietfrom(synth, sd, UNHEARD / 2) : never, pquiet, twins, m_twin,
-                                later);
+                                heard ? p->quietfrom(synth, sd, UNHEARD / 2) : never, pquiet, twins, *this);
         if (heard) {
             const int from = p ? std::max(quiet, pquiet) : quiet;
             for (int j = from; j < steps; ++j) hm.amp[j] = hp.amp[j] = 1000.0f;   // amplitude 0
