@@ -141,9 +141,8 @@ private:
     // Runs n frames of the buses src through the effects and the output stage into the WAVE
     // file, with the chain on the helper when split.
     void runframes(float* const* src, int n, bool flushing, bool split);
-    // A piece of a block left behind: its next chunk through the effects and the output stage.
-    // Returns whether any is left.
-    bool pipestep();
+    // A piece of a block left behind: a chunk through the chain or through the output stage.
+    Chelper::Step pipestep();
     // After processing n frames: clears them, moves the keep frames after them to the front and
     // resets mixpos. Frames past n + keep must hold nothing.
     void release(int n, int keep);
@@ -177,6 +176,11 @@ private:
     // helper running it, until settled.
     bool m_pipelined = false;
     Czeroed m_pipe[NBUS];
-    int m_pipen = 0, m_pipeat = 0;
+    int m_pipen = 0;
+    // How far the chain and the output stage have come, each written under its own lock; the
+    // output stage stops at an abort.
+    std::atomic<int> m_pipechain{0};
+    int m_pipeout = 0;
+    std::atomic<bool> m_pipestop{false}, m_chainlock{false}, m_outlock{false};
     Chelper* m_pipehelper = nullptr;
 };

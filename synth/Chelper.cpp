@@ -86,35 +86,39 @@ void Chelper::post(void (*job)(void*), void* arg)
     m_wake.notify_one();
 }
 
-void Chelper::leavebehind(bool (*step)(void*), void* arg)
+void Chelper::leavebehind(Step (*step)(void*), void* arg)
 {
     finishbehind();
     if (!m_thread.joinable()) m_thread = std::thread([this] { loop(); });
     m_step = step;
     m_steparg = arg;
-    m_behind.store(true, std::memory_order_release);
+    m_behind.store(true, std::memory_order_seq_cst);
     m_wake.fetch_add(1, std::memory_order_release);
     m_wake.notify_one();
 }
 
-bool Chelper::behindstep()
+Chelper::Step Chelper::behindstep()
 {
-    if (!m_behind.load(std::memory_order_acquire)) return false;
-    bool free = false;
-    if (!m_stepping.compare_exchange_strong(free, true, std::memory_order_acquire)) return false;
-    const bool ran = m_behind.load(std::memory_order_relaxed);
-    if (ran && !m_step(m_steparg)) m_behind.store(false, std::memory_order_release);
-    m_stepping.store(false, std::memory_order_release);
-    return ran;
+    if (!m_behind.load(std::memory_order_acquire)) return DONE;
+    // Counted in before looking again: once finishbehind has seen the work done and no thread
+    // inside, a thread that comes later finds m_behind false (both sequentially consistent).
+    m_stepping.fetch_add(1, std::memory_order_seq_cst);
+    Step r = DONE;
+    if (m_behind.load(std::memory_order_seq_cst)) {
+        r = m_step(m_steparg);
+        if (r == DONE) m_behind.store(false, std::memory_order_seq_cst);
+    }
+    m_stepping.fetch_sub(1, std::memory_order_release);
+    return r;
 }
 
 void Chelper::finishbehind()
 {
-    // The last piece clears m_behind only after it has run, and the release pairs with this
-    // acquire; a thread that still holds m_stepping then has nothing left to do.
-    while (m_behind.load(std::memory_order_acquire))
-        if (!behindstep()) wide::relax();
-    while (m_stepping.load(std::memory_order_acquire)) wide::relax();
+    // The step orders its pieces and makes what they did visible to the thread that finds the
+    // work done; no thread is left inside a step afterwards.
+    for (Step r; (r = behindstep()) != DONE;)
+        if (r == BUSY) wide::relax();
+    while (m_stepping.load(std::memory_order_seq_cst) != 0) wide::relax();
 }
 
 bool Chelper::retract()
@@ -131,7 +135,7 @@ void Chelper::wait()
     // After a job taken back the helper may not have come to it yet, so m_done can lag by more
     // than one job: it is the count of this job that ends the wait.
     const uint32_t go = m_go.load(std::memory_order_relaxed);
-    while (m_done.load(std::memory_order_acquire) != go && behindstep()) {
+    while (m_done.load(std::memory_order_acquire) != go && behindstep() == RAN) {
     }
     for (uint32_t done; (done = m_done.load(std::memory_order_acquire)) != go;) await(m_done, done);
 }
@@ -142,8 +146,8 @@ void Chelper::loop()
     for (;;) {
         // Between jobs, the pieces of any work behind (while the render thread runs one, the
         // next may follow).
-        while (m_wake.load(std::memory_order_acquire) == woke && m_behind.load(std::memory_order_acquire))
-            if (!behindstep()) wide::relax();
+        for (Step r; m_wake.load(std::memory_order_acquire) == woke && (r = behindstep()) != DONE;)
+            if (r == BUSY) wide::relax();
         // The render thread posts the next job after its own work between jobs (events, other
         // channels, effects), which often takes longer than the short spin, and a sleeping
         // helper wakes late. So it stays awake for a while, yielding to any other thread that

@@ -5,10 +5,9 @@
 // its next job spinning for up to 2 ms, yielding the processor to any other thread that wants it
 // (the next job usually follows within that time), and only then sleeps.
 //
-// Besides, the render thread may leave work behind it that goes in pieces, one after another
-// (a converter's block of effects, Ceffects): whichever thread would otherwise wait runs the next
-// piece, the helper between jobs and the render thread while it waits for one, until the render
-// thread needs it done.
+// Besides, the render thread may leave work behind it that goes in pieces (a converter's block
+// of effects, Ceffects): whichever thread would otherwise wait runs a piece, the helper between
+// jobs and the render thread while it waits for one, until the render thread needs it done.
 //
 // Helpers are for processors that would otherwise idle: while the process runs as many render
 // threads as it may use processors, spare() is false and callers do the work alone, so that
@@ -55,9 +54,12 @@ public:
     // pieces of the work behind meanwhile.
     void wait();
 
-    // Leaves work behind: step(arg) runs its next piece and returns whether any is left. One
-    // thread at a time runs a piece, in turn. The work before must be finished (finishbehind).
-    void leavebehind(bool (*step)(void*), void* arg);
+    // What a piece of work behind says: all done, one piece run, or none to be had right now
+    // (another thread holds what comes next).
+    enum Step { DONE, RAN, BUSY };
+    // Leaves work behind: step(arg) runs a piece if it can. Both threads may call it at once; it
+    // keeps its own order. The work before is finished first (finishbehind).
+    void leavebehind(Step (*step)(void*), void* arg);
     // Runs the pieces left, or waits for the one another thread runs, until none is left: the
     // render thread then sees all that the work did.
     void finishbehind();
@@ -70,9 +72,8 @@ public:
 
 private:
     void loop();
-    // Runs the next piece of the work behind unless there is none or another thread is running
-    // one; returns whether it ran one.
-    bool behindstep();
+    // Runs a piece of the work behind if there is one to be had; DONE once there is no work.
+    Step behindstep();
 
     std::thread m_thread;
     // Jobs posted, and jobs ended (run or taken back), counted alike; m_taken is the last job
@@ -82,10 +83,11 @@ private:
     void* m_arg = nullptr;
     bool m_stop = false;
     bool m_retracted = false;   // the posted job was taken back (render thread only)
-    // The work behind: its step, whether pieces are left, whether a thread runs one. m_wake
+    // The work behind: its step, whether any is left, and the threads inside a step. m_wake
     // counts posts of jobs and of work behind; the helper waits on it.
-    bool (*m_step)(void*) = nullptr;
+    Step (*m_step)(void*) = nullptr;
     void* m_steparg = nullptr;
-    std::atomic<bool> m_behind{false}, m_stepping{false};
+    std::atomic<bool> m_behind{false};
+    std::atomic<int> m_stepping{0};
     std::atomic<uint32_t> m_wake{0};
 };
