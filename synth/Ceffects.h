@@ -12,13 +12,14 @@
 // and the chorus over the block, in place on the dry buses, ahead of the output stage (while a
 // second processor is spare, Chelper); the result is the same as in turn. A converter may instead
 // have its blocks run behind it (setpipelined): processblock copies the block out of the buses,
-// and while the voices of the next block render, the helper runs it chunk by chunk, chain and
-// output stage, between its jobs (and the render thread while it waits for one); every other
-// call finishes that block first (settle). The settings are read
-// without locks (relaxed atomics): delay values per block of 32 frames and the compressor on/off
-// test per block of 128 (Cdelay, Coutstage); room size, damping, master volume and makeup gain at
-// prepare().
-// Everything is allocated at construction; nothing is allocated while processing.
+// and while the voices of the next block render, the helper runs it between its jobs (and the
+// render thread while it waits for one), the chain and the output stage chunk by chunk, each
+// stage on one thread at a time; every other call finishes that block first (settle). The
+// settings are read without locks (relaxed atomics): delay values per block of 32 frames and the
+// compressor on/off test per block of 128 (Cdelay, Coutstage); room size, damping, master volume
+// and makeup gain at prepare().
+// Everything is allocated at construction (the copy of a block at setpipelined); nothing is
+// allocated while processing.
 //
 // The live engine (Clive) keeps one of its own with buses of one period, a look-ahead of a few
 // milliseconds and no helper: render() runs the same chain over a period on the calling thread
@@ -105,14 +106,14 @@ public:
     // helper thread (on by default where the machine has a second processor).
     void setparallel(bool on) { m_parallel = on; }
     // Whether processblock leaves the last PIPELEN frames of each block behind
-    // (Chelper::leavebehind), to be run chunk by chunk by whichever of the calling thread and its
-    // helper would wait, and returns once the rest has run (while it runs in parallel and a
+    // (Chelper::leavebehind), to be run chunk by chunk by the calling thread and its helper when
+    // they would wait, and returns once the rest has run (while it runs in parallel and a
     // processor is spare). Before a run.
     void setpipelined(bool on);
     static constexpr int PIPELEN = 8192;
-    // Waits until the block handed to the helper, if any, is done: the effects, the output
-    // stage and the WAVE file are then as if it had run in the call. The thread that called
-    // processblock settles before it ends; every call below settles first.
+    // Finishes the block left behind, if any: the effects, the output stage and the WAVE file
+    // are then as if it had run in the call. The thread that called processblock settles before
+    // it ends; every call that runs, resets or redirects the effects settles first.
     void settle();
 
     Creverb& reverb() { return m_reverb; }
@@ -172,8 +173,8 @@ private:
     bool m_jobflushing = false;          // the end of a run: no chorus input
     std::atomic<int> m_chaindone{0};     // frames finished
 
-    // A block handed over whole (setpipelined): its frames, copied from the buses, and the
-    // helper running it, until settled.
+    // A block left behind (setpipelined): its frames, copied from the buses, and the helper
+    // running it, until settled.
     bool m_pipelined = false;
     Czeroed m_pipe[NBUS];
     int m_pipen = 0;
