@@ -92,34 +92,21 @@ Chelper::Step Ceffects::pipestep()
     // Two stages, each on one thread at a time, both at once: the chain (the delay, then the
     // reverberation and the chorus added, in place on the copied dry lines, as chainrun does),
     // and behind it the output stage and the WAVE file, over chunks the chain has finished. The
-    // output stage goes first: it is what the render thread waits for.
+    // output stage goes first: it is what the render thread waits for. A block left behind runs
+    // to its end, as if it had run in the call before an abort came.
     const int n = m_pipen;
     if (bool free = false; m_outlock.compare_exchange_strong(free, true, std::memory_order_acquire)) {
         const int at = m_pipeout;
-        if (m_pipestop.load(std::memory_order_relaxed) || at >= n) {
-            // What the chain did is seen through m_pipechain; it may run on over an aborted block.
-            m_pipechain.load(std::memory_order_acquire);
+        const int ready = m_pipechain.load(std::memory_order_acquire);
+        if (at >= n) {
             m_outlock.store(false, std::memory_order_release);
             return Chelper::DONE;
         }
-        const int ready = m_pipechain.load(std::memory_order_acquire);
         if (at < ready) {
-            int k = std::min(CHUNK, ready - at);
-            bool stop = false;
-            if (m_abort) {
-                // As in runframes: processing ends at the first frame that finds the flag set.
-                for (int j = 0; j < k; ++j) {
-                    if (m_abort->load(std::memory_order_relaxed)) {
-                        k = j;
-                        stop = true;
-                        break;
-                    }
-                }
-            }
+            const int k = std::min(CHUNK, ready - at);
             write(m_outstage.run(m_pipe[DRYL].get() + at, m_pipe[DRYR].get() + at, k, m_settings.complevel,
                                  m_pcm.get()));
             m_pipeout = at + k;
-            if (stop) m_pipestop.store(true, std::memory_order_relaxed);
             m_outlock.store(false, std::memory_order_release);
             return Chelper::RAN;
         }
@@ -127,7 +114,7 @@ Chelper::Step Ceffects::pipestep()
     }
     if (bool free = false; m_chainlock.compare_exchange_strong(free, true, std::memory_order_acquire)) {
         const int at = m_pipechain.load(std::memory_order_relaxed);
-        if (at < n && !m_pipestop.load(std::memory_order_relaxed)) {
+        if (at < n) {
             const int k = std::min(CHUNK, n - at);
             float* l = m_pipe[DRYL].get() + at;
             float* r = m_pipe[DRYR].get() + at;
@@ -217,7 +204,6 @@ void Ceffects::processblock(int n, int keep)
         m_pipen = n - head;
         m_pipechain.store(0, std::memory_order_relaxed);
         m_pipeout = 0;
-        m_pipestop.store(false, std::memory_order_relaxed);
         m_pipehelper = &Chelper::local();
         m_pipehelper->leavebehind([](void* fx) { return static_cast<Ceffects*>(fx)->pipestep(); }, this);
         return;

@@ -178,10 +178,9 @@ private:
     bool m_pipelined = false;
     Czeroed m_pipe[NBUS];
     int m_pipen = 0;
-    // How far the chain and the output stage have come, each written under its own lock; the
-    // output stage stops at an abort.
+    // How far the chain and the output stage have come, each written under its own lock.
     std::atomic<int> m_pipechain{0};
     int m_pipeout = 0;
-    std::atomic<bool> m_pipestop{false}, m_chainlock{false}, m_outlock{false};
+    std::atomic<bool> m_chainlock{false}, m_outlock{false};
     Chelper* m_pipehelper = nullptr;
 };

@@ -163,6 +163,8 @@ TEST(Ceffects, EffectsOnTheHelperThreadGiveTheSameFrames)
 
 TEST(Ceffects, AbortStopsTheBlock)
 {
+    // Also with blocks left behind: a block that finds the flag set goes no further, and one left
+    // behind before it was set runs to its end.
     for (bool pipelined : {false, true}) {
         SCOPED_TRACE(pipelined ? "left behind" : "in the call");
         Rig rig;
@@ -178,6 +180,16 @@ TEST(Ceffects, AbortStopsTheBlock)
         EXPECT_EQ(rig.wav.nframes, 2794);
         EXPECT_EQ(rig.wav.peak, 0);
     }
+    Rig rig;
+    rig.fx->setpipelined(true);
+    for (int i = 0; i < 5000; ++i) rig.fx->bus(Ceffects::DRYL)[i] = 0.5f;
+    rig.fx->processblock(5000);
+    rig.abortflag = true;
+    rig.fx->settle();
+    EXPECT_EQ(rig.fx->outstage().countdown(), LA - 5000);   // every frame went through
+    rig.abortflag = false;
+    rig.finish();
+    EXPECT_EQ(rig.wav.nframes, 5000 + 2794);
 }
 
 TEST(Ceffects, FramesFromAFileWithMasterVolumeAndCompressor)
