@@ -197,13 +197,24 @@ void Cvoicerun::render(const Csynth& synth, const std::vector<Cvoice*>& voices, 
         m_scratchat = aligned(m_scratch.get());
     }
     Chelper& helper = Chelper::local();
-    helper.post([](void* run) { static_cast<Cvoicerun*>(run)->renderpart(1); }, this);
+    m_steal.store(false, std::memory_order_relaxed);
+    helper.post([](void* run) {
+        auto* r = static_cast<Cvoicerun*>(run);
+        r->m_handoff = r->renderpart(1, 0, true);
+    }, this);
     renderpart(0);
     // A helper that has not started by now (asleep, or its processor taken by another program)
     // would keep this thread waiting for its whole part: this thread renders it instead, into
-    // the same buses, so the sums are the same whichever thread renders it.
-    if (helper.retract()) renderpart(1);
-    else helper.wait();
+    // the same buses, so the sums are the same whichever thread renders it. A helper that has
+    // started stops after its current slice, and this thread renders the slices left: a helper
+    // whose processor is slow or shared then holds this thread up by one slice at most.
+    if (helper.retract()) {
+        renderpart(1);
+    } else {
+        m_steal.store(true, std::memory_order_release);
+        helper.wait();
+        if (m_handoff < n) renderpart(1, m_handoff);
+    }
     for (int b = 0; b < NBUS; ++b) addto(synth.bus[b] + synth.mixpos, m_scratchat + size_t(b) * JOB, n);
 }
 
@@ -247,7 +258,7 @@ int Cvoicerun::units(const std::vector<Cvoice*>& voices)
     return int(m_ucost.size());
 }
 
-void Cvoicerun::slices(int part, Cvoice* const* v, int count)
+int Cvoicerun::slices(int part, Cvoice* const* v, int count, int from, bool yield)
 {
     // Part 0 adds into the synthesizer's buses; part 1's first group of each slice stores into
     // its own, and a slice in which all its voices have finished stores 0.
@@ -260,7 +271,8 @@ void Cvoicerun::slices(int part, Cvoice* const* v, int count)
         for (int b = 0; b < NBUS; ++b) bus[b] = m_scratchat + size_t(b) * JOB;
     }
     Cmine& mine = m_mine[part];
-    for (int done = 0; done < m_n; done += SLICE) {
+    for (int done = from; done < m_n; done += SLICE) {
+        if (yield && m_steal.load(std::memory_order_acquire)) return done;
         const int n = std::min(SLICE, m_n - done);
         mine.twins.clear();
         if (!renderlist(*m_synth, v, count, bus, w + done, n, stereo(part), part == 1, done > 0, mine.done,
@@ -268,4 +280,5 @@ void Cvoicerun::slices(int part, Cvoice* const* v, int count)
             part == 1)
             for (float* b : bus) std::fill(b + done, b + done + n, 0.0f);
     }
+    return m_n;
 }

@@ -73,11 +73,17 @@ private:
     int units(const std::vector<Cvoice*>& voices);
     // Entries of the twin table for n voices: a power of two, at least 2 n.
     static size_t tablesize(size_t n);
-    // Renders the voices v[0..count) over the job (m_n samples), slice by slice: part 0 into the
-    // synthesizer's buses, part 1 into the helper's own. One thread at a time renders a part.
-    void slices(int part, Cvoice* const* v, int count);
+    // Renders the voices v[0..count) over the job (m_n samples), slice by slice from sample
+    // `from` (a whole number of slices) on: part 0 into the synthesizer's buses, part 1 into the
+    // helper's own. One thread at a time renders a part. With yield (the helper) it stops before
+    // a slice once the render thread asks for the rest (m_steal); returns where it stopped, m_n
+    // when done.
+    int slices(int part, Cvoice* const* v, int count, int from = 0, bool yield = false);
     // slices() over the voices of one part of the cut.
-    void renderpart(int p) { slices(p, m_lists[p].data(), int(m_lists[p].size())); }
+    int renderpart(int p, int from = 0, bool yield = false)
+    {
+        return slices(p, m_lists[p].data(), int(m_lists[p].size()), from, yield);
+    }
     float* stereo(int part) { return m_lrat + size_t(part) * 2 * SLICE; }
     // The first float of p at or after a 64-byte boundary: whole cache lines, so that vectors of
     // eight floats at multiples of eight never straddle two.
@@ -89,6 +95,10 @@ private:
     // in the order of the voice list.
     const Csynth* m_synth = nullptr;
     int m_n = 0;
+    // The render thread, done with its part, takes the slices of the helper's part that the
+    // helper has not started (m_handoff, where the helper stopped).
+    std::atomic<bool> m_steal{false};
+    int m_handoff = 0;
     std::vector<Cvoice*> m_lists[2];
     // Scratch of the cut in two: the twin table (group keys and their units), each voice's
     // unit, each unit's cost and part, and the units by falling cost.
