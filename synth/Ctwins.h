@@ -129,10 +129,14 @@ public:
     Ctwins()
         : m_keys(new uint64_t[SLOTS]), m_slots(new Cslot[SLOTS + 1]), m_variants(new Cvariant[VARIANTS + 1]),
           m_vkeys(new uint64_t[VARIANTS]),
-          m_buf(new float[(size_t(SLOTS) + VARIANTS) * 2 * CHUNK + 16])
+          m_buf(new float[(size_t(SLOTS) + VARIANTS) * 2 * CHUNK + 16]),
+          m_ctlmem(new unsigned char[sizeof(Cctl) * CTLS + alignof(Cctl)]), m_ckeys(new uint64_t[CTLS])
     {
         m_at = m_buf.get();
         m_at += ((64 - reinterpret_cast<uintptr_t>(m_at) % 64) % 64) / sizeof(float);
+        void* at = m_ctlmem.get();
+        size_t room = sizeof(Cctl) * CTLS + alignof(Cctl);
+        m_ctls = static_cast<Cctl*>(std::align(alignof(Cctl), sizeof(Cctl) * CTLS, at, room));
     }
 
     ~Ctwins()
@@ -159,13 +163,6 @@ public:
     Cctl* addctl(uint64_t twin)
     {
         if (m_cused == CTLS) return nullptr;
-        if (!m_ctlmem) {
-            m_ctlmem.reset(new unsigned char[sizeof(Cctl) * CTLS + alignof(Cctl)]);
-            void* at = m_ctlmem.get();
-            size_t room = sizeof(Cctl) * CTLS + alignof(Cctl);
-            m_ctls = static_cast<Cctl*>(std::align(alignof(Cctl), sizeof(Cctl) * CTLS, at, room));
-            m_ckeys = std::make_unique<uint64_t[]>(CTLS);
-        }
         if (m_cused == m_cmade) new (&m_ctls[m_cmade++]) Cctl;
         m_ckeys[m_cused] = twin;
         return &m_ctls[m_cused++];
@@ -278,8 +275,9 @@ private:
     std::unique_ptr<float[]> m_buf;
     float* m_at;
     int m_used = 0, m_vused = 0;
+    // Like m_buf, allocated here (rendering never allocates) and left untouched until used.
     std::unique_ptr<unsigned char[]> m_ctlmem;
-    Cctl* m_ctls = nullptr;                // in m_ctlmem; the first m_cmade made
     std::unique_ptr<uint64_t[]> m_ckeys;   // the group of each kept Cctl, apart
+    Cctl* m_ctls = nullptr;                // in m_ctlmem; the first m_cmade made
     int m_cused = 0, m_cmade = 0;
 };

@@ -923,7 +923,9 @@ TEST(Cvoicerun, TwinsShareTheirSignalAndAddWhatTheyAddAlone)
             EXPECT_EQ(none, 0);
             EXPECT_EQ(noctl, 0);
             EXPECT_GT(taken, 100);
-            if (modulated) EXPECT_GT(ctltaken, 50);
+            if (modulated) {
+                EXPECT_GT(ctltaken, 50);
+            }
             EXPECT_GT(rms(alone[0], 0, 16000), 0.01);
             for (size_t bus = 0; bus < 6; ++bus)
                 for (size_t i = 0; i < alone[bus].size(); ++i)
