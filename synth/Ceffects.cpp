@@ -59,17 +59,21 @@ void Ceffects::chainrun()
 {
     // The chain works in place on the dry buses, which is what it would copy and run over: the
     // delay, then the reverberation and the chorus added, each frame in the same order of sums.
-    float* const* src = m_src;
-    float* l = src[DRYL];
-    float* r = src[DRYR];
     const int n = m_job;
     for (int i = 0; i < n; i += CHUNK) {
         const int k = std::min(CHUNK, n - i);
-        m_delay.run(l + i, r + i, k, m_settings);
-        m_reverb.run(src[REVL] + i, src[REVR] + i, l + i, r + i, k);
-        if (!m_jobflushing) m_chorus.run(src[CHOL] + i, src[CHOR] + i, l + i, r + i, k);
+        chainchunk(m_src, i, k, !m_jobflushing);
         m_chaindone.store(i + k, std::memory_order_release);
     }
+}
+
+void Ceffects::chainchunk(float* const* src, int at, int k, bool chorus)
+{
+    float* l = src[DRYL] + at;
+    float* r = src[DRYR] + at;
+    m_delay.run(l, r, k, m_settings);
+    m_reverb.run(src[REVL] + at, src[REVR] + at, l, r, k);
+    if (chorus) m_chorus.run(src[CHOL] + at, src[CHOR] + at, l, r, k);
 }
 
 void Ceffects::setpipelined(bool on)
@@ -116,11 +120,9 @@ Chelper::Step Ceffects::pipestep()
         const int at = m_pipechain.load(std::memory_order_relaxed);
         if (at < n) {
             const int k = std::min(CHUNK, n - at);
-            float* l = m_pipe[DRYL].get() + at;
-            float* r = m_pipe[DRYR].get() + at;
-            m_delay.run(l, r, k, m_settings);
-            m_reverb.run(m_pipe[REVL].get() + at, m_pipe[REVR].get() + at, l, r, k);
-            m_chorus.run(m_pipe[CHOL].get() + at, m_pipe[CHOR].get() + at, l, r, k);
+            float* src[NBUS];
+            for (int b = 0; b < NBUS; ++b) src[b] = m_pipe[b].get();
+            chainchunk(src, at, k, true);
             m_pipechain.store(at + k, std::memory_order_release);
             m_chainlock.store(false, std::memory_order_release);
             return Chelper::RAN;

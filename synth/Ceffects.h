@@ -150,6 +150,9 @@ private:
     // The helper's job: runs the delay, the reverberator and (but when flushing) the chorus over
     // m_job frames in place on the dry buses, publishing how far it has come in m_chaindone.
     void chainrun();
+    // The chain over k frames from `at` of the buses src, in place on the dry ones (the chorus
+    // left out while flushing).
+    void chainchunk(float* const* src, int at, int k, bool chorus);
 
     const Csettings& m_settings;
     const std::atomic<bool>* m_abort;

@@ -108,8 +108,8 @@ public:
         unsigned parts;            // which parts step, and whether it is a main half
         Clfo modlfo, viblfo;
         Cmodenv modenv;
-        double ratio, devlfo, devvib, devenv, devbend;   // the oscillator's pitch (main half)
-        double basehz, curhz, q, fdevlfo, fdevenv;       // the filter's cutoff (when it runs)
+        double pitch[5];           // the oscillator's pitch inputs (main half)
+        double cutoff[5];          // the filter's cutoff inputs (when it runs)
         Cfilter::Ccoefs coefs;
         // What the steps leave: the modulation LFO's value before each step, the parts' end
         // state, the pitch of each step and the filter's sets (as Cvoice's half keeps them).

@@ -514,24 +514,36 @@ CANTORIX_INLINE inline int straightsteps(Cvoice& v, float* out, int avail, float
 //
 // The outputs are restrict: the compiler may then keep the parts' state in registers across
 // steps instead of reloading it after every store of a float.
-// Whether a half's modulation starts a chunk of `steps` steps as the kept one did, with the same
-// parts stepping: then it steps through the same values (Ctwins::Cctl).
-bool samebits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+// What the pitch and the cutoff of a half's control steps are computed from, as Ctwins::Cctl keeps
+// them: devstep and stepfix read the oscillator's; moved, endfilter and the coefficients the
+// filter's.
+void pitchof(const Cosc& o, double (&d)[5])
+{
+    const double v[5] = {o.m_ratio, o.m_devlfo, o.m_devvib, o.m_devenv, o.m_devbend};
+    std::memcpy(d, v, sizeof v);
+}
 
+void cutoffof(const Cfilter& f, double (&d)[5])
+{
+    const double v[5] = {f.m_basehz, f.m_curhz, f.m_q, f.m_devlfo, f.m_devenv};
+    std::memcpy(d, v, sizeof v);
+}
+
+// Whether a half's modulation starts a chunk of `steps` steps as the kept one did, with the same
+// parts stepping: then it steps through the same values (Ctwins::Cctl). Numbers compare bit for
+// bit.
 bool samectl(const Ctwins::Cctl& c, const Cvoice& v, int steps, unsigned parts, bool main, bool filter)
 {
     if (c.steps != steps || c.parts != parts || !(c.modlfo == v.m_modlfo) || !(c.modenv == v.m_modenv)) return false;
-    const Cosc& o = v.m_osc;
-    if (main && (!(c.viblfo == v.m_viblfo) || !samebits(c.ratio, o.m_ratio) || !samebits(c.devlfo, o.m_devlfo) ||
-                 !samebits(c.devvib, o.m_devvib) || !samebits(c.devenv, o.m_devenv) ||
-                 !samebits(c.devbend, o.m_devbend)))
-        return false;
+    double d[5];
+    if (main) {
+        pitchof(v.m_osc, d);
+        if (!(c.viblfo == v.m_viblfo) || std::memcmp(d, c.pitch, sizeof d) != 0) return false;
+    }
     if (!filter) return true;
-    const Cfilter& f = v.m_filter;
+    cutoffof(v.m_filter, d);
     constexpr size_t COEFS = offsetof(Cfilter::Ccoefs, a) + sizeof(float);
-    return samebits(c.basehz, f.m_basehz) && samebits(c.curhz, f.m_curhz) && samebits(c.q, f.m_q) &&
-           samebits(c.fdevlfo, f.m_devlfo) && samebits(c.fdevenv, f.m_devenv) &&
-           std::memcmp(&c.coefs, &f.coefs(), COEFS) == 0;
+    return std::memcmp(d, c.cutoff, sizeof d) == 0 && std::memcmp(&c.coefs, &v.m_filter.coefs(), COEFS) == 0;
 }
 
 // Whether twins of a main half's note are still to be rendered in this list, on this thread:
@@ -553,19 +565,9 @@ void keepstart(Ctwins::Cctl& c, const Cvoice& v, int steps, unsigned parts)
     c.modlfo = v.m_modlfo;
     c.modenv = v.m_modenv;
     c.viblfo = v.m_viblfo;
-    const Cosc& o = v.m_osc;
-    c.ratio = o.m_ratio;
-    c.devlfo = o.m_devlfo;
-    c.devvib = o.m_devvib;
-    c.devenv = o.m_devenv;
-    c.devbend = o.m_devbend;
-    const Cfilter& f = v.m_filter;
-    c.basehz = f.m_basehz;
-    c.curhz = f.m_curhz;
-    c.q = f.m_q;
-    c.fdevlfo = f.m_devlfo;
-    c.fdevenv = f.m_devenv;
-    c.coefs = f.coefs();
+    pitchof(v.m_osc, c.pitch);
+    cutoffof(v.m_filter, c.cutoff);
+    c.coefs = v.m_filter.coefs();
 }
 
 template <bool MAIN>
