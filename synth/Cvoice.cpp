@@ -595,15 +595,16 @@ int controlsteps(Cvoice& v, Chalf& __restrict h, Cosc::Cstep* __restrict st, int
     // The common case of long notes: a level held or released straight, nothing else moving.
     // Only the attenuations change, and they run in a loop of their own.
     if (v.m_volenv.straight() && v.m_amp.steady() && !usevib && !moving && (!MAIN || steady)) {
+        Cosc::Cstep first{};
         if (MAIN) {
             osc.devstep(v.m_modlfo.value(), v.m_viblfo.value(), v.m_modenv.value());
-            st[0] = {osc.stepfix(), osc.m_exact};
+            first = {osc.stepfix(), osc.m_exact};
         }
         const Camp& amp = v.m_amp;
         const int steps = straightsteps<MAIN>(v, h.amp, avail, limit, quiet, finished,
                                               [&amp](float cb) { return amp.steadytotal(cb); });
         v.m_amp.m_total = h.amp[steps - 1];
-        if (MAIN) std::fill(st + 1, st + steps, st[0]);
+        if (MAIN) std::fill(st, st + steps, first);
         if (filter) std::memset(h.set, 0, size_t(steps));
         return steps;
     }
