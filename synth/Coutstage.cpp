@@ -18,25 +18,20 @@ CANTORIX_INLINE inline int16_t tosample(double v)
     return int16_t(int(v));
 }
 
-// Coutstage::softclip over n values in place, four at a time: the same double operations on each
-// lane, in the same order, so every value comes out as the scalar curve gives it. (The compiler
-// leaves the scalar curve unvectorized, and it would then cost a division per sample.)
+// Coutstage::softclip over n values in place, four at a time: the magnitudes go through the
+// one curve lane by lane, and each value's sign is put back. (The compiler leaves the scalar
+// curve unvectorized, and it would then cost a division per sample.)
 CANTORIX_INLINE inline void softclips(double* x, int n)
 {
     typedef double v4d __attribute__((vector_size(32)));
     typedef long long v4l __attribute__((vector_size(32)));
     const v4l sign = v4l{} + (1LL << 63);
-    const v4d zero{}, knee = zero + 24575, room = zero + 8192;
     int j = 0;
     for (; j + 4 <= n; j += 4) {
         v4d v;
         std::memcpy(&v, x + j, sizeof v);
-        const v4d a = v4d(v4l(v) & ~sign);
-        v4d y = a - 24575;
-        y = y < zero ? zero : y;
-        y = room < y ? room : y;
-        const v4d u = y * (1.0 / 8192);
-        const v4d r = (knee < a ? knee : a) + y / (1 + u * u);
+        v4d r = v4d(v4l(v) & ~sign);
+        Coutstage::softmagnitude(r);
         v = v4d((v4l(r) & ~sign) | (v4l(v) & sign));
         std::memcpy(x + j, &v, sizeof v);
     }
