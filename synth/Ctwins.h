@@ -47,7 +47,12 @@ public:
     static constexpr int STEPS = 48;                   // control steps of a chunk (Cvoice::CHUNKSTEPS)
     static constexpr int CHUNK = STEPS * synunits::CTLSTEP;
     static constexpr int SLOTS = 256;                  // oscillator signals kept per slice
-    static constexpr int VARIANTS = 128;               // filtered signals kept per slice
+    // Filtered signals kept per slice. A preset of many velocity layers, each with its own
+    // cutoff, starts a twin per layer for every note, and each needs a variant of its own: a
+    // guitar of 16 such layers holding a dozen notes asks for about 200 in a slice. Twins left
+    // without one filter their copy alone instead of side by side with their siblings, which
+    // takes nearly twice as long. The buffers take memory only as far as they are used.
+    static constexpr int VARIANTS = 512;
 
     // The filter of one half as a chunk's audio uses it: on or off, its memory, and the
     // coefficients of each step, given by the set the chunk started with, the cutoffs of the
