@@ -47,11 +47,12 @@ public:
     static constexpr int STEPS = 48;                   // control steps of a chunk (Cvoice::CHUNKSTEPS)
     static constexpr int CHUNK = STEPS * synunits::CTLSTEP;
     static constexpr int SLOTS = 256;                  // oscillator signals kept per slice
-    // Filtered signals kept per slice. A preset of many velocity layers, each with its own
-    // cutoff, starts a twin per layer for every note, and each needs a variant of its own: a
-    // guitar of 16 such layers holding a dozen notes asks for about 200 in a slice. Twins left
-    // without one filter their copy alone instead of side by side with their siblings, which
-    // takes nearly twice as long. The buffers take memory only as far as they are used.
+    // Filtered signals kept per slice. A preset of many velocity layers starts a twin per layer
+    // for every note, and each twin whose cutoff differs from its siblings' needs a variant of
+    // its own: a guitar of 16 layers with 9 distinct cutoffs, a dozen notes ringing, asks for
+    // more than 128 in a slice, and some real files for more than 256. Twins left without one
+    // filter their copy alone instead of side by side with their siblings, which takes about a
+    // third longer. The buffers take memory only as far as they are used.
     static constexpr int VARIANTS = 512;
 
     // The filter of one half as a chunk's audio uses it: on or off, its memory, and the
