@@ -201,13 +201,13 @@ bool Clive::loaded(Cchannel& c, int key, int vel, bool& asked)
 {
     const Cpreset& p = *c.preset();
     // The zones this note starts, found as Cpreset and Cizone find them: the key transposed on
-    // melodic channels, key and velocity inside the zone's ranges, the zone with a sample; a
-    // right zone brings the left zone of its pair.
+    // melodic channels, key and velocity inside the preset zone's and the zone's ranges, the
+    // zone with a sample; a right zone brings the left zone of its pair.
     const int ch = c.channel();
     if (ch != DRUMCHANNEL) key += m_synth.transpose();
     bool all = true;
     for (const auto& pz : p.m_zones) {
-        if (!pz->m_instr) continue;
+        if (!pz->m_instr || !pz->holds(key, vel)) continue;
         for (const auto& z : pz->m_instr->m_zones) {
             if (!z->m_smp || key < z->m_keylo || key > z->m_keyhi || vel < z->m_vello || vel > z->m_velhi) continue;
             if (z->m_link == z.get()) continue;

@@ -33,6 +33,7 @@ Cpreset::Cpreset(Csynth& synth, int channel, int bank, int program)
     size_t izones = 0;
     for (auto& z : m_zones)
         if (z->m_instr) {
+            z->setranges(*b, m_global);
             z->m_instr->setpglobal(m_global);
             izones += z->m_instr->m_zones.size();
         }
@@ -57,9 +58,13 @@ void Cpreset::dispatch(int command, int d1, int d2)
     if (note && m_channel != DRUMCHANNEL) d1 += m_synth.transpose();
     if (command == midicmd::noteon && d2 != 0) ++m_synth.noteserial;
     const bool always = command == midicmd::noteon || command == midicmd::control;
+    // A note-on reaches only the preset zones whose key and velocity ranges hold it; a note-on of
+    // velocity 0 is a note-off and, like every other message, reaches every zone it may concern.
+    const bool start = command == midicmd::noteon && d2 != 0;
     m_classes.clear();
     for (auto& z : m_zones) {
         if (!z->m_instr || (!always && z->active() == 0)) continue;
+        if (start && !z->holds(d1, d2)) continue;
         z->m_instr->dispatch(command, d1, d2, m_classes);
     }
     if (command == midicmd::noteon && d2 != 0) marktwins();

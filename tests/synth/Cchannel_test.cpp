@@ -337,6 +337,44 @@ TEST(Cchannel, FixedKeyAndTransposition)
     EXPECT_EQ(state(drums, 110), "held");         // never transposed on channel 10
 }
 
+TEST(Cchannel, PresetZonesPlayOnlyTheNotesTheirRangesHold)
+{
+    Testbank b;
+    const int s = b.sample(dc(1100, 8000), 0, 1000, 44100, 60);
+    const int inst = b.instrument({instant() + Gens{{sampleid, s}, {samplemodes, 1}, {volenvrelease, 0}}});
+    // The global zone gives the zones that set no key range keys 0..100: a velocity split below
+    // 101 and a zone of its own above.
+    b.preset(0, 0, {{{keyrange, range(0, 100)}},
+                    {{velrange, range(0, 63)}, {instrument, inst}},
+                    {{velrange, range(64, 127)}, {instrument, inst}},
+                    {{keyrange, range(101, 127)}, {instrument, inst}}});
+    b.finish();
+    Rig rig(b);
+    Cchannel ch(rig.synth, 0);
+    // The voices of each preset zone with an instrument, in bank order, after one note-on.
+    auto play = [&](int key, int vel) {
+        send(ch, {{9, key, vel}});
+        std::string counts;
+        const auto& zones = ch.preset()->m_zones;
+        for (auto z = zones.rbegin(); z != zones.rend(); ++z)
+            if ((*z)->m_instr) counts += char('0' + (*z)->active());
+        send(ch, {{11, 120, 0}});
+        return counts;
+    };
+    EXPECT_EQ(play(60, 40), "100");
+    EXPECT_EQ(play(60, 64), "010");
+    EXPECT_EQ(play(100, 127), "010");
+    EXPECT_EQ(play(101, 1), "001");
+    EXPECT_EQ(play(127, 100), "001");
+    rig.settings.transpose = 12;
+    EXPECT_EQ(play(95, 100), "001");                // the transposed key decides
+    rig.settings.transpose = 0;
+
+    // A note-off, as a note-on of velocity 0, still ends a note of any zone.
+    send(ch, {{9, 60, 40}, {9, 60, 0}});
+    EXPECT_EQ(state(ch, 60), "released");
+}
+
 TEST(Cchannel, PresetLookupFallbacksAndWarning)
 {
     Piano p;
