@@ -1,10 +1,12 @@
 #pragma once
 // The signals of twin voices, kept by one rendering thread for one slice.
 //
-// A preset whose zones all name the same instrument (a split by velocity, say) starts one voice
-// per zone for each note: the same sample at the same pitch, differing at most in their filters,
-// volume envelopes, levels, pan and sends. The note-on marks the voices of one note that play the
-// same sample (and partner sample) as twins (Cvoice::m_twin). Sharing works on two levels:
+// Many instruments layer one sample several times over the same keys: two zones of one saw wave
+// or string sample panned apart, or with another filter or envelope; a drum kit whose preset
+// zones overlap. Each note then starts one voice per layer: the same sample,
+// differing at most in pitch, filters, volume envelopes, levels, pan and sends. The note-on marks
+// the voices of one note that play the same sample (and partner sample) as twins
+// (Cvoice::m_twin). Sharing works on two levels:
 //
 // - The oscillators. A twin a thread renders in a slice keeps what its oscillators computed (the
 //   signal of both halves before any filter) and where they end the chunk, in a slot. A later
@@ -20,7 +22,7 @@
 // a chunk takes part.
 //
 // Twins share their control steps as well. Many differ only in their volume envelopes (a layer
-// per velocity, or with another decay): the LFOs, the modulation envelope, the pitch and the
+// with another attack or decay): the LFOs, the modulation envelope, the pitch and the
 // cutoff of a half then start a chunk from the same state as those of a twin rendered before it,
 // and step through the same values, so a twin whose modulation starts a chunk exactly as a kept
 // one takes its values and end state (Cctl), and only steps its own volume envelope and amplifier.
@@ -47,12 +49,10 @@ public:
     static constexpr int STEPS = 48;                   // control steps of a chunk (Cvoice::CHUNKSTEPS)
     static constexpr int CHUNK = STEPS * synunits::CTLSTEP;
     static constexpr int SLOTS = 256;                  // oscillator signals kept per slice
-    // Filtered signals kept per slice. A preset of many velocity layers starts a twin per layer
-    // for every note, and each twin whose cutoff differs from its siblings' needs a variant of
-    // its own: a guitar of 16 layers with 9 distinct cutoffs, a dozen notes ringing, asks for
-    // more than 128 in a slice, and some real files for more than 256. Twins left without one
-    // filter their copy alone instead of side by side with their siblings, which takes about a
-    // third longer. The buffers take memory only as far as they are used.
+    // Filtered signals kept per slice. Each twin whose cutoff differs from its siblings' needs a
+    // variant of its own, for every note ringing in the slice; twins left without one filter
+    // their copy alone instead of side by side with their siblings, which takes about a third
+    // longer. The buffers take memory only as far as they are used.
     static constexpr int VARIANTS = 512;
 
     // The filter of one half as a chunk's audio uses it: on or off, its memory, and the
