@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -36,15 +37,20 @@ const char* USAGE =
     "Plays MIDI and karaoke files (.mid, .midi, .kar) one after another through the program's own\n"
     "synthesizer, live, on a wave output device. On a terminal it shows the position and length\n"
     "and the lyrics of a karaoke file as they are sung, the sung part in red. Keys: space pauses\n"
-    "and resumes, the left and right arrows go back and forward 10 seconds, q quits. Without a\n"
-    "terminal (standard input or output not a terminal) it plays and prints nothing.\n"
+    "and resumes, the left and right arrows go back and forward 10 seconds, + and - change the key\n"
+    "by a half tone (-12 .. +12; not the percussion channel), > and < the tempo by 5 % (50 % ..\n"
+    "200 %), n and p go to the next and the previous file, q quits. The status line shows the key,\n"
+    "the tempo and which file of how many plays. Without a terminal (standard input or output not\n"
+    "a terminal) it plays and prints nothing.\n"
     "\n"
     "The live output limits peaks with a look-ahead of a few milliseconds where a conversion looks\n"
     "three seconds ahead, so loud passages may sound a little different from a converted file.\n"
     "\n"
     "options:\n"
     "  --device N           wave output device N (0 the first, as listed in the Options);\n"
-    "                       default: the system's default device\n";
+    "                       default: the system's default device\n"
+    "  --key N              start N half tones higher, -12 .. 12 (default: --transpose's, else 0);\n"
+    "                       --tempo gives the starting tempo, as in convert\n";
 
 const char* OWNOPTS =
     "  --help               this text\n"
@@ -66,7 +72,9 @@ enum : unsigned {
     WM_KEY = WM_USER + 20,    // wParam: a Key
     WM_TICK = WM_USER + 21,   // every 50 ms
 };
-enum Key : uintptr_t { keypause = 1, keyback, keyforward, keyquit };
+enum Key : uintptr_t { keypause = 1, keyback, keyforward, keyquit, keyup, keydown, keyfaster, keyslower, keynext, keyprev };
+
+constexpr int KEYMOST = Cplayeng::KEYMOST;
 
 volatile std::sig_atomic_t g_signal = 0;   // the number of the first ending signal
 volatile std::sig_atomic_t g_raw = 0;      // the terminal is in the player's mode
@@ -148,6 +156,12 @@ public:
             if (c == 27) m_esc = 1;
             else if (c == ' ') out.push_back(keypause);
             else if (c == 'q' || c == 'Q') out.push_back(keyquit);
+            else if (c == '+' || c == '=') out.push_back(keyup);
+            else if (c == '-' || c == '_') out.push_back(keydown);
+            else if (c == '>' || c == '.') out.push_back(keyfaster);
+            else if (c == '<' || c == ',') out.push_back(keyslower);
+            else if (c == 'n' || c == 'N') out.push_back(keynext);
+            else if (c == 'p' || c == 'P') out.push_back(keyprev);
         }
     }
 
@@ -313,6 +327,7 @@ struct Copts {
     Args inputs;
     Csynthopts synth;
     int device = -1;
+    std::optional<int> key;
 };
 
 bool parse(const Args& args, Copts& o)
@@ -325,6 +340,11 @@ bool parse(const Args& args, Copts& o)
         if (a == "--device") {
             if (i + 1 >= args.size()) return clifail("play", a + " needs a value");
             if (!clinumber("play", args[++i], -1, 255, o.device, "--device")) return false;
+        } else if (a == "--key") {
+            if (i + 1 >= args.size()) return clifail("play", a + " needs a value");
+            int v = 0;
+            if (!clinumber("play", args[++i], -KEYMOST, KEYMOST, v, "--key")) return false;
+            o.key = v;
         } else if (a.size() > 1 && a[0] == '-') {
             return clifail("play", "unknown option '" + a + "' (see --help)");
         } else {
@@ -346,23 +366,31 @@ std::string mmss(double us)
 // keeps the picture. Its handle() gets the engine's, the scheduler's and the reader's messages.
 class Cclient : public Cwindow {
 public:
-    Cclient(Ccontext& ctx, Cscreen* screen, double scale)
-        : m_ctx(ctx), m_eng(ctx, this, this), m_screen(screen), m_scale(scale) {}
+    // key: half tones; scale: the file's times are played this many times as long.
+    Cclient(Ccontext& ctx, Cscreen* screen, int key, double scale)
+        : m_ctx(ctx), m_eng(ctx, this, this), m_screen(screen), m_key(key), m_scale(scale)
+    {
+        m_eng.setkey(m_key);
+        m_eng.setscale(m_scale);
+    }
 
     Cplayeng& engine() { return m_eng; }
     // The picture is left as it is from now on.
     void detach() { m_screen = nullptr; }
     bool quit() const { return m_quit; }
     bool ended() const { return m_ended; }
+    // Where to go after the file ended: 1 the next file, -1 the previous one.
+    int step() const { return m_step; }
 
     // Starts the current MIDI file from its beginning; false after a box when it cannot play.
     bool begin(const std::string& status)
     {
         m_title = status;
+        m_step = 1;
         m_ended = false;
         m_paused = false;
         m_halted = false;
-        m_total = m_eng.miditotal() * m_scale;
+        m_total = m_eng.miditotal();
         m_lyrics = m_screen && m_eng.kar();
         if (m_screen) {
             m_screen->setlyrics(m_lyrics);
@@ -412,13 +440,13 @@ public:
     }
 
 private:
-    // Microseconds played, on the clock of the schedule (the tempo option applied).
+    // Microseconds of the file played.
     double position() const
     {
         if (m_paused || m_halted) return m_at;
         const Csched* s = m_eng.sched();
         if (!s || !s->running()) return m_at;
-        return std::min(m_total, m_at + (Csched::nowus() - s->origin()));
+        return std::min(m_total, m_eng.playing());
     }
 
     bool startat(double us)
@@ -430,15 +458,11 @@ private:
             m_lyr->setmeasure(termwidth);
             m_lyr->layout(width, 400);
             m_width = width;
-            m_lyr->start(m_eng.timeline().first, m_at / m_scale, std::max(int(m_ctx.midi->division), 1), timeGetTime());
+            m_lyr->start(m_eng.timeline().first, m_at, std::max(int(m_ctx.midi->division), 1), timeGetTime());
             m_lyr->markall();
         }
         const Cplayeng::Start r = m_eng.playmidi(m_at, 0, m_lyrics ? this : nullptr);
-        if (r == Cplayeng::Start::ok) {
-            // The schedule runs at the tempo option; it starts when the output reports open.
-            if (m_eng.sched()) m_eng.sched()->setscale(m_scale);
-            return true;
-        }
+        if (r == Cplayeng::Start::ok) return true;
         if (r == Cplayeng::Start::device)
             msgbox("The MIDI output device is not ready. Possible causes:\n1) There is another application using the "
                    "device\n2) Your computer doesn't have MIDI output capabilities",
@@ -466,9 +490,29 @@ private:
                 if (!m_eng.pause()) m_ended = true;   // the end came first
             }
             break;
+        case keyup:
+        case keydown:
+            m_key = std::clamp(m_key + (k == keyup ? 1 : -1), -KEYMOST, KEYMOST);
+            m_eng.setkey(m_key);
+            break;
+        case keyfaster:
+        case keyslower: {
+            const int step = k == keyfaster ? Cplayeng::SPEEDSTEP : -Cplayeng::SPEEDSTEP;
+            const int speed = std::clamp(Cplayeng::speedof(m_scale) + step, Cplayeng::SPEEDLEAST, Cplayeng::SPEEDMOST);
+            m_scale = Cplayeng::scaleof(speed);
+            m_eng.setscale(m_scale);
+            break;
+        }
+        case keynext:
+        case keyprev:
+            m_step = k == keynext ? 1 : -1;
+            halt();
+            break;
         case keyback:
         case keyforward: {
-            const double to = std::clamp(position() + (k == keyforward ? SEEKUS : -SEEKUS), 0.0, m_total);
+            // Ten seconds as heard, at the tempo.
+            const double by = SEEKUS / m_scale;
+            const double to = std::clamp(position() + (k == keyforward ? by : -by), 0.0, m_total);
             if (m_paused) {
                 m_at = to;
                 break;
@@ -495,8 +539,11 @@ private:
                 if (dirty & (1u << i)) m_screen->setslot(i, m_lyr->ops(i), m_width);
             m_screen->setbar(m_lyr->bar(), m_lyr->barfraction(timeGetTime()), m_width);
         }
-        const std::string status = std::string(m_paused ? "Paused    " : "Playing   ") + mmss(position()) + " / " +
-                                   mmss(m_total) + "  " + m_title;
+        // Times as heard, at the tempo.
+        char keytempo[48];
+        std::snprintf(keytempo, sizeof keytempo, "  key %+d  tempo %d%%", m_key, Cplayeng::speedof(m_scale));
+        const std::string status = std::string(m_paused ? "Paused    " : "Playing   ") + mmss(position() * m_scale) +
+                                   " / " + mmss(m_total * m_scale) + keytempo + "  " + m_title;
         m_screen->setstatus(status.substr(0, size_t(std::max(Cscreen::columns() - 1, 0))));
         m_screen->show();
     }
@@ -504,11 +551,13 @@ private:
     Ccontext& m_ctx;
     Cplayeng m_eng;
     Cscreen* m_screen;
-    const double m_scale;   // the tempo option: schedule times are the file's times this many times
+    int m_key;              // half tones
+    double m_scale;         // the tempo: schedule times are the file's times this many times
     std::unique_ptr<Clyricsstate> m_lyr;
     std::string m_title;
-    double m_total = 0;     // microseconds, tempo option applied
-    double m_at = 0;        // where the run started or paused
+    double m_total = 0;     // microseconds of the file
+    double m_at = 0;        // where the run started or paused, in the file's time
+    int m_step = 1;         // after the end: 1 the next file, -1 the previous one
     int m_width = 0;
     bool m_lyrics = false;
     bool m_paused = false;
@@ -561,7 +610,9 @@ int cmdplay(const Args& args)
     o.synth.apply(ctx.settings);
     ctx.settings.waveout = o.device;
     ctx.settings.midiout = -1;   // the built-in synthesizer
-    const double scale = Ctimeline::scaled(1, ctx.settings.tempo.load());
+    // The key and the tempo start at the conversion options, within the ranges the keys reach.
+    const int key = o.key ? *o.key : Cplayeng::startkey(ctx.settings);
+    const double scale = Cplayeng::scaleof(Cplayeng::startspeed(ctx.settings));
 
     static Cpawave wave;
     Cwavesys* prevwave = setwavesys(&wave);
@@ -586,25 +637,38 @@ int cmdplay(const Args& args)
 
     int failed = 0;
     {
-        Cclient client(ctx, tty ? &screen : nullptr, scale);
+        Cclient client(ctx, tty ? &screen : nullptr, key, scale);
         std::atomic<bool> stopreader{false};
         std::thread reader(readkeys, &client, tty, std::cref(stopreader));
-        for (size_t k = 0; k < o.inputs.size() && !client.quit() && !g_signal; ++k) {
-            const std::string& in = o.inputs[k];
-            sink.setfile(in);
-            if (!readable("play", in) || !client.engine().loadmidi(in)) {
-                ++failed;
+        // n and p move through the list; a file that cannot play is reported once and passed
+        // over in the direction of travel.
+        const long count = long(o.inputs.size());
+        std::vector<bool> bad(o.inputs.size(), false);
+        int dir = 1;
+        for (long k = 0; k >= 0 && k < count && !client.quit() && !g_signal; k += dir) {
+            const std::string& in = o.inputs[size_t(k)];
+            if (bad[size_t(k)]) {
+                if (dir < 0 && k == 0) dir = 1;   // back at the start: on again
                 continue;
             }
-            o.synth.applymixer(ctx.mixer);
-            std::string status = titleof(in);
-            if (o.inputs.size() > 1) status += "  (" + std::to_string(k + 1) + "/" + std::to_string(o.inputs.size()) + ")";
-            if (!client.begin(status)) {
+            sink.setfile(in);
+            bool ok = readable("play", in) && client.engine().loadmidi(in);
+            if (ok) {
+                o.synth.applymixer(ctx.mixer);
+                std::string status = titleof(in);
+                if (count > 1) status += "  " + std::to_string(k + 1) + "/" + std::to_string(count);
+                ok = client.begin(status);
+            }
+            if (!ok) {
                 ++failed;
+                bad[size_t(k)] = true;
+                if (dir < 0 && k == 0) dir = 1;
                 continue;
             }
             loop.pumpuntil([&] { return client.ended(); });
             if (tty) screen.leave();
+            dir = client.step();
+            if (dir < 0 && k == 0) dir = 0;   // p on the first file plays it again
         }
         if (tty) screen.leave();
         client.halt();

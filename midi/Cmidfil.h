@@ -54,6 +54,7 @@ public:
     // built-in synthesizer over a pause); null when closed.
     std::unique_ptr<Cmidiport> detach();
     void sendshort(const Cmidiev* ev);   // a channel event
+    void sendmsg(uint8_t status, uint8_t data1, uint8_t data2);   // a channel message
     void sendlong(const Cmidiev* ev);    // a system exclusive event
     void release();
     void notesoff();   // All Notes Off, then All Sound Off, on every channel

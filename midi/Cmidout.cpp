@@ -43,6 +43,13 @@ void Cmidfil::sendshort(const Cmidiev* ev)
     hmo->send(msg, shortlength(msg[0]));
 }
 
+void Cmidfil::sendmsg(uint8_t status, uint8_t data1, uint8_t data2)
+{
+    if (!hmo) return;
+    const uint8_t msg[3] = {status, data1, data2};
+    hmo->send(msg, shortlength(status));
+}
+
 void Cmidfil::sendlong(const Cmidiev* ev)
 {
     if (!hmo || !ev) return;

@@ -355,13 +355,22 @@ void Clive::worker()
 
 void Clive::prepare(const Ctimeline& events)
 {
+    prepare(events, m_synth.transpose());
+}
+
+void Clive::prepare(const Ctimeline& events, int transpose)
+{
     stock(events);
+    preload(events, transpose);
+}
+
+void Clive::preload(const Ctimeline& events, int transpose)
+{
     const std::lock_guard<std::mutex> turn(m_loading);
     // Channels of the loader's own follow bank selects and program changes with the fallbacks;
     // each note-on starts its voices (which loads and publishes their samples) and ends them.
     std::vector<std::unique_ptr<Cchannel>> chans;
     for (int ch = 0; ch < 16; ++ch) chans.push_back(std::make_unique<Cchannel>(m_shadow, ch));
-    const int transpose = Csettings::get(m_settings.transpose);
     for (const Cnode* n = events.first; n; n = n->next) {
         const Cmidiev& ev = *n->ev;
         if (ev.kind() != 0) continue;

@@ -94,6 +94,15 @@ public:
     // followed per channel, with the fallbacks) so that no note of the file waits for a load.
     // Owner's thread; may also run while the stream plays (it takes turns with the worker).
     void prepare(const Ctimeline& events);
+    // The same for the notes transposed by this many half tones instead of the settings'
+    // transposition (a player that transposes its notes itself; see keysgiven()).
+    void prepare(const Ctimeline& events, int transpose);
+    // After prepare: loads the samples of the same notes at another transposition, so that a
+    // key change while playing finds them ready. Owner's thread, also while the stream plays.
+    void preload(const Ctimeline& events, int transpose);
+    // Owner's thread, before the stream starts: the notes posted come transposed already, and
+    // the settings' transposition is not added to them.
+    void keysgiven() { m_synth.keysgiven = true; }
     // Any thread, lock-free: one complete MIDI message (a channel message, or a system exclusive
     // message from 0xF0 or 0xF7 to its end). It takes effect at the start of the next period, in
     // the order posted. False when the queue is full, or for bytes that are no such message.

@@ -8,7 +8,7 @@
 #include <cmath>
 
 bool Csynth::showerrors() const { return !quiet && settings && Csettings::get(settings->showerrors); }
-int Csynth::transpose() const { return settings ? Csettings::get(settings->transpose) : 0; }
+int Csynth::transpose() const { return settings && !keysgiven ? Csettings::get(settings->transpose) : 0; }
 float Csynth::reverbamt() const { return settings ? Csettings::get(settings->reverbamt) : 0.0f; }
 float Csynth::chorusamt() const { return settings ? Csettings::get(settings->chorusamt) : 0.0f; }
 

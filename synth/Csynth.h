@@ -28,6 +28,7 @@ struct Csynth : Cbuses {
     int mixpos = 0;                               // where the next rendered sample is added
     const void* owner = nullptr;                  // window that owns warning boxes
     bool quiet = false;                           // no warning boxes whatever the settings say
+    bool keysgiven = false;                       // notes come transposed: the settings' transposition is not added
     uint32_t noteserial = 0;                      // counts note-on messages (exclusive classes)
     std::shared_ptr<Cvoicerun> voicerun;          // renders the voices of a slice, made on first use
     // Live engine: voice objects are built in slots of this pool, never allocated; a note that

@@ -7,14 +7,15 @@
 #include <chrono>
 #include <thread>
 
-std::unique_ptr<Clivesynth> Clivesynth::open(Ccontext& ctx, const Ctimeline* events, int period)
+std::unique_ptr<Clivesynth> Clivesynth::open(Ccontext& ctx, const Ctimeline* events, int key, int period)
 {
     Cwavesys* sys = wavesys();
     if (!sys || !ctx.bank || !ctx.bank->loaded) return nullptr;
     std::unique_ptr<Clivesynth> s(new Clivesynth);
     s->m_live = std::make_unique<Clive>(ctx.settings, &ctx.mixer, *ctx.bank, ctx.store);
+    s->m_live->keysgiven();
     // Before the stream starts: no note of the file waits for its samples.
-    if (events) s->m_live->prepare(*events);
+    if (events) s->m_live->prepare(*events, key);
     Waveformat fmt;
     fmt.rate = Clive::RATE;
     s->m_stream = sys->openstream(ctx.settings.waveout, fmt, period, *s->m_live);

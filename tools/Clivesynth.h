@@ -21,10 +21,13 @@ public:
     static constexpr int PERIOD = 512;   // frames the device asks for at a time
 
     // Opens the built-in synthesizer on the context's loaded sound bank (Ccontext::loadbank),
-    // its settings and its MIDI mixer table: loads the samples of every note `events` can start,
-    // then opens the wave output device of the settings. Null when there is no loaded bank or
-    // the device cannot be opened.
-    static std::unique_ptr<Clivesynth> open(Ccontext& ctx, const Ctimeline* events, int period = PERIOD);
+    // its settings and its MIDI mixer table: loads the samples of every note `events` can start
+    // when transposed by `key` half tones, then opens the wave output device of the settings.
+    // The notes sent come transposed already (the player's scheduler transposes them): the
+    // settings' transposition is not added. Null when there is no loaded bank or the device
+    // cannot be opened.
+    static std::unique_ptr<Clivesynth> open(Ccontext& ctx, const Ctimeline* events, int key = 0,
+                                            int period = PERIOD);
     ~Clivesynth() override;
     Clivesynth(const Clivesynth&) = delete;
     Clivesynth& operator=(const Clivesynth&) = delete;

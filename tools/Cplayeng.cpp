@@ -9,6 +9,7 @@
 #include "tools/Csched.h"
 
 #include <algorithm>
+#include <cmath>
 
 Cplayeng::Cplayeng(Ccontext& ctx, Cwindow* owner, const void* boxowner)
     : m_ctx(ctx), m_owner(owner), m_boxowner(boxowner)
@@ -113,7 +114,10 @@ Cplayeng::Start Cplayeng::playmidi(double seekus, double tailus, Cwindow* lyrics
     }
     m_period = std::min(std::max(caps.periodmin, 1u), caps.periodmax);
     timeBeginPeriod(m_period);
+    const int key = m_key ? *m_key : builtin ? Csettings::get(m_ctx.settings.transpose) : 0;
     m_sched = std::make_unique<Csched>(*m_ctx.midi, m_timeline);
+    m_sched->setkey(key);
+    m_sched->setscale(m_scale);
     m_sched->setseek(seekus);
     m_sched->settail(tailus);
     m_sched->setmixer(&m_ctx.mixer);
@@ -121,9 +125,11 @@ Cplayeng::Start Cplayeng::playmidi(double seekus, double tailus, Cwindow* lyrics
     m_sched->setlyrics(lyrics);
     m_active = true;   // MM_MOM_OPEN, posted by the opening, starts the scheduler
     m_position = 0;
+    if (builtin && !m_kept) m_loadedkeys.assign(1, key);
+    if (auto* kept = dynamic_cast<Clivesynth*>(m_kept.get())) loadkey(*kept, key);   // changed while paused
     const bool opened = !builtin  ? m_ctx.midi->open(m_owner, m_ctx.settings.midiout)
                         : m_kept ? m_ctx.midi->open(m_owner, std::move(m_kept))
-                                 : m_ctx.midi->open(m_owner, Clivesynth::open(m_ctx, &m_timeline));
+                                 : m_ctx.midi->open(m_owner, Clivesynth::open(m_ctx, &m_timeline, key));
     if (!opened) {
         m_active = false;
         m_sched.reset();
@@ -151,6 +157,51 @@ Cplayeng::Start Cplayeng::playwave(Cwavfil& w, double seekus)
     m_wave = &w;
     m_active = true;
     return Start::ok;
+}
+
+int Cplayeng::speedof(double scale)
+{
+    const int pct = int(std::lround(100 / scale / SPEEDSTEP)) * SPEEDSTEP;
+    return std::clamp(pct, SPEEDLEAST, SPEEDMOST);
+}
+
+int Cplayeng::startkey(const Csettings& settings)
+{
+    return std::clamp(Csettings::get(settings.transpose), -KEYMOST, KEYMOST);
+}
+
+int Cplayeng::startspeed(const Csettings& settings)
+{
+    return speedof(Ctimeline::scaled(1, Csettings::get(settings.tempo)));
+}
+
+void Cplayeng::setkey(int halftones)
+{
+    m_key = halftones;
+    if (!m_sched || !m_active || !m_ctx.midi) return;
+    // The built-in synthesizer loads the samples of the file's notes in the new key first, while
+    // the old key plays on; the scheduler then ends the sounding notes and sends the new keys.
+    if (auto* synth = dynamic_cast<Clivesynth*>(m_ctx.midi->hmo.get())) loadkey(*synth, halftones);
+    m_sched->setkey(halftones);
+}
+
+void Cplayeng::loadkey(Clivesynth& synth, int key)
+{
+    if (std::find(m_loadedkeys.begin(), m_loadedkeys.end(), key) != m_loadedkeys.end()) return;
+    synth.engine().preload(m_timeline, key);
+    m_loadedkeys.push_back(key);
+}
+
+void Cplayeng::setscale(double scale)
+{
+    m_scale = scale > 0 ? scale : 1;
+    if (m_sched && m_active) m_sched->setscale(m_scale);
+}
+
+double Cplayeng::playing() const
+{
+    if (m_sched && m_active && !m_wave && m_sched->running()) return m_sched->playing();
+    return m_position;
 }
 
 bool Cplayeng::pause()

@@ -17,7 +17,9 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
+class Clivesynth;
 class Csched;
 class Cwindow;
 
@@ -75,6 +77,29 @@ public:
     void stop();
     bool active() const { return m_active; }
 
+    // The player's key and tempo controls: a key from -KEYMOST to +KEYMOST half tones, a tempo
+    // from SPEEDLEAST to SPEEDMOST percent of the file's own in steps of SPEEDSTEP.
+    static constexpr int KEYMOST = 12;
+    static constexpr int SPEEDLEAST = 50, SPEEDMOST = 200, SPEEDSTEP = 5;
+    // The tempo in percent, to the nearest step and within the range, of a scale of the file's
+    // times (2 is half speed, 50 %), and back.
+    static int speedof(double scale);
+    static double scaleof(int speed) { return 100.0 / speed; }
+    // Where the controls start: the conversion options' transposition and tempo.
+    static int startkey(const Csettings& settings);
+    static int startspeed(const Csettings& settings);
+
+    // Key and tempo of MIDI runs, also while one plays (see Csched::setkey and setscale). Until
+    // setkey is called, the built-in synthesizer plays the settings' transposition and another
+    // output the file's own keys; the scale is 1 until setscale. A new key is loaded into the
+    // built-in synthesizer before the notes take it, so that no note waits for its samples.
+    void setkey(int halftones);
+    void setscale(double scale);
+    double scale() const { return m_scale; }
+    // Where a MIDI run is at this moment, in the file's own microseconds (between the
+    // scheduler's events too); the kept position when nothing plays.
+    double playing() const;
+
     // Shows the box for a start of the current file of kind that failed with what; duplex: the
     // wave input records meanwhile, which the device boxes name as one more cause. The timer's
     // box was shown by playmidi itself.
@@ -91,6 +116,8 @@ public:
 private:
     void endperiod();
     void halt(bool keep);
+    // Loads the built-in synthesizer's samples of the file's notes at this key, once.
+    void loadkey(Clivesynth& synth, int key);
 
     Ccontext& m_ctx;
     Cwindow* m_owner;
@@ -109,4 +136,8 @@ private:
     uint64_t m_keptfile = 0;
     const void* m_keptbank = nullptr;
     int m_keptwave = 0;
+    std::optional<int> m_key;    // set by setkey
+    double m_scale = 1;
+    // Transpositions the built-in synthesizer has loaded the file's samples for.
+    std::vector<int> m_loadedkeys;
 };

@@ -7,12 +7,16 @@
 #include "platform/Cwindow.h"
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <pthread.h>
 #include <sched.h>
 #include <thread>
 
-Csched::Csched(Cmidfil& file, const Ctimeline& timeline) : m_file(file), m_timeline(timeline) {}
+Csched::Csched(Cmidfil& file, const Ctimeline& timeline) : m_file(file), m_timeline(timeline)
+{
+    std::memset(m_sent, -1, sizeof m_sent);
+}
 
 Csched::~Csched()
 {
@@ -32,6 +36,8 @@ void Csched::start()
     m_tempo = Ctimeline::STARTTEMPO;
     m_due = m_origin = nowus();
     m_tailwaited = false;
+    m_sysex = false;
+    std::memset(m_sent, -1, sizeof m_sent);
     m_position.store(0, std::memory_order_relaxed);
     m_ended.store(false, std::memory_order_release);
     m_running.store(true, std::memory_order_release);
@@ -42,7 +48,83 @@ void Csched::resume()
 {
     std::unique_lock<std::mutex> lock(m_lock);
     m_file.release();
+    m_sysex = false;
     if (m_running.load(std::memory_order_relaxed) && m_timer == 0) run(lock, false);
+}
+
+void Csched::setscale(double scale)
+{
+    if (!(scale > 0)) scale = 1;
+    unsigned id = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        const double now = nowus();
+        // The wait for the next event shrinks or grows with the new scale; events before the
+        // seek target stay due at once.
+        if (m_running.load(std::memory_order_relaxed) && m_due > now &&
+            m_position.load(std::memory_order_relaxed) >= m_seek)
+            m_due = now + (m_due - now) * scale / m_scale;
+        m_scale = scale;
+        id = m_timer;
+        m_timer = 0;
+    }
+    if (id == 0) return;   // nothing armed: a run or MM_MOM_DONE comes and uses the new due time
+    // The timer armed for the old due time goes (a callback running now is waited for and finds
+    // itself no longer armed); a run arms one for the new due time.
+    timeKillEvent(id);
+    std::unique_lock<std::mutex> lock(m_lock);
+    if (m_running.load(std::memory_order_relaxed) && m_timer == 0 && !m_sysex) run(lock, false);
+}
+
+double Csched::playing()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    const double position = m_position.load(std::memory_order_relaxed);
+    if (!m_running.load(std::memory_order_relaxed) || position < m_seek) return position;
+    // The next event is at `position`, due at m_due: until then the file's time lags behind it
+    // by the rest of the wait, at the scale.
+    const double wait = m_due - nowus();
+    return wait > 0 ? std::max(0.0, position - wait / m_scale) : position;
+}
+
+void Csched::setkey(int halftones)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (halftones == m_key) return;
+    m_key = halftones;
+    if (m_running.load(std::memory_order_relaxed)) endnotes();
+}
+
+void Csched::sendnote(const Cmidiev& e)
+{
+    const int ch = e.channel() & 15, key = e.data1() & 127;
+    int8_t& sent = m_sent[ch][key];
+    const int out = ch == DRUMCHANNEL ? key : key + m_key;
+    if (e.command() == midicmd::noteon && e.data2() != 0) {
+        if (out < 0 || out > 127) return;
+        sent = int8_t(out);
+        m_file.sendmsg(uint8_t(e.status()), uint8_t(out), uint8_t(e.data2()));
+    } else if (sent >= 0) {
+        m_file.sendmsg(uint8_t(e.status()), uint8_t(sent), uint8_t(e.data2()));
+        sent = -1;
+    } else if (sent == ENDED) {
+        sent = -1;   // ended at a key change already
+    } else if (out >= 0 && out <= 127) {
+        // A note-off the file sends for no note of its own, in the current key: in a key the
+        // notes it could end only come from this key of the file, so it ends nothing else.
+        m_file.sendmsg(uint8_t(e.status()), uint8_t(out), uint8_t(e.data2()));
+    }
+}
+
+void Csched::endnotes()
+{
+    for (int ch = 0; ch < 16; ++ch)
+        if (ch != DRUMCHANNEL)
+            for (int key = 0; key < 128; ++key)
+                if (m_sent[ch][key] >= 0) {
+                    m_file.sendmsg(uint8_t(midicmd::noteoff << 4 | ch), uint8_t(m_sent[ch][key]), 0);
+                    m_sent[ch][key] = ENDED;
+                }
 }
 
 void Csched::stop()
@@ -139,7 +221,7 @@ void Csched::run(std::unique_lock<std::mutex>& lock, bool timerthread)
             break;
         case 0:
             if (e.command() == midicmd::noteoff || e.command() == midicmd::noteon) {
-                if (position >= m_seek && !(m_mixer && m_mixer->muted(e.channel()))) m_file.sendshort(&e);
+                if (position >= m_seek && !(m_mixer && m_mixer->muted(e.channel()))) sendnote(e);
             } else {
                 m_file.sendshort(&e);
             }
@@ -158,14 +240,15 @@ void Csched::run(std::unique_lock<std::mutex>& lock, bool timerthread)
         const Cnode* next = m_cursor->next;
         m_cursor = next;
         if (next) {
-            const double dt = Ctimeline::usecs(double(next->ev->time) - e.time, m_tempo, division) * m_scale;
+            const double dt = Ctimeline::usecs(double(next->ev->time) - e.time, m_tempo, division);
             position += dt;
             m_position.store(position, std::memory_order_relaxed);
             // The schedule keeps its own clock; while seeking, events follow at once.
-            if (position >= m_seek) m_due += dt;
+            if (position >= m_seek) m_due += dt * m_scale;
             else m_due = nowus();
         }
         if (sysex) {
+            m_sysex = true;
             if (m_dialog) postmsg(m_dialog, WM_SCHEDULE);
             return;   // MM_MOM_DONE brings the next run
         }

@@ -45,9 +45,21 @@ public:
     void setlyrics(Cwindow* w) { m_lyrics = w; }                // gets WM_SYLLABLE, or null
     // Time to wait after the last event before the end (the recorder keeps one second).
     void settail(double us) { m_tail = us; }
-    // Every time distance of the file is played this many times as long (a tempo change: 2 is
-    // half speed); positions, the seek target and the tail are on the scaled clock. 1 at first.
-    void setscale(double scale) { m_scale = scale > 0 ? scale : 1; }
+
+    // Key and tempo, before start() and while the schedule runs (user-interface thread).
+    //
+    // setscale: every time distance of the file from here on is played this many times as long
+    // (2 is half speed); 1 at first. Positions and the seek target stay in the file's own time;
+    // the event being waited for comes as much sooner or later as the rest of its wait shrinks
+    // or grows. The tail is waited on the clock.
+    void setscale(double scale);
+    // setkey: notes of every channel but the percussion channel are sent this many half tones
+    // higher (0 at first); a note moved outside 0..127 is left out. A note-off goes to the key
+    // its note-on went to, so no note hangs; the notes sounding when the key changes are ended
+    // (their note-offs sent now), and the notes that follow play in the new key.
+    void setkey(int halftones);
+    double scale() const { return m_scale; }
+    int key() const { return m_key; }
 
     // Starts from the first event, due at once (on MM_MOM_OPEN).
     void start();
@@ -57,9 +69,12 @@ public:
     // the output port the end of the timeline closed.
     void stop();
 
-    // Playing position in microseconds from the first event: the time of the next event to
-    // handle. Any thread.
+    // Playing position in microseconds of the file's own time (the tempo scale not applied)
+    // from the first event: the time of the next event to handle. Any thread.
     double position() const { return m_position.load(std::memory_order_relaxed); }
+    // Where the schedule is at this moment, in the file's own microseconds: between two events
+    // it moves on with the clock at the tempo scale. User-interface thread.
+    double playing();
     // The timeline has been played to its end; the output has had all notes off and is closed.
     bool ended() const { return m_ended.load(std::memory_order_acquire); }
     bool running() const { return m_running.load(std::memory_order_acquire); }
@@ -79,6 +94,10 @@ private:
     static void waituntil(double dueus);
     static void raisepriority();
     void finish();
+    // A note-on or note-off of the file as it goes out: transposed, and remembered (m_lock held).
+    void sendnote(const Cmidiev& e);
+    // Note-offs for every note sent on a melodic channel and not yet ended (m_lock held).
+    void endnotes();
 
     Cmidfil& m_file;
     const Ctimeline& m_timeline;
@@ -88,6 +107,12 @@ private:
     double m_seek = 0;
     double m_tail = 0;
     double m_scale = 1;
+    int m_key = 0;
+    // The key each sounding note of the file went out as, by channel and the file's key; -1
+    // for none, ENDED for a note a key change ended (its own note-off is not sent).
+    static constexpr int8_t ENDED = -2;
+    int8_t m_sent[16][128];
+    bool m_sysex = false;   // a system exclusive message waits for MM_MOM_DONE
 
     std::mutex m_lock;
     const Cnode* m_cursor = nullptr;

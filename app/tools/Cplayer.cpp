@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -47,6 +48,33 @@ Cplayer::Cplayer(Ccontext& ctx, Cwindow* mainwin, QWidget* parent)
         b->setAutoDefault(false);
         transport->addWidget(b);
     }
+    // Key and tempo of a MIDI file, heard at once while it plays.
+    m_key = new QSpinBox(this);
+    m_key->setRange(-Cplayeng::KEYMOST, Cplayeng::KEYMOST);
+    m_key->setValue(Cplayeng::startkey(m_ctx.settings));
+    m_key->setToolTip("Half tones up or down; the percussion channel keeps its keys");
+    m_tempo = new QSpinBox(this);
+    m_tempo->setRange(Cplayeng::SPEEDLEAST, Cplayeng::SPEEDMOST);
+    m_tempo->setSingleStep(Cplayeng::SPEEDSTEP);
+    m_tempo->setSuffix(" %");
+    m_tempo->setValue(Cplayeng::startspeed(m_ctx.settings));
+    m_tempo->setToolTip("Tempo in percent of the file's own");
+    auto* keylabel = new QLabel("&Key", this);
+    keylabel->setBuddy(m_key);
+    auto* tempolabel = new QLabel("&Tempo", this);
+    tempolabel->setBuddy(m_tempo);
+    transport->addSpacing(8);
+    transport->addWidget(keylabel);
+    transport->addWidget(m_key);
+    transport->addWidget(tempolabel);
+    transport->addWidget(m_tempo);
+    m_eng.setkey(m_key->value());
+    m_eng.setscale(Cplayeng::scaleof(m_tempo->value()));
+    connect(m_key, &QSpinBox::valueChanged, this, [this](int v) { m_eng.setkey(v); });
+    connect(m_tempo, &QSpinBox::valueChanged, this, [this](int v) {
+        m_eng.setscale(Cplayeng::scaleof(v));
+        showstatus();
+    });
 
     m_status = Clyrchoice::timelabel(this);
     m_status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -90,7 +118,9 @@ QString Cplayer::titletext() const { return m_title->text(); }
 
 void Cplayer::showstatus()
 {
-    m_status->setText(statustext(m_state, m_eng.position(), m_total));
+    // A WAVE file plays as it is; a MIDI file at the tempo.
+    const double scale = m_wavesel ? 1 : m_eng.scale();
+    m_status->setText(statustext(m_state, m_eng.position() * scale, m_total * scale));
 }
 
 void Cplayer::setslider(int v)
@@ -118,6 +148,8 @@ void Cplayer::controls()
     m_wave->setChecked(m_wavesel);
     m_midi->setChecked(!m_wavesel);
     m_lyr.show(idle && m_eng.kar(), m_lyricsmode);
+    m_key->setEnabled(!m_wavesel && m_ctx.midi);
+    m_tempo->setEnabled(!m_wavesel && m_ctx.midi);
     QPushButton* focus = m_state == nofile ? m_browse : m_state == playing ? m_stop : m_play;
     focus->setFocus();
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The file player: plays the current MIDI file through the MIDI output device or the current WAVE
 // file through the wave output device (both on the playback engine of tools/Cplayeng), with a
-// position slider, pause and resume, and the karaoke lyrics window for .kar files (also while a
-// WAVE file made from one plays).
+// position slider, pause and resume, key and tempo for MIDI files (also while one plays; they
+// start at the conversion options and are not kept), and the karaoke lyrics window for .kar files
+// (also while a WAVE file made from one plays). Times show as heard, at the tempo.
 //
 // Play states: 0 no file, 1 stopped, 2 playing, 3 paused. The control rules enable the controls
 // from the state after every change. Runs on the user-interface thread; the scheduler's timer
@@ -11,6 +12,7 @@
 
 class QLabel;
 class QSlider;
+class QSpinBox;
 
 class Cplayer : public Cplaywin {
     Q_OBJECT
@@ -39,6 +41,8 @@ public:
     QPushButton* playbutton() const { return m_play; }
     QPushButton* pausebutton() const { return m_pause; }
     QPushButton* stopbutton() const { return m_stop; }
+    QSpinBox* keybox() const { return m_key; }
+    QSpinBox* tempobox() const { return m_tempo; }
 
     // "Stopped   01:02 / 03:04": ten characters of state, then position and total.
     static QString statustext(int state, double positionus, double totalus);
@@ -65,4 +69,6 @@ private:
     QPushButton* m_pause = nullptr;
     QPushButton* m_stop = nullptr;
     QLabel* m_status = nullptr;
+    QSpinBox* m_key = nullptr;     // half tones
+    QSpinBox* m_tempo = nullptr;   // percent
 };

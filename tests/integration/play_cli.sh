@@ -70,7 +70,7 @@ got=$?
 screen=$(tr -d '\r' < "$out/typescript")
 if [ $got != 0 ]; then
   failed "terminal: exit $got: $(tail -c 300 "$out/typescript")"
-elif ! grep -q "Playing   00:0[3-9] / 01:52  greensleeves.kar" <<< "$screen"; then
+elif ! grep -q "Playing   00:0[3-9] / 01:52  key +0  tempo 100%  greensleeves.kar" <<< "$screen"; then
   failed "terminal: no clock: $(tail -c 300 "$out/typescript")"
 elif ! grep -qi "alas" <<< "$screen"; then
   failed "terminal: no lyrics: $(tail -c 300 "$out/typescript")"
