@@ -237,9 +237,27 @@ bool Csf2file::vet(bool allowvorbis, std::string& why)
         s.ppb = 0;
         if (s.offset < 0 || s.offset > filesize) s.offset = filesize;
         s.cbytes = uint32_t(std::min<uint64_t>(s.cbytes, uint64_t(filesize - s.offset)));
+    }
+    // Each stream is its own byte range: a stream that starts inside another would be decoded
+    // again from the other's pages. Headers naming the very same stream share one measurement.
+    std::vector<Sfshdr*> v;
+    for (Sfshdr& s : shdrs)
+        if (s.vorbis) v.push_back(&s);
+    std::sort(v.begin(), v.end(), [](const Sfshdr* a, const Sfshdr* b) {
+        return a->offset != b->offset ? a->offset < b->offset : a->cbytes < b->cbytes;
+    });
+    for (size_t i = 0; i < v.size(); ++i) {
+        Sfshdr& s = *v[i];
+        if (i > 0 && s.offset == v[i - 1]->offset && s.cbytes == v[i - 1]->cbytes) {
+            s.length = s.ptsload = s.coded = v[i - 1]->coded;
+            continue;
+        }
+        if (i > 0 && s.offset < v[i - 1]->offset + int64_t(v[i - 1]->cbytes)) {
+            why = "the Ogg Vorbis streams of samples '" + nameof(*v[i - 1]) + "' and '" + nameof(s) + "' overlap";
+            return false;
+        }
         uint64_t points = 0;
-        long rate = 0;
-        const std::string fault = Cvorbis::probe(fd, s.offset, s.cbytes, points, rate);
+        const std::string fault = Cvorbis::probe(fd, s.offset, s.cbytes, points);
         if (!fault.empty()) {
             why = "sample '" + nameof(s) + "': " + fault;
             return false;
@@ -251,23 +269,6 @@ bool Csf2file::vet(bool allowvorbis, std::string& why)
         // The header's rate tunes the sample, as for every other sample; the stream's own rate
         // is only what its encoder was told.
         s.length = s.ptsload = s.coded = uint32_t(points);
-    }
-    // Each stream is its own byte range: a stream that starts inside another would be decoded
-    // again from the other's pages. Headers naming the very same stream are fine.
-    std::vector<const Sfshdr*> v;
-    for (const Sfshdr& s : shdrs)
-        if (s.vorbis) v.push_back(&s);
-    std::sort(v.begin(), v.end(), [](const Sfshdr* a, const Sfshdr* b) {
-        return a->offset != b->offset ? a->offset < b->offset : a->cbytes < b->cbytes;
-    });
-    for (size_t i = 1; i < v.size(); ++i) {
-        const Sfshdr& a = *v[i - 1];
-        const Sfshdr& b = *v[i];
-        if (b.offset == a.offset && b.cbytes == a.cbytes) continue;
-        if (b.offset < a.offset + int64_t(a.cbytes)) {
-            why = "the Ogg Vorbis streams of samples '" + nameof(a) + "' and '" + nameof(b) + "' overlap";
-            return false;
-        }
     }
     return true;
 }

@@ -63,10 +63,9 @@ struct Cfile {
 
 }  // namespace
 
-std::string Cvorbis::probe(int fd, int64_t offset, uint32_t bytes, uint64_t& points, long& rate)
+std::string Cvorbis::probe(int fd, int64_t offset, uint32_t bytes, uint64_t& points)
 {
     points = 0;
-    rate = 0;
     Cfile f(fd, offset, bytes);
     if (!f.open) return "not an Ogg Vorbis stream";
     if (!ov_seekable(&f.vf) || ov_streams(&f.vf) != 1) return "more than one Ogg Vorbis stream";
@@ -81,7 +80,6 @@ std::string Cvorbis::probe(int fd, int64_t offset, uint32_t bytes, uint64_t& poi
     if (uint64_t(total) > uint64_t(bytes) * perbyte)
         return "an Ogg Vorbis stream claiming more points than its bytes can hold";
     points = uint64_t(total);
-    rate = vi->rate;
     return {};
 }
 

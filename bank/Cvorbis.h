@@ -19,7 +19,7 @@ public:
 
     // Reads the stream's headers and its length. Empty on success, else the reason the stream
     // cannot be played, as a short phrase ("not an Ogg Vorbis stream").
-    static std::string probe(int fd, int64_t offset, uint32_t bytes, uint64_t& points, long& rate);
+    static std::string probe(int fd, int64_t offset, uint32_t bytes, uint64_t& points);
     // Decodes up to want points into dst (host-order 16-bit, clipped as the library rounds).
     // Returns the points decoded: fewer than want when the stream ends early or fails to decode.
     static size_t decode(int fd, int64_t offset, uint32_t bytes, int16_t* dst, size_t want);
