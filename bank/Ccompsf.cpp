@@ -60,8 +60,8 @@ bool Ccompsf::rdfile()
         errbox(OPENFAIL, filedetail(m_path, errno));
         return false;
     }
-    auto bad = [this] {
-        errbox(BADFORMAT, filedetail(m_path));
+    auto bad = [this](const std::string& why = std::string()) {
+        errbox(BADFORMAT, filedetail(m_path) + (why.empty() ? "" : "\n" + why));
         return false;
     };
     uint8_t h[HEADER];
@@ -100,6 +100,9 @@ bool Ccompsf::rdfile()
         if (!ok) return bad();
     }
     m_scramble = false;
+    // The compressed format stores plain or block-coded points only.
+    std::string why;
+    if (!vet(false, why)) return bad(why);
     tidy();
     loaded = 1;
     return true;

@@ -4,6 +4,7 @@
 #include "bank/Cdecoder.h"
 #include "bank/Ccompsf.h"
 #include "bank/Ckey.h"
+#include "bank/Cvorbis.h"
 #include "midi/Cbytes.h"
 #include "platform/Cmsgbox.h"
 
@@ -230,7 +231,9 @@ bool Cpacker::rdaudio(const Csf2file& bank, Caudio& audio)
         const size_t have = std::min<size_t>(s.length, s.coded);
         pts.assign(have, 0);
         bool ok = true;
-        if (s.ppb == 0) {
+        if (s.vorbis) {
+            ok = Cvorbis::decode(bank.fd, s.offset, s.cbytes, pts.data(), have) == have;
+        } else if (s.ppb == 0) {
             std::vector<uint8_t> raw(have * 2);
             ok = ::pread(bank.fd, raw.data(), raw.size(), off_t(s.offset)) == ssize_t(raw.size());
             for (size_t j = 0; ok && j < have; ++j) pts[j] = int16_t(le16(&raw[2 * j]));

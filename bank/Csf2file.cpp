@@ -3,11 +3,13 @@
 #include "audio/Cnewfil.h"
 #include "bank/Ckey.h"
 #include "bank/Cstore.h"
+#include "bank/Cvorbis.h"
 #include "midi/Cbytes.h"
 #include "platform/Cmsgbox.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +21,14 @@ const char* const OPENFAIL = "Csf2file::rdfile\nFatal error while reading Sound 
 const char* const BADFORMAT = "Csf2file::rdfile\nFatal error while reading Sound Font file\nInvalid Sound Font file format";
 
 bool tagis(const uint8_t* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
+
+// A sample's name as stored, up to its first zero, for messages.
+std::string nameof(const Sfshdr& s)
+{
+    size_t n = 0;
+    while (n < sizeof s.name && s.name[n]) ++n;
+    return std::string(s.name, n);
+}
 
 }  // namespace
 
@@ -164,7 +174,10 @@ void Csf2file::tidy()
     for (Sfshdr& s : shdrs) {
         if (s.offset < 0 || s.offset > filesize) s.offset = filesize;
         const uint64_t room = uint64_t(filesize - s.offset);
-        if (s.ppb == 0) {
+        if (s.vorbis) {
+            // vet() measured the stream: its points are as long as it decodes to.
+            if (s.cbytes > room) s.cbytes = uint32_t(room);
+        } else if (s.ppb == 0) {
             if (uint64_t(s.ptsload) * 2 > room) s.ptsload = uint32_t(room / 2);
             s.coded = s.ptsload;
         } else {
@@ -179,16 +192,85 @@ void Csf2file::tidy()
         s.loopend = std::clamp(s.loopend, s.loopstart, s.length);
     }
     // What the samples may take in memory: their stored points, and for a SoundFont 2 file no
-    // more than its sample data chunk, since every sample lies inside it.
+    // more than its sample data chunk, since every plain sample lies inside it. Ogg Vorbis
+    // samples take their decoded points; headers sharing one stream count it once.
     const uint64_t pad = uint64_t(shdrs.size()) * 46;
-    audiobytes = 0;
-    for (const Sfshdr& s : shdrs) audiobytes += uint64_t(s.coded) * 2;
-    if (m_smplbytes) audiobytes = std::min(audiobytes, std::min<uint64_t>(m_smplbytes, uint64_t(filesize - smploff)));
-    audiobytes += pad;
+    uint64_t plain = 0, decoded = 0;
+    std::vector<std::pair<int64_t, uint32_t>> streams;   // (offset, points) of each Ogg Vorbis sample
+    for (const Sfshdr& s : shdrs) {
+        if (s.vorbis) streams.emplace_back(s.offset, s.coded);
+        else plain += uint64_t(s.coded) * 2;
+    }
+    std::sort(streams.begin(), streams.end());
+    for (size_t i = 0; i < streams.size(); ++i)
+        if (i == 0 || streams[i].first != streams[i - 1].first) decoded += uint64_t(streams[i].second) * 2;
+    if (m_smplbytes) plain = std::min(plain, std::min<uint64_t>(m_smplbytes, uint64_t(filesize - smploff)));
+    audiobytes = plain + decoded + pad;
     if (m_store) {
         m_store->addbank(int64_t(audiobytes));
         m_added = audiobytes;
     }
+}
+
+bool Csf2file::vet(bool allowvorbis, std::string& why)
+{
+    char hex[8];
+    for (Sfshdr& s : shdrs) {
+        const uint16_t kind = s.type & ~(sftype::vorbis | sftype::rom);
+        const bool known = kind == 0 || kind == sftype::mono || kind == sftype::right || kind == sftype::left ||
+                           kind == sftype::linked;
+        if (!known || (!allowvorbis && (s.type & sftype::vorbis))) {
+            std::snprintf(hex, sizeof hex, "0x%x", unsigned(s.type));
+            why = std::string("unknown sample type ") + hex + " in sample '" + nameof(s) + "'";
+            return false;
+        }
+        if (s.type & sftype::rom) {
+            // Its points are in a sound card's memory; what the file holds there is not them.
+            s.type &= ~sftype::vorbis;
+            s.vorbis = false;
+            s.length = s.loopstart = s.loopend = s.ptsload = s.coded = s.cbytes = s.ppb = 0;
+            continue;
+        }
+        if (!(s.type & sftype::vorbis)) continue;
+        s.type &= ~sftype::vorbis;
+        s.vorbis = true;
+        s.ppb = 0;
+        if (s.offset < 0 || s.offset > filesize) s.offset = filesize;
+        s.cbytes = uint32_t(std::min<uint64_t>(s.cbytes, uint64_t(filesize - s.offset)));
+    }
+    // Each stream is its own byte range: a stream that starts inside another would be decoded
+    // again from the other's pages. Headers naming the very same stream share one measurement.
+    std::vector<Sfshdr*> v;
+    for (Sfshdr& s : shdrs)
+        if (s.vorbis) v.push_back(&s);
+    std::sort(v.begin(), v.end(), [](const Sfshdr* a, const Sfshdr* b) {
+        return a->offset != b->offset ? a->offset < b->offset : a->cbytes < b->cbytes;
+    });
+    for (size_t i = 0; i < v.size(); ++i) {
+        Sfshdr& s = *v[i];
+        if (i > 0 && s.offset == v[i - 1]->offset && s.cbytes == v[i - 1]->cbytes) {
+            s.length = s.ptsload = s.coded = v[i - 1]->coded;
+            continue;
+        }
+        if (i > 0 && s.offset < v[i - 1]->offset + int64_t(v[i - 1]->cbytes)) {
+            why = "the Ogg Vorbis streams of samples '" + nameof(*v[i - 1]) + "' and '" + nameof(s) + "' overlap";
+            return false;
+        }
+        uint64_t points = 0;
+        const std::string fault = Cvorbis::probe(fd, s.offset, s.cbytes, points);
+        if (!fault.empty()) {
+            why = "sample '" + nameof(s) + "': " + fault;
+            return false;
+        }
+        if (points > MAXPOINTS) {
+            why = "sample '" + nameof(s) + "': more points than one sample may hold";
+            return false;
+        }
+        // The header's rate tunes the sample, as for every other sample; the stream's own rate
+        // is only what its encoder was told.
+        s.length = s.ptsload = s.coded = uint32_t(points);
+    }
+    return true;
 }
 
 void Csf2file::reset()
@@ -212,8 +294,8 @@ bool Csf2file::rdfile()
         errbox(OPENFAIL, filedetail(m_path, errno));
         return false;
     }
-    auto bad = [this] {
-        errbox(BADFORMAT, filedetail(m_path));
+    auto bad = [this](const std::string& why = std::string()) {
+        errbox(BADFORMAT, filedetail(m_path) + (why.empty() ? "" : "\n" + why));
         return false;
     };
     uint8_t h[24];
@@ -227,6 +309,12 @@ bool Csf2file::rdfile()
     const uint32_t smplsize = le32(h + 4);
     m_smplbytes = smplsize;
     if (!skip(smplsize)) return bad();
+    // RIFF pads a chunk of odd size with one byte; Ogg Vorbis banks are written both with and
+    // without it.
+    if (smplsize & 1) {
+        uint8_t next = 0;
+        if (::pread(fd, &next, 1, ::lseek(fd, 0, SEEK_CUR)) == 1 && next != 'L' && !skip(1)) return bad();
+    }
 
     if (!rdbytes(h, 12) || !tagis(h, "LIST") || !tagis(h + 8, "pdta")) return bad();
 
@@ -273,6 +361,18 @@ bool Csf2file::rdfile()
                 s.offset = smploff + 2 * int64_t(start);
                 s.ptsload = s.length;
                 s.coded = s.length;
+                if (s.type & sftype::vorbis && !(s.type & sftype::rom)) {
+                    // Start and end are byte offsets of the sample's Ogg Vorbis stream in "smpl"
+                    // (end exclusive); the loop is counted in points from its first decoded
+                    // point. vet() measures the points.
+                    const uint32_t bstart = std::min(le32(p + 20), smplsize);
+                    const uint32_t bend = std::clamp(le32(p + 24), bstart, smplsize);
+                    s.offset = smploff + int64_t(bstart);
+                    s.cbytes = bend - bstart;
+                    s.length = s.ptsload = s.coded = 0;
+                    s.loopstart = ls;
+                    s.loopend = le;
+                }
                 shdrs.push_back(s);
             }
             break;
@@ -280,6 +380,8 @@ bool Csf2file::rdfile()
         }
         if (!ok) return bad();
     }
+    std::string why;
+    if (!vet(true, why)) return bad(why);
     tidy();
     loaded = 1;
     return true;

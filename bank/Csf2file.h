@@ -34,8 +34,9 @@ public:
     std::vector<Sfshdr> shdrs;   // samples
     int64_t smploff = 0;         // file position of the first byte of sample data
     int64_t filesize = 0;        // bytes, taken when the file was opened
-    // Bytes of audio the file holds, as loaded (46 padding bytes per sample included): at most
-    // the sample data chunk of a SoundFont 2 file, however its sample headers overlap.
+    // Bytes of audio the file holds, as loaded (46 padding bytes per sample included): for plain
+    // points at most the sample data chunk of a SoundFont 2 file, however its sample headers
+    // overlap; for Ogg Vorbis samples their decoded points, each stream counted once.
     uint64_t audiobytes = 0;
 
     Cstore* store() const { return m_store; }
@@ -57,6 +58,12 @@ protected:
     // Releases the samples' audio, empties the lists and closes the file: a new rdfile starts
     // from nothing.
     void reset();
+    // Refuses what would play as something it is not: a sample type of unknown kind or flags
+    // (the Ogg Vorbis flag only where allowvorbis), an Ogg Vorbis stream that is not one mono
+    // stream or claims more points than its bytes hold, streams that overlap. Measures each
+    // Ogg Vorbis stream's length, and makes ROM samples (whose points are not in the file)
+    // silent. False with the reason, naming the sample, in why.
+    bool vet(bool allowvorbis, std::string& why);
     // Keeps every index field inside its list and non-decreasing, and every sample's stored
     // audio inside the file, so that no later walk leaves a list or reads past the file.
     void tidy();

@@ -3,6 +3,7 @@
 #include "bank/Cdecoder.h"
 #include "bank/Ckey.h"
 #include "bank/Csf2file.h"
+#include "bank/Cvorbis.h"
 #include "platform/Cmsgbox.h"
 #include "settings/Csettings.h"
 
@@ -107,7 +108,7 @@ uint32_t Cstore::raise(Sfshdr& smp, uint32_t points)
 {
     if (smp.audio || points <= smp.ptsload) return smp.ptsload;
     uint64_t limit;
-    if (smp.ppb == 0) {
+    if (smp.ppb == 0 && !smp.vorbis) {
         // Plain audio reads on into whatever follows it in the file, up to the file's end less
         // the PAD points that every load also reads.
         struct stat st;
@@ -115,7 +116,7 @@ uint32_t Cstore::raise(Sfshdr& smp, uint32_t points)
         const int64_t room = size - smp.offset - int64_t(PAD) * 2;
         limit = room > 0 ? uint64_t(room) / 2 : 0;
     } else {
-        // Coded audio ends at its coded points; what lies past them is zeros.
+        // Coded and Ogg Vorbis audio ends at its coded points; what lies past them is zeros.
         limit = uint64_t(smp.coded) + MAXRAISE;
     }
     if (limit > points) limit = points;
@@ -141,6 +142,11 @@ bool Cstore::load(Sfshdr& smp)
         size = sizeof_(smp);
         buf = const_cast<int16_t*>(SILENT);
         ok = false;
+    } else if (smp.vorbis) {
+        const size_t want = smp.coded < smp.ptsload ? smp.coded : smp.ptsload;
+        size_t made = smp.fd >= 0 ? Cvorbis::decode(smp.fd, smp.offset, smp.cbytes, buf, want) : 0;
+        if (made < want) ok = false, made = 0;
+        std::memset(buf + made, 0, size_t(size) - made * 2);
     } else if (smp.ppb == 0) {
         const size_t want = size_t(size);
         const size_t got = smp.fd >= 0 ? readat(smp.fd, buf, want, smp.offset) : 0;

@@ -1,16 +1,17 @@
 #pragma once
-// The sample store: loads a sample's audio on its first request, plain 16-bit points or coded
-// blocks (Cdecoder), and keeps the total of loaded audio within a budget by evicting the least
-// recently used samples, by whole seconds of its clock. The budget is the machine's physical
-// memory by default, and never more than the audio the banks read with this store hold
-// (addbank), whatever their sample headers claim. A pinned sample (a sounding voice reads it)
-// is never evicted; a load that finds the room held by pinned samples plays as silence and is
-// not kept.
+// The sample store: loads a sample's audio on its first request, plain 16-bit points, coded
+// blocks (Cdecoder) or an Ogg Vorbis stream (Cvorbis), and keeps the total of loaded audio
+// within a budget by evicting the least recently used samples, by whole seconds of its clock.
+// The budget is the machine's physical memory by default, and never more than the audio the
+// banks read with this store hold (addbank), whatever their sample headers claim. A pinned
+// sample (a sounding voice reads it) is never evicted; a load that finds the room held by
+// pinned samples plays as silence and is not kept.
 // One store per application context; the render thread is its only user while a conversion
 // runs, so it takes no locks.
 //
-// A loaded buffer holds ptsload points and 23 more (46 bytes): zeros after a coded load, for
-// plain audio the 46 bytes that follow the sample in the file. It counts ptsload * 2 + 46 bytes.
+// A loaded buffer holds ptsload points and 23 more (46 bytes): zeros after a coded or Ogg
+// Vorbis load, for plain audio the 46 bytes that follow the sample in the file. It counts
+// ptsload * 2 + 46 bytes.
 #include "bank/Sfrec.h"
 
 #include <cstdint>

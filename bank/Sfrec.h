@@ -34,6 +34,17 @@ struct Sfinst {                // "inst", 22 bytes
     uint16_t bagindex;         // first instrument bag of this instrument
 };
 
+// Sample types (the "shdr" record's last field): one of the kinds 0..8, possibly with flags. The
+// kind tells how the sample pairs with its link; 0 occurs on terminal records and plays as mono.
+// A ROM sample lies in a sound card's memory, not in the file. Ogg Vorbis samples (.sf3) hold an
+// Ogg Vorbis stream instead of points; the readers clear that flag once they have placed the
+// stream, so the lists hold only the kind and the ROM flag.
+namespace sftype {
+constexpr uint16_t mono = 1, right = 2, left = 4, linked = 8;
+constexpr uint16_t vorbis = 0x10;
+constexpr uint16_t rom = 0x8000;
+}  // namespace sftype
+
 // One sample: the header fields of the file plus where and how its audio is stored, and the
 // state of its audio in the sample store (Cstore). Points are 16-bit signed mono.
 struct Sfshdr {
@@ -60,5 +71,6 @@ struct Sfshdr {
     uint32_t coded = 0;        // points the coded audio holds (decoding stops there)
     uint32_t cbytes = 0;       // compressed byte count; 0 for plain audio
     uint32_t ppb = 0;          // points per block; 0 = plain 16-bit little-endian points
+    bool vorbis = false;       // cbytes bytes at offset are a mono Ogg Vorbis stream (ppb 0)
     uint32_t pins = 0;         // sounding voices reading the audio: the store keeps it loaded
 };

@@ -4,7 +4,11 @@
 # audio seconds, wall seconds, realtime factor and peak memory of both, and the ratios; then the
 # worst file and the geometric means of the ratios.
 #
-#   bench/compare.sh [-q] [-b BANK] [-n COUNT] [-r RUNS] [-k DIR] [MIDI...]
+#   bench/compare.sh [-q] [-b BANK]... [-n COUNT] [-r RUNS] [-k DIR] [MIDI...]
+#
+# -b may be given more than once: the table is made for each bank in turn. A SoundFont 3 bank
+# (.sf3, Ogg Vorbis samples) costs both programs its decoding: FluidSynth at load, the converter
+# per sample on first use.
 #
 # Without MIDI arguments: every MIDI file of the openttd-openmsx and mma packages, or with -n the
 # first COUNT of them; -q (quick) takes the first 4 files of openttd-openmsx alone.
@@ -21,7 +25,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 CLI=build/bin/cantorix-cli
-BANK=/usr/share/sounds/sf2/FluidR3_GM.sf2
+BANKS=()
 COUNT=0
 RUNS=1
 QUICK=0
@@ -29,18 +33,21 @@ KEEP=
 while getopts "qb:n:r:k:" opt; do
   case $opt in
     q) QUICK=1 ;;
-    b) BANK=$OPTARG ;;
+    b) BANKS+=("$OPTARG") ;;
     n) COUNT=$OPTARG ;;
     r) RUNS=$OPTARG ;;
     k) KEEP=$OPTARG ;;
-    *) echo "usage: $0 [-q] [-b BANK] [-n COUNT] [-r RUNS] [-k DIR] [MIDI...]" >&2; exit 2 ;;
+    *) echo "usage: $0 [-q] [-b BANK]... [-n COUNT] [-r RUNS] [-k DIR] [MIDI...]" >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
 [ -x "$CLI" ] || { echo "compare: $CLI is not built (scripts/build)" >&2; exit 1; }
 command -v fluidsynth > /dev/null || { echo "compare: fluidsynth is not installed" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "compare: /usr/bin/time is missing" >&2; exit 1; }
-[ -f "$BANK" ] || { echo "compare: no bank $BANK" >&2; exit 1; }
+[ ${#BANKS[@]} -gt 0 ] || BANKS=(/usr/share/sounds/sf2/FluidR3_GM.sf2)
+for BANK in "${BANKS[@]}"; do
+  [ -f "$BANK" ] || { echo "compare: no bank $BANK" >&2; exit 1; }
+done
 
 files=("$@")
 if [ ${#files[@]} -eq 0 ]; then
@@ -76,6 +83,7 @@ machine() {
   printf "%s: %s, %s processors, load average %s\n" "$1" "$(date '+%Y-%m-%d %H:%M:%S %Z')" "$(nproc)" \
     "$(cut -d' ' -f1-3 /proc/loadavg)"
 }
+for BANK in "${BANKS[@]}"; do
 printf "bank %s, %d files, %d run(s) each; %s\n" "$BANK" "${#files[@]}" "$RUNS" \
   "$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
 machine start
@@ -121,4 +129,5 @@ awk '
     printf "\nspeed ratio = cantorix realtime factor / fluidsynth realtime factor (goal >= 2 each, >= 3 mean)\n"
     printf "memory ratio = fluidsynth peak memory / cantorix peak memory (goal >= 4 each)\n" }' "$rows"
 machine end
-
+[ "$BANK" = "${BANKS[-1]}" ] || echo
+done

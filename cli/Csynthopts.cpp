@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 const char* Csynthopts::HELP =
-    "  --bank PATH          sound bank (.sf2 or .csf); default: the bank of the settings\n"
+    "  --bank PATH          sound bank (.sf2, .sf3 or .csf); default: the bank of the settings\n"
     "  --tempo PERCENT      tempo change, -99 .. 1000; positive is slower (100 = half speed)\n"
     "  --transpose N        half tones, -127 .. 127; positive is higher\n"
     "  --set NAME=VALUE     an effect parameter (see below)\n"

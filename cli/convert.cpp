@@ -141,8 +141,8 @@ extern "C" void oninterrupt(int sig)
 
 // Message boxes and the progress line share standard error: a box first ends the line. Each box
 // is one line naming the input it is about (by the converter that owns it, or the thread that
-// shows it). Write failures are left out: the program prints them itself with the system's
-// reason.
+// shows it), then the box's detail (the file it is about and the reason) where it has one. Write
+// failures are left out: the program prints them itself with the system's reason.
 class Cconsole : public Cboxsink {
 public:
     explicit Cconsole(bool bar) : m_bar(bar) {}
@@ -156,6 +156,10 @@ public:
         std::string text = box.text;
         for (char& c : text)
             if (c == '\n') c = ' ';
+        if (!box.detail.empty()) {
+            text += ": ";
+            for (char c : box.detail) c == '\n' ? text += ": " : text += c;
+        }
         std::string who = m_current;
         for (const auto& [owner, job] : m_inputs)
             if (owner == box.owner || (!box.owner && job.first == std::this_thread::get_id())) who = job.second;

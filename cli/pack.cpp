@@ -12,9 +12,10 @@ int cmdpack(const Args& args)
     if (wantshelp(args) || args.size() != 2) {
         std::fprintf(wantshelp(args) ? stdout : stderr,
                      "usage: cantorix-cli pack IN.sf2 OUT.csf\n\n"
-                     "Writes the SoundFont 2 bank IN.sf2 as a compressed bank OUT.csf: the same preset,\n"
-                     "instrument and sample records (modulators dropped) and losslessly coded sample\n"
-                     "audio. Exits 1 when IN cannot be read or OUT cannot be written.\n");
+                     "Writes the SoundFont 2 bank IN.sf2 (or IN.sf3, whose Ogg Vorbis samples are decoded)\n"
+                     "as a compressed bank OUT.csf: the same preset, instrument and sample records\n"
+                     "(modulators dropped) and losslessly coded sample audio. Exits 1 when IN cannot be\n"
+                     "read or OUT cannot be written.\n");
         return wantshelp(args) ? 0 : 2;
     }
     if (const int bad = writable("pack", args[1], "csf", {args[0]})) return bad;

@@ -92,8 +92,9 @@ Coptdialog::Coptdialog(Csettings& settings, const Cdevnames& devices, QWidget* p
 void Coptdialog::browsebank()
 {
     Cfilereq req;
-    req.filter = "Sound Font Files(*.sf2;*.csf)|*.sf2;*.csf|Compressed Sound Font Files (*.csf)|*.csf|"
-                 "Uncompressed Sound Font files (*.sf2)|*.sf2|All Files (*.*)|*.*||";
+    req.filter = "Sound Font Files(*.sf2;*.sf3;*.csf)|*.sf2;*.sf3;*.csf|Compressed Sound Font Files (*.csf)|*.csf|"
+                 "Uncompressed Sound Font files (*.sf2)|*.sf2|Ogg Vorbis Sound Font files (*.sf3)|*.sf3|"
+                 "All Files (*.*)|*.*||";
     req.defext = "sf2";
     req.startdir = m_settings.workdir;
     req.owner = this;

@@ -2,6 +2,10 @@
 
 #include "bank/Ckey.h"
 
+#include <vorbis/vorbisenc.h>
+
+#include <cmath>
+
 void add16(Bytes& b, uint16_t v)
 {
     b.push_back(uint8_t(v));
@@ -117,4 +121,83 @@ Bytes rescramble(Bytes file)
 {
     if (file.size() > 48) scramble(file.data() + 48, file.size() - 48, 48 % KEYLEN);
     return file;
+}
+
+Bytes vorbisstream(const std::vector<int16_t>& pts, long rate, int channels, int serial)
+{
+    Bytes out;
+    vorbis_info vi;
+    vorbis_info_init(&vi);
+    if (vorbis_encode_init_vbr(&vi, channels, rate, 0.5f) != 0) return out;
+    vorbis_comment vc;
+    vorbis_comment_init(&vc);
+    vorbis_dsp_state vd;
+    vorbis_analysis_init(&vd, &vi);
+    vorbis_block vb;
+    vorbis_block_init(&vd, &vb);
+    ogg_stream_state os;
+    ogg_stream_init(&os, serial);
+    ogg_page og;
+    auto put = [&out](const ogg_page& page) {
+        out.insert(out.end(), page.header, page.header + page.header_len);
+        out.insert(out.end(), page.body, page.body + page.body_len);
+    };
+    ogg_packet id, comment, books;
+    vorbis_analysis_headerout(&vd, &vc, &id, &comment, &books);
+    ogg_stream_packetin(&os, &id);
+    ogg_stream_packetin(&os, &comment);
+    ogg_stream_packetin(&os, &books);
+    while (ogg_stream_flush(&os, &og)) put(og);
+    const size_t frames = pts.size() / size_t(channels);
+    float** in = vorbis_analysis_buffer(&vd, int(frames));
+    for (size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c) in[c][i] = pts[i * size_t(channels) + size_t(c)] / 32768.0f;
+    vorbis_analysis_wrote(&vd, int(frames));
+    vorbis_analysis_wrote(&vd, 0);
+    while (vorbis_analysis_blockout(&vd, &vb) == 1) {
+        vorbis_analysis(&vb, nullptr);
+        vorbis_bitrate_addblock(&vb);
+        ogg_packet op;
+        while (vorbis_bitrate_flushpacket(&vd, &op)) {
+            ogg_stream_packetin(&os, &op);
+            while (ogg_stream_pageout(&os, &og)) put(og);
+        }
+    }
+    while (ogg_stream_flush(&os, &og)) put(og);
+    ogg_stream_clear(&os);
+    vorbis_block_clear(&vb);
+    vorbis_dsp_clear(&vd);
+    vorbis_comment_clear(&vc);
+    vorbis_info_clear(&vi);
+    return out;
+}
+
+std::vector<int16_t> sinepoints()
+{
+    std::vector<int16_t> pts(2000);
+    for (size_t i = 0; i < pts.size(); ++i) pts[i] = int16_t(std::lround(8000 * std::sin(2 * M_PI * 441 * double(i) / 22050)));
+    return pts;
+}
+
+Sf2parts tinysf3()
+{
+    Sf2parts p = tinybank();
+    Bytes ifil;
+    add16(ifil, 3), add16(ifil, 1);
+    p.info.front().body = ifil;
+    const Bytes sine = vorbisstream(sinepoints(), 22050);
+    const Bytes flat = vorbisstream(std::vector<int16_t>(1200, 1000), 44100);
+    Bytes smpl = sine;
+    smpl.insert(smpl.end(), flat.begin(), flat.end());
+    p.sdta = {{"smpl", smpl}};
+    const uint32_t a = uint32_t(sine.size()), b = uint32_t(smpl.size());
+    Bytes shdr = shdrrec("Sine", 0, a, 500, 1500);
+    Bytes s2 = shdrrec("Flat", a, b, 0, 1199, 44100, 72);
+    shdr[44] = 0x11, s2[44] = 0x11;
+    Bytes eos = shdrrec("EOS", 0, 0, 0, 0, 0, 0);
+    eos[44] = 0;
+    shdr.insert(shdr.end(), s2.begin(), s2.end());
+    shdr.insert(shdr.end(), eos.begin(), eos.end());
+    p.pdtachunk("shdr").body = shdr;
+    return p;
 }

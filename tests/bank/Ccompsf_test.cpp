@@ -2,11 +2,13 @@
 
 #include "bank/Bankmaker.h"
 #include "bank/Cpacker.h"
+#include "bank/Csf2writer.h"
 #include "bank/Cstore.h"
 #include "support/Boxes.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -204,4 +206,56 @@ TEST(Ccompsf, SampleHeadersOutsideTheFileArePlayableSilence)
     EXPECT_EQ(a[0], 0);
     EXPECT_LE(store.inuse(), store.budget());
     store.clear();
+}
+
+TEST(Ccompsf, RefusesSampleTypesItDoesNotStore)
+{
+    // The compressed format holds plain or block-coded points: neither an unknown kind nor the
+    // Ogg Vorbis flag of a SoundFont 3 bank describes them.
+    for (uint16_t type : {uint16_t(0x11), uint16_t(0x20), uint16_t(0x6)}) {
+        SCOPED_TRACE(type);
+        Tempdir dir;
+        writebytes(dir.file("t.sf2"), tinybank().assemble());
+        Csf2file src(dir.file("t.sf2"));
+        Caudio audio;
+        ASSERT_TRUE(src.rdfile() && Cpacker::rdaudio(src, audio));
+        src.shdrs[1].type = type;
+        ASSERT_TRUE(Cpacker::wrfile(src, audio, dir.file("t.csf")));
+        Boxes boxes;
+        EXPECT_FALSE(readcsf(readbytes(dir.file("t.csf")), boxes));
+        ASSERT_EQ(boxes.texts(), std::vector<std::string>{BADFORMAT});
+        char want[64];
+        std::snprintf(want, sizeof want, "unknown sample type 0x%x in sample 'Flat'", unsigned(type));
+        EXPECT_EQ(boxes.last().detail.substr(boxes.last().detail.find('\n') + 1), want);
+    }
+}
+
+TEST(Ccompsf, PacksAnOggVorbisBankAsItsDecodedPoints)
+{
+    // pack of a SoundFont 3 bank, then unpack: the decoded points travel unchanged, the
+    // compression flag is cleared and the loops stay counted from the sample's first point.
+    Tempdir dir;
+    writebytes(dir.file("t.sf3"), tinysf3().assemble());
+    Csf2file sf3(dir.file("t.sf3"));
+    Caudio audio;
+    ASSERT_TRUE(sf3.rdfile() && Cpacker::rdaudio(sf3, audio));
+    ASSERT_EQ(audio[0].size(), 2000u);
+    ASSERT_EQ(audio[1].size(), 1200u);
+    ASSERT_TRUE(Cpacker::wrfile(sf3, audio, dir.file("t.csf")));
+    Ccompsf csf(dir.file("t.csf"));
+    Caudio again;
+    ASSERT_TRUE(csf.rdfile() && Cpacker::rdaudio(csf, again));
+    EXPECT_EQ(again, audio);
+    ASSERT_TRUE(Csf2writer::wrfile(csf, again, dir.file("u.sf2"), "t.csf"));
+    Csf2file sf2(dir.file("u.sf2"));
+    Caudio plain;
+    ASSERT_TRUE(sf2.rdfile() && Cpacker::rdaudio(sf2, plain));
+    EXPECT_EQ(plain, audio);
+    for (const Csf2file* bank : {static_cast<Csf2file*>(&csf), &sf2}) {
+        EXPECT_EQ(bank->shdrs[0].type, 1);
+        EXPECT_FALSE(bank->shdrs[0].vorbis);
+        EXPECT_EQ(bank->shdrs[0].loopstart, 500u);
+        EXPECT_EQ(bank->shdrs[0].loopend, 1500u);
+        EXPECT_EQ(bank->shdrs[1].length, 1200u);
+    }
 }

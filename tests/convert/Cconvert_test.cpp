@@ -122,12 +122,22 @@ TEST(Cconvert, BankAndOutputFailures)
 {
     Tempdir dir;
     ASSERT_TRUE(writebytes(dir.file("junk.sf2"), Bytes(100, 7)));
+    // A bank whose sample type names a compression the reader does not know, and an Ogg
+    // Vorbis bank whose stream is not one: refused before anything renders.
+    Sf2parts unknown = tinybank();
+    unknown.pdtachunk("shdr").body[44] = 0x20;
+    ASSERT_TRUE(writebytes(dir.file("unknown.sf2"), unknown.assemble()));
+    Sf2parts broken = tinysf3();
+    for (size_t i = 0; i < 40; ++i) broken.sdta[0].body[i] ^= 0x5a;
+    ASSERT_TRUE(writebytes(dir.file("broken.sf3"), broken.assemble()));
     struct Case {
         std::string bank, wave, caption;
     };
     const Case cases[] = {
         {dir.file("none.sf2"), dir.file("a.wav"), "Couldn't find sound bank"},
         {dir.file("junk.sf2"), dir.file("a.wav"), "Couldn't load sound bank"},
+        {dir.file("unknown.sf2"), dir.file("a.wav"), "Couldn't load sound bank"},
+        {dir.file("broken.sf3"), dir.file("a.wav"), "Couldn't load sound bank"},
         {"", dir.file("no/such/folder/a.wav"), "Couldn't create the WAVE file"},
     };
     for (const Case& c : cases) {
@@ -147,6 +157,7 @@ TEST(Cconvert, BankAndOutputFailures)
         ASSERT_GE(all.size(), 2u);
         EXPECT_EQ(all[0].caption, "Error!");   // the low layer's own box comes first
         EXPECT_EQ(all.size(), c.bank.empty() ? 4u : 3u);
+        EXPECT_FALSE(std::filesystem::exists(c.wave));   // nothing was rendered
     }
 }
 

@@ -55,6 +55,21 @@ if [ -f build/bin/VUZADada.csf ] && [ -f /usr/share/sounds/sf2/FluidR3_GM.sf2 ];
   roundtrip fluidr3 /usr/share/sounds/sf2/FluidR3_GM.sf2 build/bin/VUZADada.csf
 fi
 
+# An SF3 bank: its Ogg Vorbis samples are decoded into the .csf, and the SF3, the .csf and the
+# SoundFont 2 unpacked from it list the same presets and convert to the same WAVE file.
+SF3=/usr/share/sounds/sf3/FluidR3Mono_GM.sf3
+if [ -f "$SF3" ]; then
+  "$CLI" pack "$SF3" "$WORK/mono.csf"
+  "$CLI" unpack "$WORK/mono.csf" "$WORK/mono.sf2"
+  for b in "$SF3" "$WORK/mono.csf" "$WORK/mono.sf2"; do
+    "$CLI" info "$b" > "$WORK/info.$(basename "$b")"
+    cmp "$WORK/info.$(basename "$SF3")" "$WORK/info.$(basename "$b")" || { echo "sf3: info of $b differs"; exit 1; }
+    "$CLI" convert --quiet --bank "$b" -o "$WORK/$(basename "$b").wav" examples/greensleeves.kar
+    cmp "$WORK/$(basename "$SF3").wav" "$WORK/$(basename "$b").wav" || { echo "sf3: $b converts differently"; exit 1; }
+  done
+  echo "sf3: $(grep -c ':' "$WORK/info.$(basename "$SF3")") lines of info, the .csf and the unpacked file convert identically"
+fi
+
 # A damaged bank is refused with the reader's message and exit code 1.
 head -c 3000 /usr/share/sounds/sf2/TimGM6mb.sf2 > "$WORK/cut.sf2"
 if "$CLI" info "$WORK/cut.sf2" 2> "$WORK/err"; then echo "a cut bank was accepted"; exit 1; fi

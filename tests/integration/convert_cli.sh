@@ -31,6 +31,16 @@ check "missing input" 1 "none.mid: No such file or directory" \
   "$CLI" convert --bank "$BANK" -d "$out" "$out/none.mid"
 check "missing bank" 1 "Couldn't find sound bank: The required sound bank does not exist." \
   "$CLI" convert --bank "$out/none.sf2" -d "$out" "$MID"
+# TimGM6mb with its first sample's type set to 0x20, a compression the reader does not know.
+python3 - "$BANK" "$out/unknown.sf2" <<'PY'
+import sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+d[d.find(b'shdr') + 8 + 44] = 0x20
+open(sys.argv[2], 'wb').write(d)
+PY
+check "unknown sample type" 1 "unknown.sf2: unknown sample type 0x20 in sample 'FluteG6'" \
+  "$CLI" convert --bank "$out/unknown.sf2" -o "$out/unknown.wav" "$MID"
+[ ! -e "$out/unknown.wav" ] || { echo "convert_cli: a refused bank still wrote a WAVE file"; rc=1; }
 
 # Defaults: the bank beside the program and the working folder of the settings (a fresh program
 # folder, so no Cantorix.ini of an earlier run takes part).

@@ -112,8 +112,9 @@ TEST(Coptdialog, BrowseButtonsFillTheEditsOnly)
     const Cfilereq req = script.last().req;
     EXPECT_EQ(req.startdir, "/w");
     EXPECT_EQ(req.defext, "sf2");
-    EXPECT_EQ(req.filter, "Sound Font Files(*.sf2;*.csf)|*.sf2;*.csf|Compressed Sound Font Files (*.csf)|*.csf|"
-                          "Uncompressed Sound Font files (*.sf2)|*.sf2|All Files (*.*)|*.*||");
+    EXPECT_EQ(req.filter, "Sound Font Files(*.sf2;*.sf3;*.csf)|*.sf2;*.sf3;*.csf|Compressed Sound Font Files (*.csf)|*.csf|"
+                          "Uncompressed Sound Font files (*.sf2)|*.sf2|Ogg Vorbis Sound Font files (*.sf3)|*.sf3|"
+                          "All Files (*.*)|*.*||");
     EXPECT_EQ(dlg.bankedit()->text(), "/banks/new.csf");
     EXPECT_EQ(s.bankpath, "/old.sf2");
 
