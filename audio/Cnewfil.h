@@ -9,8 +9,10 @@
 // A destination that is a symbolic link is written through: the temporary file goes beside the
 // link's target and replaces the target, so the link keeps pointing at the result.
 //
-// The helpers below it open inputs without blocking on pipes and devices, and tell whether an
-// output would be one of the inputs.
+// The helpers below it open inputs without blocking on pipes and devices, tell whether an
+// output would be one of the inputs, and tell whether a file is still the one a tool wrote.
+#include <cstdint>
+#include <optional>
 #include <string>
 
 class Cnewfil {
@@ -60,3 +62,15 @@ int openinput(const std::string& path);
 // True when both paths name one file: the same text, or one existing file whatever links lead
 // there (device and inode).
 bool samefile(const std::string& a, const std::string& b);
+
+// One version of a file: which file it is (device and inode) and its size, last modification and
+// last status change, in nanoseconds. A file renamed over the name, written again in place,
+// truncated, or touched back to an older time gets another identity, since the status change
+// time moves with every write, rename and link.
+struct Cfileid {
+    uint64_t dev = 0, ino = 0;
+    int64_t size = 0, mtimens = 0, ctimens = 0;
+    bool operator==(const Cfileid&) const = default;
+};
+// The identity of what path names now, links followed; none when nothing is there.
+std::optional<Cfileid> fileid(const std::string& path);

@@ -99,18 +99,21 @@ void Ccontext::derivewave()
 {
     if (midititle.empty()) return;
     setwave(settings.workdir + "/" + wavtitle(midititle));
-    markmade();
 }
 
 void Ccontext::markmade()
 {
-    m_madewave = wavepath;
-    m_madefrom = midipath;
+    if (!wave || !midi || wavepath.empty()) return;
+    const std::optional<Cfileid> id = fileid(wavepath);
+    if (id) m_made[wavepath] = Cmade{midipath, *id};
+    else m_made.erase(wavepath);
 }
 
 bool Ccontext::madefrommidi() const
 {
-    return wave && midi && !wavepath.empty() && wavepath == m_madewave && midipath == m_madefrom;
+    if (!wave || !midi || wavepath.empty()) return false;
+    const auto it = m_made.find(wavepath);
+    return it != m_made.end() && it->second.midipath == midipath && fileid(wavepath) == it->second.id;
 }
 
 std::string titleof(const std::string& path)

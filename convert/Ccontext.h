@@ -9,6 +9,7 @@
 // Threads: the user-interface thread owns everything here. While a conversion runs, the render
 // thread reads the settings, the mixer's gains and mutes and the abort flag (all atomics), and is
 // the only user of the store, the effects processor, the bank and the output WAVE file.
+#include "audio/Cnewfil.h"
 #include "audio/Cwavfil.h"
 #include "bank/Csf2file.h"
 #include "bank/Cstore.h"
@@ -21,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -79,17 +81,24 @@ struct Ccontext {
     void clearmidi();
     void clearwave();
     // The WAVE file of the current MIDI file: working folder + "/" + the MIDI title with
-    // everything from its last "." replaced by ".wav".
+    // everything from its last "." replaced by ".wav". Only the name: whatever file already has
+    // it belongs to no song until a conversion writes it.
     void derivewave();
-    // Records that the current WAVE file belongs to the current MIDI file (derived from it, or
-    // being converted from it), and asks whether it still does: a WAVE file of another song is
-    // not replaced without asking.
+    // Records that the file now at the current WAVE path was written from the current MIDI file
+    // (a converter calls it once the finished file has its name), and asks whether the file at
+    // that path is still exactly that one: a WAVE file of another song, or one that anything
+    // else wrote or changed since, is not replaced without asking. The record lasts for the run.
     void markmade();
     bool madefrommidi() const;
 
 private:
-    std::string m_madewave;   // the WAVE path and the MIDI path it was made from
-    std::string m_madefrom;
+    // The files the converters of this run wrote: WAVE path -> the MIDI path it was made from
+    // and the file's identity just after it was written.
+    struct Cmade {
+        std::string midipath;
+        Cfileid id;
+    };
+    std::map<std::string, Cmade> m_made;
     // Every change of the current WAVE file goes through here: the effects processor never
     // keeps writing to a file that is gone.
     void replacewave(std::unique_ptr<Cwavfil> file);

@@ -84,9 +84,15 @@ void Cconvert::handle(unsigned msg, uintptr_t, intptr_t lparam)
     // An abort that came while the checks ran (a signal to the command-line tool) still keeps
     // the earlier file.
     m_result.aborted = aborted || (!failed && m_ctx.abort.load(std::memory_order_relaxed));
-    if (m_result.written() && !(m_result.aborted && !keepaborted) && !wave.commit()) {
-        m_result.kind = Rescheck::failed;
-        msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner(), filedetail(wave.path(), wave.syserr()));
+    if (m_result.written() && !(m_result.aborted && !keepaborted)) {
+        if (wave.commit()) {
+            // The file under the WAVE name is now this song's own, until something else writes it.
+            m_ctx.markmade();
+        } else {
+            m_result.kind = Rescheck::failed;
+            msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner(),
+                   filedetail(wave.path(), wave.syserr()));
+        }
     }
     wave.discard();
     if (m_result.written() && !aborted && m_seq.capped()) {

@@ -31,6 +31,12 @@ double Ctake::seconds() const
     return m_file && m_file->fmt.rate > 0 ? double(m_file->nframes) / m_file->fmt.rate : 0;
 }
 
+bool Ctake::recorded() const
+{
+    const auto it = m_recorded.find(m_path);
+    return it != m_recorded.end() && fileid(m_path) == it->second;
+}
+
 void Ctake::warn(const char* text, const char* caption, const std::string& path) const
 {
     msgbox(text, caption, Boxicon::warning, m_boxowner, path.empty() ? path : filedetail(path));
@@ -45,6 +51,12 @@ bool Ctake::start(Cwindow* owner, int device, const Cwavfil* playback)
              "again",
              "WAVE file error", m_path);
         return false;
+    }
+    if (!recorded() && fileid(m_path)) {
+        const std::string text = "The output file " + m_title +
+                                 " already exists\nand was not recorded since the Recorder was opened\n"
+                                 "Do you want to replace it?";
+        if (!askreplace(text, "Replace WAVE file", m_boxowner, filedetail(m_path))) return false;
     }
     if (!m_file->openwr(Wmode::inplace)) {
         warn("There was an error while creating the output WAVE file\nPlease check if:\na) Your hard drive is not "
@@ -73,6 +85,7 @@ void Ctake::finish()
     if (!m_file || !m_writing) return;
     m_writing = false;
     m_file->closewr(false, 0);
+    if (const std::optional<Cfileid> id = fileid(m_path)) m_recorded[m_path] = *id;
     if (m_file->failed() != Wverr::none)
         warn("There was an error while writing the output WAVE file\nThe recording is incomplete\nPlease check if "
              "your hard drive is not full and try again",

@@ -6,8 +6,10 @@
 //
 // Every failure shows its own box (owned by the window given at construction) and returns false.
 // Threads: the user-interface thread only; the input device reaches it through the window.
+#include "audio/Cnewfil.h"
 #include "tools/Cplayeng.h"
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -26,8 +28,10 @@ public:
     void choose(const std::string& path, const std::string& title);
     // Creates the file and opens the wave input device (index device) with owner getting its
     // messages. playback: the WAVE file to be played meanwhile, or null; recording over it is
-    // refused before anything is written. When the device fails, the file stays as a finished
-    // take of no frames.
+    // refused before anything is written. A file at the take's name that this take has not
+    // itself recorded (an earlier session's take, anything chosen by hand, a take changed since)
+    // is replaced only after the person says so; Cancel leaves it as it was and returns false.
+    // When the device fails, the file stays as a finished take of no frames.
     bool start(Cwindow* owner, int device, const Cwavfil* playback);
     // Stores a block the input device filled (MM_WIM_DATA).
     void store(Wavehdr* block);
@@ -56,10 +60,15 @@ public:
 
 private:
     void warn(const char* text, const char* caption, const std::string& path = std::string()) const;
+    // The file at the take's name is the one this take last finished there.
+    bool recorded() const;
 
     const void* m_boxowner;
     std::unique_ptr<Cwavfil> m_file;
     std::string m_path;
     std::string m_title;
     bool m_writing = false;
+    // Every file this take finished, by path, with its identity just after it was finished:
+    // takes recorded one after another replace each other without a question.
+    std::map<std::string, Cfileid> m_recorded;
 };

@@ -350,8 +350,9 @@ void Cconvdlg::dropfiles(const QStringList& paths)
 void Cconvdlg::convert()
 {
     if (m_state != READY || m_conv->running()) return;
-    // A WAVE file that was not made from this song (chosen by hand, or left from the song before)
-    // is replaced only when the person says so.
+    // A file at the WAVE name that no converter of this run wrote from this song (chosen by hand,
+    // left from the song before, an older file under the name derived from a new song, or one
+    // changed since) is replaced only when the person says so.
     if (m_ctx.wave && !m_ctx.madefrommidi() && access(m_ctx.wavepath.c_str(), F_OK) == 0) {
         const std::string text = "The WAVE file " + m_ctx.wavetitle + " already exists\nand was not made from " +
                                  m_ctx.midititle + "\nDo you want to replace it?";
@@ -359,7 +360,6 @@ void Cconvdlg::convert()
     }
     readoptions();
     if (!m_conv->start()) return;
-    m_ctx.markmade();
     m_state = CONVERTING;
     setAcceptDrops(false);
     m_progress->setValue(0);

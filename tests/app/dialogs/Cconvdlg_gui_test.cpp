@@ -14,6 +14,8 @@
 #include <QSpinBox>
 
 #include <csignal>
+#include <filesystem>
+#include <functional>
 #include <sys/resource.h>
 #include <vector>
 
@@ -166,6 +168,75 @@ TEST_F(Convdlg, AsksBeforeReplacingAWaveOfAnotherSong)
     click(d, Cconvdlg::IDBROWSEWAVE);
     ASSERT_TRUE(convertall(d));
     EXPECT_EQ(boxes.asked(), 3);
+}
+
+TEST_F(Convdlg, AsksAboutAnOlderFileUnderTheNameOfANewSong)
+{
+    // ballad.wav in the working folder is another song's; choosing ballad.mid proposes its name.
+    const std::string ballad = midi("ballad.mid", pianonote()), other = midi("other.mid", pianonote());
+    const std::string wav = dir.file("ballad.wav");
+    const Bytes old = wavefile(2, 44100, 100);
+    writebytes(wav, old);
+    const std::string question = "The WAVE file ballad.wav already exists\nand was not made from ballad.mid\n"
+                                 "Do you want to replace it?";
+
+    // Whichever way the name came (derived at opening, after Browse, after a drop), Convert asks,
+    // and Cancel starts nothing and leaves the file as it was.
+    const std::function<void(Cconvdlg&)> ways[] = {
+        [](Cconvdlg&) {},
+        [&](Cconvdlg& d) {
+            shell.answer(ballad);
+            click(d, Cconvdlg::IDBROWSEMIDI);
+        },
+        [&](Cconvdlg& d) { d.dropfiles({QString::fromStdString(ballad)}); },
+    };
+    int asked = 0;
+    for (const auto& way : ways) {
+        SCOPED_TRACE(asked);
+        ASSERT_TRUE(ctx.loadmidi(asked == 0 ? ballad : other));
+        ctx.clearwave();
+        Cconvdlg d(ctx, &mainwin);
+        way(d);
+        ASSERT_EQ(d.wavetext(), "ballad.wav");
+        click(d, Cconvdlg::IDCONVERT);
+        ASSERT_EQ(boxes.asked(), ++asked);
+        EXPECT_EQ(boxes.last().text, question);
+        EXPECT_EQ(boxes.last().caption, "Replace WAVE file");
+        EXPECT_EQ(boxes.last().detail, wav);
+        EXPECT_EQ(d.state(), Cconvdlg::READY);
+        EXPECT_FALSE(d.converting());
+        EXPECT_EQ(readbytes(wav), old);
+    }
+
+    // Replace: the file this converter wrote from ballad.mid is not asked about again, in this
+    // dialog, after another song and back, or in the next converter dialog of the run.
+    Cconvdlg d(ctx, &mainwin);
+    boxes.replace(true);
+    ASSERT_TRUE(convertall(d));
+    EXPECT_EQ(boxes.asked(), asked + 1);
+    EXPECT_NE(readbytes(wav), old);
+    boxes.replace(false);
+    ASSERT_TRUE(convertall(d));
+    shell.answer(other);
+    click(d, Cconvdlg::IDBROWSEMIDI);
+    shell.answer(ballad);
+    click(d, Cconvdlg::IDBROWSEMIDI);
+    ASSERT_TRUE(convertall(d));
+    d.reject();
+    {
+        Cconvdlg next(ctx, &mainwin);
+        ASSERT_TRUE(convertall(next));
+    }
+    EXPECT_EQ(boxes.asked(), asked + 1);
+
+    // Written over by anything else since, it is no longer this song's file.
+    const Bytes mine = readbytes(wav);
+    std::filesystem::remove(wav);
+    writebytes(wav, mine);
+    Cconvdlg last(ctx, &mainwin);
+    click(last, Cconvdlg::IDCONVERT);
+    EXPECT_EQ(boxes.asked(), asked + 2);
+    EXPECT_EQ(readbytes(wav), mine);
 }
 
 TEST_F(Convdlg, ResultChecksOnCraftedSongs)

@@ -145,6 +145,21 @@ TEST_F(Recorderdev, StopAtOnceKeepsWhateverTheDeviceFilled) {
     const Bytes data = takedata(r);
     ASSERT_LE(data.size(), input.size());
     EXPECT_TRUE(std::equal(data.begin(), data.end(), input.begin()));   // in order, nothing in between lost
+
+    // The next take of this sitting replaces the last without a question; the take is another
+    // sitting's for the next recorder, which asks, and Cancel keeps it byte for byte.
+    r.startbutton()->click();
+    ASSERT_EQ(r.state(), Crecorder::recording);
+    r.stopbutton()->click();
+    ASSERT_TRUE(finished(r));
+    m_loop.pump();
+    EXPECT_EQ(boxes.asked(), 0);
+    const Bytes kept = readbytes(r.outpath());
+    Crecorder next(ctx, nullptr);
+    next.startbutton()->click();
+    EXPECT_EQ(boxes.asked(), 1);
+    EXPECT_EQ(next.state(), Crecorder::idle);
+    EXPECT_EQ(readbytes(next.outpath()), kept);
 }
 
 TEST_F(Recorderdev, WavePlaybackReachesTheOutputAndEndsTheRecording) {
@@ -206,7 +221,8 @@ TEST_F(Recorderdev, StartFailuresOfThePlaybackFinishTheTake) {
         EXPECT_EQ(readbytes(r.outpath()).size(), 44u + size_t(r.take()->nframes) * 4);
         m_loop.pump();
     }
-    // A MIDI output device that does not exist.
+    // A MIDI output device that does not exist; the last dialog's take is replaced after a yes.
+    boxes.replace(true);
     ctx.wave.reset();
     ctx.midipath = m_dir.file("song.mid");
     ctx.midititle = "song.mid";

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
 namespace {
 
@@ -48,6 +49,13 @@ std::string enabled(const Crecorder& r)
                        static_cast<QWidget*>(r.lyricsradio(1))})
         s += w->isEnabled() ? '1' : '0';
     return s;
+}
+
+std::vector<std::string> captions(const Boxes& b)
+{
+    std::vector<std::string> c;
+    for (const Cbox& x : b.all()) c.push_back(x.caption);
+    return c;
 }
 
 }  // namespace
@@ -210,6 +218,52 @@ TEST_F(Recorder, StartAndPlayFailuresLeaveTheRecorderIdle) {
     EXPECT_EQ(boxes.last().caption, "WAVE file error");
     EXPECT_EQ(readbytes(take()), wavefile(2, 44100, 500));
     EXPECT_EQ(over.state(), Crecorder::idle);
+}
+
+TEST_F(Recorder, StartAsksBeforeReplacingAFileItDidNotRecord) {
+    // take1.wav of an earlier session, then a file chosen by hand: Start asks, and Cancel starts
+    // nothing and leaves the file byte for byte.
+    const Bytes earlier = wavefile(2, 44100, 500);
+    writebytes(take(), earlier);
+    writebytes(dir.file("mine.wav"), earlier);
+    Crecorder r(ctx, &mainwin);
+    const struct { std::string path, title; } outputs[] = {{take(), "take1.wav"}, {dir.file("mine.wav"), "mine.wav"}};
+    for (const auto& o : outputs) {
+        SCOPED_TRACE(o.title);
+        if (o.path != r.outpath()) {
+            script.answer(o.path);
+            r.browseout();
+        }
+        boxes.clear();
+        r.startbutton()->click();
+        ASSERT_EQ(boxes.count(), 1u);
+        EXPECT_EQ(boxes.last().caption, "Replace WAVE file");
+        EXPECT_EQ(boxes.last().text, "The output file " + o.title +
+                                         " already exists\nand was not recorded since the Recorder was opened\n"
+                                         "Do you want to replace it?");
+        EXPECT_EQ(boxes.last().detail, o.path);
+        EXPECT_EQ(boxes.last().owner, static_cast<const void*>(&r));
+        EXPECT_EQ(r.state(), Crecorder::idle);
+        EXPECT_EQ(readbytes(o.path), earlier);
+    }
+
+    // Replace: the take is made (here only its header, for want of an input device); from then on
+    // this dialog's own file is replaced without a question, until something else writes it.
+    boxes.clear();
+    boxes.replace(true);
+    r.startbutton()->click();
+    EXPECT_EQ(captions(boxes), std::vector<std::string>({"Replace WAVE file", "Wave input busy"}));
+    EXPECT_EQ(readbytes(dir.file("mine.wav")), wavefile(2, 44100, 0));
+    boxes.replace(false);
+    boxes.clear();
+    r.startbutton()->click();
+    EXPECT_EQ(captions(boxes), std::vector<std::string>({"Wave input busy"}));
+    std::filesystem::remove(dir.file("mine.wav"));
+    writebytes(dir.file("mine.wav"), earlier);
+    boxes.clear();
+    r.startbutton()->click();
+    EXPECT_EQ(captions(boxes), std::vector<std::string>({"Replace WAVE file"}));
+    EXPECT_EQ(readbytes(dir.file("mine.wav")), earlier);
 }
 
 TEST_F(Recorder, CloseHandsTheTakeOverAndEscapeNever) {
