@@ -12,6 +12,7 @@
 #include "settings/Csettings.h"
 #include "synth/Cbuses.h"
 #include "synth/Clive.h"
+#include "synth/Testbank.h"
 
 #include <gtest/gtest.h>
 
@@ -233,21 +234,6 @@ private:
     Clive& m_live;
 };
 
-// Mean frequency from the rising zero crossings of x[from, to), 0 with fewer than two.
-double crossinghz(const std::vector<float>& x, size_t from, size_t to)
-{
-    double first = -1, last = -1;
-    int n = 0;
-    for (size_t i = from + 1; i < std::min(to, x.size()); ++i)
-        if (x[i - 1] < 0 && x[i] >= 0) {
-            const double t = double(i - 1) + x[i - 1] / (x[i - 1] - x[i]);
-            if (first < 0) first = t;
-            last = t;
-            ++n;
-        }
-    return n > 1 ? (n - 1) * 44100.0 / (last - first) : 0;
-}
-
 }  // namespace
 
 TEST(Csched, KeyAndTempoChangeMidNoteThroughTheLiveEngine) {
@@ -339,7 +325,7 @@ TEST(Csched, KeyAndTempoChangeMidNoteThroughTheLiveEngine) {
     EXPECT_LT(double(end) * ms, double(change) * ms + 15);
     // Pitch before and after (the sample is tuned 7 cents down).
     for (size_t i = 0; i < 8; ++i) {
-        const double hz = crossinghz(dry, onsets[i] + 100, onsets[i] + size_t(60 / ms));
+        const double hz = pitchhz(dry, onsets[i] + 100, onsets[i] + size_t(60 / ms));
         EXPECT_NEAR(hz, (i < 3 ? 1378.125 : 2756.25) * std::exp2(-7 / 1200.0), 3) << i;
     }
     // No step between samples beyond what the saws themselves make while they play: the change,
