@@ -52,12 +52,72 @@ void Clyricsstate::start(const Cnode* first, double startus, int division, uint3
     m_state = START;
     m_intro = true;
     m_cur = nullptr;
+    // Started inside a line, the window shows that whole line: its filling starts where the
+    // line starts, and the syllables before the start are drawn as sung.
+    const Cline held = holding(first, n);
+    m_linestart = held.start;
     step(nowms);
+    if (held.sung) {
+        m_cur = held.sung;
+        if (m_state == SING2) {
+            // Each drawing scrolls a long line by at most one piece per red piece; draw until
+            // the sung part has scrolled as far as it goes.
+            int firstvis = -1;
+            while (firstvis != m_slots[2].firstvis) {
+                firstvis = m_slots[2].firstvis;
+                draw(2);
+            }
+        }
+    }
 }
 
-int Clyricsstate::next()
+// The fill() rules on lines, from the first node: the line whose syllables reach from before
+// at to at or after it.
+Clyricsstate::Cline Clyricsstate::holding(const Cnode* first, const Cnode* at)
 {
-    double us = 0;
+    auto sings = [](const Cmidiev& ev) {   // what next() stops at
+        return islyric(ev) && ev.length() > 0 && ev.data() && ev.data()[0] != 13;
+    };
+    if (!at) return {};
+    const Cnode* held = at;   // the first syllable at or after the start
+    while (held && !sings(*held->ev)) held = held->next;
+    if (!held || held->ev->data()[0] == '/' || held->ev->data()[0] == '\\') return {};   // starts a line
+    bool after = false;
+    const Cnode* n = first;
+    while (n) {
+        while (n && !sings(*n->ev)) {
+            after = after || n == at;
+            n = n->next;
+        }
+        const Cnode* start = n;
+        const Cnode* sung = nullptr;
+        int chars = 0;
+        for (; n; n = n->next) {
+            after = after || n == at;
+            const Cmidiev& ev = *n->ev;
+            if (!islyric(ev) || !ev.data() || ev.length() <= 0) continue;
+            const char* text = reinterpret_cast<const char*>(ev.data());
+            int len = std::min<int>(ev.length(), MAXTEXT);
+            if (text[0] == 13 || text[0] == '/' || text[0] == '\\') {
+                if (chars > 0) {
+                    if (text[0] == 13) n = n->next;
+                    break;
+                }
+                --len;
+            }
+            if (len <= 0) continue;
+            if (n == held) return after && sung ? Cline{start, sung} : Cline{};
+            if (!after) sung = n;
+            chars += len;
+        }
+        if (after) break;
+    }
+    return {};
+}
+
+int Clyricsstate::next(double leadus)
+{
+    double us = leadus;
     for (const Cnode* n = m_scan; n; n = n->next) {
         us += Ctimeline::usecs(double(n->ev->time) - m_scantick, m_tempo, m_division);
         m_scantick = n->ev->time;
@@ -137,8 +197,9 @@ void Clyricsstate::step(uint32_t nowms)
 {
     switch (m_state) {
     case START:
-        m_t1 = next();
+        m_t1 = next(m_startdelay);
         m_state = m_t1 < PAUSEMS ? SING2 : PAUSE;
+        if (m_linestart) m_scan = m_linestart;   // started inside a line: all of it
         fill(2);
         draw(2);
         m_t2 = next();

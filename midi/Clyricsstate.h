@@ -73,7 +73,8 @@ public:
     // measured again at its next drawing.
     void layout(int w, int h);
     // Positions the scan at startus microseconds from the start node, sets the start state and
-    // runs the first state step at nowms. division: ticks per quarter note of the file.
+    // runs the first state step at nowms. division: ticks per quarter note of the file. A start
+    // inside a line shows that whole line, the syllables before startus already sung.
     void start(const Cnode* first, double startus, int division, uint32_t nowms);
 
     // A lyric event has been reached (from the player, or from the window's own schedule).
@@ -93,8 +94,9 @@ public:
     unsigned takedirty();
     void markall() { m_dirty = 15; }
 
-    // Time to the next lyric in milliseconds; the scan stays on that lyric.
-    int next();
+    // Time to the next lyric in milliseconds, leadus microseconds before the scan position
+    // included; the scan stays on that lyric.
+    int next(double leadus = 0);
     // Fills slot i with the next line from the scan position.
     void fill(int i);
     // Empties slot i.
@@ -127,6 +129,13 @@ public:
     static bool islyric(const Cmidiev& ev) { return ev.kind() == 2 && (ev.metatype() == 1 || ev.metatype() == 5); }
 
 private:
+    // A line as fill() makes it: the node its filling starts from, and its last syllable sung
+    // before a start time (none when the start is not inside it).
+    struct Cline {
+        const Cnode* start = nullptr;
+        const Cnode* sung = nullptr;
+    };
+    static Cline holding(const Cnode* first, const Cnode* at);
     void enterpause();
     void endpause(uint32_t nowms);
     void afterstep(uint32_t nowms);
@@ -152,6 +161,7 @@ private:
     bool m_bar = false;     // the countdown bar is shown
     unsigned m_dirty = 0;
     const Cnode* m_startnode = nullptr;
+    const Cnode* m_linestart = nullptr;   // where the first fill starts when that is before the scan
     double m_startdelay = 0;
     double m_starttempo = Ctimeline::STARTTEMPO;
 };

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 const char* Clyrics::TITLE = "Cantorix - Lyrics";
 const char* Clyrics::TITLEFOR = "Cantorix - Lyrics for ";
@@ -71,6 +72,10 @@ Clyrics::Clyrics(Cwindow* owner, const std::string& filename, const Cnode* first
     : QWidget(dynamic_cast<QWidget*>(owner), fullscreen ? Qt::Window | Qt::FramelessWindowHint : Qt::Tool),
       m_owner(owner), m_full(fullscreen)
 {
+    if (const QByteArray log = qgetenv("CANTORIX_LYRICSLOG"); !log.isEmpty()) {
+        m_log = std::fopen(log.constData(), "a");
+        if (m_log) std::fprintf(m_log, "start %.0f\n", startus);
+    }
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     QWidget* dialog = parentWidget();
@@ -81,18 +86,9 @@ Clyrics::Clyrics(Cwindow* owner, const std::string& filename, const Cnode* first
         setGeometry(screen ? screen->geometry() : QRect(0, 0, 1024, 768));
     } else {
         setWindowTitle(QString(TITLEFOR) + QString::fromLocal8Bit(filename.c_str()));
-        const QRect whole = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
-        const QRect area = screen ? screen->availableGeometry() : whole;
-        QRect ownerframe;
-        QMargins frame;
-        if (dialog && dialog->isVisible()) {
-            ownerframe = dialog->frameGeometry();
-            // The frame this window gets is not known before it shows; the dialog's is near.
-            const QRect inner = dialog->geometry();
-            frame = QMargins(inner.left() - ownerframe.left(), inner.top() - ownerframe.top(),
-                             ownerframe.right() - inner.right(), ownerframe.bottom() - inner.bottom());
-        }
-        setGeometry(placement(whole, area, ownerframe, frame));
+        place();
+        // The dialog may move onto the window later; the window then makes room again.
+        if (dialog) dialog->installEventFilter(this);
     }
     m_state.setmeasure([this](const char* text, int count) {
         return QFontMetrics(font()).horizontalAdvance(QString::fromLocal8Bit(text, count));
@@ -124,6 +120,54 @@ Clyrics::Clyrics(Cwindow* owner, const std::string& filename, const Cnode* first
 Clyrics::~Clyrics()
 {
     stopschedule();
+    if (m_log) std::fclose(m_log);
+}
+
+// The frame the window manager puts around w. Qt learns it from the window manager some time
+// after the window shows, and until then reports none, or stale figures; a frame smaller than a
+// usual title bar and border is taken as that, so that a window placed beside w before its frame
+// is known keeps off it all the same.
+QMargins Clyrics::framemargins(const QWidget* w)
+{
+    static constexpr QMargins USUAL(4, 32, 4, 8);
+    const QRect outer = w->frameGeometry(), inner = w->geometry();
+    QMargins m;
+    if (outer.contains(inner))
+        m = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                     outer.bottom() - inner.bottom());
+    return QMargins(std::max(m.left(), USUAL.left()), std::max(m.top(), USUAL.top()),
+                    std::max(m.right(), USUAL.right()), std::max(m.bottom(), USUAL.bottom()));
+}
+
+void Clyrics::place()
+{
+    QWidget* dialog = parentWidget();
+    QScreen* screen = dialog && dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
+    const QRect whole = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    const QRect area = screen ? screen->availableGeometry() : whole;
+    QRect ownerframe;
+    QMargins frame;
+    if (dialog && dialog->isVisible()) {
+        // The frame this window gets is not known before it shows; the dialog's is near.
+        frame = framemargins(dialog);
+        ownerframe = dialog->geometry().marginsAdded(frame);
+    }
+    const QRect r = placement(whole, area, ownerframe, frame);
+    setGeometry(r);
+    if (m_log)
+        std::fprintf(m_log, "place %d %d %d %d beside %d %d %d %d\n", r.x(), r.y(), r.width(), r.height(), ownerframe.x(),
+                     ownerframe.y(), ownerframe.width(), ownerframe.height());
+}
+
+bool Clyrics::eventFilter(QObject* watched, QEvent* e)
+{
+    QWidget* dialog = parentWidget();
+    if (watched == dialog && isVisible() && (e->type() == QEvent::Move || e->type() == QEvent::Resize)) {
+        // Moved onto this window, the dialog would sit under it with its buttons out of reach.
+        if (geometry().marginsAdded(framemargins(this)).intersects(dialog->geometry().marginsAdded(framemargins(dialog))))
+            place();
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 void Clyrics::stopschedule()
@@ -189,10 +233,33 @@ void Clyrics::sync()
 {
     const unsigned dirty = m_state.takedirty();
     for (int i = 0; i < 4; ++i)
-        if (dirty & (1u << i)) update(qrect(m_state.slot(i).rect));
+        if (dirty & (1u << i)) {
+            update(qrect(m_state.slot(i).rect));
+            if (m_log) logslot(i);
+        }
     if ((dirty & Clyricsstate::BARDIRTY) || m_state.bar()) update(qrect(m_state.barrect()));
     if (m_state.timer() && !m_pausetimer->isActive()) m_pausetimer->start();
     if (!m_state.timer() && m_pausetimer->isActive()) m_pausetimer->stop();
+}
+
+// One line per drawing of a slot: where its text runs on the window, the red and the white
+// text drawn, and the whole line the slot holds.
+void Clyrics::logslot(int i)
+{
+    const Clyrslot& slot = m_state.slot(i);
+    std::string red, white, whole;
+    int x0 = -1, x1 = -1;
+    const QFontMetrics fm(font());
+    for (const Cdrawop& op : m_state.ops(i)) {
+        if (!op.text) continue;
+        (op.red ? red : white).append(op.chars, size_t(op.count));
+        if (x0 < 0) x0 = op.x;
+        x1 = op.x + fm.horizontalAdvance(QString::fromLocal8Bit(op.chars, op.count));
+    }
+    for (const Clyrpiece& p : slot.pieces) whole.append(p.text, size_t(p.count));
+    std::fprintf(m_log, "slot %d x %d %d y %d %d red \"%s\" white \"%s\" line \"%s\"\n", i, x0, x1, slot.rect.top,
+                 slot.rect.bottom, red.c_str(), white.c_str(), whole.c_str());
+    std::fflush(m_log);
 }
 
 QFont Clyrics::fitfont(const QString& family, int g)

@@ -1,20 +1,27 @@
 #pragma once
 // The karaoke lyrics window: four lines in two pairs, sung syllable by syllable from white to
 // red, with a countdown bar over long instrumental gaps (the logic is Clyricsstate). Framed, at
-// half the screen's size in its centre, or full-screen without frame and with a blank pointer.
+// half the screen's size in its centre, or beside or below its dialog when the centre would cover
+// it; or full-screen without frame and with a blank pointer.
 //
 // Syllables arrive as WM_SYLLABLE messages with the timeline node as lParam: from the player's
 // scheduler, or, while a WAVE file plays, from the window's own schedule, which runs on the timer
 // thread and only posts those messages. The window never closes itself: a key, a click in
 // full-screen or the window's close button posts WM_CLOSELYR to its owner, which deletes it. An
 // owner that is a widget (the player's or the recorder's dialog) is the window's parent, so
-// that its input gets through while that dialog is modal; the framed window keeps off it.
+// that its input gets through while that dialog is modal; the framed window keeps off it, also
+// when the dialog is moved onto it later.
+//
+// With CANTORIX_LYRICSLOG naming a file, the window appends to it the start time and, at each
+// change of a slot, the text it draws there in red and in white and where; the tests on a real
+// X server compare that with the song and with the screen.
 #include "midi/Clyricsstate.h"
 #include "platform/Cwindow.h"
 
 #include <QFont>
 #include <QWidget>
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -55,9 +62,13 @@ protected:
     bool event(QEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
+    void place();               // the framed window beside its dialog
+    static QMargins framemargins(const QWidget* w);
     void sync();
+    void logslot(int i);
     void tick();
     const QFont& font();
     void schedule();            // with m_slock held
@@ -69,6 +80,7 @@ private:
     QTimer* m_pausetimer = nullptr;
     QFont m_font;
     bool m_hasfont = false;
+    std::FILE* m_log = nullptr;   // CANTORIX_LYRICSLOG: what each slot draws, for tests on a real screen
 
     // Own schedule (timer thread).
     std::mutex m_slock;

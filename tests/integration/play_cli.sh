@@ -3,7 +3,8 @@
 # plugin (tests/platform/alsa-file.conf) writes what is played to a file. A karaoke file plays to
 # its end through the built-in synthesizer and the sound written is not silent; without a terminal
 # nothing is printed; on a terminal (script(1) gives one) the lyrics and the time show, q quits and
-# the terminal gets its cursor back; SIGTERM ends with 128 + 15; a bad file gets convert's message.
+# the terminal gets its cursor back; after a seek into a line (in tmux) that whole line shows, its
+# first words red; SIGTERM ends with 128 + 15; a bad file gets convert's message.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 CLI=$(realpath build/bin/cantorix-cli)
@@ -78,5 +79,34 @@ elif ! grep -qF $'\033[?25h' <<< "$screen"; then
   failed "terminal: the cursor was left hidden"
 else
   pass "terminal"
+fi
+# A seek on a terminal: 4 s in, the right arrow eight times goes to about 84 s, inside
+# "Greensleeves was all my joy, Greensleeves was my delight," (81.0 s to 90.2 s). The lyrics show
+# that whole line, not only what is still to come, with the part before the position red.
+if command -v tmux > /dev/null; then
+  sock="$out/tmux"
+  tmux -S "$sock" new-session -d -x 80 -y 24 "'$CLI' play --bank '$BANK' examples/greensleeves.kar; sleep 30"
+  sleep 4
+  tmux -S "$sock" send-keys Right Right Right Right Right Right Right Right
+  sleep 1
+  tmux -S "$sock" capture-pane -p -e > "$out/pane"
+  tmux -S "$sock" send-keys q
+  sleep 0.5
+  tmux -S "$sock" kill-server 2> /dev/null
+  plain=$(sed 's/\x1b\[[0-9;]*m//g' "$out/pane")
+  at=$(grep -n -m1 "all my joy" <<< "$plain" | cut -d: -f1)
+  line=$(sed -n "${at:-1}p" <<< "$plain" | sed 's/^ *//; s/ *$//')
+  raw=$(sed -n "${at:-1}p" "$out/pane")
+  if ! grep -q "Playing   01:2[2-9] / 01:52" <<< "$plain"; then
+    failed "seek: not inside the line: $(grep Playing <<< "$plain")"
+  elif [ "$line" != "Greensleeves was all my joy, Greensleeves was my delight," ]; then
+    failed "seek: the line shows as '$line'"
+  elif [[ ${raw%%Green*} != *31m ]]; then   # red (tmux writes it as ESC [31m) up to the first word
+    failed "seek: the line's first word is not red: $(cat -v <<< "$raw")"
+  else
+    pass "seek ($(grep -o 'Playing   [0-9:]*' <<< "$plain"))"
+  fi
+else
+  failed "seek: tmux missing"
 fi
 exit $rc

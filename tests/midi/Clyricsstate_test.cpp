@@ -194,6 +194,16 @@ TEST(Clyricsstate, LongLineStartsLeftAndScrollsOnePieceAtATime) {
     EXPECT_EQ(line(s, 3), (Line{"zz"}));
     s.draw(3);
     EXPECT_EQ(s.ops(3)[1].x, 90);
+
+    // Started after the sixth piece, the line has scrolled as far as sung to there would have.
+    Clyricsstate late;
+    late.layout(200, 400);
+    late.start(song.tl.first, 650000, 1000, 0);
+    EXPECT_EQ(late.slot(2).firstvis, 3);
+    EXPECT_EQ(late.ops(2)[1].x, 0);
+    EXPECT_EQ(std::string(late.ops(2)[1].chars, 4), "dddd");
+    EXPECT_TRUE(late.ops(2)[3].red);
+    EXPECT_FALSE(late.ops(2)[4].red);
 }
 
 TEST(Clyricsstate, StartTimeSkipsEarlierLines) {
@@ -205,4 +215,55 @@ TEST(Clyricsstate, StartTimeSkipsEarlierLines) {
     EXPECT_DOUBLE_EQ(s.startdelay(), 500000.0);
     EXPECT_EQ(line(s, 2), (Line{"two"}));
     EXPECT_EQ(s.state(), Clyricsstate::SING2);   // 500 ms to the first lyric: no intro pause
+}
+
+namespace {
+
+// The pieces slot i draws, each with its colour: "Ala*" is red, "Ala" white.
+Line drawn(const Clyricsstate& s, int i)
+{
+    Line out;
+    for (const Cdrawop& op : s.ops(i))
+        if (op.text) out.push_back(std::string(op.chars, size_t(op.count)) + (op.red ? "*" : ""));
+    return out;
+}
+
+}  // namespace
+
+TEST(Clyricsstate, StartInsideALineShowsAllOfItSungUpToTheStart) {
+    Song song({{1000, "one"}, {1100, "\r"}, {2000, "Ala"}, {2200, "s my"}, {2400, " love"}, {2600, "\r"},
+               {3000, "/you"}, {3200, " do"}, {3400, "\\me"}, {3600, " wrong"}});
+    struct Case {
+        double startus;
+        Line slot2, slot3;
+        int t1;
+    } cases[] = {
+        {2300000, {"Ala*", "s my*", " love"}, {"you", " do"}, 100},   // inside: the whole line
+        {2000000, {"Ala", "s my", " love"}, {"you", " do"}, 0},       // at its first syllable
+        {2700000, {"you", " do"}, {"me", " wrong"}, 300},             // after its end: the next
+        {3100000, {"you*", " do"}, {"me", " wrong"}, 100},            // a line that a "/" starts
+        {3300000, {"me", " wrong"}, {}, 100},                         // before a "\" line
+        {500000, {"one"}, {"Ala", "s my", " love"}, 500},             // before the first lyric
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.startus);
+        Clyricsstate s;
+        s.layout(800, 600);
+        s.start(song.tl.first, c.startus, 1000, 0);
+        EXPECT_EQ(s.state(), Clyricsstate::SING2);
+        EXPECT_EQ(s.t1(), c.t1);   // from the start time to the next syllable
+        EXPECT_EQ(drawn(s, 2), c.slot2);
+        EXPECT_EQ(line(s, 3), c.slot3);
+    }
+    // The next syllable carries on from the sung part, and the line after it follows as usual.
+    Clyricsstate s;
+    s.layout(800, 600);
+    s.start(song.tl.first, 2300000, 1000, 0);
+    s.syllable(song.node(" love"), 2400);
+    EXPECT_EQ(drawn(s, 2), (Line{"Ala*", "s my*", " love*"}));
+    EXPECT_EQ(s.slot(2).paint, Clyrslot::sung);
+    s.syllable(song.node("/you"), 3000);
+    EXPECT_EQ(s.state(), Clyricsstate::SING3);
+    EXPECT_EQ(drawn(s, 3), (Line{"you*", " do"}));
+    EXPECT_EQ(line(s, 0), (Line{"me", " wrong"}));
 }

@@ -4,13 +4,30 @@
 # Starts Xvfb on a free display and points DISPLAY at it; the program then uses the X server
 # rather than the offscreen platform. With -noreset the server stays up when its last client
 # leaves; otherwise it resets then, and a program started at that moment cannot connect.
+# $1: the screen's size, 1280x1024 unless given. XVFBPID is the server's process.
 startxvfb() {
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.log" &
+  rm -f "$WORK/display"
+  Xvfb -displayfd 3 -screen 0 "${1:-1280x1024}x24" -nolisten tcp -noreset 3> "$WORK/display" 2> "$WORK/xvfb.log" &
+  XVFBPID=$!
   pids+=($!)
   for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
   [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
   export DISPLAY=:$(cat "$WORK/display")
   unset QT_QPA_PLATFORM
+}
+
+# Starts openbox on the display and waits until it manages windows: frames, placement and
+# stacking as on a desktop. WMPID is its process.
+startwm() {
+  command -v openbox > /dev/null || fail "openbox missing (scripts/deps installs it)"
+  openbox --sm-disable > "$WORK/openbox.log" 2>&1 &
+  WMPID=$!
+  pids+=($!)
+  for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q 'window id' && return 0
+    sleep 0.1
+  done
+  fail "openbox did not start: $(cat "$WORK/openbox.log")"
 }
 
 # Waits for a window whose name matches $1 (a regular expression); prints its id. Up to 30 s:
