@@ -109,4 +109,38 @@ if command -v tmux > /dev/null; then
 else
   failed "seek: tmux missing"
 fi
+
+# Three files in tmux: + raises the key, > the tempo, n and p move through the list, each shown
+# in the status line at once; q ends with exit 0 and the terminal as it was (echo, line editing).
+if command -v tmux > /dev/null; then
+  second=$(dpkg -L mma 2> /dev/null | grep -m1 '/after\.mid$')
+  [ -n "$second" ] || second=examples/greensleeves.kar
+  cp examples/greensleeves.kar "$out/third.kar"
+  sock="$out/tmux3"
+  tmux -S "$sock" new-session -d -x 100 -y 24 \
+    "'$CLI' play --bank '$BANK' examples/greensleeves.kar '$second' '$out/third.kar'; echo \$? > '$out/exit3'; stty -a > '$out/stty3'; sleep 30"
+  status() {   # waits up to 5 s for the status line to match $1
+    local k
+    for k in $(seq 50); do
+      tmux -S "$sock" capture-pane -p | grep -q "$1" && return 0
+      sleep 0.1
+    done
+    failed "three files: after $2, no '$1' in: $(tmux -S "$sock" capture-pane -p | grep -E 'Playing|Paused' | tail -1)"
+    return 1
+  }
+  status "key +0  tempo 100%  greensleeves.kar  1/3" "the start" &&
+    { tmux -S "$sock" send-keys +; status "key +1  tempo 100%  greensleeves.kar  1/3" "+"; } &&
+    { tmux -S "$sock" send-keys '>'; status "key +1  tempo 105%  greensleeves.kar  1/3" ">"; } &&
+    { tmux -S "$sock" send-keys n; status "key +1  tempo 105%  $(basename "$second")  2/3" "n"; } &&
+    { tmux -S "$sock" send-keys p; status "key +1  tempo 105%  greensleeves.kar  1/3" "p"; } &&
+    { tmux -S "$sock" send-keys q; for k in $(seq 50); do [ -s "$out/stty3" ] && break; sleep 0.1; done
+      if [ "$(cat "$out/exit3" 2> /dev/null)" != 0 ]; then
+        failed "three files: q: exit $(cat "$out/exit3" 2> /dev/null)"
+      elif ! grep -qE '(^| )echo( |$)' "$out/stty3" || ! grep -qE '(^| )icanon( |$)' "$out/stty3"; then
+        failed "three files: the terminal was left without echo or line editing"
+      else
+        pass "three files (+, >, n, p, q)"
+      fi; }
+  tmux -S "$sock" kill-server 2> /dev/null
+fi
 exit $rc
