@@ -75,7 +75,9 @@ private:
             }
             auto first = m_pending.begin();
             if (Clock::now() < first->first.due) {
-                m_cv.wait_until(lock, first->first.due);
+                // A copy: the wait lets go of the lock, and kill() may erase the timer meanwhile.
+                const Clock::time_point due = first->first.due;
+                m_cv.wait_until(lock, due);
                 continue;
             }
             Item item = std::move(first->second);
