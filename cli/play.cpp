@@ -7,6 +7,7 @@
 #include "cli/Csynthopts.h"
 #include "convert/Ccontext.h"
 #include "midi/Clyricsstate.h"
+#include "platform/Cdevlist.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Ctimer.h"
 #include "platform/Cwindow.h"
@@ -41,7 +42,8 @@ const char* USAGE =
     "by a half tone (-12 .. +12; not the percussion channel), > and < the tempo by 5 % (50 % ..\n"
     "200 %), n and p go to the next and the previous file, q quits. The status line shows the key,\n"
     "the tempo and which file of how many plays. Without a terminal (standard input or output not\n"
-    "a terminal) it plays and prints nothing.\n"
+    "a terminal), and when started in the background of one, it plays without keys and prints\n"
+    "nothing but its errors.\n"
     "\n"
     "The live output limits peaks with a look-ahead of a few milliseconds where a conversion looks\n"
     "three seconds ahead, so loud passages may sound a little different from a converted file.\n"
@@ -66,6 +68,8 @@ const char* EXITS =
 
 constexpr double SEEKUS = 10e6;   // the arrows' step
 constexpr int SIGNALS[4] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// A library's assertion or a fault: the program ends as it would, its terminal restored first.
+constexpr int CRASHES[5] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 
 // Messages of the reader thread to the player window.
 enum : unsigned {
@@ -78,6 +82,7 @@ constexpr int KEYMOST = Cplayeng::KEYMOST;
 
 volatile std::sig_atomic_t g_signal = 0;   // the number of the first ending signal
 volatile std::sig_atomic_t g_raw = 0;      // the terminal is in the player's mode
+volatile std::sig_atomic_t g_keys = 0;     // keys come from the terminal, in its foreground
 struct termios g_saved;                    // the terminal's mode before
 
 // Async-signal-safe: tcsetattr and write only.
@@ -91,9 +96,18 @@ void restoreterm()
     g_raw = 0;
 }
 
-// Keys one at a time without echo; Ctrl+C, Ctrl+Z and Ctrl+\ keep their signals.
+// Whether the player's process group owns the terminal. Setting its mode from the background
+// stops the process with SIGTTOU, and reading keys there with SIGTTIN. Async-signal-safe.
+bool foreground()
+{
+    return tcgetpgrp(STDIN_FILENO) == getpgrp();
+}
+
+// Keys one at a time without echo; Ctrl+C, Ctrl+Z and Ctrl+\ keep their signals. Only in the
+// foreground; async-signal-safe.
 void rawterm()
 {
+    if (!foreground()) return;
     struct termios t = g_saved;
     t.c_lflag &= tcflag_t(~(ICANON | ECHO));
     t.c_cc[VMIN] = 1;
@@ -122,17 +136,31 @@ extern "C" void onend(int sig)
 extern "C" void onstop(int)
 {
     const int saved = errno;
-    const bool raw = g_raw;
     restoreterm();
     std::signal(SIGTSTP, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTSTP);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    std::raise(SIGTSTP);   // stops here until SIGCONT
+    std::raise(SIGTSTP);   // stops here until SIGCONT, whose handler sets the mode again
     std::signal(SIGTSTP, onstop);
-    if (raw) rawterm();
     errno = saved;
+}
+
+// Continued (by fg, or by bg, which leaves the terminal to the shell): keys one at a time
+// again once the player has the terminal.
+extern "C" void oncont(int)
+{
+    const int saved = errno;
+    if (g_keys && !g_raw) rawterm();
+    errno = saved;
+}
+
+// Installed with SA_RESETHAND: the raise takes the signal's default action (a core dump).
+extern "C" void oncrash(int sig)
+{
+    restoreterm();
+    std::raise(sig);
 }
 
 // Keys from the bytes a terminal sends: arrows come as ESC [ C / ESC [ D (or ESC O C / D).
@@ -567,12 +595,14 @@ private:
 };
 
 // Posts a tick every 50 ms and, from a terminal, the keys; stops when told.
+// Keys are read only while the player owns the terminal: a read from the background would stop
+// the process (Ctrl+Z and bg).
 void readkeys(Cwindow* w, bool keys, const std::atomic<bool>& stop)
 {
     Ckeys parser;
     while (!stop.load()) {
         pollfd p{STDIN_FILENO, POLLIN, 0};
-        const int r = poll(&p, keys ? 1 : 0, Clyricsstate::TICKMS);
+        const int r = poll(&p, keys && foreground() ? 1 : 0, Clyricsstate::TICKMS);
         if (r > 0 && (p.revents & (POLLIN | POLLHUP))) {
             char b[64];
             const ssize_t n = ::read(STDIN_FILENO, b, sizeof b);
@@ -603,7 +633,20 @@ int cmdplay(const Args& args)
         std::fprintf(stderr, "usage: cantorix-cli play [OPTIONS] FILE...\n");
         return 2;
     }
-    const bool tty = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    // Started in the background of a terminal (cantorix-cli play x.kar &), the player neither
+    // takes the terminal nor draws on it: it plays as without one.
+    const bool tty = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) && foreground();
+
+    // The device system starts before the terminal changes mode, in a child, since a broken
+    // sound configuration can abort inside the audio library. No thread runs yet, as fork wants.
+    const Cwaveprobe probe = Cdevlist::probewaveouts();
+    if (!probe.ok) {
+        std::fprintf(stderr,
+                     "cantorix-cli play: the audio system could not start: %s\n"
+                     "Nothing can be played; check the sound configuration (ALSA's files, ALSA_CONFIG_PATH).\n",
+                     probe.why.c_str());
+        return 1;
+    }
 
     Ccontext ctx;
     ctx.settings.load(progfolder());
@@ -624,7 +667,7 @@ int cmdplay(const Args& args)
     struct sigaction sa {};
     sa.sa_handler = onend;
     sigemptyset(&sa.sa_mask);
-    struct sigaction prevsa[4] {}, prevstop {};
+    struct sigaction prevsa[4] {}, prevstop {}, prevcont {}, prevcrash[5] {};
     for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &sa, &prevsa[i]);
     if (tty) {
         tcgetattr(STDIN_FILENO, &g_saved);
@@ -632,6 +675,16 @@ int cmdplay(const Args& args)
         st.sa_handler = onstop;
         sigemptyset(&st.sa_mask);
         sigaction(SIGTSTP, &st, &prevstop);
+        struct sigaction sc {};
+        sc.sa_handler = oncont;
+        sigemptyset(&sc.sa_mask);
+        sigaction(SIGCONT, &sc, &prevcont);
+        struct sigaction sx {};
+        sx.sa_handler = oncrash;
+        sx.sa_flags = SA_RESETHAND | SA_NODEFER;
+        sigemptyset(&sx.sa_mask);
+        for (int i = 0; i < 5; ++i) sigaction(CRASHES[i], &sx, &prevcrash[i]);
+        g_keys = 1;
         rawterm();
     }
 
@@ -678,8 +731,13 @@ int cmdplay(const Args& args)
         loop.pump();   // the devices' last messages, to the client still there
     }
 
+    g_keys = 0;
     restoreterm();
-    if (tty) sigaction(SIGTSTP, &prevstop, nullptr);
+    if (tty) {
+        sigaction(SIGTSTP, &prevstop, nullptr);
+        sigaction(SIGCONT, &prevcont, nullptr);
+        for (int i = 0; i < 5; ++i) sigaction(CRASHES[i], &prevcrash[i], nullptr);
+    }
     for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &prevsa[i], nullptr);
     setboxsink(prevsink);
     setwavesys(prevwave);

@@ -4,7 +4,9 @@
 # its end through the built-in synthesizer and the sound written is not silent; without a terminal
 # nothing is printed; on a terminal (script(1) gives one) the lyrics and the time show, q quits and
 # the terminal gets its cursor back; after a seek into a line (in tmux) that whole line shows, its
-# first words red; SIGTERM ends with 128 + 15; a bad file gets convert's message.
+# first words red; SIGTERM ends with 128 + 15; a bad file gets convert's message. A missing or
+# empty ALSA configuration gets a message, with the terminal left as it was; an abort while
+# playing and a play in a terminal's background end with the terminal intact.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 CLI=$(realpath build/bin/cantorix-cli)
@@ -17,6 +19,23 @@ export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$PWD/tests/platform/alsa-file
 rc=0
 pass() { echo "play_cli: $1: ok"; }
 failed() { echo "play_cli: $1"; rc=1; }
+# On a terminal, shell() runs a bash script under script(1) and leaves what showed in $screen.
+shell() {
+  printf '%s\n' "$1" > "$out/shell.sh"
+  timeout 60 script -qec "bash '$out/shell.sh'" "$out/typescript" < /dev/null > /dev/null 2>&1
+  screen=$(tr -d '\r' < "$out/typescript")
+}
+# termok NAME: the terminal after the player has echo, line editing and its cursor shown.
+termok() {
+  if ! grep -qE '(^| )echo( |$)' <<< "$screen" || ! grep -qE '(^| )icanon( |$)' <<< "$screen"; then
+    failed "$1: the terminal was left without echo or line editing"
+  elif grep -qF $'\033[?25l' <<< "$screen" && [[ ${screen##*$'\033[?25l'} != *$'\033[?25h'* ]]; then
+    failed "$1: the cursor was left hidden"
+  else
+    return 0
+  fi
+  return 1
+}
 
 "$CLI" play --help | grep -q "space pauses" && pass "help" || failed "help: no keys described"
 "$CLI" play --device x examples/greensleeves.kar 2> "$out/err"
@@ -26,6 +45,24 @@ printf 'MThd\0\0\0\6\0' > "$out/bad.mid"
 "$CLI" play --bank "$BANK" "$out/bad.mid" < /dev/null > /dev/null 2> "$out/err"
 [ $? = 1 ] && grep -qF "bad.mid: Couldn't load MIDI/KAR file: The MIDI/KAR file selected could not be loaded" "$out/err" &&
   pass "bad file" || failed "bad file: $(cat "$out/err")"
+
+# A missing or empty ALSA configuration, on a terminal: a message and exit 1, the terminal with
+# echo and line editing and no hidden cursor left behind (the audio library may abort while it
+# starts; it does so before the terminal changes).
+: > "$out/empty.conf"
+for conf in /nonexistent "$out/empty.conf"; do
+  shell "export ALSA_CONFIG_PATH='$conf'
+'$CLI' play --bank '$BANK' examples/greensleeves.kar
+echo rc=\$?
+stty -a"
+  if ! grep -q "^rc=1$" <<< "$screen"; then
+    failed "ALSA config $conf: $(tail -c 300 <<< "$screen")"
+  elif ! grep -q "the audio system could not start" <<< "$screen"; then
+    failed "ALSA config $conf: no message: $(tail -c 300 <<< "$screen")"
+  else
+    termok "ALSA config $conf" && pass "ALSA config $conf ($(grep -m1 -o 'could not start.*' <<< "$screen" | cut -c1-90))"
+  fi
+done
 
 # The whole song (1:52), no terminal: exit 0, nothing on standard output, sound on the device.
 # The null device takes sound as fast as it comes, so the file plugin writes into a FIFO whose
@@ -63,6 +100,33 @@ kill -TERM $pid
 wait $pid
 got=$?
 [ $got = 143 ] && pass "SIGTERM" || failed "SIGTERM: exit $got"
+
+# Started in the background of a job-control shell: no SIGTTOU stop, SIGTERM ends it with 143.
+shell "set -m
+'$CLI' play --bank '$BANK' examples/greensleeves.kar &
+sleep 3
+kill -TERM \$!
+wait \$!
+echo rc=\$?
+stty -a"
+if ! grep -q "^rc=143$" <<< "$screen"; then
+  failed "background: $(tail -c 300 <<< "$screen")"
+else
+  termok background && pass "background (SIGTERM: 143)"
+fi
+# An abort while playing (a library's assertion) ends with 128 + 6, the terminal restored.
+shell "ulimit -c 0
+(sleep 3; kill -ABRT \$(cat '$out/pid')) &
+sh -c 'echo \$\$ > \"\$1\"; exec \"\$2\" play --bank \"\$3\" examples/greensleeves.kar' - '$out/pid' '$CLI' '$BANK'
+echo rc=\$?
+stty -a"
+if ! grep -q "^rc=134$" <<< "$screen"; then
+  failed "abort: $(tail -c 300 <<< "$screen")"
+elif ! grep -qF $'\033[?25l' <<< "$screen"; then
+  failed "abort: the player never took the terminal"
+else
+  termok abort && pass "abort (134)"
+fi
 
 # On a terminal: the first lines and the clock show, q quits with exit 0, the cursor comes back.
 (sleep 6; printf 'q') | timeout 60 script -qec "stty cols 80; '$CLI' play --bank '$BANK' examples/greensleeves.kar" \
