@@ -49,8 +49,9 @@ const char* USAGE =
     "three seconds ahead, so loud passages may sound a little different from a converted file.\n"
     "\n"
     "options:\n"
-    "  --device N           wave output device N (0 the first, as listed in the Options);\n"
-    "                       default: the system's default device\n"
+    "  --device N           wave output device N (0 the first, as listed in the Options; a number\n"
+    "                       past the last device is a wrong command line); default: the system's\n"
+    "                       default device\n"
     "  --key N              start N half tones higher, -12 .. 12 (default: --transpose's, else 0);\n"
     "                       --tempo gives the starting tempo, as in convert\n";
 
@@ -62,9 +63,9 @@ const char* OWNOPTS =
 const char* EXITS =
     "\n"
     "Exits 0 when every file was played (or q ended the playing), 1 when a file could not be\n"
-    "played, 2 for a wrong command line and 128 + the signal's number when ended by SIGINT\n"
-    "(Ctrl+C), SIGQUIT (Ctrl+\\), SIGTERM or SIGHUP; every note is silenced and the terminal\n"
-    "restored before the program ends.\n";
+    "played or no wave output device can play, 2 for a wrong command line and 128 + the signal's\n"
+    "number when ended by SIGINT (Ctrl+C), SIGQUIT (Ctrl+\\), SIGTERM or SIGHUP; every note is\n"
+    "silenced and the terminal restored before the program ends.\n";
 
 constexpr double SEEKUS = 10e6;   // the arrows' step
 constexpr int SIGNALS[4] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
@@ -354,7 +355,7 @@ private:
 struct Copts {
     Args inputs;
     Csynthopts synth;
-    int device = -1;
+    std::optional<int> device;   // none: the system's default
     std::optional<int> key;
 };
 
@@ -367,7 +368,9 @@ bool parse(const Args& args, Copts& o)
         const std::string& a = args[i];
         if (a == "--device") {
             if (i + 1 >= args.size()) return clifail("play", a + " needs a value");
-            if (!clinumber("play", args[++i], -1, 255, o.device, "--device")) return false;
+            int v = 0;
+            if (!clinumber("play", args[++i], 0, 255, v, "--device")) return false;
+            o.device = v;
         } else if (a == "--key") {
             if (i + 1 >= args.size()) return clifail("play", a + " needs a value");
             int v = 0;
@@ -394,9 +397,12 @@ std::string mmss(double us)
 // keeps the picture. Its handle() gets the engine's, the scheduler's and the reader's messages.
 class Cclient : public Cwindow {
 public:
-    // key: half tones; scale: the file's times are played this many times as long.
-    Cclient(Ccontext& ctx, Cscreen* screen, int key, double scale)
-        : m_ctx(ctx), m_eng(ctx, this, this), m_screen(screen), m_key(key), m_scale(scale)
+    // key: half tones; scale: the file's times are played this many times as long. device: the
+    // wave output device as messages name it; wave: the device system, which says why an
+    // opening failed.
+    Cclient(Ccontext& ctx, Cscreen* screen, int key, double scale, std::string device, const Cpawave& wave)
+        : m_ctx(ctx), m_eng(ctx, this, this), m_screen(screen), m_key(key), m_scale(scale),
+          m_device(std::move(device)), m_wave(wave)
     {
         m_eng.setkey(m_key);
         m_eng.setscale(m_scale);
@@ -491,10 +497,12 @@ private:
         }
         const Cplayeng::Start r = m_eng.playmidi(m_at, 0, m_lyrics ? this : nullptr);
         if (r == Cplayeng::Start::ok) return true;
+        // The built-in synthesizer failed to open its wave output: no MIDI device is involved.
         if (r == Cplayeng::Start::device)
-            msgbox("The MIDI output device is not ready. Possible causes:\n1) There is another application using the "
-                   "device\n2) Your computer doesn't have MIDI output capabilities",
-                   "MIDI output busy", Boxicon::error, this);
+            msgbox("The " + m_device + " could not be opened: " +
+                       (m_wave.why().empty() ? std::string("the device system refused it") : m_wave.why()) +
+                       "\nClose the program that may be using it, or choose another device with --device",
+                   "Couldn't open wave output device", Boxicon::error, this);
         m_ended = true;
         m_lyr.reset();
         return false;
@@ -581,6 +589,8 @@ private:
     Cscreen* m_screen;
     int m_key;              // half tones
     double m_scale;         // the tempo: schedule times are the file's times this many times
+    const std::string m_device;
+    const Cpawave& m_wave;
     std::unique_ptr<Clyricsstate> m_lyr;
     std::string m_title;
     double m_total = 0;     // microseconds of the file
@@ -637,8 +647,9 @@ int cmdplay(const Args& args)
     // takes the terminal nor draws on it: it plays as without one.
     const bool tty = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) && foreground();
 
-    // The device system starts before the terminal changes mode, in a child, since a broken
-    // sound configuration can abort inside the audio library. No thread runs yet, as fork wants.
+    // The device system starts and the device is chosen before the terminal changes mode, in a
+    // child, since a broken sound configuration can abort inside the audio library. No thread
+    // runs yet, as fork wants.
     const Cwaveprobe probe = Cdevlist::probewaveouts();
     if (!probe.ok) {
         std::fprintf(stderr,
@@ -647,11 +658,36 @@ int cmdplay(const Args& args)
                      probe.why.c_str());
         return 1;
     }
+    const int ndev = int(probe.waveout.size());
+    if (o.device && *o.device >= ndev) {
+        clifail("play", "--device " + std::to_string(*o.device) + ": there is no wave output device " +
+                            std::to_string(*o.device) +
+                            (ndev == 0   ? std::string(" (there is none)")
+                             : ndev == 1 ? std::string(" (there is only device 0)")
+                                         : " (the devices are 0 to " + std::to_string(ndev - 1) + ")"));
+        std::fprintf(stderr, "usage: cantorix-cli play [OPTIONS] FILE...\n");
+        return 2;
+    }
+    if (ndev == 0) {
+        std::fprintf(stderr, "cantorix-cli play: there is no wave output device: the audio system lists none\n");
+        return 1;
+    }
+    if (!o.device && probe.defaultout < 0) {
+        std::fprintf(stderr,
+                     "cantorix-cli play: the audio system has no default wave output device; choose one of "
+                     "0 to %d with --device\n",
+                     ndev - 1);
+        return 1;
+    }
+    const int devno = o.device ? *o.device : probe.defaultout;
+    const std::string device = (o.device ? "wave output device " + std::to_string(devno)
+                                         : std::string("default wave output device")) +
+                               " (\"" + probe.waveout[size_t(devno)] + "\")";
 
     Ccontext ctx;
     ctx.settings.load(progfolder());
     o.synth.apply(ctx.settings);
-    ctx.settings.waveout = o.device;
+    ctx.settings.waveout = o.device ? *o.device : -1;
     ctx.settings.midiout = -1;   // the built-in synthesizer
     // The key and the tempo start at the conversion options, within the ranges the keys reach.
     const int key = o.key ? *o.key : Cplayeng::startkey(ctx.settings);
@@ -690,7 +726,7 @@ int cmdplay(const Args& args)
 
     int failed = 0;
     {
-        Cclient client(ctx, tty ? &screen : nullptr, key, scale);
+        Cclient client(ctx, tty ? &screen : nullptr, key, scale, device, wave);
         std::atomic<bool> stopreader{false};
         std::thread reader(readkeys, &client, tty, std::cref(stopreader));
         // n and p move through the list; a file that cannot play is reported once and passed

@@ -4,9 +4,10 @@
 # its end through the built-in synthesizer and the sound written is not silent; without a terminal
 # nothing is printed; on a terminal (script(1) gives one) the lyrics and the time show, q quits and
 # the terminal gets its cursor back; after a seek into a line (in tmux) that whole line shows, its
-# first words red; SIGTERM ends with 128 + 15; a bad file gets convert's message. A missing or
-# empty ALSA configuration gets a message, with the terminal left as it was; an abort while
-# playing and a play in a terminal's background end with the terminal intact.
+# first words red; SIGTERM ends with 128 + 15; a bad file gets convert's message. What cannot
+# play says why, with the terminal left as it was: a missing or empty ALSA configuration, no
+# wave output device, a --device past the last one; an abort while playing and a play in a
+# terminal's background end with the terminal intact.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 CLI=$(realpath build/bin/cantorix-cli)
@@ -41,6 +42,12 @@ termok() {
 "$CLI" play --device x examples/greensleeves.kar 2> "$out/err"
 [ $? = 2 ] && grep -qF -- "--device must be a whole number" "$out/err" && pass "wrong device" ||
   failed "wrong device: $(cat "$out/err")"
+for d in -1 99; do
+  "$CLI" play --bank "$BANK" --device $d examples/greensleeves.kar < /dev/null 2> "$out/err"
+  got=$?
+  [ $got = 2 ] && grep -q -- "--device" "$out/err" && pass "--device $d (exit 2)" ||
+    failed "--device $d: exit $got: $(cat "$out/err")"
+done
 printf 'MThd\0\0\0\6\0' > "$out/bad.mid"
 "$CLI" play --bank "$BANK" "$out/bad.mid" < /dev/null > /dev/null 2> "$out/err"
 [ $? = 1 ] && grep -qF "bad.mid: Couldn't load MIDI/KAR file: The MIDI/KAR file selected could not be loaded" "$out/err" &&
@@ -48,7 +55,7 @@ printf 'MThd\0\0\0\6\0' > "$out/bad.mid"
 
 # A missing or empty ALSA configuration, on a terminal: a message and exit 1, the terminal with
 # echo and line editing and no hidden cursor left behind (the audio library may abort while it
-# starts; it does so before the terminal changes).
+# starts; it does so before the terminal changes). No wave output device at all: its own message.
 : > "$out/empty.conf"
 for conf in /nonexistent "$out/empty.conf"; do
   shell "export ALSA_CONFIG_PATH='$conf'
@@ -63,6 +70,12 @@ stty -a"
     termok "ALSA config $conf" && pass "ALSA config $conf ($(grep -m1 -o 'could not start.*' <<< "$screen" | cut -c1-90))"
   fi
 done
+printf 'pcm.!default { type hw card 99 }\n' > "$out/nodevice.conf"
+ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$out/nodevice.conf" "$CLI" play --bank "$BANK" examples/greensleeves.kar \
+  < /dev/null 2> "$out/err"
+got=$?
+[ $got = 1 ] && grep -q "wave output device" "$out/err" && ! grep -q "MIDI" "$out/err" &&
+  pass "no device ($(head -1 "$out/err"))" || failed "no device: exit $got: $(cat "$out/err")"
 
 # The whole song (1:52), no terminal: exit 0, nothing on standard output, sound on the device.
 # The null device takes sound as fast as it comes, so the file plugin writes into a FIFO whose
