@@ -331,7 +331,8 @@ private:
     const std::string m_empty;
 };
 
-// Message boxes print as convert prints them: "cantorix-cli play: FILE: caption: text".
+// Message boxes print as convert prints them: "cantorix-cli play: FILE: caption: text", then
+// the box's detail (the file it is about and the system's reason) where it has one.
 class Cplaysink : public Cboxsink {
 public:
     explicit Cplaysink(Cscreen* screen) : m_screen(screen) {}
@@ -341,6 +342,10 @@ public:
         std::string text = box.text;
         for (char& c : text)
             if (c == '\n') c = ' ';
+        if (!box.detail.empty()) {
+            text += ": ";
+            for (char c : box.detail) c == '\n' ? text += ": " : text += c;
+        }
         std::fprintf(stderr, "cantorix-cli play: %s%s%s: %s\n", m_file.c_str(), m_file.empty() ? "" : ": ",
                      box.caption.c_str(), text.c_str());
         std::fflush(stderr);

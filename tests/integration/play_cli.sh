@@ -6,8 +6,9 @@
 # the terminal gets its cursor back; after a seek into a line (in tmux) that whole line shows, its
 # first words red; SIGTERM ends with 128 + 15; a bad file gets convert's message. What cannot
 # play says why, with the terminal left as it was: a missing or empty ALSA configuration, no
-# wave output device, a --device past the last one; an abort while playing and a play in a
-# terminal's background end with the terminal intact.
+# wave output device, a --device past the last one, a bank that is missing, a FIFO, a folder or
+# /dev/zero; an abort while playing and a play in a terminal's background end with the terminal
+# intact.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 CLI=$(realpath build/bin/cantorix-cli)
@@ -47,6 +48,17 @@ for d in -1 99; do
   got=$?
   [ $got = 2 ] && grep -q -- "--device" "$out/err" && pass "--device $d (exit 2)" ||
     failed "--device $d: exit $got: $(cat "$out/err")"
+done
+mkfifo "$out/fifo.sf2"
+mkdir "$out/folder.sf2"
+for bank in "$out/none.sf2:No such file or directory" "$out/fifo.sf2:not a regular file" \
+  "$out/folder.sf2:Is a directory" "/dev/zero:not a regular file"; do
+  "$CLI" play --bank "${bank%%:*}" examples/greensleeves.kar < /dev/null 2> "$out/err"
+  got=$?
+  # The bank box itself (the last line) ends with the bank and the system's reason.
+  last=$(tail -1 "$out/err")
+  [ $got = 1 ] && [[ $last == *"sound bank: "*": ${bank%%:*}: ${bank#*:}" ]] && pass "bank ${bank%%:*}" ||
+    failed "bank ${bank%%:*}: exit $got: $(cat "$out/err")"
 done
 printf 'MThd\0\0\0\6\0' > "$out/bad.mid"
 "$CLI" play --bank "$BANK" "$out/bad.mid" < /dev/null > /dev/null 2> "$out/err"
