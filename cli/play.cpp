@@ -83,7 +83,6 @@ constexpr int KEYMOST = Cplayeng::KEYMOST;
 
 volatile std::sig_atomic_t g_signal = 0;   // the number of the first ending signal
 volatile std::sig_atomic_t g_raw = 0;      // the terminal is in the player's mode
-volatile std::sig_atomic_t g_keys = 0;     // keys come from the terminal, in its foreground
 struct termios g_saved;                    // the terminal's mode before
 
 // Async-signal-safe: tcsetattr and write only.
@@ -143,17 +142,8 @@ extern "C" void onstop(int)
     sigemptyset(&set);
     sigaddset(&set, SIGTSTP);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    std::raise(SIGTSTP);   // stops here until SIGCONT, whose handler sets the mode again
+    std::raise(SIGTSTP);   // stops here until SIGCONT; the key reader sets the mode again
     std::signal(SIGTSTP, onstop);
-    errno = saved;
-}
-
-// Continued (by fg, or by bg, which leaves the terminal to the shell): keys one at a time
-// again once the player has the terminal.
-extern "C" void oncont(int)
-{
-    const int saved = errno;
-    if (g_keys && !g_raw) rawterm();
     errno = saved;
 }
 
@@ -611,13 +601,16 @@ private:
 
 // Posts a tick every 50 ms and, from a terminal, the keys; stops when told.
 // Keys are read only while the player owns the terminal: a read from the background would stop
-// the process (Ctrl+Z and bg).
+// the process (Ctrl+Z and bg). Back in the foreground (fg), the terminal gets the player's mode
+// again within a tick.
 void readkeys(Cwindow* w, bool keys, const std::atomic<bool>& stop)
 {
     Ckeys parser;
     while (!stop.load()) {
+        const bool front = keys && foreground();
+        if (front && !g_raw) rawterm();
         pollfd p{STDIN_FILENO, POLLIN, 0};
-        const int r = poll(&p, keys && foreground() ? 1 : 0, Clyricsstate::TICKMS);
+        const int r = poll(&p, front ? 1 : 0, Clyricsstate::TICKMS);
         if (r > 0 && (p.revents & (POLLIN | POLLHUP))) {
             char b[64];
             const ssize_t n = ::read(STDIN_FILENO, b, sizeof b);
@@ -708,7 +701,7 @@ int cmdplay(const Args& args)
     struct sigaction sa {};
     sa.sa_handler = onend;
     sigemptyset(&sa.sa_mask);
-    struct sigaction prevsa[4] {}, prevstop {}, prevcont {}, prevcrash[5] {};
+    struct sigaction prevsa[4] {}, prevstop {}, prevcrash[5] {};
     for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &sa, &prevsa[i]);
     if (tty) {
         tcgetattr(STDIN_FILENO, &g_saved);
@@ -716,16 +709,11 @@ int cmdplay(const Args& args)
         st.sa_handler = onstop;
         sigemptyset(&st.sa_mask);
         sigaction(SIGTSTP, &st, &prevstop);
-        struct sigaction sc {};
-        sc.sa_handler = oncont;
-        sigemptyset(&sc.sa_mask);
-        sigaction(SIGCONT, &sc, &prevcont);
         struct sigaction sx {};
         sx.sa_handler = oncrash;
         sx.sa_flags = SA_RESETHAND | SA_NODEFER;
         sigemptyset(&sx.sa_mask);
         for (int i = 0; i < 5; ++i) sigaction(CRASHES[i], &sx, &prevcrash[i]);
-        g_keys = 1;
         rawterm();
     }
 
@@ -772,11 +760,9 @@ int cmdplay(const Args& args)
         loop.pump();   // the devices' last messages, to the client still there
     }
 
-    g_keys = 0;
     restoreterm();
     if (tty) {
         sigaction(SIGTSTP, &prevstop, nullptr);
-        sigaction(SIGCONT, &prevcont, nullptr);
         for (int i = 0; i < 5; ++i) sigaction(CRASHES[i], &prevcrash[i], nullptr);
     }
     for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &prevsa[i], nullptr);

@@ -8,7 +8,7 @@
 # play says why, with the terminal left as it was: a missing or empty ALSA configuration, no
 # wave output device, a --device past the last one, a bank that is missing, a FIFO, a folder or
 # /dev/zero; an abort while playing and a play in a terminal's background end with the terminal
-# intact.
+# intact, and after Ctrl+Z, bg and fg the keys work again.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 CLI=$(realpath build/bin/cantorix-cli)
@@ -230,6 +230,44 @@ if command -v tmux > /dev/null; then
       else
         pass "three files (+, >, n, p, q)"
       fi; }
+  tmux -S "$sock" kill-server 2> /dev/null
+fi
+# Ctrl+Z, bg and fg in an interactive shell: in the background the player runs on without taking
+# the terminal (no stop on SIGTTOU); back in the foreground its keys work again; q leaves the
+# terminal as it was.
+if command -v tmux > /dev/null; then
+  sock="$out/tmuxbg"
+  tmux -S "$sock" new-session -d -x 100 -y 24 "bash --norc --noprofile -i"
+  sleep 1
+  # A list after the player would run on when Ctrl+Z stops it: the exit is asked for after fg.
+  tmux -S "$sock" send-keys "'$CLI' play --bank '$BANK' examples/greensleeves.kar" Enter
+  sleep 3
+  tmux -S "$sock" send-keys C-z
+  sleep 1
+  tmux -S "$sock" send-keys "bg" Enter
+  sleep 2
+  tmux -S "$sock" send-keys "jobs > '$out/jobs'" Enter
+  sleep 0.5
+  tmux -S "$sock" send-keys "fg" Enter
+  sleep 1
+  tmux -S "$sock" send-keys +
+  for k in $(seq 50); do tmux -S "$sock" capture-pane -p | grep -q "key +1" && break; sleep 0.1; done
+  keyed=$(tmux -S "$sock" capture-pane -p | grep -c "key +1")
+  tmux -S "$sock" send-keys q
+  sleep 1
+  tmux -S "$sock" send-keys "echo \$? > '$out/exitbg'; stty -a > '$out/sttybg'" Enter
+  for k in $(seq 50); do [ -s "$out/sttybg" ] && break; sleep 0.1; done
+  if ! grep -q Running "$out/jobs"; then
+    failed "Ctrl+Z, bg, fg: after bg: $(cat "$out/jobs")"
+  elif [ "$keyed" = 0 ]; then
+    failed "Ctrl+Z, bg, fg: + did nothing after fg"
+  elif [ "$(cat "$out/exitbg" 2> /dev/null)" != 0 ]; then
+    failed "Ctrl+Z, bg, fg: q: exit $(cat "$out/exitbg" 2> /dev/null)"
+  elif ! grep -qE '(^| )echo( |$)' "$out/sttybg" || ! grep -qE '(^| )icanon( |$)' "$out/sttybg"; then
+    failed "Ctrl+Z, bg, fg: the terminal was left without echo or line editing"
+  else
+    pass "Ctrl+Z, bg, fg"
+  fi
   tmux -S "$sock" kill-server 2> /dev/null
 fi
 exit $rc
