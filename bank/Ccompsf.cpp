@@ -57,16 +57,19 @@ bool Ccompsf::rdfile()
 {
     reset();
     if (!openfile()) {
+        failure = reason(errno);
         errbox(OPENFAIL, filedetail(m_path, errno));
         return false;
     }
     auto bad = [this](const std::string& why = std::string()) {
+        failure = why.empty() ? std::string("not a compressed bank of this program, or a damaged one") : why;
         errbox(BADFORMAT, filedetail(m_path) + (why.empty() ? "" : "\n" + why));
         return false;
     };
     uint8_t h[HEADER];
     if (!rdbytes(h, HEADER) || std::memcmp(h, "VAVU", 4) != 0) return bad();
     if (h[47] > MAXVERSION) {
+        failure = "written by a newer version of the program";
         errbox(TOONEW);
         return false;
     }

@@ -19,6 +19,7 @@ namespace {
 
 const char* const OPENFAIL = "Csf2file::rdfile\nFatal error while reading Sound Font file\nCould not open Sound Font file";
 const char* const BADFORMAT = "Csf2file::rdfile\nFatal error while reading Sound Font file\nInvalid Sound Font file format";
+const char* const NOTSF2 = "not a SoundFont 2 bank, or a damaged one";
 
 bool tagis(const uint8_t* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
 
@@ -281,6 +282,7 @@ void Csf2file::reset()
     m_smplbytes = 0;
     audiobytes = 0;
     loaded = 0;
+    failure.clear();
     m_scramble = false;
     phdrs.clear(), pbags.clear(), pgens.clear(), insts.clear(), ibags.clear(), igens.clear(), shdrs.clear();
     if (fd >= 0) ::close(fd);
@@ -291,10 +293,12 @@ bool Csf2file::rdfile()
 {
     reset();
     if (!openfile()) {
+        failure = reason(errno);
         errbox(OPENFAIL, filedetail(m_path, errno));
         return false;
     }
     auto bad = [this](const std::string& why = std::string()) {
+        failure = why.empty() ? std::string(NOTSF2) : why;
         errbox(BADFORMAT, filedetail(m_path) + (why.empty() ? "" : "\n" + why));
         return false;
     };

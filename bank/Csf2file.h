@@ -25,6 +25,9 @@ public:
 
     int fd = -1;                 // -1 when no file is open
     uint8_t loaded = 0;          // 1 after a successful rdfile
+    // Why the last rdfile failed, for the boxes of its callers: the system's reason when the
+    // file could not be opened, else what is wrong with its contents. Empty after a success.
+    std::string failure;
     std::vector<Sfphdr> phdrs;   // presets
     std::vector<Sfbag> pbags;
     std::vector<Sfgen> pgens;

@@ -7,6 +7,7 @@
 #include "cli/Csynthopts.h"
 #include "convert/Ccontext.h"
 #include "midi/Clyricsstate.h"
+#include "platform/Cdevlist.h"
 #include "platform/Cmsgbox.h"
 #include "platform/Ctimer.h"
 #include "platform/Cwindow.h"
@@ -41,14 +42,16 @@ const char* USAGE =
     "by a half tone (-12 .. +12; not the percussion channel), > and < the tempo by 5 % (50 % ..\n"
     "200 %), n and p go to the next and the previous file, q quits. The status line shows the key,\n"
     "the tempo and which file of how many plays. Without a terminal (standard input or output not\n"
-    "a terminal) it plays and prints nothing.\n"
+    "a terminal), and when started in the background of one, it plays without keys and prints\n"
+    "nothing but its errors.\n"
     "\n"
     "The live output limits peaks with a look-ahead of a few milliseconds where a conversion looks\n"
     "three seconds ahead, so loud passages may sound a little different from a converted file.\n"
     "\n"
     "options:\n"
-    "  --device N           wave output device N (0 the first, as listed in the Options);\n"
-    "                       default: the system's default device\n"
+    "  --device N           wave output device N (0 the first, as listed in the Options; a number\n"
+    "                       past the last device is a wrong command line); default: the system's\n"
+    "                       default device\n"
     "  --key N              start N half tones higher, -12 .. 12 (default: --transpose's, else 0);\n"
     "                       --tempo gives the starting tempo, as in convert\n";
 
@@ -60,12 +63,14 @@ const char* OWNOPTS =
 const char* EXITS =
     "\n"
     "Exits 0 when every file was played (or q ended the playing), 1 when a file could not be\n"
-    "played, 2 for a wrong command line and 128 + the signal's number when ended by SIGINT\n"
-    "(Ctrl+C), SIGQUIT (Ctrl+\\), SIGTERM or SIGHUP; every note is silenced and the terminal\n"
-    "restored before the program ends.\n";
+    "played or no wave output device can play, 2 for a wrong command line and 128 + the signal's\n"
+    "number when ended by SIGINT (Ctrl+C), SIGQUIT (Ctrl+\\), SIGTERM or SIGHUP; every note is\n"
+    "silenced and the terminal restored before the program ends.\n";
 
 constexpr double SEEKUS = 10e6;   // the arrows' step
 constexpr int SIGNALS[4] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// A library's assertion or a fault: the program ends as it would, its terminal restored first.
+constexpr int CRASHES[5] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 
 // Messages of the reader thread to the player window.
 enum : unsigned {
@@ -91,9 +96,18 @@ void restoreterm()
     g_raw = 0;
 }
 
-// Keys one at a time without echo; Ctrl+C, Ctrl+Z and Ctrl+\ keep their signals.
+// Whether the player's process group owns the terminal. Setting its mode from the background
+// stops the process with SIGTTOU, and reading keys there with SIGTTIN. Async-signal-safe.
+bool foreground()
+{
+    return tcgetpgrp(STDIN_FILENO) == getpgrp();
+}
+
+// Keys one at a time without echo; Ctrl+C, Ctrl+Z and Ctrl+\ keep their signals. Only in the
+// foreground; async-signal-safe.
 void rawterm()
 {
+    if (!foreground()) return;
     struct termios t = g_saved;
     t.c_lflag &= tcflag_t(~(ICANON | ECHO));
     t.c_cc[VMIN] = 1;
@@ -122,17 +136,22 @@ extern "C" void onend(int sig)
 extern "C" void onstop(int)
 {
     const int saved = errno;
-    const bool raw = g_raw;
     restoreterm();
     std::signal(SIGTSTP, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTSTP);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    std::raise(SIGTSTP);   // stops here until SIGCONT
+    std::raise(SIGTSTP);   // stops here until SIGCONT; the key reader sets the mode again
     std::signal(SIGTSTP, onstop);
-    if (raw) rawterm();
     errno = saved;
+}
+
+// Installed with SA_RESETHAND: the raise takes the signal's default action (a core dump).
+extern "C" void oncrash(int sig)
+{
+    restoreterm();
+    std::raise(sig);
 }
 
 // Keys from the bytes a terminal sends: arrows come as ESC [ C / ESC [ D (or ESC O C / D).
@@ -302,7 +321,8 @@ private:
     const std::string m_empty;
 };
 
-// Message boxes print as convert prints them: "cantorix-cli play: FILE: caption: text".
+// Message boxes print as convert prints them: "cantorix-cli play: FILE: caption: text", then
+// the box's detail (the file it is about and the system's reason) where it has one.
 class Cplaysink : public Cboxsink {
 public:
     explicit Cplaysink(Cscreen* screen) : m_screen(screen) {}
@@ -312,6 +332,10 @@ public:
         std::string text = box.text;
         for (char& c : text)
             if (c == '\n') c = ' ';
+        if (!box.detail.empty()) {
+            text += ": ";
+            for (char c : box.detail) c == '\n' ? text += ": " : text += c;
+        }
         std::fprintf(stderr, "cantorix-cli play: %s%s%s: %s\n", m_file.c_str(), m_file.empty() ? "" : ": ",
                      box.caption.c_str(), text.c_str());
         std::fflush(stderr);
@@ -326,7 +350,7 @@ private:
 struct Copts {
     Args inputs;
     Csynthopts synth;
-    int device = -1;
+    std::optional<int> device;   // none: the system's default
     std::optional<int> key;
 };
 
@@ -339,7 +363,9 @@ bool parse(const Args& args, Copts& o)
         const std::string& a = args[i];
         if (a == "--device") {
             if (i + 1 >= args.size()) return clifail("play", a + " needs a value");
-            if (!clinumber("play", args[++i], -1, 255, o.device, "--device")) return false;
+            int v = 0;
+            if (!clinumber("play", args[++i], 0, 255, v, "--device")) return false;
+            o.device = v;
         } else if (a == "--key") {
             if (i + 1 >= args.size()) return clifail("play", a + " needs a value");
             int v = 0;
@@ -366,9 +392,12 @@ std::string mmss(double us)
 // keeps the picture. Its handle() gets the engine's, the scheduler's and the reader's messages.
 class Cclient : public Cwindow {
 public:
-    // key: half tones; scale: the file's times are played this many times as long.
-    Cclient(Ccontext& ctx, Cscreen* screen, int key, double scale)
-        : m_ctx(ctx), m_eng(ctx, this, this), m_screen(screen), m_key(key), m_scale(scale)
+    // key: half tones; scale: the file's times are played this many times as long. device: the
+    // wave output device as messages name it; wave: the device system, which says why an
+    // opening failed.
+    Cclient(Ccontext& ctx, Cscreen* screen, int key, double scale, std::string device, const Cpawave& wave)
+        : m_ctx(ctx), m_eng(ctx, this, this), m_screen(screen), m_key(key), m_scale(scale),
+          m_device(std::move(device)), m_wave(wave)
     {
         m_eng.setkey(m_key);
         m_eng.setscale(m_scale);
@@ -463,10 +492,12 @@ private:
         }
         const Cplayeng::Start r = m_eng.playmidi(m_at, 0, m_lyrics ? this : nullptr);
         if (r == Cplayeng::Start::ok) return true;
+        // The built-in synthesizer failed to open its wave output: no MIDI device is involved.
         if (r == Cplayeng::Start::device)
-            msgbox("The MIDI output device is not ready. Possible causes:\n1) There is another application using the "
-                   "device\n2) Your computer doesn't have MIDI output capabilities",
-                   "MIDI output busy", Boxicon::error, this);
+            msgbox("The " + m_device + " could not be opened: " +
+                       (m_wave.why().empty() ? std::string("the device system refused it") : m_wave.why()) +
+                       "\nClose the program that may be using it, or choose another device with --device",
+                   "Couldn't open wave output device", Boxicon::error, this);
         m_ended = true;
         m_lyr.reset();
         return false;
@@ -553,6 +584,8 @@ private:
     Cscreen* m_screen;
     int m_key;              // half tones
     double m_scale;         // the tempo: schedule times are the file's times this many times
+    const std::string m_device;
+    const Cpawave& m_wave;
     std::unique_ptr<Clyricsstate> m_lyr;
     std::string m_title;
     double m_total = 0;     // microseconds of the file
@@ -567,12 +600,17 @@ private:
 };
 
 // Posts a tick every 50 ms and, from a terminal, the keys; stops when told.
+// Keys are read only while the player owns the terminal: a read from the background would stop
+// the process (Ctrl+Z and bg). Back in the foreground (fg), the terminal gets the player's mode
+// again within a tick.
 void readkeys(Cwindow* w, bool keys, const std::atomic<bool>& stop)
 {
     Ckeys parser;
     while (!stop.load()) {
+        const bool front = keys && foreground();
+        if (front && !g_raw) rawterm();
         pollfd p{STDIN_FILENO, POLLIN, 0};
-        const int r = poll(&p, keys ? 1 : 0, Clyricsstate::TICKMS);
+        const int r = poll(&p, front ? 1 : 0, Clyricsstate::TICKMS);
         if (r > 0 && (p.revents & (POLLIN | POLLHUP))) {
             char b[64];
             const ssize_t n = ::read(STDIN_FILENO, b, sizeof b);
@@ -603,12 +641,51 @@ int cmdplay(const Args& args)
         std::fprintf(stderr, "usage: cantorix-cli play [OPTIONS] FILE...\n");
         return 2;
     }
-    const bool tty = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    // Started in the background of a terminal (cantorix-cli play x.kar &), the player neither
+    // takes the terminal nor draws on it: it plays as without one.
+    const bool tty = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) && foreground();
+
+    // The device system starts and the device is chosen before the terminal changes mode, in a
+    // child, since a broken sound configuration can abort inside the audio library. No thread
+    // runs yet, as fork wants.
+    const Cwaveprobe probe = Cdevlist::probewaveouts();
+    if (!probe.ok) {
+        std::fprintf(stderr,
+                     "cantorix-cli play: the audio system could not start: %s\n"
+                     "Nothing can be played; check the sound configuration (ALSA's files, ALSA_CONFIG_PATH).\n",
+                     probe.why.c_str());
+        return 1;
+    }
+    const int ndev = int(probe.waveout.size());
+    if (o.device && *o.device >= ndev) {
+        clifail("play", "--device " + std::to_string(*o.device) + ": there is no wave output device " +
+                            std::to_string(*o.device) +
+                            (ndev == 0   ? std::string(" (there is none)")
+                             : ndev == 1 ? std::string(" (there is only device 0)")
+                                         : " (the devices are 0 to " + std::to_string(ndev - 1) + ")"));
+        std::fprintf(stderr, "usage: cantorix-cli play [OPTIONS] FILE...\n");
+        return 2;
+    }
+    if (ndev == 0) {
+        std::fprintf(stderr, "cantorix-cli play: there is no wave output device: the audio system lists none\n");
+        return 1;
+    }
+    if (!o.device && probe.defaultout < 0) {
+        std::fprintf(stderr,
+                     "cantorix-cli play: the audio system has no default wave output device; choose one of "
+                     "0 to %d with --device\n",
+                     ndev - 1);
+        return 1;
+    }
+    const int devno = o.device ? *o.device : probe.defaultout;
+    const std::string device = (o.device ? "wave output device " + std::to_string(devno)
+                                         : std::string("default wave output device")) +
+                               " (\"" + probe.waveout[size_t(devno)] + "\")";
 
     Ccontext ctx;
     ctx.settings.load(progfolder());
     o.synth.apply(ctx.settings);
-    ctx.settings.waveout = o.device;
+    ctx.settings.waveout = o.device ? *o.device : -1;
     ctx.settings.midiout = -1;   // the built-in synthesizer
     // The key and the tempo start at the conversion options, within the ranges the keys reach.
     const int key = o.key ? *o.key : Cplayeng::startkey(ctx.settings);
@@ -624,7 +701,7 @@ int cmdplay(const Args& args)
     struct sigaction sa {};
     sa.sa_handler = onend;
     sigemptyset(&sa.sa_mask);
-    struct sigaction prevsa[4] {}, prevstop {};
+    struct sigaction prevsa[4] {}, prevstop {}, prevcrash[5] {};
     for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &sa, &prevsa[i]);
     if (tty) {
         tcgetattr(STDIN_FILENO, &g_saved);
@@ -632,12 +709,17 @@ int cmdplay(const Args& args)
         st.sa_handler = onstop;
         sigemptyset(&st.sa_mask);
         sigaction(SIGTSTP, &st, &prevstop);
+        struct sigaction sx {};
+        sx.sa_handler = oncrash;
+        sx.sa_flags = SA_RESETHAND | SA_NODEFER;
+        sigemptyset(&sx.sa_mask);
+        for (int i = 0; i < 5; ++i) sigaction(CRASHES[i], &sx, &prevcrash[i]);
         rawterm();
     }
 
     int failed = 0;
     {
-        Cclient client(ctx, tty ? &screen : nullptr, key, scale);
+        Cclient client(ctx, tty ? &screen : nullptr, key, scale, device, wave);
         std::atomic<bool> stopreader{false};
         std::thread reader(readkeys, &client, tty, std::cref(stopreader));
         // n and p move through the list; a file that cannot play is reported once and passed
@@ -679,7 +761,10 @@ int cmdplay(const Args& args)
     }
 
     restoreterm();
-    if (tty) sigaction(SIGTSTP, &prevstop, nullptr);
+    if (tty) {
+        sigaction(SIGTSTP, &prevstop, nullptr);
+        for (int i = 0; i < 5; ++i) sigaction(CRASHES[i], &prevcrash[i], nullptr);
+    }
     for (int i = 0; i < 4; ++i) sigaction(SIGNALS[i], &prevsa[i], nullptr);
     setboxsink(prevsink);
     setwavesys(prevwave);

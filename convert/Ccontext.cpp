@@ -62,15 +62,19 @@ bool Ccontext::loadbank(const void* boxowner)
         bank->rdfile();
     }
     if (bank->loaded) return true;
+    // The boxes keep their texts; their detail names the bank and why it failed.
     const std::string& path = bank->path();
     if (access(path.c_str(), F_OK) != 0) {
+        const int err = errno;
         msgbox("The required sound bank does not exist.\nThe file \"" + path +
                    "\" was not found\nPlease go to Settings/Options, select another sound bank and try again",
-               "Couldn't find sound bank", Boxicon::warning, boxowner, filedetail(path, ENOENT));
+               "Couldn't find sound bank", Boxicon::warning, boxowner, filedetail(path, err));
     } else {
+        const std::string& why = bank->failure;
         msgbox("The sound bank could not be loaded\nIt is either corrupt or it has an unknown format\nPlease go to "
                "Settings/Options, select another sound bank and try again",
-               "Couldn't load sound bank", Boxicon::warning, boxowner, filedetail(path));
+               "Couldn't load sound bank", Boxicon::warning, boxowner,
+               filedetail(path) + (why.empty() ? std::string() : "\n" + why));
     }
     return false;
 }

@@ -12,6 +12,15 @@ struct Cdevnames {
     std::vector<std::string> midiout;
 };
 
+// What a child process found when it started the wave device system: the output devices' names
+// and which of them is the system's default (-1: none), or why the system could not start.
+struct Cwaveprobe {
+    bool ok = false;
+    std::string why;                    // empty when ok
+    std::vector<std::string> waveout;
+    int defaultout = -1;                // index into waveout
+};
+
 class Cdevlist {
 public:
     static constexpr size_t MAXNAME = 31;
@@ -19,4 +28,9 @@ public:
     static std::vector<std::string> waveins();
     static std::vector<std::string> midiouts();
     static Cdevnames all();
+    // Starts the wave device system in a child process and lists its output devices. A system
+    // that aborts while it starts (ALSA asserts when its configuration is missing or empty) ends
+    // the child, not the caller; why then holds the last line the child printed and the signal.
+    // Call it before any thread is started.
+    static Cwaveprobe probewaveouts();
 };

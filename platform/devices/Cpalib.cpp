@@ -49,6 +49,7 @@ PaError WriteStream(PaStream* stream, const void* buffer, unsigned long frames)
     PACALL(WriteStream, paNotInitialized, stream, buffer, frames);
 }
 const PaStreamInfo* GetStreamInfo(PaStream* stream) { PACALL(GetStreamInfo, nullptr, stream); }
+const char* GetErrorText(PaError error) { PACALL(GetErrorText, "the audio library could not be loaded", error); }
 
 } // namespace pa
 

@@ -22,5 +22,6 @@ PaError AbortStream(PaStream* stream);
 PaError IsStreamStopped(PaStream* stream);
 PaError WriteStream(PaStream* stream, const void* buffer, unsigned long frames);
 const PaStreamInfo* GetStreamInfo(PaStream* stream);
+const char* GetErrorText(PaError error);
 
 } // namespace pa

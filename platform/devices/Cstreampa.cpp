@@ -35,27 +35,30 @@ public:
         if (m_init) pa::Terminate();
     }
 
-    bool open(int device, const Waveformat& fmt, int period)
+    // Empty when the stream plays, else why it does not.
+    std::string open(int device, const Waveformat& fmt, int period)
     {
-        if (fmt.bits != 16 || fmt.channels == 0 || fmt.rate == 0 || period <= 0) return false;
-        if (pa::Initialize() != paNoError) return false;
+        if (fmt.bits != 16 || fmt.channels == 0 || fmt.rate == 0 || period <= 0) return "unsupported format";
+        PaError e = pa::Initialize();
+        if (e != paNoError) return pa::GetErrorText(e);
         m_init = true;
         const PaDeviceIndex dev = padevice(device, false);
         const PaDeviceInfo* info = dev == paNoDevice ? nullptr : pa::GetDeviceInfo(dev);
-        if (!info) return false;
+        if (!info) return "no such device";
         PaStreamParameters p{};
         p.device = dev;
         p.channelCount = fmt.channels;
         p.sampleFormat = paInt16;
         // Live output wants the device's shortest safe latency, not the file player's long one.
         p.suggestedLatency = info->defaultLowOutputLatency;
-        if (pa::OpenStream(&m_stream, nullptr, &p, fmt.rate, unsigned(period), paNoFlag, &Cpastream::callback,
-                          this) != paNoError) {
+        e = pa::OpenStream(&m_stream, nullptr, &p, fmt.rate, unsigned(period), paNoFlag, &Cpastream::callback, this);
+        if (e != paNoError) {
             m_stream = nullptr;
-            return false;
+            return pa::GetErrorText(e);
         }
-        if (pa::StartStream(m_stream) != paNoError) return false;
-        return true;
+        e = pa::StartStream(m_stream);
+        if (e != paNoError) return pa::GetErrorText(e);
+        return {};
     }
 
     double latency() const override
@@ -84,6 +87,7 @@ private:
 std::unique_ptr<Cstream> Cpawave::openstream(int device, const Waveformat& fmt, int period, Crenderer& r)
 {
     auto s = std::make_unique<Cpastream>(r);
-    if (!s->open(device, fmt, period)) return nullptr;
+    m_why = s->open(device, fmt, period);
+    if (!m_why.empty()) return nullptr;
     return s;
 }

@@ -15,6 +15,8 @@
 // renderer for every period, frames per buffer = the period, at the device's low latency.
 #include "platform/Cwaveio.h"
 
+#include <string>
+
 // PortAudio's index of wave device `device` (-1: the default) with output (input) channels;
 // paNoDevice when there is none. PortAudio must be initialized.
 int padevice(int device, bool input);
@@ -24,4 +26,9 @@ public:
     std::unique_ptr<Cwavedev> openout(int device, const Waveformat& fmt, Cwindow* w) override;
     std::unique_ptr<Cwavedev> openin(int device, const Waveformat& fmt, Cwindow* w) override;
     std::unique_ptr<Cstream> openstream(int device, const Waveformat& fmt, int period, Crenderer& r) override;
+    // Why the last openstream failed, in PortAudio's words; empty after one that opened.
+    const std::string& why() const { return m_why; }
+
+private:
+    std::string m_why;
 };

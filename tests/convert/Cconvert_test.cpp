@@ -130,15 +130,19 @@ TEST(Cconvert, BankAndOutputFailures)
     Sf2parts broken = tinysf3();
     for (size_t i = 0; i < 40; ++i) broken.sdta[0].body[i] ^= 0x5a;
     ASSERT_TRUE(writebytes(dir.file("broken.sf3"), broken.assemble()));
+    std::filesystem::create_directory(dir.file("folder.sf2"));
+    // reason: how the bank box's detail goes on after the bank's path.
     struct Case {
-        std::string bank, wave, caption;
+        std::string bank, wave, caption, reason;
     };
     const Case cases[] = {
-        {dir.file("none.sf2"), dir.file("a.wav"), "Couldn't find sound bank"},
-        {dir.file("junk.sf2"), dir.file("a.wav"), "Couldn't load sound bank"},
-        {dir.file("unknown.sf2"), dir.file("a.wav"), "Couldn't load sound bank"},
-        {dir.file("broken.sf3"), dir.file("a.wav"), "Couldn't load sound bank"},
-        {"", dir.file("no/such/folder/a.wav"), "Couldn't create the WAVE file"},
+        {dir.file("none.sf2"), dir.file("a.wav"), "Couldn't find sound bank", "No such file or directory"},
+        {dir.file("junk.sf2"), dir.file("a.wav"), "Couldn't load sound bank", "not a SoundFont 2 bank"},
+        {dir.file("unknown.sf2"), dir.file("a.wav"), "Couldn't load sound bank", "unknown sample type"},
+        {dir.file("broken.sf3"), dir.file("a.wav"), "Couldn't load sound bank", "sample '"},
+        {dir.file("folder.sf2"), dir.file("a.wav"), "Couldn't load sound bank", "Is a directory"},
+        {"/dev/zero", dir.file("a.wav"), "Couldn't load sound bank", "not a regular file"},
+        {"", dir.file("no/such/folder/a.wav"), "Couldn't create the WAVE file", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.caption);
@@ -152,6 +156,8 @@ TEST(Cconvert, BankAndOutputFailures)
             EXPECT_FALSE(j.conv.running());
             EXPECT_EQ(boxes.last().caption, c.caption);
             EXPECT_EQ(boxes.last().icon, Boxicon::warning);
+            if (!c.reason.empty())
+                EXPECT_EQ(boxes.last().detail.rfind(c.bank + "\n" + c.reason, 0), 0u) << boxes.last().detail;
         }
         const auto all = boxes.all();
         ASSERT_GE(all.size(), 2u);
