@@ -217,7 +217,9 @@ screen() {
   gone "$PLAYER" || fail "$SIZE: the player did not close"
 
   # --- The recorder (recording ALSA's file plugin, playing the song): the window keeps off the
-  # recorder and its Stop button, also when the recorder is moved; a key closes it.
+  # recorder and its Stop button, also when the recorder is moved; a key closes it. The take of the
+  # screen before goes first, or Start would ask before replacing it.
+  rm -f "$PROG/WorkDir/take1.wav"
   keys "$main" ctrl+r
   rec=$(waitwin "$REC") || fail "$SIZE: no recorder"
   keys "$rec" alt+s
