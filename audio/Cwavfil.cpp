@@ -134,8 +134,9 @@ bool Cwavfil::openwr(Wmode mode)
     m_errno = 0;
     m_inplace = mode == Wmode::inplace;
     if (m_inplace) {
-        // A take is written under its own name; only a regular file (or a new one) will do.
-        fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+        // A take is written under its own name; only a regular file (or a new one) that may be
+        // written will do.
+        fd = readonly(m_path) ? (errno = EACCES, -1) : ::open(m_path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
         struct stat st {};
         if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
             ::close(fd);
@@ -265,10 +266,14 @@ void Cwavfil::finish(bool trim, int32_t extra)
     fd = -1;
 }
 
-bool Cwavfil::commit()
+bool Cwavfil::commit(const std::atomic<bool>* stop)
 {
     if (!m_out.pending()) return false;
-    if (m_err == Wverr::none && !m_out.commit()) fail(Wverr::write);
+    if (m_err == Wverr::none && !m_out.commit(stop)) {
+        // A commit held back by stop is no failure of the file.
+        if (errno == ECANCELED) return false;
+        fail(Wverr::write);
+    }
     m_out.discard();
     return m_err == Wverr::none;
 }

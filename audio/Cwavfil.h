@@ -57,8 +57,9 @@ public:
     // frames of silence are added (or, negative, removed) at the end.
     void finish(bool trim, int32_t extra);
     // Renames the pending temporary file over the destination; false when it failed or none is
-    // pending (failed() is then Wverr::write).
-    bool commit();
+    // pending (failed() is then Wverr::write), or when stop is given and set (errno ECANCELED,
+    // the temporary file is removed and failed() stays none; see Cnewfil::commit).
+    bool commit(const std::atomic<bool>* stop = nullptr);
     // Removes the pending temporary file: the destination keeps its earlier content.
     void discard();
     // Scales every sample by gain (1/1024 units): in place in a pending temporary file, else

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -36,6 +37,10 @@ int writable(const char* cmd, const std::string& out, const char* ext, const Arg
         std::fprintf(stderr, "cantorix-cli %s: %s: the output must be a .%s file\n", cmd, out.c_str(), ext);
         return 2;
     }
+    if (readonly(out)) {
+        std::fprintf(stderr, "cantorix-cli %s: %s: is read-only; nothing written\n", cmd, out.c_str());
+        return 1;
+    }
     for (const std::string& in : ins) {
         if (samefile(in, out)) {
             std::fprintf(stderr, "cantorix-cli %s: %s: is the input file %s; nothing written\n", cmd, out.c_str(),
@@ -44,6 +49,32 @@ int writable(const char* cmd, const std::string& out, const char* ext, const Arg
         }
     }
     return 0;
+}
+
+namespace {
+
+char g_interrupted[600];   // the message, written before any signal can need it
+size_t g_interruptedlen = 0;
+
+extern "C" void onoutputsignal(int sig)
+{
+    if (Cnewfil::renames() > 0) return;
+    (void)!::write(2, g_interrupted, g_interruptedlen);
+    Cnewfil::diesignal(sig);
+}
+
+}  // namespace
+
+void guardoutput(const char* cmd, const std::string& out)
+{
+    const int n = std::snprintf(g_interrupted, sizeof g_interrupted, "cantorix-cli %s: interrupted; nothing written to %s\n",
+                                cmd, out.c_str());
+    g_interruptedlen = std::min(sizeof g_interrupted - 1, size_t(n > 0 ? n : 0));
+    struct sigaction sa {};
+    sa.sa_handler = onoutputsignal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&sa.sa_mask, sig);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
 }
 
 bool wantshelp(const Args& args)

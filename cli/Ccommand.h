@@ -28,5 +28,11 @@ bool wantshelp(const Args& args);
 bool readable(const char* cmd, const std::string& path);
 // Checks what a command that writes out from ins may do: out must end in ext and be none of ins
 // (by device and inode, whatever links lead there). Prints the reason and returns the exit code
-// (2 for a wrong extension, 1 for an output that is an input), 0 when all is well.
+// (2 for a wrong extension, 1 for an output that is an input or a read-only file), 0 when all
+// is well.
 int writable(const char* cmd, const std::string& out, const char* ext, const Args& ins);
+// For a command that writes the one file out: SIGINT, SIGTERM and SIGHUP print
+// "cantorix-cli CMD: interrupted; nothing written to OUT" and end the program by the signal
+// (exit 128 + its number), the earlier file of that name untouched. A signal that comes once out
+// has taken its name is ignored: the program is done and exits 0.
+void guardoutput(const char* cmd, const std::string& out);

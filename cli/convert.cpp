@@ -55,7 +55,8 @@ const char* EXITS =
     "\n"
     "Every WAVE file is written under a temporary name beside it and takes its name only when it\n"
     "is finished, so a failure or an interruption leaves an earlier file of that name as it was.\n"
-    "A file longer than 6 hours (at the tempo setting) is refused.\n"
+    "A file longer than 6 hours (at the tempo setting) is refused, and so is a read-only earlier\n"
+    "file; a conversion that ends in silence (\"WAVE file empty\") replaces nothing.\n"
     "\n"
     "Exits 0 when every file was converted, 1 when some failed, 2 for a wrong command line and\n"
     "128 + the signal's number when interrupted by SIGINT, SIGTERM or SIGHUP.\n";
@@ -296,8 +297,7 @@ int cmdconvert(const Args& args)
     sa.sa_handler = oninterrupt;
     sigemptyset(&sa.sa_mask);
     for (int sig : SIGNALS) sigaddset(&sa.sa_mask, sig);
-    struct sigaction prevsa[3] {};
-    for (int i = 0; i < 3; ++i) sigaction(SIGNALS[i], &sa, &prevsa[i]);
+    for (int sig : SIGNALS) sigaction(sig, &sa, nullptr);
 
     size_t next = 0, ok = 0, failed = 0, finished = 0;
     const size_t total = o.inputs.size();
@@ -313,16 +313,17 @@ int cmdconvert(const Args& args)
         j.conv->onfinish = [&, jp](const Cresult& r) {
             jp->busy = false;
             ++finished;
-            const bool good = r.kind == Rescheck::fine || r.kind == Rescheck::normalized || r.kind == Rescheck::advice;
-            if (g_interrupted || !good || r.capped) ++failed;
-            else ++ok;
+            // Counted after the rename: a file that took its name is converted, whatever signal
+            // came since; one that did not changed nothing on disk.
+            if (r.replaced) ++ok;
+            else ++failed;
             const Cwavfil& w = *jp->ctx->wave;
             if (!r.written() && !g_interrupted)
                 console.error(jp->output + ": could not be written (" + jp->input + "): " +
                               reason(w.syserr() ? w.syserr() : EIO));
             if (r.capped)
                 console.error(jp->output + ": stopped at 6 hours, before the end of " + jp->input);
-            if (o.quiet || !r.written() || g_interrupted) return;
+            if (o.quiet || !r.replaced) return;
             char line[600];
             std::snprintf(line, sizeof line, "%s: %.1f s, %s %d", jp->output.c_str(), w.nframes / 44100.0,
                           r.kind == Rescheck::normalized ? "normalized to full scale from peak" : "peak", int(w.peak));
@@ -356,6 +357,10 @@ int cmdconvert(const Args& args)
             console.error(j.output + ": is an input of the conversion of " + j.input + "; nothing written");
             return false;
         }
+        if (readonly(j.output)) {
+            console.error(j.output + ": is read-only; nothing written (" + j.input + ")");
+            return false;
+        }
         ctx.setwave(j.output);
         console.working(j.conv.get(), {}, j.input);
         if (!j.conv->start()) {
@@ -386,12 +391,19 @@ int cmdconvert(const Args& args)
     for (Cjob& j : jobs) j.conv->join();
     console.clear();
 
-    for (int i = 0; i < 3; ++i) sigaction(SIGNALS[i], &prevsa[i], nullptr);
+    // The exit code says what is on disk: 0 when every file took its name, even if a signal came
+    // after the last rename. From here on the program only ends, so signals are ignored rather
+    // than given back to handlers that would end it with a code saying otherwise.
+    struct sigaction ign {};
+    ign.sa_handler = SIG_IGN;
+    sigemptyset(&ign.sa_mask);
+    for (int sig : SIGNALS) sigaction(sig, &ign, nullptr);
     g_naborts.store(0);
     setboxsink(prevsink);
+    if (ok == total) return 0;
     if (g_interrupted) {
         std::fprintf(stderr, "cantorix-cli convert: interrupted; %zu of %zu files converted\n", ok, total);
         return 128 + g_interrupted;
     }
-    return failed ? 1 : 0;
+    return 1;
 }

@@ -15,9 +15,12 @@ int cmdpack(const Args& args)
                      "Writes the SoundFont 2 bank IN.sf2 (or IN.sf3, whose Ogg Vorbis samples are decoded)\n"
                      "as a compressed bank OUT.csf: the same preset, instrument and sample records\n"
                      "(modulators dropped) and losslessly coded sample audio. Exits 1 when IN cannot be\n"
-                     "read or OUT cannot be written.\n");
+                     "read or OUT cannot be written\n"
+                     "(a read-only OUT is refused), and 128 + the signal's number when interrupted by\n"
+                     "SIGINT, SIGTERM or SIGHUP; an earlier OUT then stays as it was.\n");
         return wantshelp(args) ? 0 : 2;
     }
+    guardoutput("pack", args[1]);
     if (const int bad = writable("pack", args[1], "csf", {args[0]})) return bad;
     if (!readable("pack", args[0])) return 1;
     Csf2file bank(args[0]);

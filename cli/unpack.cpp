@@ -15,9 +15,12 @@ int cmdunpack(const Args& args)
                      "usage: cantorix-cli unpack IN.csf OUT.sf2\n\n"
                      "Writes the compressed bank IN.csf as a SoundFont 2 file OUT.sf2 with the same preset,\n"
                      "instrument and sample records and bit-identical sample audio (modulator lists hold\n"
-                     "only their terminal records). Exits 1 when IN cannot be read or OUT cannot be written.\n");
+                     "only their terminal records). Exits 1 when IN cannot be read or OUT cannot be written\n"
+                     "(a read-only OUT is refused), and 128 + the signal's number when interrupted by\n"
+                     "SIGINT, SIGTERM or SIGHUP; an earlier OUT then stays as it was.\n");
         return wantshelp(args) ? 0 : 2;
     }
+    guardoutput("unpack", args[1]);
     if (const int bad = writable("unpack", args[1], "sf2", {args[0]})) return bad;
     if (!readable("unpack", args[0])) return 1;
     Ccompsf bank(args[0]);

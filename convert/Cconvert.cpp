@@ -80,14 +80,24 @@ void Cconvert::handle(unsigned msg, uintptr_t, intptr_t lparam)
     } else if (!skipchecks || failed) {
         // The checks show the boxes; normalization scales the file before it takes its name.
         m_result = checkresult(wave, Csettings::get(m_ctx.settings.normalize), boxowner());
+    } else if (wave.peak <= 0) {
+        m_result.kind = Rescheck::empty;   // no boxes while the dialog closes, and nothing kept
     }
-    // An abort that came while the checks ran (a signal to the command-line tool) still keeps
-    // the earlier file.
-    m_result.aborted = aborted || (!failed && m_ctx.abort.load(std::memory_order_relaxed));
-    if (m_result.written() && !(m_result.aborted && !keepaborted)) {
-        if (wave.commit()) {
+    m_result.capped = m_result.written() && !aborted && m_seq.capped();
+    // The result checks run on the temporary file: only a good result takes the WAVE name, so
+    // an empty or cut-short conversion leaves the earlier file as it was.
+    const bool good = m_result.kind != Rescheck::failed && m_result.kind != Rescheck::normfailed &&
+                      m_result.kind != Rescheck::empty && !m_result.capped;
+    m_result.aborted = aborted;
+    if (good && !(aborted && !keepaborted)) {
+        // Where an aborted file is not kept, an abort that came while the checks ran (a signal to
+        // the command-line tool) is checked again at the rename, with the signals held back.
+        if (wave.commit(keepaborted ? nullptr : &m_ctx.abort)) {
+            m_result.replaced = true;
             // The file under the WAVE name is now this song's own, until something else writes it.
             m_ctx.markmade();
+        } else if (wave.failed() == Wverr::none) {
+            m_result.aborted = true;
         } else {
             m_result.kind = Rescheck::failed;
             msgbox(restext::CREATE, restext::CREATECAP, Boxicon::warning, boxowner(),
@@ -95,11 +105,8 @@ void Cconvert::handle(unsigned msg, uintptr_t, intptr_t lparam)
         }
     }
     wave.discard();
-    if (m_result.written() && !aborted && m_seq.capped()) {
-        m_result.capped = true;
-        if (!skipchecks)
-            msgbox(restext::CAPPED, restext::CAPPEDCAP, Boxicon::warning, boxowner(), filedetail(wave.path()));
-    }
+    if (m_result.capped && !skipchecks)
+        msgbox(restext::CAPPED, restext::CAPPEDCAP, Boxicon::warning, boxowner(), filedetail(wave.path()));
     if (onfinish) onfinish(m_result);
 }
 

@@ -26,7 +26,7 @@ const char* const ADVICECAP = "Adjust Master Volume";
 const char* const SAMEFILE = "The WAVE file is the MIDI/KAR file itself or the sound bank\nWriting it would destroy "
                              "its input\nPlease choose another WAVE file name and try again";
 const char* const CAPPED = "The conversion stopped at 6 hours of audio before the end of the\nMIDI/KAR file; the WAVE "
-                           "file holds only its first 6 hours\nPlease check the file's tempo and last events";
+                           "file was not written\nPlease check the file's tempo and last events";
 const char* const CAPPEDCAP = "WAVE file incomplete";
 
 std::string advice(int db)

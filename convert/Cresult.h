@@ -24,7 +24,8 @@ struct Cresult {
     int db = 0;        // headroom in whole dB (advice)
     bool capped = false;   // the conversion stopped at the length cap before the file's end
     bool aborted = false;  // stopped by Abort (or a signal) before the end
-    // The file was written and kept: not failed, not lost to a failed normalization.
+    bool replaced = false; // the finished file took the WAVE file's name
+    // The file was written: not failed, not lost to a failed normalization.
     bool written() const { return kind != Rescheck::failed && kind != Rescheck::normfailed; }
 };
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -466,10 +467,30 @@ TEST(Cwavfil, ReplacesAFileOnlyWhenTheNewOneIsFinished)
     EXPECT_TRUE(exists(w.temppath()));
     w.finish(false, 0);
     ASSERT_TRUE(w.normalize(2048));   // scaled where it lies: one file, one rename
-    EXPECT_EQ(names().size(), before.size() + 1);
+    EXPECT_EQ(names(), before);       // a file without a name until it is finished
     w.discard();
     EXPECT_EQ(readbytes(path), old);
     EXPECT_EQ(names(), before);
+
+    // A stop that is set by the time of the rename keeps the old file; it is no write failure.
+    const std::atomic<bool> stop{true};
+    ASSERT_TRUE(w.openwr());
+    w.wrframe(9, 9);
+    w.finish(false, 0);
+    EXPECT_FALSE(w.commit(&stop));
+    EXPECT_EQ(w.failed(), Wverr::none);
+    EXPECT_EQ(readbytes(path), old);
+    EXPECT_EQ(names(), before);
+
+    // A file whose mode forbids writing is refused, even to the superuser, and stays.
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    Boxes boxes;
+    EXPECT_FALSE(w.openwr());
+    EXPECT_EQ(w.syserr(), EACCES);
+    EXPECT_FALSE(w.openwr(Wmode::inplace));
+    EXPECT_EQ(readbytes(path), old);
+    EXPECT_EQ(names(), before);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
 
     // Finished: one rename puts it in place, normalized; the user's song.tmp is untouched.
     ASSERT_TRUE(w.openwr());

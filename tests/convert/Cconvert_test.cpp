@@ -207,16 +207,30 @@ TEST(Cconvert, OutputsThatAreInputsOrCutShortOrStoppedAreReported)
         EXPECT_EQ(readbytes(dir.file("x.mid")), midi);
     }
     {
-        // Stopped at the length cap: kept, but reported.
+        // Stopped at the length cap, or silent: reported, and the earlier file stays.
         Job j(dir, "long", {0, 4800}, 48000);
+        ASSERT_TRUE(writebytes(j.ctx.wavepath, {1, 2, 3}));
         j.conv.sequen().maxblocks = 1;
         boxes.clear();
         ASSERT_TRUE(j.conv.start());
         loop.pumpuntil([&] { return !j.conv.running(); });
         j.conv.join();
         EXPECT_TRUE(j.conv.result().capped);
+        EXPECT_FALSE(j.conv.result().replaced);
         EXPECT_EQ(boxes.last().caption, restext::CAPPEDCAP);
-        EXPECT_TRUE(exists(j.ctx.wavepath));
+        EXPECT_EQ(readbytes(j.ctx.wavepath), (Bytes{1, 2, 3}));
+        Job s(dir, "silent", {}, 480);
+        ASSERT_TRUE(writebytes(s.ctx.wavepath, {4, 5, 6}));
+        for (const bool closing : {false, true}) {
+            boxes.clear();
+            s.conv.skipchecks = closing;
+            ASSERT_TRUE(s.conv.start());
+            loop.pumpuntil([&] { return !s.conv.running(); });
+            s.conv.join();
+            EXPECT_EQ(s.conv.result().kind, Rescheck::empty);
+            EXPECT_EQ(boxes.count(), closing ? 0u : 1u);
+            EXPECT_EQ(readbytes(s.ctx.wavepath), (Bytes{4, 5, 6}));
+        }
     }
     {
         // Stopped where an aborted file is not wanted: the earlier file stays, nothing else.
@@ -229,6 +243,23 @@ TEST(Cconvert, OutputsThatAreInputsOrCutShortOrStoppedAreReported)
         j.conv.join();
         EXPECT_TRUE(j.conv.result().aborted);
         EXPECT_EQ(readbytes(j.ctx.wavepath), (Bytes{1, 2, 3}));
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 7);
+        // An abort that comes after the checks, while the finished file waits for its rename,
+        // still keeps the earlier file: the flag is read again with the signals held back.
+        struct Lateabort : Cboxsink {   // the advice box comes from the checks
+            std::atomic<bool>* flag;
+            Cboxsink* prev;
+            explicit Lateabort(std::atomic<bool>* f) : flag(f), prev(setboxsink(this)) {}
+            ~Lateabort() override { setboxsink(prev); }
+            void show(const Cbox&) override { flag->store(true); }
+        } late(&j.ctx.abort);
+        j.conv.onprogress = nullptr;
+        Csettings::set(j.ctx.settings.normalize, false);
+        ASSERT_TRUE(j.conv.start());
+        loop.pumpuntil([&] { return !j.conv.running(); });
+        j.conv.join();
+        EXPECT_TRUE(j.conv.result().aborted);
+        EXPECT_FALSE(j.conv.result().replaced);
+        EXPECT_EQ(readbytes(j.ctx.wavepath), (Bytes{1, 2, 3}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 9);
     }
 }

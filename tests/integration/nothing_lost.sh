@@ -66,7 +66,8 @@ intact "$d" "second SIGTERM"
 ok "second SIGTERM"
 
 # SIGKILL and SIGTERM at increasing times of a short conversion with normalization: the earlier
-# file stays until the finished one replaces it; after SIGKILL only a temporary file may remain.
+# file stays until the finished one replaces it; even SIGKILL leaves no temporary file, since it
+# has no name until it is finished.
 # A signal that comes after the finished file took its name (between the rename and the exit)
 # leaves that finished file, byte for byte the same as an undisturbed conversion makes.
 # The points are shares of how long the undisturbed conversion took here, so they fall within it
@@ -93,7 +94,6 @@ for sig in KILL TERM; do
       [ -z "$(ls -A "$d" | grep -vx song.wav)" ] || bad "finished before SIG$sig: leftovers"
       continue
     fi
-    [ "$sig" = KILL ] && rm -f "$d"/song.wav.*.tmp
     if cmp -s "$out/new.wav" "$d/song.wav"; then
       finished=$((finished + 1))
       [ -z "$(ls -A "$d" | grep -vx song.wav)" ] || bad "finished before SIG$sig: leftovers"
@@ -105,6 +105,119 @@ for sig in KILL TERM; do
 done
 [ "$killed" -gt 4 ] || bad "only $killed runs were stopped before they finished"
 ok "SIGKILL and SIGTERM at 30 points of ${took}s ($killed stopped, $finished finished)"
+
+# Late SIGTERMs: at random moments around the end of a short conversion (fixed seed), the exit
+# code says what is on disk every time: 0 with the finished file in place, 143 with the earlier
+# file byte for byte, and never a temporary file.
+python3 - "$out/short.mid" << 'EOF'
+import struct, sys
+ev = bytearray([0, 0xC0, 0])
+for k in range(4):
+    ev += bytes([0, 0x90, 60 + k, 100, 0x60, 0x80, 60 + k, 0])
+ev += bytes([0, 0xFF, 0x2F, 0])
+open(sys.argv[1], 'wb').write(b'MThd' + struct.pack('>IHHH', 6, 0, 1, 96) + b'MTrk' + struct.pack('>I', len(ev)) + ev)
+EOF
+start=$(date +%s.%N)
+"$CLI" convert --quiet --bank "$BANK" -o "$out/short.wav" "$out/short.mid" 2> /dev/null || bad "short conversion failed"
+took=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }')
+runs=80 matching=0 converted=0 stopped=0
+for delay in $(awk -v t="$took" -v n="$runs" 'BEGIN { srand(7); for (i = 0; i < n; i++) printf "%.3f ", t * (0.4 + rand()) }'); do
+  fresh "$d"
+  "$CLI" convert --quiet --bank "$BANK" -o "$d/song.wav" "$out/short.mid" 2> /dev/null &
+  pid=$!
+  sleep "$delay"
+  kill -TERM "$pid" 2> /dev/null
+  wait "$pid"
+  got=$?
+  left=$(ls -A "$d" | grep -vx song.wav)
+  if [ "$got" = 0 ] && cmp -s "$out/short.wav" "$d/song.wav" && [ -z "$left" ]; then
+    matching=$((matching + 1)) converted=$((converted + 1))
+  elif [ "$got" = 143 ] && cmp -s "$out/old.bytes" "$d/song.wav" && [ -z "$left" ]; then
+    matching=$((matching + 1)) stopped=$((stopped + 1))
+  else
+    bad "late SIGTERM after ${delay}s: exit $got, song.wav $(cmp -s "$out/old.bytes" "$d/song.wav" && echo old || echo new), left: $left"
+  fi
+done
+echo "nothing_lost: late SIGTERM: $runs runs of ${took}s, $matching exit codes matching the disk ($converted converted, $stopped interrupted)"
+[ "$matching" = "$runs" ] || bad "late SIGTERM: $((runs - matching)) exit codes do not match the disk"
+
+# A silent result is checked before it takes the name: a song without notes, or a bank whose
+# samples all start after their end, says "WAVE file empty", exits 1 and keeps the earlier file.
+printf 'MThd\0\0\0\6\0\0\0\1\0\140MTrk\0\0\0\13\0\377\121\3\7\241\40\0\377\57\0' > "$out/tempo.mid"
+python3 - "$BANK" "$out/backwards.sf2" << 'EOF'
+import struct, sys
+b = bytearray(open(sys.argv[1], 'rb').read())
+at = b.find(b'shdr')
+for r in range(struct.unpack_from('<I', b, at + 4)[0] // 46 - 1):
+    end = struct.unpack_from('<I', b, at + 8 + r * 46 + 24)[0]
+    struct.pack_into('<I', b, at + 8 + r * 46 + 20, end + 1)
+open(sys.argv[2], 'wb').write(b)
+EOF
+for c in "$BANK $out/tempo.mid" "$out/backwards.sf2 $KAR"; do
+  set -- $c
+  fresh "$d"
+  "$CLI" convert --quiet --bank "$1" -o "$d/song.wav" "$2" 2> "$out/stderr"
+  got=$?
+  [ "$got" = 1 ] && grep -q "WAVE file empty" "$out/stderr" || { bad "empty result of $2: exit $got"; cat "$out/stderr"; }
+  intact "$d" "empty result of $2"
+done
+ok "empty results keep the earlier file"
+
+# An earlier output that may not be written (mode 0444, also for the superuser) is refused with
+# its name and kept as it was, mode included.
+fresh "$d"
+chmod 444 "$d/song.wav"
+"$CLI" convert --quiet --bank "$BANK" -o "$d/song.wav" "$KAR" 2> "$out/stderr"
+got=$?
+[ "$got" = 1 ] && grep -q "song.wav: is read-only" "$out/stderr" || { bad "read-only output: exit $got"; cat "$out/stderr"; }
+[ "$(stat -c %a "$d/song.wav")" = 444 ] || bad "read-only output: mode changed"
+intact "$d" "read-only output"
+cp "$out/old.bytes" "$d/ro.csf"
+chmod 444 "$d/ro.csf"
+"$CLI" pack "$BANK" "$d/ro.csf" 2> "$out/stderr"
+got=$?
+[ "$got" = 1 ] && grep -q "ro.csf: is read-only" "$out/stderr" && cmp -s "$out/old.bytes" "$d/ro.csf" ||
+  { bad "read-only pack output: exit $got"; cat "$out/stderr"; }
+rm -f "$d/ro.csf"
+ok "read-only outputs"
+
+# pack and unpack stopped by SIGTERM at shares of their undisturbed time: "interrupted", exit
+# 143 and the earlier file kept; or, once finished, exit 0 with the new bank. Never a leftover.
+pk="$out/pack"
+mkdir -p "$pk"
+start=$(date +%s.%N)
+"$CLI" pack "$BANK" "$out/tim.csf" 2> /dev/null || bad "pack failed"
+ptook=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }')
+start=$(date +%s.%N)
+"$CLI" unpack "$out/tim.csf" "$out/tim.sf2" 2> /dev/null || bad "unpack failed"
+utook=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }')
+for cmd in pack unpack; do
+  if [ "$cmd" = pack ]; then in=$BANK dst=bank.csf want=$out/tim.csf t=$ptook
+  else in=$out/tim.csf dst=bank.sf2 want=$out/tim.sf2 t=$utook; fi
+  stopped=0 done=0
+  for share in 0.1 0.2 0.3 0.5 0.7 0.9 1.2; do
+    rm -f "$pk"/* "$pk"/.[!.]*
+    cp "$out/old.bytes" "$pk/$dst"
+    "$CLI" "$cmd" "$in" "$pk/$dst" 2> "$out/stderr" &
+    pid=$!
+    sleep "$(awk -v t="$t" -v s="$share" 'BEGIN { printf "%.3f", t * s }')"
+    kill -TERM "$pid" 2> /dev/null
+    wait "$pid"
+    got=$?
+    left=$(ls -A "$pk" | grep -vx "$dst")
+    [ -z "$left" ] || bad "$cmd stopped at $share: left behind: $left"
+    if [ "$got" = 0 ] && cmp -s "$want" "$pk/$dst"; then
+      done=$((done + 1))
+    elif [ "$got" = 143 ] && grep -q "interrupted" "$out/stderr" && cmp -s "$out/old.bytes" "$pk/$dst"; then
+      stopped=$((stopped + 1))
+    else
+      bad "$cmd stopped at $share of ${t}s: exit $got, $dst $(cmp -s "$out/old.bytes" "$pk/$dst" && echo old || echo new)"
+      cat "$out/stderr"
+    fi
+  done
+  [ "$stopped" -gt 0 ] || bad "$cmd: no run was stopped before it finished"
+  ok "$cmd stopped by SIGTERM ($stopped interrupted, $done finished)"
+done
 
 # A file size limit (RLIMIT_FSIZE) in a child shell: EFBIG, reported with the file, exit 1.
 fresh "$d"
