@@ -156,8 +156,9 @@ TEST(Cconvert, BankAndOutputFailures)
             EXPECT_FALSE(j.conv.running());
             EXPECT_EQ(boxes.last().caption, c.caption);
             EXPECT_EQ(boxes.last().icon, Boxicon::warning);
-            if (!c.reason.empty())
+            if (!c.reason.empty()) {
                 EXPECT_EQ(boxes.last().detail.rfind(c.bank + "\n" + c.reason, 0), 0u) << boxes.last().detail;
+            }
         }
         const auto all = boxes.all();
         ASSERT_GE(all.size(), 2u);
