@@ -77,14 +77,6 @@ stop() {
   kill -KILL "$1" 2> /dev/null || true
   wait "$1" 2> /dev/null || true
 }
-# Waits until no visible window's name matches $1.
-gone() {
-  for _ in $(seq 100); do
-    xdotool search --onlyvisible --name "$1" > /dev/null 2>&1 || return 0
-    sleep 0.1
-  done
-  return 1
-}
 keys() {
   local w=$1; shift
   xdotool windowactivate --sync "$w" 2> /dev/null || xdotool windowfocus --sync "$w"

@@ -198,14 +198,6 @@ modalover() {
     fail "$what: a click on the dialog's Close button reached it"
   above "$owner" "$box" || fail "$what: a click brought the dialog over the question"
 }
-# Waits until no visible window's name matches $1.
-gone() {
-  for _ in $(seq 100); do
-    xdotool search --onlyvisible --name "$1" > /dev/null 2>&1 || return 0
-    sleep 0.1
-  done
-  return 1
-}
 # Fails when a "Replace WAVE file" box shows up within 3 s ($1 names the case).
 noquestion() {
   for _ in $(seq 30); do

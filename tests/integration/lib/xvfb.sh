@@ -42,6 +42,15 @@ waitwin() {
   return 1
 }
 
+# Waits up to 10 s until no visible window's name matches $1.
+gone() {
+  for _ in $(seq 100); do
+    xdotool search --onlyvisible --name "$1" > /dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 # The names of the visible windows, one per line (for a failure's message).
 windows() {
   local w
