@@ -176,8 +176,7 @@ void Csf2file::tidy()
         if (s.offset < 0 || s.offset > filesize) s.offset = filesize;
         const uint64_t room = uint64_t(filesize - s.offset);
         if (s.vorbis) {
-            // vet() measured the stream: its points are as long as it decodes to.
-            if (s.cbytes > room) s.cbytes = uint32_t(room);
+            // vet() held the stream inside the file and measured its points.
         } else if (s.ppb == 0) {
             if (uint64_t(s.ptsload) * 2 > room) s.ptsload = uint32_t(room / 2);
             s.coded = s.ptsload;
